@@ -1,0 +1,22 @@
+# One entry point: `make test` installs what is missing, builds and runs every test.
+WIN_BUILD := build/win
+JOBS      := $(shell nproc)
+
+.PHONY: all deps build test clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+$(WIN_BUILD)/CMakeCache.txt: | deps
+	cmake -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release
+
+build: deps $(WIN_BUILD)/CMakeCache.txt
+	cmake --build $(WIN_BUILD) -j $(JOBS)
+
+test: build
+	cd $(WIN_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+clean:
+	rm -rf build

@@ -1,0 +1,219 @@
+#include "tests/support/loopback_server.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <stdexcept>
+
+namespace testsupport {
+namespace {
+
+struct WinsockInit {
+    WinsockInit() {
+        WSADATA data;
+        if (WSAStartup(MAKEWORD(2, 2), &data) != 0) throw std::runtime_error("WSAStartup failed");
+    }
+    ~WinsockInit() { WSACleanup(); }
+};
+
+bool sendAll(SOCKET socket, const char* data, size_t size) {
+    while (size > 0) {
+        const int chunk = static_cast<int>(std::min<size_t>(size, 1 << 20));
+        const int sent = ::send(socket, data, chunk, 0);
+        if (sent <= 0) return false;
+        data += sent;
+        size -= static_cast<size_t>(sent);
+    }
+    return true;
+}
+
+bool sendAll(SOCKET socket, const std::string& text) {
+    return sendAll(socket, text.data(), text.size());
+}
+
+const char* reason(int status) {
+    switch (status) {
+        case 200: return "OK";
+        case 204: return "No Content";
+        case 206: return "Partial Content";
+        case 404: return "Not Found";
+        case 500: return "Internal Server Error";
+        default: return "Status";
+    }
+}
+
+// The request target of "GET /path HTTP/1.1", or empty when the head is malformed.
+std::string requestTarget(const std::string& head) {
+    const size_t first = head.find(' ');
+    if (first == std::string::npos) return {};
+    const size_t second = head.find(' ', first + 1);
+    if (second == std::string::npos) return {};
+    return head.substr(first + 1, second - first - 1);
+}
+
+}  // namespace
+
+LoopbackServer::LoopbackServer() {
+    static WinsockInit winsock;
+    const SOCKET listener = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (listener == INVALID_SOCKET) throw std::runtime_error("socket failed");
+    listener_ = listener;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = 0;
+    int length = sizeof(address);
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+        ::listen(listener, SOMAXCONN) != 0 ||
+        ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        ::closesocket(listener);
+        throw std::runtime_error("cannot listen on 127.0.0.1");
+    }
+    port_ = ntohs(address.sin_port);
+    acceptThread_ = std::thread([this] { acceptLoop(); });
+}
+
+LoopbackServer::~LoopbackServer() { stop(); }
+
+void LoopbackServer::route(const std::string& path, Response response) {
+    route(path, std::vector<Response>{std::move(response)});
+}
+
+void LoopbackServer::route(const std::string& path, std::vector<Response> responses) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    routes_[path] = std::move(responses);
+}
+
+std::string LoopbackServer::url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + path;
+}
+
+std::vector<std::string> LoopbackServer::requests() const {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return requests_;
+}
+
+std::vector<std::string> LoopbackServer::requestHeads() const {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return heads_;
+}
+
+int LoopbackServer::requestCount(const std::string& path) const {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return static_cast<int>(std::count(requests_.begin(), requests_.end(), path));
+}
+
+void LoopbackServer::stop() {
+    {
+        std::lock_guard<std::mutex> hold(mutex_);
+        if (stopping_) return;
+        stopping_ = true;
+        for (uintptr_t client : clients_) ::shutdown(static_cast<SOCKET>(client), SD_BOTH);
+    }
+    stopSignal_.notify_all();
+    ::closesocket(static_cast<SOCKET>(listener_));
+    if (acceptThread_.joinable()) acceptThread_.join();
+    // No new client threads start once the accept loop has ended.
+    for (std::thread& thread : clientThreads_) thread.join();
+    clientThreads_.clear();
+}
+
+bool LoopbackServer::pause(int ms) {
+    std::unique_lock<std::mutex> hold(mutex_);
+    return !stopSignal_.wait_for(hold, std::chrono::milliseconds(ms), [this] { return stopping_; });
+}
+
+void LoopbackServer::acceptLoop() {
+    for (;;) {
+        const SOCKET client = ::accept(static_cast<SOCKET>(listener_), nullptr, nullptr);
+        if (client == INVALID_SOCKET) return;  // the listener was closed by stop()
+        std::lock_guard<std::mutex> hold(mutex_);
+        if (stopping_) {
+            ::closesocket(client);
+            return;
+        }
+        clients_.push_back(client);
+        clientThreads_.emplace_back([this, client] { serve(client); });
+    }
+}
+
+void LoopbackServer::serve(uintptr_t clientId) {
+    const SOCKET client = static_cast<SOCKET>(clientId);
+    std::string head;
+    char buffer[4096];
+    while (head.find("\r\n\r\n") == std::string::npos && head.size() < 65536) {
+        const int got = ::recv(client, buffer, sizeof(buffer), 0);
+        if (got <= 0) break;
+        head.append(buffer, static_cast<size_t>(got));
+    }
+    const std::string target = requestTarget(head);
+
+    Response response;
+    response.status = 404;
+    response.body = "not found";
+    {
+        std::lock_guard<std::mutex> hold(mutex_);
+        requests_.push_back(target);
+        heads_.push_back(head.substr(0, head.find("\r\n\r\n") + 2));  // each line ends "\r\n"
+        const auto found = routes_.find(target);
+        if (found != routes_.end() && !found->second.empty()) {
+            const int seen = static_cast<int>(std::count(requests_.begin(), requests_.end(), target));
+            const size_t index = std::min<size_t>(static_cast<size_t>(seen - 1), found->second.size() - 1);
+            response = found->second[index];
+        }
+    }
+
+    if (!response.noResponse) {
+        using Framing = Response::Framing;
+        std::string header = "HTTP/1.1 " + std::to_string(response.status) + " " +
+                             reason(response.status) + "\r\nConnection: close\r\n";
+        if (response.framing == Framing::ContentLength) {
+            const int64_t declared = response.declaredLength >= 0
+                                         ? response.declaredLength
+                                         : static_cast<int64_t>(response.body.size());
+            header += "Content-Length: " + std::to_string(declared) + "\r\n";
+        } else if (response.framing == Framing::Chunked) {
+            header += "Transfer-Encoding: chunked\r\n";
+        }
+        for (const auto& [name, value] : response.headers) header += name + ": " + value + "\r\n";
+        header += "\r\n";
+
+        bool ok = sendAll(client, header);
+        const size_t total = response.body.size();
+        const size_t limit = response.cutAfter >= 0
+                                 ? std::min<size_t>(total, static_cast<size_t>(response.cutAfter))
+                                 : total;
+        const size_t piece = response.pieceSize ? response.pieceSize : std::max<size_t>(total, 1);
+        const bool chunked = response.framing == Framing::Chunked;
+        for (size_t offset = 0; ok && offset < limit; offset += piece) {
+            if (offset > 0 && response.pauseMs > 0 && !pause(response.pauseMs)) {
+                ok = false;
+                break;
+            }
+            const size_t chunk = std::min(piece, total - offset);  // this piece's full size
+            const size_t size = std::min(chunk, limit - offset);   // what goes out before a cut
+            if (chunked) {
+                char sizeLine[32];
+                std::snprintf(sizeLine, sizeof(sizeLine), "%zx\r\n", chunk);
+                ok = sendAll(client, sizeLine);
+            }
+            ok = ok && sendAll(client, response.body.data() + offset, size);
+            if (chunked && size == chunk) ok = ok && sendAll(client, "\r\n");
+        }
+        const bool cut = limit < total;
+        if (ok && !cut) {
+            if (chunked) ok = sendAll(client, "0\r\n\r\n");
+            if (ok && !response.trailing.empty()) sendAll(client, response.trailing);
+        }
+    }
+
+    ::shutdown(client, SD_SEND);
+    std::lock_guard<std::mutex> hold(mutex_);
+    clients_.erase(std::find(clients_.begin(), clients_.end(), clientId));
+    ::closesocket(client);
+}
+
+}  // namespace testsupport

@@ -1,0 +1,71 @@
+#pragma once
+// A small HTTP/1.1 server inside the test process, on 127.0.0.1 and an ephemeral port. Each
+// test scripts what a path answers: status, framing, pacing, a cut connection, extra bytes.
+// Every connection is answered once and closed ("Connection: close").
+
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace testsupport {
+
+struct Response {
+    enum class Framing { ContentLength, CloseDelimited, Chunked };
+
+    int status = 200;
+    std::string body;
+    Framing framing = Framing::ContentLength;
+    int64_t declaredLength = -1;  // Content-Length to claim instead of body.size() (a liar)
+    size_t pieceSize = 0;         // send the body in pieces of this many bytes (0: at once)
+    int pauseMs = 0;              // pause before each piece after the first
+    int64_t cutAfter = -1;        // close the connection after this many body bytes
+    std::string trailing;         // bytes sent after the body, outside its framing
+    bool noResponse = false;      // read the request, then close without a status line
+    std::vector<std::pair<std::string, std::string>> headers;  // extra response headers
+};
+
+class LoopbackServer {
+public:
+    LoopbackServer();  // listening when it returns
+    ~LoopbackServer();
+    LoopbackServer(const LoopbackServer&) = delete;
+    LoopbackServer& operator=(const LoopbackServer&) = delete;
+
+    // What `path` (the request target, query included) answers; unknown paths answer 404.
+    void route(const std::string& path, Response response);
+    // The n-th request of `path` gets the n-th response; the last one repeats.
+    void route(const std::string& path, std::vector<Response> responses);
+
+    uint16_t port() const { return port_; }
+    std::string url(const std::string& path) const;  // "http://127.0.0.1:PORT" + path
+
+    std::vector<std::string> requests() const;  // request targets, in arrival order
+    std::vector<std::string> requestHeads() const;  // request line and headers, in order
+    int requestCount(const std::string& path) const;
+
+    void stop();  // closes every connection and joins every thread; the destructor calls it
+
+private:
+    void acceptLoop();
+    void serve(uintptr_t client);
+    bool pause(int ms);  // false when stopping
+
+    uintptr_t listener_;
+    uint16_t port_ = 0;
+    std::thread acceptThread_;
+    mutable std::mutex mutex_;
+    std::condition_variable stopSignal_;
+    bool stopping_ = false;
+    std::map<std::string, std::vector<Response>> routes_;
+    std::vector<std::string> requests_;
+    std::vector<std::string> heads_;
+    std::vector<uintptr_t> clients_;
+    std::vector<std::thread> clientThreads_;
+};
+
+}  // namespace testsupport

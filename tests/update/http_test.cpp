@@ -1,0 +1,315 @@
+#include "update/http.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/support/loopback_server.h"
+
+using pcupd::HttpStream;
+using testsupport::LoopbackServer;
+using testsupport::Response;
+using Framing = testsupport::Response::Framing;
+
+namespace {
+
+struct ParsedUrl {
+    bool ok = false;
+    std::wstring host, path;
+    uint16_t port = 0;
+    bool secure = false;
+};
+
+ParsedUrl parse(const std::string& url) {
+    ParsedUrl parsed;
+    parsed.ok = pcupd::parseUrl(url, parsed.host, parsed.port, parsed.path, parsed.secure);
+    return parsed;
+}
+
+Response ok(std::string body) {
+    Response response;
+    response.body = std::move(body);
+    return response;
+}
+
+std::string patterned(size_t size) {
+    std::string text(size, '\0');
+    for (size_t i = 0; i < size; ++i) text[i] = static_cast<char>('a' + (i * 7 + i / 251) % 26);
+    return text;
+}
+
+// A port that refuses connections: one a server listened on and gave back.
+uint16_t closedPort() {
+    LoopbackServer server;
+    const uint16_t port = server.port();
+    server.stop();
+    return port;
+}
+
+struct FaultGuard {
+    explicit FaultGuard(pcupd::HttpFault fault) { pcupd::setHttpFaultForTesting(fault); }
+    ~FaultGuard() { pcupd::setHttpFaultForTesting(pcupd::HttpFault::None); }
+};
+
+}  // namespace
+
+TEST(ParseUrl, SchemesDefaultsAndPorts) {
+    ParsedUrl p = parse("HTTPS://Update.Example.com/pc/manifest.json");
+    EXPECT_TRUE(p.ok);
+    EXPECT_TRUE(p.secure);
+    EXPECT_EQ(p.port, 443);
+    EXPECT_EQ(p.host, L"Update.Example.com");
+    EXPECT_EQ(p.path, L"/pc/manifest.json");
+
+    p = parse("http://example.com");
+    EXPECT_TRUE(p.ok);
+    EXPECT_FALSE(p.secure);
+    EXPECT_EQ(p.port, 80);
+    EXPECT_EQ(p.path, L"/");
+
+    p = parse("https://example.com:8443/a?b=c#frag%20x");
+    EXPECT_TRUE(p.ok);
+    EXPECT_EQ(p.port, 8443);
+    EXPECT_EQ(p.path, L"/a?b=c#frag%20x");  // neither escaped nor decoded
+}
+
+TEST(ParseUrl, PortTextReadLikeAnInteger) {
+    EXPECT_EQ(parse("http://h:abc/").port, 0);
+    EXPECT_TRUE(parse("http://h:abc/").ok);
+    EXPECT_EQ(parse("http://h:/").port, 0);
+    EXPECT_EQ(parse("http://h: 81x/").port, 81);
+    EXPECT_EQ(parse("http://h:65536/").port, 0);   // truncated to 16 bits
+    EXPECT_EQ(parse("http://h:65537/").port, 1);
+    EXPECT_EQ(parse("http://h:-1/").port, 65535);
+    EXPECT_EQ(parse("http://h:99999999999999999999/").port, 65535);  // 10^20 - 1 mod 2^16
+}
+
+TEST(ParseUrl, RejectsBadUrls) {
+    EXPECT_FALSE(parse("ftp://example.com/x").ok);
+    EXPECT_FALSE(parse("example.com/x").ok);
+    EXPECT_FALSE(parse("").ok);
+    EXPECT_FALSE(parse("ht").ok);
+    EXPECT_FALSE(parse("https://").ok);
+    EXPECT_FALSE(parse("https:///path").ok);
+    EXPECT_FALSE(parse("https://:443/path").ok);
+}
+
+TEST(ParseUrl, HostAndPathConvertedFromUtf8) {
+    const ParsedUrl p = parse("http://h\xC3\xA9/\xE6\x97\xA5.pak");
+    EXPECT_EQ(p.host, L"h\u00E9");
+    EXPECT_EQ(p.path, L"/\u65E5.pak");
+}
+
+TEST(OpenRequest, BadUrlOpensNothing) {
+    HINTERNET session = nullptr, connection = nullptr, request = nullptr;
+    std::string error = "previous";
+    EXPECT_FALSE(pcupd::openRequest("ftp://x/y", session, connection, request, error));
+    EXPECT_EQ(error, "bad url: ftp://x/y");
+    EXPECT_EQ(session, nullptr);
+    EXPECT_EQ(connection, nullptr);
+    EXPECT_EQ(request, nullptr);
+}
+
+TEST(OpenRequest, EachWinHttpStepFailureHasItsText) {
+    LoopbackServer server;
+    const std::string url = server.url("/m");
+    struct Case {
+        pcupd::HttpFault fault;
+        const char* text;
+        bool session, connection;
+    } cases[] = {{pcupd::HttpFault::Open, "WinHttpOpen failed", false, false},
+                 {pcupd::HttpFault::Connect, "WinHttpConnect failed", true, false},
+                 {pcupd::HttpFault::OpenRequest, "WinHttpOpenRequest failed", true, true}};
+    for (const Case& c : cases) {
+        FaultGuard fault(c.fault);
+        pcupd::RequestHandles handles;
+        std::string error;
+        EXPECT_FALSE(pcupd::openRequest(url, handles, error));
+        EXPECT_EQ(error, c.text);
+        // What was opened is handed back for the caller to close.
+        EXPECT_EQ(static_cast<bool>(handles.session), c.session) << c.text;
+        EXPECT_EQ(static_cast<bool>(handles.connection), c.connection) << c.text;
+        EXPECT_FALSE(handles.request);
+    }
+    EXPECT_EQ(server.requests().size(), 0u);
+}
+
+TEST(OpenRequest, RefusedConnectionAndMissingResponse) {
+    std::string error;
+    pcupd::RequestHandles handles;
+    EXPECT_FALSE(pcupd::openRequest(
+        "http://127.0.0.1:" + std::to_string(closedPort()) + "/m", handles, error));
+    EXPECT_EQ(error, "WinHttpSendRequest failed (no network?)");
+    EXPECT_TRUE(handles.request);  // all three were opened; the caller closes them
+
+    LoopbackServer server;
+    Response silent;
+    silent.noResponse = true;
+    server.route("/m", silent);
+    std::string body;
+    EXPECT_FALSE(pcupd::httpGet(server.url("/m"), body, error));
+    EXPECT_EQ(error, "WinHttpReceiveResponse failed");
+}
+
+TEST(OpenRequest, OnlyStatus200Succeeds) {
+    LoopbackServer server;
+    for (int status : {404, 204, 206, 500}) {
+        Response response = ok("x");
+        response.status = status;
+        if (status == 204) response.body.clear();
+        const std::string path = "/s" + std::to_string(status);
+        server.route(path, response);
+        std::string body, error;
+        EXPECT_FALSE(pcupd::httpGet(server.url(path), body, error));
+        EXPECT_EQ(error, "HTTP status " + std::to_string(status) + " for " + server.url(path));
+    }
+}
+
+TEST(OpenRequest, SendsOneGetWithOurUserAgentToThePathAsWritten) {
+    LoopbackServer server;
+    server.route("/pc/manifest.json?v=2", ok("{}"));
+    std::string body, error;
+    ASSERT_TRUE(pcupd::httpGet(server.url("/pc/manifest.json?v=2"), body, error)) << error;
+    EXPECT_EQ(server.requests(), std::vector<std::string>{"/pc/manifest.json?v=2"});
+    const std::string head = server.requestHeads().at(0);
+    EXPECT_EQ(head.rfind("GET /pc/manifest.json?v=2 HTTP/1.1\r\n", 0), 0u) << head;
+    EXPECT_NE(head.find("\r\nUser-Agent: OrvaneOnline-PC-Updater/1.0\r\n"), std::string::npos) << head;
+}
+
+TEST(HttpGet, ReadsEveryFraming) {
+    LoopbackServer server;
+    const std::string text = patterned(300000);
+    server.route("/length", ok(text));
+    Response closeDelimited = ok(text);
+    closeDelimited.framing = Framing::CloseDelimited;
+    server.route("/close", closeDelimited);
+    Response chunked = ok(text);
+    chunked.framing = Framing::Chunked;
+    chunked.pieceSize = 7001;
+    server.route("/chunked", chunked);
+    Response trickle = ok(text.substr(0, 5000));
+    trickle.pieceSize = 997;
+    trickle.pauseMs = 5;
+    server.route("/trickle", trickle);
+    Response extra = ok("{\"a\":1}");
+    extra.trailing = "GARBAGE AFTER THE BODY";
+    server.route("/extra", extra);
+    server.route("/empty", ok(""));
+
+    const std::pair<const char*, std::string> cases[] = {
+        {"/length", text},   {"/close", text}, {"/chunked", text}, {"/trickle", text.substr(0, 5000)},
+        {"/extra", "{\"a\":1}"}, {"/empty", ""}};
+    for (const auto& [path, expected] : cases) {
+        std::string body = "stale", error = "untouched";
+        EXPECT_TRUE(pcupd::httpGet(server.url(path), body, error)) << path << ": " << error;
+        EXPECT_EQ(body.size(), expected.size()) << path;
+        EXPECT_TRUE(body == expected) << path;
+        EXPECT_EQ(error, "untouched") << path;
+    }
+}
+
+TEST(HttpGet, BodyCutShortOfItsLengthFails) {
+    LoopbackServer server;
+    Response cut = ok(patterned(100000));
+    cut.cutAfter = 60000;
+    server.route("/cut", cut);
+    Response liar = ok("short");
+    liar.declaredLength = 100;
+    server.route("/liar", liar);
+    for (const char* path : {"/cut", "/liar"}) {
+        std::string body, error;
+        EXPECT_FALSE(pcupd::httpGet(server.url(path), body, error)) << path;
+        EXPECT_EQ(error, "read failed") << path;
+    }
+}
+
+TEST(HttpGet, RefusesBodiesBeyondTheCap) {
+    LoopbackServer server;
+    // Declared too large: refused before a byte of the body is read.
+    Response declared = ok("x");
+    declared.declaredLength = pcupd::kMaxHttpGetBody + 1;
+    declared.cutAfter = 0;
+    server.route("/declared", declared);
+    // No length at all, and a body that goes on past the cap.
+    Response endless = ok(std::string(static_cast<size_t>(pcupd::kMaxHttpGetBody) + 1, 'x'));
+    endless.framing = Framing::CloseDelimited;
+    server.route("/endless", endless);
+    for (const char* path : {"/declared", "/endless"}) {
+        std::string body, error;
+        EXPECT_FALSE(pcupd::httpGet(server.url(path), body, error)) << path;
+        EXPECT_EQ(error, "response too large") << path;
+    }
+    // Exactly at the cap is still fine.
+    server.route("/cap", ok(std::string(static_cast<size_t>(pcupd::kMaxHttpGetBody), 'y')));
+    std::string body, error;
+    EXPECT_TRUE(pcupd::httpGet(server.url("/cap"), body, error)) << error;
+    EXPECT_EQ(body.size(), static_cast<size_t>(pcupd::kMaxHttpGetBody));
+}
+
+TEST(HttpStream, ReadsToTheEndWithOrWithoutLength) {
+    LoopbackServer server;
+    const std::string text = patterned(2500000);
+    server.route("/length", ok(text));
+    Response closeDelimited = ok(text);
+    closeDelimited.framing = Framing::CloseDelimited;
+    closeDelimited.pieceSize = 65536;
+    server.route("/close", closeDelimited);
+
+    for (const char* path : {"/length", "/close"}) {
+        HttpStream stream;
+        std::string error;
+        ASSERT_TRUE(stream.open(server.url(path), error)) << error;
+        EXPECT_EQ(stream.contentLength, std::string(path) == "/length" ? 2500000 : -1) << path;
+        std::string received;
+        std::vector<char> buffer(1 << 20);
+        for (;;) {
+            const int32_t got = stream.read(buffer.data(), static_cast<int32_t>(buffer.size()));
+            ASSERT_GE(got, 0) << path;
+            if (got == 0) break;
+            received.append(buffer.data(), static_cast<size_t>(got));
+        }
+        EXPECT_TRUE(received == text) << path;
+    }
+}
+
+TEST(HttpStream, ClosedAndEmptyReadsReturnMinusOne) {
+    LoopbackServer server;
+    server.route("/a", ok("abc"));
+    char buffer[8];
+
+    HttpStream stream;
+    EXPECT_EQ(stream.read(buffer, sizeof(buffer)), -1);  // never opened
+
+    std::string error;
+    ASSERT_TRUE(stream.open(server.url("/a"), error)) << error;
+    EXPECT_EQ(stream.contentLength, 3);
+    EXPECT_EQ(stream.read(buffer, 0), -1);
+    EXPECT_EQ(stream.read(buffer, -5), -1);
+    EXPECT_EQ(stream.read(buffer, 2), 2);  // length 0 consumed nothing
+    stream.close();
+    EXPECT_EQ(stream.read(buffer, sizeof(buffer)), -1);
+    EXPECT_EQ(stream.contentLength, -1);
+    EXPECT_EQ(stream.request, nullptr);
+    stream.close();  // twice is harmless
+}
+
+TEST(HttpStream, FailedOpenLeavesItClosedAndReopenStartsOver) {
+    LoopbackServer server;
+    server.route("/a", ok("first"));
+    server.route("/b", ok("second!"));
+
+    HttpStream stream;
+    std::string error;
+    ASSERT_TRUE(stream.open(server.url("/a"), error));
+    ASSERT_TRUE(stream.open(server.url("/b"), error));  // closes /a first
+    EXPECT_EQ(stream.contentLength, 7);
+    char buffer[16] = {};
+    EXPECT_EQ(stream.read(buffer, sizeof(buffer)), 7);
+    EXPECT_EQ(std::string(buffer, 7), "second!");
+
+    EXPECT_FALSE(stream.open(server.url("/missing"), error));
+    EXPECT_EQ(error, "HTTP status 404 for " + server.url("/missing"));
+    EXPECT_EQ(stream.session, nullptr);
+    EXPECT_EQ(stream.connection, nullptr);
+    EXPECT_EQ(stream.request, nullptr);
+    EXPECT_EQ(stream.contentLength, -1);
+    EXPECT_EQ(stream.read(buffer, sizeof(buffer)), -1);
+}

@@ -1,0 +1,43 @@
+#pragma once
+// The update manifest: one JSON document on the update host listing the client's files and
+// the full archive used by a fresh install. Called on the worker thread.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace pcupd {
+
+struct ManifestFile {
+    std::string path, sha256;  // both ASCII-lowercased; path as the manifest wrote it otherwise
+    int64_t size = 0;
+    std::string url;  // taken as written
+};
+
+struct Manifest {
+    std::string clientVersion;
+    bool required = true;
+    std::vector<ManifestFile> files;  // only usable entries, in document order
+};
+
+struct FullArchive {
+    std::string url, sha256;
+    int64_t size = 0;
+    std::string format;
+    bool valid = false;  // true only after a successful fetchFullArchive
+};
+
+// Download the manifest at `url` and read its files list / its fullArchive entry. On
+// failure `error` gets the transport's or the parser's message; on success it is untouched.
+bool fetchManifest(const std::string& url, Manifest& manifest, std::string& error);
+bool fetchFullArchive(const std::string& url, FullArchive& archive, std::string& error);
+
+// The same, for a document already in memory (the body as downloaded).
+bool parseManifest(const std::string& body, Manifest& manifest, std::string& error);
+bool parseFullArchive(const std::string& body, FullArchive& archive, std::string& error);
+
+// Lowercases "A".."Z" only: no locale, no Unicode case folding.
+std::string toLowerAscii(std::string text);
+std::wstring toLowerAscii(std::wstring text);
+
+}  // namespace pcupd
