@@ -1,0 +1,143 @@
+#include "update/sha256.h"
+
+#include <algorithm>
+
+#include "update/http.h"
+
+namespace pcupd {
+namespace {
+
+constexpr DWORD kFileReadSize = 262144;
+
+}  // namespace
+
+Sha256::Sha256() {
+    if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(provider_.put(), BCRYPT_SHA256_ALGORITHM,
+                                                    nullptr, 0)))
+        return;
+    DWORD objectLength = 0;
+    ULONG written = 0;
+    if (!BCRYPT_SUCCESS(BCryptGetProperty(provider_.get(), BCRYPT_OBJECT_LENGTH,
+                                          reinterpret_cast<PUCHAR>(&objectLength),
+                                          sizeof(objectLength), &written, 0)))
+        return;
+    if (!BCRYPT_SUCCESS(BCryptGetProperty(provider_.get(), BCRYPT_HASH_LENGTH,
+                                          reinterpret_cast<PUCHAR>(&digestLength_),
+                                          sizeof(digestLength_), &written, 0)))
+        return;
+    object_.assign(objectLength, 0);
+    ready_ = BCRYPT_SUCCESS(BCryptCreateHash(provider_.get(), hash_.put(), object_.data(),
+                                             static_cast<ULONG>(object_.size()), nullptr, 0, 0));
+}
+
+void Sha256::update(const void* data, size_t size) {
+    if (!ready_) return;
+    const UCHAR* bytes = static_cast<const UCHAR*>(data);
+    while (size > 0) {
+        const ULONG piece = static_cast<ULONG>(std::min<size_t>(size, 0x40000000));
+        BCryptHashData(hash_.get(), const_cast<PUCHAR>(bytes), piece, 0);
+        bytes += piece;
+        size -= piece;
+    }
+}
+
+bool Sha256::finish(uint8_t (&digest)[kSha256Size]) {
+    if (!ready_ || digestLength_ != kSha256Size) return false;
+    return BCRYPT_SUCCESS(BCryptFinishHash(hash_.get(), digest, kSha256Size, 0));
+}
+
+std::string Sha256::finish() {
+    uint8_t digest[kSha256Size] = {};
+    return finish(digest) ? toHex(digest, sizeof(digest)) : std::string();
+}
+
+std::string toHex(const uint8_t* bytes, size_t size) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string text(size * 2, '0');
+    for (size_t i = 0; i < size; ++i) {
+        text[2 * i] = kDigits[bytes[i] >> 4];
+        text[2 * i + 1] = kDigits[bytes[i] & 0x0F];
+    }
+    return text;
+}
+
+std::string hashFile(const std::wstring& path) {
+    base::UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file) return {};
+    Sha256 sha;
+    if (!sha.ready()) return {};
+    std::vector<char> buffer(kFileReadSize);
+    DWORD read = 0;
+    while (ReadFile(file.get(), buffer.data(), kFileReadSize, &read, nullptr) && read > 0)
+        sha.update(buffer.data(), read);
+    return sha.finish();
+}
+
+bool downloadToFile(const std::string& url, const std::wstring& path, Progress& progress,
+                    const ProgressCallback& callback, std::string& digest, std::string& error) {
+    RequestHandles handles;
+    if (!openRequest(url, handles, error)) return false;
+    HINTERNET request = handles.request.get();
+
+    base::UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        error = "cannot create temp file";
+        return false;
+    }
+    Sha256 sha;
+    if (!sha.ready()) {
+        error = "sha init failed";
+        return false;
+    }
+    // From here on, a failure must not leave a partial file that looks like a download.
+    base::ScopeExit removePartial([&] {
+        file.reset();
+        DeleteFileW(path.c_str());
+    });
+
+    const int64_t expected = contentLength(request);
+    int64_t received = 0, sinceReport = 0;
+    std::vector<char> buffer;
+    for (;;) {
+        DWORD available = 0;
+        if (!WinHttpQueryDataAvailable(request, &available)) {
+            error = "download read failed";
+            return false;
+        }
+        if (available == 0) break;
+        if (buffer.size() < available) buffer.resize(available);
+        DWORD read = 0;
+        if (!WinHttpReadData(request, buffer.data(), available, &read)) {
+            error = "download read failed";
+            return false;
+        }
+        DWORD written = 0;
+        if (!WriteFile(file.get(), buffer.data(), read, &written, nullptr) || written != read) {
+            error = "disk write failed (full/locked?)";
+            return false;
+        }
+        sha.update(buffer.data(), read);
+        received += read;
+        progress.bytesDone += read;
+        sinceReport += read;
+        if (callback && sinceReport >= kProgressInterval) {
+            callback(progress);
+            sinceReport = 0;
+        }
+    }
+    // A connection that drops early can end the body like a normal close; only the declared
+    // length tells a cut file from a whole one.
+    if (expected >= 0 && received < expected) {
+        error = "download read failed";
+        return false;
+    }
+    removePartial.release();
+    file.reset();
+    digest = sha.finish();
+    return true;
+}
+
+}  // namespace pcupd

@@ -1,0 +1,72 @@
+#pragma once
+// SHA-256 over the platform's CNG (BCrypt), the digest of a local file, and a download that
+// hashes what it writes. Digests travel as 64 lowercase hex characters; an empty text means
+// "no digest" and never equals a real one. Everything runs on the calling (worker) thread.
+
+#include <windows.h>
+#include <bcrypt.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "base/unique_handle.h"
+#include "update/progress.h"
+
+namespace pcupd {
+
+struct AlgorithmHandleTraits {
+    using Type = BCRYPT_ALG_HANDLE;
+    static Type invalid() noexcept { return nullptr; }
+    static void close(Type h) noexcept { ::BCryptCloseAlgorithmProvider(h, 0); }
+};
+struct HashHandleTraits {
+    using Type = BCRYPT_HASH_HANDLE;
+    static Type invalid() noexcept { return nullptr; }
+    static void close(Type h) noexcept { ::BCryptDestroyHash(h); }
+};
+
+constexpr size_t kSha256Size = 32;
+
+// One incremental SHA-256. Construction sets it up; ready() says whether that worked.
+class Sha256 {
+public:
+    Sha256();
+    Sha256(const Sha256&) = delete;
+    Sha256& operator=(const Sha256&) = delete;
+
+    bool ready() const { return ready_; }
+    // Adds bytes; does nothing when not ready or when size is 0.
+    void update(const void* data, size_t size);
+    // Lowercase hex of the digest; empty when not ready or when finishing fails.
+    std::string finish();
+    // The raw digest; false when not ready or when finishing fails.
+    bool finish(uint8_t (&digest)[kSha256Size]);
+
+private:
+    // Declared so that destruction runs hash, then provider, then the hash's own memory.
+    std::vector<UCHAR> object_;
+    base::UniqueAny<AlgorithmHandleTraits> provider_;
+    base::UniqueAny<HashHandleTraits> hash_;
+    ULONG digestLength_ = 0;
+    bool ready_ = false;
+};
+
+std::string toHex(const uint8_t* bytes, size_t size);
+
+// Digest of the whole file; empty when it cannot be opened (missing, or locked against
+// reading) or hashing cannot start. A read error midway yields the digest of what was read.
+std::string hashFile(const std::wstring& path);
+
+// Streams the body of `url` into `path` (created or truncated) while hashing it, adds what
+// arrives to progress.bytesDone and calls `callback` (may be empty) once per 512 KiB. On
+// success `digest` holds the hex digest of the bytes written; the caller compares it. A
+// failed or cut-short download leaves no file behind.
+bool downloadToFile(const std::string& url, const std::wstring& path, Progress& progress,
+                    const ProgressCallback& callback, std::string& digest, std::string& error);
+
+// Progress reports come no more often than once per this many bytes received.
+constexpr int64_t kProgressInterval = 524288;
+
+}  // namespace pcupd
