@@ -1,0 +1,16 @@
+#pragma once
+// Paths past MAX_PATH: an archive entry may be 1024 bytes long, which only the \\?\ form
+// reaches on a Windows that is not set up for long paths.
+
+#include <string>
+
+namespace base {
+
+// `path` made absolute and normalised (GetFullPathNameW); unchanged when that fails.
+std::wstring fullPath(const std::wstring& path);
+
+// The \\?\ (or \\?\UNC\) form of an absolute, normalised path when it is too long for the
+// plain form; short, relative and already-prefixed paths come back unchanged.
+std::wstring extendedLengthPath(const std::wstring& path);
+
+}  // namespace base

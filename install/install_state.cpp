@@ -1,0 +1,23 @@
+#include "install/install_state.h"
+
+InstallState& installState() {
+    static InstallState state;
+    return state;
+}
+
+void setStatus(const std::wstring& status, const std::wstring& detail) {
+    InstallState& state = installState();
+    std::lock_guard<std::mutex> hold(state.lock);
+    if (&status != &state.status) state.status = status;
+    if (&detail != &state.detail) state.detail = detail;
+}
+
+void postToWindow(UINT message) {
+    InstallState& state = installState();
+    HWND window;
+    {
+        std::lock_guard<std::mutex> hold(state.lock);
+        window = state.mainWindow;
+    }
+    PostMessageW(window, message, 0, 0);
+}

@@ -1,0 +1,38 @@
+#pragma once
+// The record the install worker and the window share, and the two messages the worker
+// posts. Every field but the atomic flags is read and written only under `lock`, held for a
+// few assignments and never across network, disk or message calls.
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+struct InstallState {
+    std::mutex lock;
+    HWND mainWindow = nullptr;  // null: messages go to the posting thread's queue (tests)
+    std::wstring installDir;
+    bool repairMode = false;
+    std::wstring status, detail;
+    double progress = 0.0;  // 0..1
+    uint64_t bytesDone = 0;
+    int64_t bytesTotal = 0;
+    uint32_t startTick = 0;  // GetTickCount at the start of the byte-counted phase
+    std::wstring finalError;  // empty on success
+    std::atomic<bool> running{false}, finished{false};
+    std::atomic<bool> busy{false};  // no byte-counted progress yet: show activity, not a bar
+};
+
+// The one process-wide instance.
+InstallState& installState();
+
+// Sets the status and detail lines under the lock.
+void setStatus(const std::wstring& status, const std::wstring& detail);
+
+// Posts `message` (wParam 0, lParam 0) to the main window; never waits for the window.
+void postToWindow(UINT message);
+
+constexpr UINT kMsgProgress = WM_APP + 1;  // status or progress changed: repaint
+constexpr UINT kMsgFinished = WM_APP + 2;  // the worker left its result; posted once, last

@@ -1,0 +1,279 @@
+#include "install/archive.h"
+
+#include <gtest/gtest.h>
+
+#include "install/install_state.h"
+#include "tests/support/archive_builder.h"
+#include "tests/support/loopback_server.h"
+#include "tests/support/temp_dir.h"
+
+namespace fs = std::filesystem;
+using testsupport::LoopbackServer;
+using testsupport::Response;
+using testsupport::TestArchive;
+using testsupport::TestEntry;
+
+namespace {
+
+std::string patterned(size_t size, int seed) {
+    std::string text(size, '\0');
+    for (size_t i = 0; i < size; ++i) text[i] = static_cast<char>((i * 31 + seed * 7 + i / 997) & 0xFF);
+    return text;
+}
+
+// Messages the installer posted to this thread's queue (the main window is null in tests).
+int drainProgressMessages() {
+    int count = 0;
+    MSG message;
+    while (PeekMessageW(&message, nullptr, kMsgProgress, kMsgProgress, PM_REMOVE)) ++count;
+    return count;
+}
+
+class ArchiveTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        MSG message;
+        PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);  // give this thread a queue
+        drainProgressMessages();
+        InstallState& state = installState();
+        std::lock_guard<std::mutex> hold(state.lock);
+        state.mainWindow = nullptr;
+        state.progress = 0.0;
+        state.bytesDone = 12345;
+        state.bytesTotal = -1;
+        state.status.clear();
+        state.detail.clear();
+        state.busy = true;
+    }
+
+    // Serves `bytes` and installs them into dir/install.
+    bool install(const std::string& bytes, Response response = Response()) {
+        response.body = bytes;
+        server.route("/client.orvpak", response);
+        error = "untouched";
+        return installFullArchive(server.url("/client.orvpak"), installDir.wstring(), error);
+    }
+
+    std::string installed(const std::string& relative) const {
+        return testsupport::readFile(installDir / fs::u8path(relative));
+    }
+
+    testsupport::TempDir dir;
+    fs::path installDir = dir / "install";
+    LoopbackServer server;
+    std::string error;
+};
+
+}  // namespace
+
+TEST_F(ArchiveTest, InstallsNestedAndEmptyEntries) {
+    TestArchive archive;
+    archive.eighthByte = 0xA7;  // never examined
+    archive.entries = {{"Engine.exe", patterned(3000000, 1)},
+                       {"data/maps/forest.pak", patterned(70000, 2)},
+                       {"data\\sound\\a.bank", "sound"},
+                       {"empty.txt", ""},
+                       {"\xE6\x97\xA5\xE6\x9C\xAC/\xC3\xA4 b.dat", "unicode"}};
+    ASSERT_TRUE(install(archive.build())) << error;
+    EXPECT_EQ(error, "untouched");
+    for (const TestEntry& entry : archive.entries) {
+        std::string path = entry.path;
+        std::replace(path.begin(), path.end(), '\\', '/');
+        EXPECT_TRUE(installed(path) == entry.data) << entry.path;
+    }
+    EXPECT_TRUE(fs::is_directory(installDir / "data" / "maps"));
+    EXPECT_TRUE(fs::exists(installDir / "empty.txt"));
+    EXPECT_EQ(fs::file_size(installDir / "empty.txt"), 0u);
+
+    InstallState& state = installState();
+    std::lock_guard<std::mutex> hold(state.lock);
+    EXPECT_EQ(state.bytesDone, 3000000u + 70000 + 5 + 7);
+    EXPECT_EQ(state.bytesTotal, 3000000 + 70000 + 5 + 7);
+    EXPECT_DOUBLE_EQ(state.progress, 1.0);
+    EXPECT_FALSE(state.busy);
+    EXPECT_EQ(state.status, L"Installing...");
+    EXPECT_EQ(state.detail, L"Engine.exe");
+}
+
+TEST_F(ArchiveTest, EmptyArchiveWritesNothing) {
+    ASSERT_TRUE(install(TestArchive().build())) << error;
+    EXPECT_FALSE(fs::exists(installDir));
+    EXPECT_EQ(drainProgressMessages(), 0);
+}
+
+TEST_F(ArchiveTest, SmallPiecesAndTrailingBytesGiveTheSameFiles) {
+    TestArchive archive;
+    for (int i = 0; i < 4; ++i) archive.entries.push_back({"f" + std::to_string(i), patterned(40000 + i, i)});
+    Response trickle;
+    trickle.pieceSize = 4099;
+    trickle.pauseMs = 1;
+    trickle.trailing = "bytes nobody asked for";
+    ASSERT_TRUE(install(archive.build(), trickle)) << error;
+    for (const TestEntry& entry : archive.entries) EXPECT_TRUE(installed(entry.path) == entry.data);
+
+    // Extra entries past the declared count are never read either.
+    TestArchive shortCount = archive;
+    shortCount.count = 2;
+    fs::remove_all(installDir);
+    ASSERT_TRUE(install(shortCount.build())) << error;
+    EXPECT_TRUE(fs::exists(installDir / "f1"));
+    EXPECT_FALSE(fs::exists(installDir / "f2"));
+}
+
+TEST_F(ArchiveTest, HeaderFaults) {
+    TestArchive badMagic;
+    badMagic.magic = "ORVPAK2";
+    TestArchive lowerMagic;
+    lowerMagic.magic = "orvpak1";
+    TestArchive version2;
+    version2.version = 2;
+    TestArchive version0;
+    version0.version = 0;
+    const std::pair<TestArchive, const char*> cases[] = {
+        {badMagic, "archive header is not ORVPAK1"},
+        {lowerMagic, "archive header is not ORVPAK1"},
+        {version2, "unsupported archive version"},
+        {version0, "unsupported archive version"}};
+    for (const auto& [archive, message] : cases) {
+        EXPECT_FALSE(install(archive.build()));
+        EXPECT_EQ(error, message);
+    }
+    EXPECT_FALSE(install("not an archive at all, just text"));
+    EXPECT_EQ(error, "archive header is not ORVPAK1");
+}
+
+TEST_F(ArchiveTest, PathLengthBounds) {
+    // 1024 bytes in five components, past MAX_PATH once joined to the folder.
+    std::string longest;
+    for (int i = 0; i < 5; ++i) longest += std::string(i < 4 ? 200 : 1024 - 4 * 201, static_cast<char>('a' + i)) + (i < 4 ? "/" : "");
+    ASSERT_EQ(longest.size(), 1024u);
+    TestArchive ok;
+    ok.entries = {{longest, "deep"}};
+    ASSERT_TRUE(install(ok.build())) << error;
+    EXPECT_EQ(installed(longest), "deep");
+
+    for (int length : {0, 1025, 65535}) {
+        TestArchive bad;
+        bad.entries = {{"x", "data", false, length}};
+        EXPECT_FALSE(install(bad.build())) << length;
+        EXPECT_EQ(error, "bad path length") << length;
+    }
+}
+
+TEST_F(ArchiveTest, CutAnywhereInTheHeadersIsClosedEarly) {
+    TestArchive archive;
+    archive.entries = {{"a/b.txt", "0123456789"}};
+    const std::string bytes = archive.build();
+    const size_t dataStart = bytes.size() - 10;
+    // Every cut from the first header byte to the last byte of the entry's digest.
+    for (size_t cut = 0; cut < dataStart; ++cut) {
+        Response response;
+        response.framing = Response::Framing::CloseDelimited;
+        EXPECT_FALSE(install(bytes.substr(0, cut), response)) << cut;
+        EXPECT_EQ(error, "connection closed early") << cut;
+    }
+    // Inside the data the message names the entry.
+    Response cutData;
+    cutData.cutAfter = static_cast<int64_t>(dataStart + 4);
+    EXPECT_FALSE(install(bytes, cutData));
+    EXPECT_EQ(error, "connection closed while reading a/b.txt");
+}
+
+TEST_F(ArchiveTest, CutInTheThirdEntryKeepsTheFirstTwo) {
+    TestArchive archive;
+    archive.entries = {{"one.bin", patterned(200000, 1)},
+                       {"two/two.bin", patterned(300000, 2)},
+                       {"three/3.bin", patterned(2500000, 3)},
+                       {"four.bin", "4"}};
+    const std::string bytes = archive.build();
+    Response response;
+    response.cutAfter = static_cast<int64_t>(bytes.size()) - 1 - 1500000;
+    EXPECT_FALSE(install(bytes, response));
+    EXPECT_EQ(error, "connection closed while reading three/3.bin");
+    EXPECT_TRUE(installed("one.bin") == archive.entries[0].data);
+    EXPECT_TRUE(installed("two/two.bin") == archive.entries[1].data);
+    EXPECT_FALSE(fs::exists(installDir / "four.bin"));
+}
+
+TEST_F(ArchiveTest, DigestMismatchNamesTheEntry) {
+    TestArchive archive;
+    archive.entries = {{"good.bin", "good"}, {"dir/bad.bin", "bad", true}, {"later.bin", "x"}};
+    EXPECT_FALSE(install(archive.build()));
+    EXPECT_EQ(error, "checksum mismatch for dir/bad.bin");
+    EXPECT_EQ(installed("good.bin"), "good");
+    EXPECT_FALSE(fs::exists(installDir / "later.bin"));
+
+    TestArchive empty;
+    empty.entries = {{"empty", "", true}};
+    EXPECT_FALSE(install(empty.build()));
+    EXPECT_EQ(error, "checksum mismatch for empty");
+}
+
+TEST_F(ArchiveTest, HostilePathsCreateNothingOutsideTheFolder) {
+    const std::string unique = "orvane-hostile-" + std::to_string(GetCurrentProcessId());
+    const std::string paths[] = {
+        "../" + unique, "..\\..\\" + unique, "a/../../" + unique, "C:\\" + unique,
+        "C:" + unique, "/" + unique, "\\" + unique, "\\\\127.0.0.1\\c$\\" + unique,
+        "\\\\?\\C:\\" + unique, "name:stream", "CON", "nul.txt", "COM1", "LPT9", "CONIN$",
+        "dir/aux.dat", "trailing.", "trailing ", "./x", "a//b", "a*b"};
+    for (const std::string& path : paths) {
+        TestArchive archive;
+        archive.entries = {{"fine.txt", "ok"}, {path, "payload"}};
+        EXPECT_FALSE(install(archive.build())) << path;
+        EXPECT_EQ(error, "unsafe path in archive: " + path);
+    }
+    // The only thing under the test folder is the install folder, holding the one good entry.
+    std::vector<fs::path> found;
+    for (const auto& item : fs::recursive_directory_iterator(dir.path())) found.push_back(item.path());
+    EXPECT_EQ(found, (std::vector<fs::path>{installDir, installDir / "fine.txt"}));
+    EXPECT_FALSE(fs::exists(fs::path("C:\\") / unique));
+    EXPECT_FALSE(fs::exists(fs::temp_directory_path() / unique));
+}
+
+TEST_F(ArchiveTest, ExistingFolderWhereAFileGoes) {
+    fs::create_directories(installDir / "taken");
+    TestArchive archive;
+    archive.entries = {{"taken", "x"}};
+    EXPECT_FALSE(install(archive.build()));
+    EXPECT_EQ(error, "cannot create taken (disk full or permissions?)");
+}
+
+TEST_F(ArchiveTest, StreamFailureCarriesTheTransportMessage) {
+    error.clear();
+    EXPECT_FALSE(installFullArchive(server.url("/nothing-here"), installDir.wstring(), error));
+    EXPECT_EQ(error, "HTTP status 404 for " + server.url("/nothing-here"));
+}
+
+TEST_F(ArchiveTest, ProgressAndStatusMessages) {
+    TestArchive archive;
+    for (int i = 0; i < 51; ++i) archive.entries.push_back({"d/f" + std::to_string(i), "x"});
+    ASSERT_TRUE(install(archive.build())) << error;
+    EXPECT_EQ(drainProgressMessages(), 3);  // entries 0, 25 and 50
+    InstallState& state = installState();
+    std::lock_guard<std::mutex> hold(state.lock);
+    EXPECT_EQ(state.detail, L"d/f50");  // as the archive wrote it
+    EXPECT_EQ(state.bytesDone, 51u);
+}
+
+TEST_F(ArchiveTest, ProgressStaysWithinBounds) {
+    TestArchive zeroTotal;
+    zeroTotal.total = 0;
+    zeroTotal.entries = {{"a", patterned(5000, 1)}};
+    {
+        std::lock_guard<std::mutex> hold(installState().lock);
+        installState().progress = 0.37;
+    }
+    ASSERT_TRUE(install(zeroTotal.build())) << error;
+    {
+        std::lock_guard<std::mutex> hold(installState().lock);
+        EXPECT_DOUBLE_EQ(installState().progress, 0.37);  // untouched without a total
+        EXPECT_EQ(installState().bytesDone, 5000u);
+    }
+
+    TestArchive underCounted;
+    underCounted.total = 100;
+    underCounted.entries = {{"a", patterned(5000, 1)}};
+    ASSERT_TRUE(install(underCounted.build())) << error;
+    std::lock_guard<std::mutex> hold(installState().lock);
+    EXPECT_DOUBLE_EQ(installState().progress, 1.0);
+}
