@@ -1,6 +1,7 @@
 # One entry point: `make test` installs what is missing, builds and runs every test.
-WIN_BUILD := build/win
-JOBS      := $(shell nproc)
+WIN_BUILD    := build/win
+NATIVE_BUILD := build/native
+JOBS         := $(shell nproc)
 
 .PHONY: all deps build test clean
 
@@ -12,11 +13,17 @@ deps:
 $(WIN_BUILD)/CMakeCache.txt: | deps
 	cmake -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release
 
-build: deps $(WIN_BUILD)/CMakeCache.txt
+# The operator's tools (tools/) and their tests, built with the system compiler.
+$(NATIVE_BUILD)/CMakeCache.txt: | deps
+	cmake -S . -B $(NATIVE_BUILD) -DCMAKE_BUILD_TYPE=Release
+
+build: deps $(WIN_BUILD)/CMakeCache.txt $(NATIVE_BUILD)/CMakeCache.txt
 	cmake --build $(WIN_BUILD) -j $(JOBS)
+	cmake --build $(NATIVE_BUILD) -j $(JOBS)
 
 test: build
 	cd $(WIN_BUILD) && ctest --output-on-failure -j $(JOBS)
+	cd $(NATIVE_BUILD) && ctest --output-on-failure -j $(JOBS)
 
 clean:
 	rm -rf build

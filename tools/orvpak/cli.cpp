@@ -1,0 +1,205 @@
+#include "tools/orvpak/cli.h"
+
+#include <exception>
+#include <filesystem>
+#include <iomanip>
+#include <map>
+
+#include "tools/orvpak/archive_reader.h"
+#include "tools/orvpak/entry_path.h"
+#include "tools/orvpak/publish.h"
+#include "tools/orvpak/url_text.h"
+
+namespace fs = std::filesystem;
+
+namespace orvpak {
+namespace {
+
+struct CommandLine {
+    std::string command;
+    std::vector<std::string> positional;
+    std::map<std::string, std::string> options;  // "--optional" maps to ""
+};
+
+// Options each command takes; true when the option carries a value.
+const std::map<std::string, std::map<std::string, bool>>& commands() {
+    static const std::map<std::string, std::map<std::string, bool>> kCommands = {
+        {"publish", {{"--base-url", true}, {"--client-version", true}, {"--optional", false}}},
+        {"list", {}},
+        {"verify", {}},
+    };
+    return kCommands;
+}
+
+// "1 file", "2 files".
+std::string counted(uint64_t count, const char* one, const char* many) {
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+int usageError(const std::string& problem, std::ostream& err) {
+    err << "orvpak: " << problem << "\nRun \"orvpak --help\" for the commands and options.\n";
+    return kExitUsage;
+}
+
+// False with `problem` set when the arguments do not fit the command.
+bool parse(const std::vector<std::string>& args, CommandLine& line, std::string& problem) {
+    line.command = args[0];
+    const auto command = commands().find(line.command);
+    if (command == commands().end()) {
+        problem = "unknown command \"" + line.command + "\"";
+        return false;
+    }
+    bool optionsEnded = false;
+    for (size_t i = 1; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+            line.positional.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        const size_t equals = arg.find('=');
+        const std::string name = arg.substr(0, equals);
+        const auto option = command->second.find(name);
+        if (option == command->second.end()) {
+            problem = "unknown option \"" + name + "\" for " + line.command;
+            return false;
+        }
+        if (line.options.count(name)) {
+            problem = name + " is given twice";
+            return false;
+        }
+        if (!option->second) {
+            if (equals != std::string::npos) {
+                problem = name + " takes no value";
+                return false;
+            }
+            line.options[name] = "";
+        } else if (equals != std::string::npos) {
+            line.options[name] = arg.substr(equals + 1);
+        } else if (i + 1 < args.size()) {
+            line.options[name] = args[++i];
+        } else {
+            problem = name + " needs a value";
+            return false;
+        }
+    }
+    const size_t wanted = line.command == "publish" ? 2 : 1;
+    if (line.positional.size() != wanted) {
+        problem = line.command + " takes " +
+                  (wanted == 2 ? std::string("CLIENT_DIR and OUT_DIR") : std::string("ARCHIVE")) +
+                  ", got " + std::to_string(line.positional.size()) + " argument" +
+                  (line.positional.size() == 1 ? "" : "s");
+        return false;
+    }
+    return true;
+}
+
+int runPublish(const CommandLine& line, std::ostream& out, std::ostream& err) {
+    PublishOptions options;
+    options.clientDir = fs::u8path(line.positional[0]);
+    options.outDir = fs::u8path(line.positional[1]);
+    const auto baseUrl = line.options.find("--base-url");
+    if (baseUrl == line.options.end()) return usageError("publish needs --base-url URL", err);
+    std::string normalized, problem;
+    if (!normalizeBaseUrl(baseUrl->second, normalized, problem)) return usageError(problem, err);
+    options.baseUrl = baseUrl->second;
+    const auto version = line.options.find("--client-version");
+    if (version != line.options.end()) options.clientVersion = version->second;
+    if (!isValidUtf8(options.clientVersion))
+        return usageError("--client-version is not valid UTF-8", err);
+    options.optional = line.options.count("--optional") > 0;
+
+    PublishSummary summary;
+    std::string error;
+    if (!publish(options, summary, error)) {
+        err << "orvpak: publish failed: " << error << "\n";
+        return kExitFailed;
+    }
+    const fs::path platformDir = options.outDir / kPlatformFolder;
+    out << "Published " << counted(summary.files, "file", "files") << " ("
+        << counted(summary.dataBytes, "byte", "bytes") << ") into "
+        << platformDir.generic_u8string() << "\n"
+        << "  " << kArchiveName << "  " << summary.archiveBytes << " bytes, sha256 "
+        << summary.archiveSha256 << "\n"
+        << "  " << kFilesFolder << "/         one copy per file";
+    if (summary.staleRemoved > 0)
+        out << "; " << counted(summary.staleRemoved, "stale copy", "stale copies") << " removed";
+    out << "\n  " << kManifestName << "  written last; clients read it at " << summary.manifestUrl
+        << "\n";
+    return kExitOk;
+}
+
+int runReader(const CommandLine& line, std::ostream& out, std::ostream& err) {
+    const bool verify = line.command == "verify";
+    const fs::path archive = fs::u8path(line.positional[0]);
+    ArchiveSummary summary;
+    std::string error;
+    const auto print = [&](const ArchiveEntry& entry) {
+        out << std::setw(12) << entry.size << "  " << toHex(entry.sha256) << "  " << entry.path
+            << "\n";
+    };
+    const bool ok = readArchive(archive, verify ? DataCheck::kHash : DataCheck::kSkip,
+                                verify ? EntryVisitor() : EntryVisitor(print), summary, error);
+    if (!ok) {
+        err << "orvpak: " << line.command << " failed: " << error << "\n";
+        return kExitFailed;
+    }
+    if (verify) out << "OK: ";
+    out << counted(summary.entriesRead, "entry", "entries") << ", "
+        << counted(summary.dataBytes, "data byte", "data bytes") << ", archive "
+        << counted(summary.archiveBytes, "byte", "bytes");
+    if (verify) out << "; every entry matches its SHA-256";
+    out << "\n";
+    return kExitOk;
+}
+
+}  // namespace
+
+std::string usageText() {
+    return "Usage:\n"
+           "  orvpak publish CLIENT_DIR OUT_DIR --base-url URL [--client-version V] [--optional]\n"
+           "  orvpak list ARCHIVE\n"
+           "  orvpak verify ARCHIVE\n"
+           "  orvpak --help\n"
+           "\n"
+           "publish  Packs every file under CLIENT_DIR into OUT_DIR/pc/client.orvpak, copies\n"
+           "         each to OUT_DIR/pc/files/<path>, and writes OUT_DIR/pc/manifest.json last.\n"
+           "         URL is where OUT_DIR is served (http:// or https://). Copies of files no\n"
+           "         longer in the client are removed. Names the installer would refuse stop\n"
+           "         the publish before anything is written.\n"
+           "         --client-version V  recorded in the manifest (default: empty)\n"
+           "         --optional          the manifest marks the update as not required\n"
+           "list     Prints each entry of an archive (size, SHA-256, path) and a summary.\n"
+           "verify   Reads the whole archive and checks its structure and every SHA-256.\n"
+           "\n"
+           "Exit status: 0 success; 1 the command failed (damaged archive, refused client\n"
+           "file, read or write error); 2 wrong command line.\n";
+}
+
+int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    if (args.empty()) {
+        err << usageText();
+        return kExitUsage;
+    }
+    for (const std::string& arg : args) {
+        if (arg == "--") break;
+        if (arg == "--help" || arg == "-h") {
+            out << usageText();
+            return kExitOk;
+        }
+    }
+    CommandLine line;
+    std::string problem;
+    if (!parse(args, line, problem)) return usageError(problem, err);
+    try {
+        return line.command == "publish" ? runPublish(line, out, err) : runReader(line, out, err);
+    } catch (const std::exception& e) {  // e.g. a path that does not convert
+        err << "orvpak: " << line.command << " failed: " << e.what() << "\n";
+        return kExitFailed;
+    }
+}
+
+}  // namespace orvpak

@@ -1,0 +1,66 @@
+#pragma once
+// Plain-file reading and writing for the publisher: 64-bit offsets on both platforms, wide
+// names on Windows, and outputs that appear under their final name only when complete.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+namespace orvpak {
+
+// Files are streamed through one buffer of this size, whatever their length.
+constexpr size_t kChunkSize = 1 << 20;
+
+// The name of `path` for messages: UTF-8, '/' between folders.
+std::string displayPath(const std::filesystem::path& path);
+
+// The '/'-separated UTF-8 path of `entry` below `root`, for paths a directory iterator built
+// as root / name / name...
+std::string relativeUtf8(const std::filesystem::path& root, const std::filesystem::path& entry);
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+// A file opened for reading from its start.
+class InputFile {
+public:
+    // False, with a message naming the file, when it cannot be opened.
+    bool open(const std::filesystem::path& path, std::string& error);
+    // Up to `size` bytes; fewer only at the end of the file or on a read error.
+    size_t read(void* buffer, size_t size);
+    // True when the last short read was a read error rather than the end of the file.
+    bool failed() const;
+    // Moves forward `count` bytes without reading them.
+    bool skip(uint64_t count);
+
+private:
+    FilePtr file_;
+};
+
+// Writes `<target>.orvpak-tmp` and renames it over `target` on commit(), so a reader sees
+// the old file or the complete new one. Dropped without commit(), it removes the temp file.
+class AtomicOutputFile {
+public:
+    AtomicOutputFile() = default;
+    AtomicOutputFile(const AtomicOutputFile&) = delete;
+    AtomicOutputFile& operator=(const AtomicOutputFile&) = delete;
+    ~AtomicOutputFile();
+
+    bool open(const std::filesystem::path& target, std::string& error);
+    bool write(const void* data, size_t size, std::string& error);
+    // Flushes to disk, closes and renames into place.
+    bool commit(std::string& error);
+
+private:
+    void discard();
+
+    std::filesystem::path target_, temp_;
+    FilePtr file_;
+};
+
+}  // namespace orvpak

@@ -1,0 +1,60 @@
+#include "tools/orvpak/manifest_writer.h"
+
+#include <rapidjson/prettywriter.h>
+#include <rapidjson/stringbuffer.h>
+
+#include "tools/orvpak/archive_format.h"
+
+namespace orvpak {
+namespace {
+
+using Writer = rapidjson::PrettyWriter<rapidjson::StringBuffer>;
+
+void writeString(Writer& writer, const std::string& text) {
+    writer.String(text.data(), static_cast<rapidjson::SizeType>(text.size()));
+}
+
+}  // namespace
+
+std::string renderManifest(const ManifestContent& content) {
+    rapidjson::StringBuffer buffer;
+    Writer writer(buffer);
+    writer.SetIndent(' ', 2);
+    writer.StartObject();
+    writer.Key("clientVersion");
+    writeString(writer, content.clientVersion);
+    writer.Key("required");
+    writer.Bool(content.required);
+
+    writer.Key("fullArchive");
+    writer.StartObject();
+    writer.Key("url");
+    writeString(writer, content.archiveUrl);
+    writer.Key("sha256");
+    writeString(writer, content.archiveSha256);
+    writer.Key("size");
+    writer.Uint64(content.archiveSize);
+    writer.Key("format");
+    writer.String(kFormatName);
+    writer.EndObject();
+
+    writer.Key("files");
+    writer.StartArray();
+    for (const ManifestRecord& file : content.files) {
+        writer.StartObject();
+        writer.Key("path");
+        writeString(writer, file.path);
+        writer.Key("sha256");
+        writeString(writer, file.sha256);
+        writer.Key("size");
+        writer.Uint64(file.size);
+        writer.Key("url");
+        writeString(writer, file.url);
+        writer.EndObject();
+    }
+    writer.EndArray();
+    writer.EndObject();
+    return std::string(buffer.GetString(), buffer.GetSize()) + "\n";
+}
+
+}  // namespace orvpak

@@ -1,0 +1,29 @@
+#pragma once
+// The text of manifest.json, the document the setup program reads first: the client
+// version, whether the update is required, the full archive and one record per file.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace orvpak {
+
+struct ManifestRecord {
+    std::string path;    // '/'-separated UTF-8
+    std::string sha256;  // lowercase hex
+    uint64_t size = 0;
+    std::string url;
+};
+
+struct ManifestContent {
+    std::string clientVersion;  // UTF-8; empty when not given
+    bool required = true;
+    std::string archiveUrl, archiveSha256;
+    uint64_t archiveSize = 0;
+    std::vector<ManifestRecord> files;  // written in this order
+};
+
+// Indented UTF-8 JSON ending in a newline; the same content always gives the same bytes.
+std::string renderManifest(const ManifestContent& content);
+
+}  // namespace orvpak

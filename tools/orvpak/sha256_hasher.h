@@ -1,0 +1,37 @@
+#pragma once
+// Incremental SHA-256 for the publisher. Natively it runs on OpenSSL's EVP; in the Windows
+// build on the update engine's BCrypt context, so both sides hash with the platform's code.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace orvpak {
+
+constexpr size_t kDigestSize = 32;
+using Digest = std::array<uint8_t, kDigestSize>;
+
+class Sha256Hasher {
+public:
+    Sha256Hasher();
+    ~Sha256Hasher();
+    Sha256Hasher(const Sha256Hasher&) = delete;
+    Sha256Hasher& operator=(const Sha256Hasher&) = delete;
+
+    // False when the platform could not set up a context; update() then does nothing.
+    bool ready() const;
+    void update(const void* data, size_t size);
+    // The digest of everything passed to update(); call once. False when hashing failed.
+    bool finish(Digest& digest);
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+// 64 lowercase hex characters, the form the manifest and the installer use.
+std::string toHex(const Digest& digest);
+
+}  // namespace orvpak
