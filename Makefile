@@ -3,7 +3,7 @@ WIN_BUILD    := build/win
 NATIVE_BUILD := build/native
 JOBS         := $(shell nproc)
 
-.PHONY: all deps build test clean
+.PHONY: all deps build test bench clean
 
 all: build
 
@@ -24,6 +24,10 @@ build: deps $(WIN_BUILD)/CMakeCache.txt $(NATIVE_BUILD)/CMakeCache.txt
 test: build
 	cd $(WIN_BUILD) && ctest --output-on-failure -j $(JOBS)
 	cd $(NATIVE_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# Throughput and memory of the fresh-install path against a loopback server (a few minutes).
+bench: build
+	scripts/wine-run $(WIN_BUILD)/bench/archive_bench.exe
 
 clean:
 	rm -rf build

@@ -2,20 +2,17 @@
 
 #include <algorithm>
 #include <cstring>
-#include <memory>
-#include <new>
 
 #include "base/long_path.h"
 #include "base/safe_path.h"
 #include "base/text.h"
-#include "base/unique_handle.h"
+#include "install/entry_writer.h"
 #include "install/install_state.h"
 #include "update/http.h"
 #include "update/sha256.h"
 
 namespace {
 
-constexpr size_t kBufferSize = 1 << 20;
 constexpr uint32_t kStatusEvery = 25;  // entries between status messages to the window
 
 // Reads exact byte counts off the stream; a stream that ends first is "closed early".
@@ -50,72 +47,29 @@ private:
     pcupd::HttpStream& stream_;
 };
 
-struct AlignedFree {
-    void operator()(char* p) const { ::operator delete[](p, std::align_val_t{32}); }
-};
-
-// Creates every missing folder above `path`, skipping a bare drive ("C:") and the \\?\ and
-// UNC roots; failures are left to the file creation that follows to report.
-void makeParentDirectories(const std::wstring& path) {
-    const size_t last = path.find_last_of(L"\\/");
-    if (last == std::wstring::npos) return;
-    if (GetFileAttributesW(path.substr(0, last).c_str()) != INVALID_FILE_ATTRIBUTES) return;
-    for (size_t end = path.find_first_of(L"\\/"); end != std::wstring::npos && end <= last;
-         end = path.find_first_of(L"\\/", end + 1)) {
-        const std::wstring prefix = path.substr(0, end);
-        if (prefix.empty() || (prefix.size() == 2 && prefix[1] == L':')) continue;
-        CreateDirectoryW(prefix.c_str(), nullptr);
-    }
-}
-
-void addProgress(uint64_t delivered) {
-    InstallState& state = installState();
-    std::lock_guard<std::mutex> hold(state.lock);
-    state.bytesDone += delivered;
-    // A header whose total undercounts the data must not push the bar past full.
-    if (state.bytesTotal > 0)
-        state.progress = std::min(1.0, static_cast<double>(state.bytesDone) /
-                                           static_cast<double>(state.bytesTotal));
-}
-
-// Streams one entry's data into `target`, hashing it; fills `digest` when it is complete.
-bool writeEntry(pcupd::HttpStream& stream, const std::wstring& target, const std::string& path,
-                uint64_t size, char* buffer, uint8_t (&digest)[pcupd::kSha256Size],
-                std::string& error) {
-    base::UniqueFile file(CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-        error = "cannot create " + path + " (disk full or permissions?)";
-        return false;
-    }
-    pcupd::Sha256 sha;
+// Moves one entry's data from the network into the writer's blocks. Bytes received before a
+// failure still go to disk.
+bool streamEntry(pcupd::HttpStream& stream, EntryWriter& writer, const std::string& path,
+                 uint64_t size, std::string& error) {
     uint64_t remaining = size;
-    while (remaining > 0) {
-        // Fill the buffer as far as this entry goes before writing: fewer, larger writes.
-        const size_t want = static_cast<size_t>(std::min<uint64_t>(remaining, kBufferSize));
+    do {
+        size_t room = 0;
+        char* out = writer.space(room);
+        if (!out) return writer.drain(error);  // the writer failed: report its message
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(remaining, room));
         size_t filled = 0;
         while (filled < want) {
-            const int32_t got = stream.read(buffer + filled, static_cast<int32_t>(want - filled));
+            const int32_t got = stream.read(out + filled, static_cast<int32_t>(want - filled));
             if (got <= 0) break;
             filled += static_cast<size_t>(got);
         }
-        if (filled > 0) {
-            DWORD written = 0;
-            if (!WriteFile(file.get(), buffer, static_cast<DWORD>(filled), &written, nullptr) ||
-                written != filled) {
-                error = "disk write failed for " + path;
-                return false;
-            }
-            sha.update(buffer, filled);
-            remaining -= filled;
-            addProgress(filled);
-        }
+        remaining -= filled;
+        writer.commit(filled, filled == want && remaining == 0);
         if (filled < want) {
-            error = "connection closed while reading " + path;
+            if (writer.drain(error)) error = "connection closed while reading " + path;
             return false;
         }
-    }
-    if (!sha.finish(digest)) std::memset(digest, 0, sizeof(digest));  // cannot match
+    } while (remaining > 0);
     return true;
 }
 
@@ -125,7 +79,6 @@ bool installFullArchive(const std::string& url, const std::wstring& installDir, 
     pcupd::HttpStream stream;
     if (!stream.open(url, error)) return false;
     ExactReader reader(stream);
-    std::string failure;
 
     char magic[8];
     if (!reader.bytes(magic, sizeof(magic), error)) return false;
@@ -152,45 +105,42 @@ bool installFullArchive(const std::string& url, const std::wstring& installDir, 
     }
     state.busy = false;
 
-    std::unique_ptr<char[], AlignedFree> buffer(new (std::align_val_t{32}) char[kBufferSize]());
     const std::wstring root = base::fullPath(installDir);
+    EntryWriter writer;
+    // The writer lags behind the stream, so a failure it still has to report comes earlier
+    // in the archive than anything found here, and is the one reported.
+    const auto fail = [&writer, &error](const std::string& message) {
+        if (writer.drain(error)) error = message;
+        return false;
+    };
 
     for (uint32_t i = 0; i < count; ++i) {
+        std::string failure;
         uint16_t pathLength = 0;
-        if (!reader.number(pathLength, error)) return false;
-        if (pathLength == 0 || pathLength > kMaxArchivePath) {
-            error = "bad path length";
-            return false;
-        }
+        if (!reader.number(pathLength, failure)) return fail(failure);
+        if (pathLength == 0 || pathLength > kMaxArchivePath) return fail("bad path length");
         std::string path(pathLength, '\0');
         uint64_t size = 0;
         uint8_t expected[pcupd::kSha256Size];
-        if (!reader.bytes(path.data(), path.size(), error) || !reader.number(size, error) ||
-            !reader.bytes(expected, sizeof(expected), error))
-            return false;
+        if (!reader.bytes(path.data(), path.size(), failure) || !reader.number(size, failure) ||
+            !reader.bytes(expected, sizeof(expected), failure))
+            return fail(failure);
 
         // Every byte of the path comes from the network: nothing may land outside the folder
         // or on a device.
-        if (!base::isSafeRelativePath(path)) {
-            error = "unsafe path in archive: " + path;
-            return false;
-        }
+        if (!base::isSafeRelativePath(path)) return fail("unsafe path in archive: " + path);
         const std::wstring widePath = base::toWide(path);
         std::wstring relative = widePath;
         std::replace(relative.begin(), relative.end(), L'/', L'\\');
         const std::wstring target = base::extendedLengthPath(root + L"\\" + relative);
-        makeParentDirectories(target);
+        writer.beginEntry(target, path, expected);
+        if (!streamEntry(stream, writer, path, size, error)) return false;
 
-        uint8_t actual[pcupd::kSha256Size];
-        if (!writeEntry(stream, target, path, size, buffer.get(), actual, error)) return false;
-        if (std::memcmp(actual, expected, sizeof(actual)) != 0) {
-            error = "checksum mismatch for " + path;
-            return false;
-        }
+        // The window names the entry just received; the writer checks its digest behind it.
         if (i % kStatusEvery == 0) {
             setStatus(L"Installing...", widePath);
             postToWindow(kMsgProgress);
         }
     }
-    return true;
+    return writer.drain(error);
 }

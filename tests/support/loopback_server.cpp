@@ -171,9 +171,9 @@ void LoopbackServer::serve(uintptr_t clientId) {
         std::string header = "HTTP/1.1 " + std::to_string(response.status) + " " +
                              reason(response.status) + "\r\nConnection: close\r\n";
         if (response.framing == Framing::ContentLength) {
-            const int64_t declared = response.declaredLength >= 0
-                                         ? response.declaredLength
-                                         : static_cast<int64_t>(response.body.size());
+            const int64_t declared = response.declaredLength >= 0 ? response.declaredLength
+                                     : response.generate ? static_cast<int64_t>(response.generatedSize)
+                                                         : static_cast<int64_t>(response.body.size());
             header += "Content-Length: " + std::to_string(declared) + "\r\n";
         } else if (response.framing == Framing::Chunked) {
             header += "Transfer-Encoding: chunked\r\n";
@@ -182,11 +182,16 @@ void LoopbackServer::serve(uintptr_t clientId) {
         header += "\r\n";
 
         bool ok = sendAll(client, header);
-        const size_t total = response.body.size();
+        // A generated body is produced block by block, so its size costs no memory here.
+        const bool generated = static_cast<bool>(response.generate);
+        const size_t total = generated ? static_cast<size_t>(response.generatedSize) : response.body.size();
         const size_t limit = response.cutAfter >= 0
                                  ? std::min<size_t>(total, static_cast<size_t>(response.cutAfter))
                                  : total;
-        const size_t piece = response.pieceSize ? response.pieceSize : std::max<size_t>(total, 1);
+        const size_t piece = response.pieceSize ? response.pieceSize
+                             : generated        ? size_t(1) << 20
+                                                : std::max<size_t>(total, 1);
+        std::vector<char> block(generated ? piece : 0);
         const bool chunked = response.framing == Framing::Chunked;
         for (size_t offset = 0; ok && offset < limit; offset += piece) {
             if (offset > 0 && response.pauseMs > 0 && !pause(response.pauseMs)) {
@@ -200,7 +205,12 @@ void LoopbackServer::serve(uintptr_t clientId) {
                 std::snprintf(sizeLine, sizeof(sizeLine), "%zx\r\n", chunk);
                 ok = sendAll(client, sizeLine);
             }
-            ok = ok && sendAll(client, response.body.data() + offset, size);
+            const char* bytes = response.body.data() + offset;
+            if (generated) {
+                response.generate(offset, block.data(), size);
+                bytes = block.data();
+            }
+            ok = ok && sendAll(client, bytes, size);
             if (chunked && size == chunk) ok = ok && sendAll(client, "\r\n");
         }
         const bool cut = limit < total;

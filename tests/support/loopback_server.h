@@ -5,6 +5,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -27,6 +28,11 @@ struct Response {
     std::string trailing;         // bytes sent after the body, outside its framing
     bool noResponse = false;      // read the request, then close without a status line
     std::vector<std::pair<std::string, std::string>> headers;  // extra response headers
+
+    // A body too large to hold (benchmarks): `generatedSize` bytes, produced on demand;
+    // generate(offset, out, size) fills out with the body's bytes at offset.
+    uint64_t generatedSize = 0;
+    std::function<void(uint64_t offset, char* out, size_t size)> generate;
 };
 
 class LoopbackServer {

@@ -1,0 +1,44 @@
+#pragma once
+// A large ORVPAK1 archive that exists only as a layout: entry headers are kept, entry data
+// is computed from (entry, position) on demand, so serving a gigabyte costs no memory.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace bench {
+
+class GeneratedArchive {
+public:
+    struct Entry {
+        std::string path;
+        uint64_t size = 0;
+        std::string sha256;        // lowercase hex of the data
+        uint64_t dataOffset = 0;   // where the data starts in the archive
+    };
+
+    // About `dataBytes` of data in `count` entries of uneven sizes (a few large, many small).
+    GeneratedArchive(uint64_t dataBytes, uint32_t count);
+
+    uint64_t size() const { return size_; }
+    uint64_t dataBytes() const { return dataBytes_; }
+    const std::vector<Entry>& entries() const { return entries_; }
+
+    // Fills out[0..size) with the archive's bytes at offset.
+    void read(uint64_t offset, char* out, size_t size) const;
+
+    // The data of entry `index` at `offset` within it.
+    static void entryData(uint32_t index, uint64_t offset, char* out, size_t size);
+
+private:
+    struct Segment {
+        uint64_t start;
+        std::string bytes;  // a header; empty for an entry's data
+        uint32_t entry;
+    };
+    std::vector<Entry> entries_;
+    std::vector<Segment> segments_;
+    uint64_t size_ = 0, dataBytes_ = 0;
+};
+
+}  // namespace bench

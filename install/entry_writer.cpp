@@ -1,0 +1,196 @@
+#include "install/entry_writer.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "install/install_state.h"
+
+namespace {
+
+// One block being filled from the network, one being written, one spare to absorb jitter
+// between the two sides.
+constexpr size_t kBlocks = 3;
+
+void addProgress(uint64_t written) {
+    InstallState& state = installState();
+    std::lock_guard<std::mutex> hold(state.lock);
+    state.bytesDone += written;
+    // A header whose total undercounts the data must not push the bar past full.
+    if (state.bytesTotal > 0)
+        state.progress = std::min(1.0, static_cast<double>(state.bytesDone) /
+                                           static_cast<double>(state.bytesTotal));
+}
+
+// Creates every missing folder above `path`, skipping a bare drive ("C:") and the \\?\ and
+// UNC roots; failures are left to the file creation that follows to report.
+void makeParentDirectories(const std::wstring& path) {
+    const size_t last = path.find_last_of(L"\\/");
+    if (last == std::wstring::npos) return;
+    if (GetFileAttributesW(path.substr(0, last).c_str()) != INVALID_FILE_ATTRIBUTES) return;
+    for (size_t end = path.find_first_of(L"\\/"); end != std::wstring::npos && end <= last;
+         end = path.find_first_of(L"\\/", end + 1)) {
+        const std::wstring prefix = path.substr(0, end);
+        if (prefix.empty() || (prefix.size() == 2 && prefix[1] == L':')) continue;
+        CreateDirectoryW(prefix.c_str(), nullptr);
+    }
+}
+
+}  // namespace
+
+void EntryWriter::AlignedFree::operator()(char* p) const {
+    ::operator delete[](p, std::align_val_t{32});
+}
+
+EntryWriter::EntryWriter() {
+    for (size_t i = 0; i < kBlocks; ++i) {
+        blocks_.emplace_back(new (std::align_val_t{32}) char[kBlockSize]());
+        free_.push_back(blocks_.back().get());
+    }
+    thread_ = std::thread([this] { run(); });
+}
+
+EntryWriter::~EntryWriter() {
+    {
+        std::lock_guard<std::mutex> hold(mutex_);
+        stopping_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+}
+
+void EntryWriter::beginEntry(const std::wstring& target, const std::string& path,
+                             const uint8_t (&expected)[pcupd::kSha256Size]) {
+    auto entry = std::make_unique<Entry>();
+    entry->target = target;
+    entry->path = path;
+    std::memcpy(entry->expected, expected, sizeof(entry->expected));
+    std::lock_guard<std::mutex> hold(mutex_);
+    entries_.push_back(std::move(entry));
+}
+
+char* EntryWriter::space(size_t& room) {
+    if (filling_.block && filling_.used == kBlockSize) submit();
+    if (!filling_.block) {
+        std::unique_lock<std::mutex> hold(mutex_);
+        changed_.wait(hold, [this] { return !free_.empty() || !error_.empty(); });
+        if (!error_.empty()) return nullptr;
+        filling_.block = free_.back();
+        free_.pop_back();
+        filling_.used = 0;
+        filling_.pieces.clear();
+    }
+    room = kBlockSize - filling_.used;
+    return filling_.block + filling_.used;
+}
+
+void EntryWriter::commit(size_t size, bool last) {
+    Entry* entry;
+    {
+        std::lock_guard<std::mutex> hold(mutex_);
+        entry = entries_.back().get();
+    }
+    std::vector<Piece>& pieces = filling_.pieces;
+    if (!pieces.empty() && pieces.back().entry == entry)
+        pieces.back().size += size;
+    else
+        pieces.push_back({entry, filling_.used, size, false});
+    pieces.back().last = last;
+    filling_.used += size;
+}
+
+void EntryWriter::submit() {
+    {
+        std::lock_guard<std::mutex> hold(mutex_);
+        if (error_.empty())
+            queue_.push_back(std::move(filling_));
+        else  // nothing after the first failure is written
+            free_.push_back(filling_.block);
+    }
+    filling_ = Job();
+    changed_.notify_all();
+}
+
+bool EntryWriter::drain(std::string& error) {
+    if (filling_.block) submit();
+    std::unique_lock<std::mutex> hold(mutex_);
+    changed_.wait(hold, [this] { return (queue_.empty() && !busy_) || !error_.empty(); });
+    if (error_.empty()) return true;
+    error = error_;
+    return false;
+}
+
+void EntryWriter::run() {
+    std::unique_lock<std::mutex> hold(mutex_);
+    for (;;) {
+        changed_.wait(hold, [this] { return stopping_ || !queue_.empty(); });
+        if (stopping_) return;
+        const Job job = std::move(queue_.front());
+        queue_.pop_front();
+        busy_ = true;
+        hold.unlock();
+
+        std::string error;
+        bool ok = false;
+        try {
+            ok = process(job, error);
+        } catch (...) {  // nothing may escape a thread; a short text needs no allocation
+            error = "out of memory";
+        }
+
+        hold.lock();
+        busy_ = false;
+        if (!ok && error_.empty()) {
+            error_ = error;
+            for (const Job& dropped : queue_) free_.push_back(dropped.block);
+            queue_.clear();
+        }
+        free_.push_back(job.block);
+        changed_.notify_all();
+    }
+}
+
+bool EntryWriter::process(const Job& job, std::string& error) {
+    for (const Piece& piece : job.pieces) {
+        const bool ok = processPiece(job.block, piece, error);
+        if (piece.last || !ok) {
+            std::lock_guard<std::mutex> hold(mutex_);
+            entries_.pop_front();  // the piece's entry: closes its file if still open
+        }
+        if (!ok) return false;
+    }
+    return true;
+}
+
+bool EntryWriter::processPiece(const char* block, const Piece& piece, std::string& error) {
+    Entry& entry = *piece.entry;
+    if (!entry.file) {  // the entry's first bytes: nothing is created after a failure
+        makeParentDirectories(entry.target);
+        entry.file.reset(CreateFileW(entry.target.c_str(), GENERIC_WRITE, 0, nullptr,
+                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!entry.file) {
+            error = "cannot create " + entry.path + " (disk full or permissions?)";
+            return false;
+        }
+    }
+    if (piece.size > 0) {
+        DWORD written = 0;
+        if (!WriteFile(entry.file.get(), block + piece.offset, static_cast<DWORD>(piece.size),
+                       &written, nullptr) ||
+            written != piece.size) {
+            error = "disk write failed for " + entry.path;
+            return false;
+        }
+        entry.sha.update(block + piece.offset, piece.size);
+        addProgress(piece.size);
+    }
+    if (!piece.last) return true;
+    uint8_t actual[pcupd::kSha256Size];
+    const bool finished = entry.sha.finish(actual);
+    entry.file.reset();  // a finished entry is closed before the next one starts
+    if (!finished || std::memcmp(actual, entry.expected, sizeof(actual)) != 0) {
+        error = "checksum mismatch for " + entry.path;
+        return false;
+    }
+    return true;
+}

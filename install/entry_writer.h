@@ -1,0 +1,82 @@
+#pragma once
+// The disk side of the archive installer: creates, writes and hashes the entries on its own
+// thread while the stream thread reads on from the network, so a fresh install runs at the
+// speed of the slower side rather than the sum of both. A few fixed 1 MiB blocks circulate
+// between the two threads; a block carries the data of as many entries as fit, so small
+// files cost no hand-over each. Memory stays flat whatever the archive size.
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/unique_handle.h"
+#include "update/sha256.h"
+
+class EntryWriter {
+public:
+    static constexpr size_t kBlockSize = 1 << 20;
+
+    EntryWriter();
+    ~EntryWriter();  // abandons queued work and joins the thread
+    EntryWriter(const EntryWriter&) = delete;
+    EntryWriter& operator=(const EntryWriter&) = delete;
+
+    // Starts the next entry. The writer creates `target` (and its folders) when it reaches
+    // the entry, closes it after the entry's last byte, then compares the digest with
+    // `expected`. `path` is the entry's path as the archive wrote it, for messages.
+    void beginEntry(const std::wstring& target, const std::string& path,
+                    const uint8_t (&expected)[pcupd::kSha256Size]);
+    // Room for the current entry's next bytes: `room` bytes at the returned address (at
+    // least 1). Waits while every block is queued; null once the writer has failed.
+    char* space(size_t& room);
+    // `size` bytes were put at the address space() gave; `last` ends the entry.
+    void commit(size_t size, bool last);
+    // Hands over what is queued and waits until it is on disk. False with the first
+    // failure, in archive order: "cannot create ", "disk write failed for " or
+    // "checksum mismatch for " + the entry's path.
+    bool drain(std::string& error);
+
+private:
+    struct Entry {
+        std::wstring target;
+        std::string path;
+        uint8_t expected[pcupd::kSha256Size];
+        base::UniqueFile file;
+        pcupd::Sha256 sha;
+    };
+    struct Piece {
+        Entry* entry;
+        size_t offset, size;
+        bool last;
+    };
+    struct Job {
+        char* block = nullptr;
+        size_t used = 0;
+        std::vector<Piece> pieces;
+    };
+
+    void submit();  // queues the block being filled
+    void run();
+    bool process(const Job& job, std::string& error);
+    bool processPiece(const char* block, const Piece& piece, std::string& error);
+
+    struct AlignedFree {
+        void operator()(char* p) const;
+    };
+    std::vector<std::unique_ptr<char[], AlignedFree>> blocks_;
+    Job filling_;  // the stream thread's block; touched by that thread only
+
+    std::mutex mutex_;  // guards everything below
+    std::condition_variable changed_;
+    std::vector<char*> free_;
+    std::deque<Job> queue_;
+    std::deque<std::unique_ptr<Entry>> entries_;  // entries not yet finished, oldest first
+    bool stopping_ = false, busy_ = false;
+    std::string error_;
+    std::thread thread_;
+};
