@@ -1,0 +1,95 @@
+// What the operator publishes is what the player gets: publish a client folder with the
+// operator's tool, serve the output, install it through the real transport, compare.
+
+#include <gtest/gtest.h>
+
+#include "install/archive.h"
+#include "tests/support/loopback_server.h"
+#include "tests/support/temp_dir.h"
+#include "tools/orvpak/publish.h"
+#include "update/manifest.h"
+#include "update/sha256.h"
+
+namespace fs = std::filesystem;
+using testsupport::readFile;
+
+namespace {
+
+// Serves every file under `root` at "/" + its relative path, percent-encoded the way the
+// manifest's URLs are (the transport sends them as written).
+void serveFolder(testsupport::LoopbackServer& server, const fs::path& root) {
+    for (const auto& item : fs::recursive_directory_iterator(root)) {
+        if (!item.is_regular_file()) continue;
+        std::string target;
+        for (const fs::path& part : fs::relative(item.path(), root)) {
+            target += '/';
+            for (const unsigned char c : part.u8string()) {
+                if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
+                    target += static_cast<char>(c);
+                } else {
+                    char escaped[4];
+                    std::snprintf(escaped, sizeof(escaped), "%%%02X", c);
+                    target += escaped;
+                }
+            }
+        }
+        testsupport::Response response;
+        response.body = readFile(item.path());
+        server.route(target, response);
+    }
+}
+
+}  // namespace
+
+TEST(RoundTrip, PublishedClientInstallsByteForByte) {
+    testsupport::TempDir dir;
+    const fs::path client = dir / "client";
+    const std::vector<std::pair<std::string, std::string>> files = {
+        {"Engine.exe", std::string(2500000, 'E') + "end"},
+        {"data/maps/forest.pak", std::string(70000, '\x7f')},
+        {"data/empty.txt", ""},
+        {"data/with space.txt", "spaced"},
+        {"\xE6\x97\xA5\xE6\x9C\xAC/\xC3\xA4.dat", "unicode"}};
+    for (const auto& [path, content] : files) testsupport::writeFile(client / fs::u8path(path), content);
+
+    testsupport::LoopbackServer server;
+    orvpak::PublishOptions options;
+    options.clientDir = client;
+    options.outDir = dir / "out";
+    options.baseUrl = server.url("");
+    options.clientVersion = "1.0.7";
+    orvpak::PublishSummary summary;
+    std::string error;
+    ASSERT_TRUE(orvpak::publish(options, summary, error)) << error;
+    serveFolder(server, options.outDir);
+
+    const std::string manifestUrl = server.url("/pc/manifest.json");
+    pcupd::FullArchive archive;
+    ASSERT_TRUE(pcupd::fetchFullArchive(manifestUrl, archive, error)) << error;
+    EXPECT_EQ(archive.format, "ORVPAK1");
+    const fs::path installDir = dir / "OrvaneOnline";
+    ASSERT_TRUE(installFullArchive(archive.url, installDir.wstring(), error)) << error;
+    for (const auto& [path, content] : files)
+        EXPECT_TRUE(readFile(installDir / fs::u8path(path)) == content) << path;
+
+    // The manifest's digests and per-file URLs hold for what repair would download.
+    pcupd::Manifest manifest;
+    ASSERT_TRUE(pcupd::fetchManifest(manifestUrl, manifest, error)) << error;
+    EXPECT_EQ(manifest.clientVersion, "1.0.7");
+    ASSERT_EQ(manifest.files.size(), files.size());
+    for (const pcupd::ManifestFile& file : manifest.files) {
+        pcupd::Progress progress;
+        std::string digest;
+        ASSERT_TRUE(pcupd::downloadToFile(file.url, (dir / "download.part").wstring(), progress,
+                                          nullptr, digest, error))
+            << file.url << ": " << error;
+        EXPECT_EQ(digest, file.sha256) << file.path;
+        EXPECT_EQ(pcupd::hashFile((installDir / fs::u8path(file.path)).wstring()), file.sha256) << file.path;
+    }
+    std::string digest;
+    pcupd::Progress progress;
+    ASSERT_TRUE(pcupd::downloadToFile(archive.url, (dir / "archive.part").wstring(), progress,
+                                      nullptr, digest, error));
+    EXPECT_EQ(digest, archive.sha256);
+    EXPECT_EQ(static_cast<int64_t>(fs::file_size(dir / "archive.part")), archive.size);
+}
