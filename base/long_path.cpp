@@ -2,6 +2,10 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
+#include "base/text.h"
+
 namespace base {
 
 std::wstring fullPath(const std::wstring& path) {
@@ -21,6 +25,24 @@ std::wstring extendedLengthPath(const std::wstring& path) {
     if (path.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + path.substr(2);
     if (path.size() >= 3 && path[1] == L':' && path[2] == L'\\') return L"\\\\?\\" + path;
     return path;
+}
+
+std::wstring joinUnder(const std::wstring& root, const std::string& relativeUtf8) {
+    std::wstring relative = toWide(relativeUtf8);
+    std::replace(relative.begin(), relative.end(), L'/', L'\\');
+    return extendedLengthPath(root + L"\\" + relative);
+}
+
+void createParentDirectories(const std::wstring& path) {
+    const size_t last = path.find_last_of(L"\\/");
+    if (last == std::wstring::npos) return;
+    if (GetFileAttributesW(path.substr(0, last).c_str()) != INVALID_FILE_ATTRIBUTES) return;
+    for (size_t end = path.find_first_of(L"\\/"); end != std::wstring::npos && end <= last;
+         end = path.find_first_of(L"\\/", end + 1)) {
+        const std::wstring prefix = path.substr(0, end);
+        if (prefix.empty() || (prefix.size() == 2 && prefix[1] == L':')) continue;
+        CreateDirectoryW(prefix.c_str(), nullptr);
+    }
 }
 
 }  // namespace base

@@ -13,4 +13,13 @@ std::wstring fullPath(const std::wstring& path);
 // plain form; short, relative and already-prefixed paths come back unchanged.
 std::wstring extendedLengthPath(const std::wstring& path);
 
+// Where a relative UTF-8 path from the network lands under `root` (absolute, normalised, no
+// trailing separator): `/` becomes `\`, and a long result takes the \\?\ form. Check the
+// path with isSafeRelativePath first.
+std::wstring joinUnder(const std::wstring& root, const std::string& relativeUtf8);
+
+// Creates every missing folder above `path`, skipping a bare drive ("C:") and the \\?\ and
+// UNC roots. Failures are left to the file creation that follows to report.
+void createParentDirectories(const std::wstring& path);
+
 }  // namespace base

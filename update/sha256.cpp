@@ -1,6 +1,7 @@
 #include "update/sha256.h"
 
 #include <algorithm>
+#include <atomic>
 
 #include "update/http.h"
 
@@ -8,6 +9,8 @@ namespace pcupd {
 namespace {
 
 constexpr DWORD kFileReadSize = 262144;
+
+std::atomic<uint64_t> gHashedFileBytes{0};
 
 }  // namespace
 
@@ -70,10 +73,14 @@ std::string hashFile(const std::wstring& path) {
     if (!sha.ready()) return {};
     std::vector<char> buffer(kFileReadSize);
     DWORD read = 0;
-    while (ReadFile(file.get(), buffer.data(), kFileReadSize, &read, nullptr) && read > 0)
+    while (ReadFile(file.get(), buffer.data(), kFileReadSize, &read, nullptr) && read > 0) {
         sha.update(buffer.data(), read);
+        gHashedFileBytes += read;
+    }
     return sha.finish();
 }
+
+uint64_t hashedFileBytes() { return gHashedFileBytes; }
 
 bool downloadToFile(const std::string& url, const std::wstring& path, Progress& progress,
                     const ProgressCallback& callback, std::string& digest, std::string& error) {

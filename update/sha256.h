@@ -59,6 +59,9 @@ std::string toHex(const uint8_t* bytes, size_t size);
 // reading) or hashing cannot start. A read error midway yields the digest of what was read.
 std::string hashFile(const std::wstring& path);
 
+// Bytes hashFile has read in this process: what a verification really read back from disk.
+uint64_t hashedFileBytes();
+
 // Streams the body of `url` into `path` (created or truncated) while hashing it, adds what
 // arrives to progress.bytesDone and calls `callback` (may be empty) once per 512 KiB. On
 // success `digest` holds the hex digest of the bytes written; the caller compares it. A

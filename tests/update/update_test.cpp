@@ -1,0 +1,195 @@
+#include "tests/update/update_fixture.h"
+
+#include "update/verify_cache.h"
+
+namespace {
+
+const std::map<std::string, UpdateFixture::ClientFile> kClient = {
+    {"Engine.exe", {std::string(300000, 'E')}},
+    {"data/maps/forest.pak", {std::string(700000, 'F')}},
+    {"data/readme.txt", {"hello"}},
+};
+
+uint64_t clientBytes() {
+    uint64_t total = 0;
+    for (const auto& item : kClient) total += item.second.content.size();
+    return total;
+}
+
+}  // namespace
+
+using UpdateRun = UpdateFixture;
+using VerifyCacheTest = UpdateFixture;
+
+TEST_F(UpdateRun, UnreachableHostReportsOnce) {
+    const uint16_t port = [] {
+        testsupport::LoopbackServer gone;
+        return gone.port();
+    }();
+    pcupd::Manifest manifest;
+    std::vector<int> phases;
+    const pcupd::UpdateResult result = pcupd::runUpdate(
+        "http://127.0.0.1:" + std::to_string(port) + "/pc/manifest.json", installDir.wstring(), L"",
+        true, manifest, [&](const pcupd::Progress& p) { phases.push_back(p.phase); });
+    EXPECT_FALSE(result.ok);
+    EXPECT_FALSE(result.upToDate);
+    EXPECT_FALSE(result.selfUpdateStaged);
+    EXPECT_EQ(result.error, "WinHttpSendRequest failed (no network?)");
+    EXPECT_EQ(phases, std::vector<int>{0});
+
+    const Run missing = run(true, L"", "/nothing.json");
+    EXPECT_EQ(missing.result.error, "HTTP status 404 for " + server.url("/nothing.json"));
+}
+
+TEST_F(UpdateRun, AllFilesMatch) {
+    publish(kClient);
+    installLocally(kClient);
+    const Run r = run();
+    EXPECT_TRUE(r.result.ok);
+    EXPECT_TRUE(r.result.upToDate);
+    EXPECT_EQ(r.result.error, "");
+    EXPECT_EQ(phases(r), (std::vector<int>{0, 1, 5}));
+    EXPECT_EQ(r.reports[0].message, "Connecting...");
+    EXPECT_EQ(r.reports[1].message, "Checking files...");
+    EXPECT_EQ(r.reports[2].message, "Up to date");
+    for (const pcupd::Progress& p : r.reports) {
+        EXPECT_EQ(p.item, "");
+        EXPECT_EQ(p.filesTotal, 0);
+        EXPECT_EQ(p.bytesDone, 0);
+    }
+    EXPECT_EQ(r.manifest.files.size(), 3u);
+    EXPECT_EQ(fileRequests(), 0);
+
+    // An empty callback takes the same steps.
+    pcupd::Manifest manifest;
+    EXPECT_TRUE(pcupd::runUpdate(server.url("/pc/manifest.json"), installDir.wstring(), L"", true,
+                                 manifest, nullptr).upToDate);
+}
+
+TEST_F(UpdateRun, ChangedFileGoesThroughRepair) {
+    publish(kClient);
+    installLocally(kClient);
+    testsupport::writeFile(installDir / "data" / "readme.txt", "HELLO");  // same size
+    std::filesystem::remove(installDir / "data" / "maps" / "forest.pak");
+
+    const Run r = run();
+    ASSERT_TRUE(r.result.ok) << r.result.error;
+    EXPECT_FALSE(r.result.upToDate);
+    EXPECT_EQ(installed("data/readme.txt"), "hello");
+    EXPECT_TRUE(installed("data/maps/forest.pak") == kClient.at("data/maps/forest.pak").content);
+    // Only the two changed files were downloaded, in manifest order.
+    EXPECT_EQ(server.requests(), (std::vector<std::string>{"/pc/manifest.json", "/files/data/maps/forest.pak",
+                                                           "/files/data/readme.txt"}));
+
+    const std::vector<int> seen = phases(r);
+    ASSERT_GE(seen.size(), 7u);
+    EXPECT_EQ(std::vector<int>(seen.begin(), seen.begin() + 2), (std::vector<int>{0, 1}));
+    EXPECT_EQ(seen.back(), 4);
+    const pcupd::Progress& first = r.reports[2];
+    EXPECT_EQ(first.phase, 2);
+    EXPECT_EQ(first.message, "Downloading data/maps/forest.pak");
+    EXPECT_EQ(first.item, "data/maps/forest.pak");
+    EXPECT_EQ(first.filesDone, 0);
+    EXPECT_EQ(first.filesTotal, 2);
+    EXPECT_EQ(first.bytesTotal, 700005);
+    const pcupd::Progress& last = r.reports.back();
+    EXPECT_EQ(last.filesDone, 2);
+    EXPECT_EQ(last.bytesDone, 700005);
+
+    // Repaired files went into the cache: the next verification reads nothing.
+    const Run again = run();
+    EXPECT_TRUE(again.result.upToDate);
+    EXPECT_EQ(again.hashed, 0u);
+}
+
+TEST_F(VerifyCacheTest, WarmCacheHashesNothingAndDeepVerifyHashesAll) {
+    publish(kClient);
+    installLocally(kClient);
+    EXPECT_EQ(run().hashed, clientBytes());  // cold: every file read once
+    EXPECT_EQ(run().hashed, 0u);             // warm
+    const Run deep = run(false);
+    EXPECT_TRUE(deep.result.upToDate);
+    EXPECT_EQ(deep.hashed, clientBytes());
+}
+
+TEST_F(VerifyCacheTest, ChangesAreFoundWithoutRereadingEverything) {
+    publish(kClient);
+    installLocally(kClient);
+    run();
+    // Same size, new time: read again, found changed, repaired.
+    testsupport::writeFile(installDir / "data" / "readme.txt", "HELLO");
+    age("data/readme.txt", 60);
+    Run r = run();
+    EXPECT_EQ(r.hashed, 5u);
+    EXPECT_EQ(installed("data/readme.txt"), "hello");
+
+    // Another size than the manifest's: changed without being read at all.
+    testsupport::writeFile(installDir / "Engine.exe", "short");
+    r = run();
+    EXPECT_EQ(r.hashed, 0u);
+    EXPECT_EQ(fileRequests(), 2);
+    EXPECT_TRUE(installed("Engine.exe") == kClient.at("Engine.exe").content);
+}
+
+TEST_F(VerifyCacheTest, FileChangedTooCloseToTheSaveIsReadAgain) {
+    publish(kClient);
+    installLocally(kClient);
+    // Written just before the verification saves its cache: its time says nothing yet.
+    testsupport::writeFile(installDir / "data" / "readme.txt", "hello");
+    const uint64_t written = lastWrite("data/readme.txt");
+    run();
+    // A change the file system's clock cannot show: same size, same time.
+    testsupport::writeFile(installDir / "data" / "readme.txt", "HELLO");
+    setLastWrite("data/readme.txt", written);
+    const Run r = run();
+    EXPECT_EQ(r.hashed, 5u);
+    EXPECT_EQ(installed("data/readme.txt"), "hello");
+}
+
+TEST_F(VerifyCacheTest, DamagedOrForeignCacheIsIgnoredAndRebuilt) {
+    publish(kClient);
+    installLocally(kClient);
+    run();
+    const std::filesystem::path cacheFile = installDir / "pcupd.cache";
+    const std::string good = testsupport::readFile(cacheFile);
+    ASSERT_GT(good.size(), 64u);
+
+    std::string flipped = good;
+    flipped[good.size() / 2] ^= 0x20;
+    // A well-formed cache of another version (its checksum made to fit) is foreign too.
+    std::string otherVersion = good.substr(0, good.size() - 32);
+    otherVersion[8] = 2;
+    otherVersion += testsupport::sha256Raw(otherVersion);
+    const std::string damaged[] = {flipped, good.substr(0, good.size() - 1), good.substr(0, 10),
+                                   "", otherVersion, std::string(good.size(), '\0'),
+                                   "{\"files\":[]}"};
+    for (const std::string& content : damaged) {
+        testsupport::writeFile(cacheFile, content);
+        const Run r = run();
+        EXPECT_TRUE(r.result.upToDate) << r.result.error;
+        EXPECT_EQ(r.hashed, clientBytes());  // nothing trusted
+        EXPECT_EQ(run().hashed, 0u);         // and rebuilt
+    }
+}
+
+TEST_F(VerifyCacheTest, KeepsOnlyTheManifestsFiles) {
+    publish(kClient);
+    installLocally(kClient);
+    run();
+    std::map<std::string, ClientFile> smaller = kClient;
+    smaller.erase("Engine.exe");
+    publish(smaller);
+    run();
+    pcupd::VerifyCache cache;
+    cache.load(installDir.wstring());
+    EXPECT_EQ(cache.size(), 2u);
+}
+
+TEST_F(UpdateRun, ManifestPathsMatchCaseInsensitively) {
+    // The manifest lowercases paths; the files on disk keep the case the archive gave them.
+    publish({{"Data/Big.PAK", {"content"}}});
+    testsupport::writeFile(installDir / "Data" / "Big.PAK", "content");
+    age("Data/Big.PAK");
+    EXPECT_TRUE(run().result.upToDate);
+    EXPECT_EQ(run().hashed, 0u);
+}

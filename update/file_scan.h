@@ -1,0 +1,22 @@
+#pragma once
+// The local file scan: which of the manifest's files differ from what is on disk.
+
+#include <string>
+#include <vector>
+
+#include "update/manifest.h"
+#include "update/verify_cache.h"
+
+namespace pcupd {
+
+using ChangedFiles = std::vector<const ManifestFile*>;  // entries of the caller's Manifest
+
+// Appends to `changed`, in manifest order, every file that is missing, has another size than
+// a non-zero manifest size, or whose digest differs from the manifest's. An unsafe path goes
+// on the list without the disk being touched, so that repair refuses it. With `useCache` a
+// file whose stamp matches a trusted cache entry is not read: the cached digest is compared
+// instead. Without it every file is hashed (a deep verification). `cache` ends up holding exactly what this scan learned.
+void scanFiles(const Manifest& manifest, const std::wstring& installDir, bool useCache,
+               VerifyCache& cache, ChangedFiles& changed);
+
+}  // namespace pcupd

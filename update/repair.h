@@ -1,0 +1,21 @@
+#pragma once
+// File repair: downloads each changed file beside its target, checks it and swaps it in.
+
+#include <string>
+
+#include "update/file_scan.h"
+#include "update/progress.h"
+#include "update/update.h"
+#include "update/verify_cache.h"
+
+namespace pcupd {
+
+// Repairs `changed` in order and fills `result` (ok, or the first failure's message). At
+// every moment each target holds either its old content or the verified new content; a
+// download that fails or does not match leaves no ".part" file. A target that is
+// `selfPath` is staged as "<target>.new" instead. Repaired files are recorded in `cache`.
+// Reports phase 2 while a file downloads, 3 when it is in place, 4 when all are.
+void repairFiles(UpdateResult& result, const ChangedFiles& changed, const std::wstring& installDir,
+                 const std::wstring& selfPath, ProgressCallback callback, VerifyCache& cache);
+
+}  // namespace pcupd

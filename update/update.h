@@ -1,0 +1,27 @@
+#pragma once
+// The update run: fetch the manifest, compare the install with it, repair what differs.
+// Called on the worker thread; progress goes to the caller's callback on that thread.
+
+#include <string>
+
+#include "update/manifest.h"
+#include "update/progress.h"
+
+namespace pcupd {
+
+struct UpdateResult {
+    bool ok = false;
+    bool selfUpdateStaged = false;  // the running program's own file waits as "<name>.new"
+    bool upToDate = false;          // nothing needed repair
+    std::string error;              // empty on success
+};
+
+// Verifies `installDir` against the manifest at `manifestUrl` (fetched into `manifest`) and
+// repairs the files that differ. `selfPath` names the running program, whose replacement is
+// staged rather than written over it. `useCache` false hashes every file. Reports phase 0
+// ("Connecting..."), 1 ("Checking files..."), then either 5 ("Up to date") or repair's.
+UpdateResult runUpdate(const std::string& manifestUrl, const std::wstring& installDir,
+                       const std::wstring& selfPath, bool useCache, Manifest& manifest,
+                       ProgressCallback callback);
+
+}  // namespace pcupd
