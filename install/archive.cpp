@@ -10,6 +10,7 @@
 #include "install/install_state.h"
 #include "update/http.h"
 #include "update/sha256.h"
+#include "update/verify_cache.h"
 
 namespace {
 
@@ -73,6 +74,44 @@ bool streamEntry(pcupd::HttpStream& stream, EntryWriter& writer, const std::stri
     return true;
 }
 
+// Reads `count` entries off the stream and hands them to the writer. Returns with the
+// writer drained: every entry it took is on disk, or its first failure is in `error`.
+bool streamEntries(pcupd::HttpStream& stream, ExactReader& reader, EntryWriter& writer,
+                   uint32_t count, const std::wstring& root, std::string& error) {
+    // The writer lags behind the stream, so a failure it still has to report comes earlier
+    // in the archive than anything found here, and is the one reported.
+    const auto fail = [&writer, &error](const std::string& message) {
+        if (writer.drain(error)) error = message;
+        return false;
+    };
+
+    for (uint32_t i = 0; i < count; ++i) {
+        std::string failure;
+        uint16_t pathLength = 0;
+        if (!reader.number(pathLength, failure)) return fail(failure);
+        if (pathLength == 0 || pathLength > kMaxArchivePath) return fail("bad path length");
+        std::string path(pathLength, '\0');
+        uint64_t size = 0;
+        uint8_t expected[pcupd::kSha256Size];
+        if (!reader.bytes(path.data(), path.size(), failure) || !reader.number(size, failure) ||
+            !reader.bytes(expected, sizeof(expected), failure))
+            return fail(failure);
+
+        // Every byte of the path comes from the network: nothing may land outside the folder
+        // or on a device.
+        if (!base::isSafeRelativePath(path)) return fail("unsafe path in archive: " + path);
+        writer.beginEntry(base::joinUnder(root, path), path, expected);
+        if (!streamEntry(stream, writer, path, size, error)) return false;
+
+        // The window names the entry just received; the writer checks its digest behind it.
+        if (i % kStatusEvery == 0) {
+            setStatus(L"Installing...", base::toWide(path));
+            postToWindow(kMsgProgress);
+        }
+    }
+    return writer.drain(error);
+}
+
 }  // namespace
 
 bool installFullArchive(const std::string& url, const std::wstring& installDir, std::string& error) {
@@ -107,40 +146,17 @@ bool installFullArchive(const std::string& url, const std::wstring& installDir, 
 
     const std::wstring root = base::fullPath(installDir);
     EntryWriter writer;
-    // The writer lags behind the stream, so a failure it still has to report comes earlier
-    // in the archive than anything found here, and is the one reported.
-    const auto fail = [&writer, &error](const std::string& message) {
-        if (writer.drain(error)) error = message;
-        return false;
-    };
+    const bool ok = streamEntries(stream, reader, writer, count, root, error);
 
-    for (uint32_t i = 0; i < count; ++i) {
-        std::string failure;
-        uint16_t pathLength = 0;
-        if (!reader.number(pathLength, failure)) return fail(failure);
-        if (pathLength == 0 || pathLength > kMaxArchivePath) return fail("bad path length");
-        std::string path(pathLength, '\0');
-        uint64_t size = 0;
-        uint8_t expected[pcupd::kSha256Size];
-        if (!reader.bytes(path.data(), path.size(), failure) || !reader.number(size, failure) ||
-            !reader.bytes(expected, sizeof(expected), failure))
-            return fail(failure);
-
-        // Every byte of the path comes from the network: nothing may land outside the folder
-        // or on a device.
-        if (!base::isSafeRelativePath(path)) return fail("unsafe path in archive: " + path);
-        const std::wstring widePath = base::toWide(path);
-        std::wstring relative = widePath;
-        std::replace(relative.begin(), relative.end(), L'/', L'\\');
-        const std::wstring target = base::extendedLengthPath(root + L"\\" + relative);
-        writer.beginEntry(target, path, expected);
-        if (!streamEntry(stream, writer, path, size, error)) return false;
-
-        // The window names the entry just received; the writer checks its digest behind it.
-        if (i % kStatusEvery == 0) {
-            setStatus(L"Installing...", widePath);
-            postToWindow(kMsgProgress);
-        }
+    // Each entry was hashed as it was written: record it, so that the verification that
+    // follows an install reads nothing back (the manifest's digests still decide there).
+    // After a failure the entries that did arrive are recorded too.
+    if (!writer.verified().empty()) {
+        pcupd::VerifyCache cache;
+        cache.load(root);
+        for (const EntryWriter::Verified& entry : writer.verified())
+            cache.record(entry.path, entry.stamp, entry.sha256);
+        cache.save(root, ok);
     }
-    return writer.drain(error);
+    return ok;
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "base/long_path.h"
 #include "install/install_state.h"
 
 namespace {
@@ -20,20 +21,6 @@ void addProgress(uint64_t written) {
     if (state.bytesTotal > 0)
         state.progress = std::min(1.0, static_cast<double>(state.bytesDone) /
                                            static_cast<double>(state.bytesTotal));
-}
-
-// Creates every missing folder above `path`, skipping a bare drive ("C:") and the \\?\ and
-// UNC roots; failures are left to the file creation that follows to report.
-void makeParentDirectories(const std::wstring& path) {
-    const size_t last = path.find_last_of(L"\\/");
-    if (last == std::wstring::npos) return;
-    if (GetFileAttributesW(path.substr(0, last).c_str()) != INVALID_FILE_ATTRIBUTES) return;
-    for (size_t end = path.find_first_of(L"\\/"); end != std::wstring::npos && end <= last;
-         end = path.find_first_of(L"\\/", end + 1)) {
-        const std::wstring prefix = path.substr(0, end);
-        if (prefix.empty() || (prefix.size() == 2 && prefix[1] == L':')) continue;
-        CreateDirectoryW(prefix.c_str(), nullptr);
-    }
 }
 
 }  // namespace
@@ -165,7 +152,7 @@ bool EntryWriter::process(const Job& job, std::string& error) {
 bool EntryWriter::processPiece(const char* block, const Piece& piece, std::string& error) {
     Entry& entry = *piece.entry;
     if (!entry.file) {  // the entry's first bytes: nothing is created after a failure
-        makeParentDirectories(entry.target);
+        base::createParentDirectories(entry.target);
         entry.file.reset(CreateFileW(entry.target.c_str(), GENERIC_WRITE, 0, nullptr,
                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!entry.file) {
@@ -192,5 +179,8 @@ bool EntryWriter::processPiece(const char* block, const Piece& piece, std::strin
         error = "checksum mismatch for " + entry.path;
         return false;
     }
+    pcupd::FileStamp stamp;
+    if (pcupd::fileStamp(entry.target, stamp))
+        verified_.push_back({entry.path, stamp, pcupd::toHex(actual, sizeof(actual))});
     return true;
 }

@@ -16,6 +16,7 @@
 
 #include "base/unique_handle.h"
 #include "update/sha256.h"
+#include "update/verify_cache.h"
 
 class EntryWriter {
 public:
@@ -40,6 +41,15 @@ public:
     // failure, in archive order: "cannot create ", "disk write failed for " or
     // "checksum mismatch for " + the entry's path.
     bool drain(std::string& error);
+
+    // The entries written and verified so far, with the stamp each file had when closed;
+    // read after drain().
+    struct Verified {
+        std::string path;
+        pcupd::FileStamp stamp;
+        std::string sha256;
+    };
+    const std::vector<Verified>& verified() const { return verified_; }
 
 private:
     struct Entry {
@@ -78,5 +88,6 @@ private:
     std::deque<std::unique_ptr<Entry>> entries_;  // entries not yet finished, oldest first
     bool stopping_ = false, busy_ = false;
     std::string error_;
+    std::vector<Verified> verified_;  // appended by the writer thread only
     std::thread thread_;
 };

@@ -9,6 +9,7 @@
 #include "tools/orvpak/publish.h"
 #include "update/manifest.h"
 #include "update/sha256.h"
+#include "update/update.h"
 
 namespace fs = std::filesystem;
 using testsupport::readFile;
@@ -93,3 +94,40 @@ TEST(RoundTrip, PublishedClientInstallsByteForByte) {
     EXPECT_EQ(digest, archive.sha256);
     EXPECT_EQ(static_cast<int64_t>(fs::file_size(dir / "archive.part")), archive.size);
 }
+
+TEST(RoundTrip, VerificationAfterAFreshInstallReadsNothingBack) {
+    testsupport::TempDir dir;
+    const fs::path client = dir / "client";
+    uint64_t clientBytes = 0;
+    for (int i = 0; i < 30; ++i) {
+        const std::string content(1000 + 40000 * i, static_cast<char>('a' + i % 26));
+        testsupport::writeFile(client / ("Data" + std::to_string(i % 3)) / ("File" + std::to_string(i) + ".PAK"), content);
+        clientBytes += content.size();
+    }
+    testsupport::LoopbackServer server;
+    orvpak::PublishOptions options;
+    options.clientDir = client;
+    options.outDir = dir / "out";
+    options.baseUrl = server.url("");
+    orvpak::PublishSummary summary;
+    std::string error;
+    ASSERT_TRUE(orvpak::publish(options, summary, error)) << error;
+    serveFolder(server, options.outDir);
+    const fs::path installDir = dir / "OrvaneOnline";
+    ASSERT_TRUE(installFullArchive(server.url("/pc/client.orvpak"), installDir.wstring(), error)) << error;
+
+    const auto verify = [&](bool useCache) {
+        pcupd::Manifest manifest;
+        const uint64_t before = pcupd::hashedFileBytes();
+        const pcupd::UpdateResult result = pcupd::runUpdate(
+            server.url("/pc/manifest.json"), installDir.wstring(), L"", useCache, manifest, nullptr);
+        EXPECT_TRUE(result.upToDate) << result.error;
+        return pcupd::hashedFileBytes() - before;
+    };
+    EXPECT_EQ(verify(true), 0u);  // the stream already hashed every byte it wrote
+    EXPECT_EQ(verify(false), clientBytes);
+    // Nothing but the manifest and the archive was ever requested.
+    for (const std::string& target : server.requests())
+        EXPECT_TRUE(target == "/pc/manifest.json" || target == "/pc/client.orvpak") << target;
+}
+
