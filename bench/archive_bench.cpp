@@ -1,12 +1,15 @@
 // Streams a generated archive from a loopback server and compares the installer with the
-// platform's own ceiling: a plain WinHTTP read loop, and the same loop plus SHA-256.
+// platform's own ceiling: a plain WinHTTP read loop, and the same loop plus SHA-256. Then
+// verifies the 1 GB install (right after it, warm, deep) and repairs one damaged file.
 //   archive_bench.exe [--mb N] [--entries N] [--runs N]
 // Without --mb it measures 100 MB and then 1 GB, and reports peak memory after each.
 
 #include <windows.h>
 #include <psapi.h>
 
+#include <algorithm>
 #include <chrono>
+#include <memory>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -18,6 +21,7 @@
 #include "tests/support/temp_dir.h"
 #include "update/http.h"
 #include "update/sha256.h"
+#include "update/update.h"
 
 namespace {
 
@@ -81,7 +85,73 @@ struct Result {
     double readMbps = 0, hashMbps = 0, installMbps = 0;
 };
 
-Result measure(uint64_t dataBytes, uint32_t count, int runs) {
+// Serves the manifest and one download per entry, as the update host does.
+void serveManifest(testsupport::LoopbackServer& server, const bench::GeneratedArchive& archive) {
+    std::string json = "{\"fullArchive\":{\"url\":\"" + server.url("/client.orvpak") + "\"},\"files\":[";
+    for (uint32_t i = 0; i < archive.entries().size(); ++i) {
+        const bench::GeneratedArchive::Entry& entry = archive.entries()[i];
+        json += std::string(i ? "," : "") + "{\"path\":\"" + entry.path + "\",\"sha256\":\"" +
+                entry.sha256 + "\",\"size\":" + std::to_string(entry.size) + ",\"url\":\"" +
+                server.url("/files/" + entry.path) + "\"}";
+        testsupport::Response file;
+        file.generatedSize = entry.size;
+        file.generate = [i](uint64_t offset, char* out, size_t size) {
+            bench::GeneratedArchive::entryData(i, offset, out, size);
+        };
+        server.route("/files/" + entry.path, file);
+    }
+    testsupport::Response manifest;
+    manifest.body = json + "]}";
+    server.route("/pc/manifest.json", manifest);
+}
+
+// Verification of a fresh install: right after it, warm, deep; then a one-file repair.
+void measureVerification(testsupport::LoopbackServer& server, const bench::GeneratedArchive& archive,
+                         const std::wstring& installDir) {
+    const auto verify = [&](const char* label, bool useCache) {
+        pcupd::Manifest manifest;
+        const uint64_t hashedBefore = pcupd::hashedFileBytes();
+        const size_t requestsBefore = server.requests().size();
+        const auto start = Clock::now();
+        const pcupd::UpdateResult result =
+            pcupd::runUpdate(server.url("/pc/manifest.json"), installDir, L"", useCache, manifest, nullptr);
+        const double t = seconds(start);
+        std::printf("  %-34s %7.3f s, %8.1f MB hashed, %zu requests%s%s\n", label, t,
+                    mb(pcupd::hashedFileBytes() - hashedBefore), server.requests().size() - requestsBefore,
+                    result.ok ? "" : ", failed: ", result.error.c_str());
+        std::fflush(stdout);
+        return t;
+    };
+    verify("verify right after the install", true);
+    const double warm = verify("verify again, cache warm", true);
+    const double deep = verify("deep verify (no cache)", false);
+    std::printf("  warm / deep verification time: %.2f%%\n", 100.0 * warm / deep);
+
+    // Damage one mid-sized file in place and let the update run repair it.
+    const bench::GeneratedArchive::Entry& victim = archive.entries()[archive.entries().size() / 2];
+    std::wstring path = installDir + L"\\" + std::wstring(victim.path.begin(), victim.path.end());
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+    {
+        base::UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr));
+        DWORD written = 0;
+        WriteFile(file.get(), "damage", 6, &written, nullptr);
+    }
+    const size_t requestsBefore = server.requests().size();
+    int64_t downloaded = 0;
+    pcupd::Manifest manifest;
+    const pcupd::UpdateResult result = pcupd::runUpdate(
+        server.url("/pc/manifest.json"), installDir, L"", true, manifest,
+        [&downloaded](const pcupd::Progress& p) { downloaded = p.bytesDone; });
+    const std::vector<std::string> requests = server.requests();
+    std::printf("  one-file repair: %s, %.3f MB of files downloaded (the file: %.3f MB), requests:",
+                result.ok ? "ok" : result.error.c_str(), mb(downloaded), mb(victim.size));
+    for (size_t i = requestsBefore; i < requests.size(); ++i) std::printf(" %s", requests[i].c_str());
+    std::printf("\n");
+    std::fflush(stdout);
+}
+
+Result measure(uint64_t dataBytes, uint32_t count, int runs, bool verification) {
     std::printf("generating %.0f MB in %u entries...\n", mb(dataBytes), count);
     std::fflush(stdout);
     const bench::GeneratedArchive archive(dataBytes, count);
@@ -90,7 +160,9 @@ Result measure(uint64_t dataBytes, uint32_t count, int runs) {
     response.generatedSize = archive.size();
     response.generate = [&archive](uint64_t offset, char* out, size_t size) { archive.read(offset, out, size); };
     server.route("/client.orvpak", response);
+    serveManifest(server, archive);
     const std::string url = server.url("/client.orvpak");
+    std::unique_ptr<testsupport::TempDir> kept;  // the last install, for the verification
 
     Result best;
     for (int run = 0; run < runs; ++run) {
@@ -101,10 +173,11 @@ Result measure(uint64_t dataBytes, uint32_t count, int runs) {
         t = readLoop(url, true, bytes);
         best.hashMbps = std::max(best.hashMbps, mb(bytes) / t);
 
-        testsupport::TempDir dir;
+        kept.reset();
+        kept = std::make_unique<testsupport::TempDir>();
         std::string error;
         const auto start = Clock::now();
-        const bool ok = installFullArchive(url, (dir / "OrvaneOnline").wstring(), error);
+        const bool ok = installFullArchive(url, (*kept / "OrvaneOnline").wstring(), error);
         t = seconds(start);
         if (!ok) {
             std::fprintf(stderr, "install failed: %s\n", error.c_str());
@@ -124,6 +197,7 @@ Result measure(uint64_t dataBytes, uint32_t count, int runs) {
     std::printf("  peak memory so far: working set %.1f MB, private %.1f MB\n",
                 memory.peakWorkingSetMb, memory.peakPrivateMb);
     std::fflush(stdout);
+    if (verification) measureVerification(server, archive, (*kept / "OrvaneOnline").wstring());
     return best;
 }
 
@@ -140,10 +214,10 @@ int main(int argc, char** argv) {
     }
     std::printf("archive install benchmark (loopback)\n");
     if (megabytes) {
-        measure(megabytes * 1000000, entries, runs);
+        measure(megabytes * 1000000, entries, runs, true);
     } else {
-        measure(100000000, entries, runs);
-        measure(1000000000, entries, runs);
+        measure(100000000, entries, runs, false);
+        measure(1000000000, entries, runs, true);
     }
     return 0;
 }
