@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "install/archive.h"
+#include "tests/install/published_client.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/temp_dir.h"
 #include "tools/orvpak/publish.h"
@@ -14,33 +15,7 @@
 namespace fs = std::filesystem;
 using testsupport::readFile;
 
-namespace {
-
-// Serves every file under `root` at "/" + its relative path, percent-encoded the way the
-// manifest's URLs are (the transport sends them as written).
-void serveFolder(testsupport::LoopbackServer& server, const fs::path& root) {
-    for (const auto& item : fs::recursive_directory_iterator(root)) {
-        if (!item.is_regular_file()) continue;
-        std::string target;
-        for (const fs::path& part : fs::relative(item.path(), root)) {
-            target += '/';
-            for (const unsigned char c : part.u8string()) {
-                if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
-                    target += static_cast<char>(c);
-                } else {
-                    char escaped[4];
-                    std::snprintf(escaped, sizeof(escaped), "%%%02X", c);
-                    target += escaped;
-                }
-            }
-        }
-        testsupport::Response response;
-        response.body = readFile(item.path());
-        server.route(target, response);
-    }
-}
-
-}  // namespace
+using testsupport::serveFolder;
 
 TEST(RoundTrip, PublishedClientInstallsByteForByte) {
     testsupport::TempDir dir;

@@ -1,0 +1,113 @@
+#include "install/client_process.h"
+
+#include <tlhelp32.h>
+
+#include <vector>
+
+#include "base/long_path.h"
+#include "base/unique_handle.h"
+
+namespace {
+
+struct SnapshotTraits {
+    using Type = HANDLE;
+    static Type invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void close(Type h) noexcept { ::CloseHandle(h); }
+};
+struct FindTraits {
+    using Type = HANDLE;
+    static Type invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void close(Type h) noexcept { ::FindClose(h); }
+};
+
+bool equalsIgnoringCase(const std::wstring& a, const std::wstring& b) {
+    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+// True when `path` names something strictly inside `folder` (both full paths).
+bool isInside(const std::wstring& path, std::wstring folder) {
+    if (folder.empty()) return false;
+    if (folder.back() != L'\\') folder += L'\\';
+    return path.size() > folder.size() && equalsIgnoringCase(path.substr(0, folder.size()), folder);
+}
+
+std::wstring imagePath(HANDLE process) {
+    std::vector<wchar_t> buffer(32768);
+    DWORD size = static_cast<DWORD>(buffer.size());
+    if (!QueryFullProcessImageNameW(process, 0, buffer.data(), &size)) return {};
+    return base::fullPath(std::wstring(buffer.data(), size));
+}
+
+BOOL CALLBACK askToClose(HWND window, LPARAM processId) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == static_cast<DWORD>(processId) && GetWindow(window, GW_OWNER) == nullptr)
+        PostMessageW(window, WM_CLOSE, 0, 0);
+    return TRUE;
+}
+
+}  // namespace
+
+int stopRunningClient(const std::wstring& installDir, DWORD graceMs) {
+    const std::wstring folder = base::fullPath(installDir);
+    std::vector<base::UniqueHandle> targets;
+    {
+        base::UniqueAny<SnapshotTraits> snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+        if (!snapshot) return 0;
+        PROCESSENTRY32W entry{};
+        entry.dwSize = sizeof(entry);
+        for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
+             more = Process32NextW(snapshot.get(), &entry)) {
+            if (!equalsIgnoringCase(entry.szExeFile, kClientExe) ||
+                entry.th32ProcessID == GetCurrentProcessId())
+                continue;
+            base::UniqueHandle process(OpenProcess(
+                PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE, FALSE,
+                entry.th32ProcessID));
+            // A common name: only the client in this install folder is ours to stop.
+            if (process && isInside(imagePath(process.get()), folder)) {
+                EnumWindows(askToClose, static_cast<LPARAM>(entry.th32ProcessID));
+                targets.push_back(std::move(process));
+            }
+        }
+    }
+    const DWORD start = GetTickCount();
+    for (base::UniqueHandle& process : targets) {
+        const DWORD spent = GetTickCount() - start;
+        if (WaitForSingleObject(process.get(), spent < graceMs ? graceMs - spent : 0) == WAIT_OBJECT_0)
+            continue;
+        TerminateProcess(process.get(), 1);
+        WaitForSingleObject(process.get(), 5000);  // its files are released once it is gone
+    }
+    return static_cast<int>(targets.size());
+}
+
+int removeStagedLeftovers(const std::wstring& installDir) {
+    int removed = 0;
+    std::vector<std::wstring> folders{base::fullPath(installDir)};
+    while (!folders.empty()) {
+        const std::wstring folder = folders.back();
+        folders.pop_back();
+        WIN32_FIND_DATAW found;
+        base::UniqueAny<FindTraits> find(FindFirstFileW(base::extendedLengthPath(folder + L"\\*").c_str(), &found));
+        if (!find) continue;
+        do {
+            const std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..") continue;
+            const std::wstring path = folder + L"\\" + name;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;  // never leave the folder
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                folders.push_back(path);
+                continue;
+            }
+            if (name.size() <= 4) continue;
+            const std::wstring suffix = name.substr(name.size() - 4);
+            if (!equalsIgnoringCase(suffix, L".new") && !equalsIgnoringCase(suffix, L".old")) continue;
+            const std::wstring original = base::extendedLengthPath(path.substr(0, path.size() - 4));
+            if (GetFileAttributesW(original.c_str()) == INVALID_FILE_ATTRIBUTES) continue;
+            if (DeleteFileW(base::extendedLengthPath(path).c_str())) ++removed;
+        } while (FindNextFileW(find.get(), &found));
+    }
+    return removed;
+}
