@@ -59,8 +59,17 @@ struct KernelHandleTraits {
     static void close(Type h) noexcept { ::CloseHandle(h); }
 };
 
+// FindFirstFileW searches.
+struct FindHandleTraits {
+    using Type = HANDLE;
+    static Type invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void close(Type h) noexcept { ::FindClose(h); }
+};
+
+// CreateToolhelp32Snapshot reports failure as INVALID_HANDLE_VALUE too: UniqueFile owns it.
 using UniqueFile = UniqueAny<FileHandleTraits>;
 using UniqueHandle = UniqueAny<KernelHandleTraits>;
+using UniqueFind = UniqueAny<FindHandleTraits>;
 
 // Runs a clean-up at scope exit unless release()d, e.g. "delete the .part file unless it
 // was moved into place".

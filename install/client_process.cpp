@@ -9,17 +9,6 @@
 
 namespace {
 
-struct SnapshotTraits {
-    using Type = HANDLE;
-    static Type invalid() noexcept { return INVALID_HANDLE_VALUE; }
-    static void close(Type h) noexcept { ::CloseHandle(h); }
-};
-struct FindTraits {
-    using Type = HANDLE;
-    static Type invalid() noexcept { return INVALID_HANDLE_VALUE; }
-    static void close(Type h) noexcept { ::FindClose(h); }
-};
-
 bool equalsIgnoringCase(const std::wstring& a, const std::wstring& b) {
     return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
                                 static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
@@ -53,7 +42,7 @@ int stopRunningClient(const std::wstring& installDir, DWORD graceMs) {
     const std::wstring folder = base::fullPath(installDir);
     std::vector<base::UniqueHandle> targets;
     {
-        base::UniqueAny<SnapshotTraits> snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+        base::UniqueFile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
         if (!snapshot) return 0;
         PROCESSENTRY32W entry{};
         entry.dwSize = sizeof(entry);
@@ -90,7 +79,7 @@ int removeStagedLeftovers(const std::wstring& installDir) {
         const std::wstring folder = folders.back();
         folders.pop_back();
         WIN32_FIND_DATAW found;
-        base::UniqueAny<FindTraits> find(FindFirstFileW(base::extendedLengthPath(folder + L"\\*").c_str(), &found));
+        base::UniqueFind find(FindFirstFileW(base::extendedLengthPath(folder + L"\\*").c_str(), &found));
         if (!find) continue;
         do {
             const std::wstring name = found.cFileName;

@@ -1,5 +1,6 @@
 #include "install/worker.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <new>
 
