@@ -52,6 +52,7 @@ void EntryWriter::beginEntry(const std::wstring& target, const std::string& path
     entry->target = target;
     entry->path = path;
     std::memcpy(entry->expected, expected, sizeof(entry->expected));
+    current_ = entry.get();
     std::lock_guard<std::mutex> hold(mutex_);
     entries_.push_back(std::move(entry));
 }
@@ -72,11 +73,7 @@ char* EntryWriter::space(size_t& room) {
 }
 
 void EntryWriter::commit(size_t size, bool last) {
-    Entry* entry;
-    {
-        std::lock_guard<std::mutex> hold(mutex_);
-        entry = entries_.back().get();
-    }
+    Entry* entry = current_;
     std::vector<Piece>& pieces = filling_.pieces;
     if (!pieces.empty() && pieces.back().entry == entry)
         pieces.back().size += size;

@@ -79,7 +79,10 @@ private:
         void operator()(char* p) const;
     };
     std::vector<std::unique_ptr<char[], AlignedFree>> blocks_;
-    Job filling_;  // the stream thread's block; touched by that thread only
+    // The stream thread's side, touched by that thread only. After a failure the writer may
+    // drop the current entry, but then no piece that names it is ever processed.
+    Job filling_;
+    Entry* current_ = nullptr;
 
     std::mutex mutex_;  // guards everything below
     std::condition_variable changed_;

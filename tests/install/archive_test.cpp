@@ -238,6 +238,12 @@ TEST_F(ArchiveTest, ExistingFolderWhereAFileGoes) {
     archive.entries = {{"taken", "x"}};
     EXPECT_FALSE(install(archive.build()));
     EXPECT_EQ(error, "cannot create taken (disk full or permissions?)");
+
+    // A large entry: the stream runs on for blocks after the writer has given the entry up.
+    archive.entries = {{"taken", patterned(6 << 20, 3)}, {"after.bin", "x"}};
+    EXPECT_FALSE(install(archive.build()));
+    EXPECT_EQ(error, "cannot create taken (disk full or permissions?)");
+    EXPECT_FALSE(fs::exists(installDir / "after.bin"));
 }
 
 TEST_F(ArchiveTest, StreamFailureCarriesTheTransportMessage) {
