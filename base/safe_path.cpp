@@ -2,16 +2,13 @@
 
 #include <cstring>
 
+#include "base/ascii.h"
+
 namespace base {
 namespace {
 
-char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 bool equalsIgnoringCase(const std::string& text, const char* word) {
-    if (text.size() != std::strlen(word)) return false;
-    for (size_t i = 0; i < text.size(); ++i)
-        if (lowerAscii(text[i]) != word[i]) return false;
-    return true;
+    return toLowerAscii(text) == word;
 }
 
 // Windows maps these names to devices in any folder, whatever extension follows

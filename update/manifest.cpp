@@ -43,18 +43,6 @@ int64_t sizeOf(const JsonValue& object, const char* key) {
 
 }  // namespace
 
-std::string toLowerAscii(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
-
-std::wstring toLowerAscii(std::wstring text) {
-    for (wchar_t& c : text)
-        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
-    return text;
-}
-
 bool parseManifest(const std::string& body, Manifest& manifest, std::string& error) {
     rapidjson::Document document;
     if (!parseRoot(body, document, error)) return false;

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "base/ascii.h"
+
 namespace pcupd {
 
 struct ManifestFile {
@@ -37,7 +39,6 @@ bool parseManifest(const std::string& body, Manifest& manifest, std::string& err
 bool parseFullArchive(const std::string& body, FullArchive& archive, std::string& error);
 
 // Lowercases "A".."Z" only: no locale, no Unicode case folding.
-std::string toLowerAscii(std::string text);
-std::wstring toLowerAscii(std::wstring text);
+using base::toLowerAscii;
 
 }  // namespace pcupd

@@ -98,16 +98,13 @@ private:
 bool readHeader(ArchiveWalk& walk, ArchiveHeader& header) {
     unsigned char bytes[kHeaderSize];
     if (!walk.read(bytes, sizeof(bytes), "the header")) return false;
-    if (std::memcmp(bytes, kArchiveMagic, kMagicSize) != 0)
+    if (!base::hasArchiveMagic(bytes))
         return walk.fault("bad magic: this is not an ORVPAK1 archive");
-    const uint32_t version = static_cast<uint32_t>(readLittleEndian(bytes + 8, 4));
-    if (version != kArchiveVersion)
-        return walk.fault("unsupported version " + std::to_string(version) +
+    header = base::decodeArchiveHeader(bytes);
+    if (header.version != kArchiveVersion)
+        return walk.fault("unsupported version " + std::to_string(header.version) +
                           " (this orvpak reads version " + std::to_string(kArchiveVersion) +
                           ")");
-    header.version = version;
-    header.entryCount = static_cast<uint32_t>(readLittleEndian(bytes + 12, 4));
-    header.totalBytes = readLittleEndian(bytes + 16, 8);
     return true;
 }
 
@@ -129,8 +126,8 @@ bool readEntryHead(ArchiveWalk& walk, uint32_t number, ArchiveEntry& entry) {
     if (!walk.read(fixed, sizeof(fixed),
                    "the size and digest of " + ArchiveWalk::entryName(number, entry.path)))
         return false;
-    entry.size = readLittleEndian(fixed, 8);
-    std::memcpy(entry.sha256.data(), fixed + 8, kDigestSize);
+    entry.size = base::entryDataSize(fixed);
+    std::memcpy(entry.sha256.data(), base::entryDigest(fixed), kDigestSize);
     return true;
 }
 
@@ -153,7 +150,7 @@ bool readArchive(const std::filesystem::path& path, DataCheck check, const Entry
         for (uint32_t number = 1; number <= header.entryCount; ++number) {
             ArchiveEntry entry;
             if (!readEntryHead(walk, number, entry)) return false;
-            const auto earlier = seen.emplace(lowerAscii(entry.path), std::make_pair(number, entry.path));
+            const auto earlier = seen.emplace(toLowerAscii(entry.path), std::make_pair(number, entry.path));
             if (!earlier.second)
                 return walk.fault(ArchiveWalk::entryName(number, entry.path) + " repeats " +
                                   ArchiveWalk::entryName(earlier.first->second.first,

@@ -47,14 +47,14 @@ void checkName(const std::string& path, Problems& problems) {
 void checkCaseClashes(const std::vector<ClientFile>& files, Problems& problems) {
     std::unordered_map<std::string, const std::string*> byLowered;
     for (const ClientFile& file : files) {
-        const auto inserted = byLowered.emplace(lowerAscii(file.path), &file.path);
+        const auto inserted = byLowered.emplace(toLowerAscii(file.path), &file.path);
         if (!inserted.second)
             problems.add(quotedPath(*inserted.first->second) + " and " + quotedPath(file.path) +
                          " differ only in letter case, so they are one file on Windows: "
                          "rename or remove one");
     }
     for (const ClientFile& file : files) {
-        const std::string lowered = lowerAscii(file.path);
+        const std::string lowered = toLowerAscii(file.path);
         for (size_t slash = lowered.find('/'); slash != std::string::npos;
              slash = lowered.find('/', slash + 1)) {
             const auto clash = byLowered.find(lowered.substr(0, slash));

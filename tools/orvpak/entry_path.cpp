@@ -68,10 +68,4 @@ std::string quotedPath(const std::string& path) {
     return quoted + "\"";
 }
 
-std::string lowerAscii(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
-
 }  // namespace orvpak

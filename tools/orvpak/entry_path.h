@@ -5,9 +5,12 @@
 #include <cstddef>
 #include <string>
 
+#include "base/archive_format.h"
+#include "base/ascii.h"
+
 namespace orvpak {
 
-constexpr size_t kMaxPathLength = 1024;  // bytes of UTF-8
+constexpr size_t kMaxPathLength = base::kMaxArchivePath;  // bytes of UTF-8
 
 // True for well-formed UTF-8: no overlong forms, no surrogates, nothing past U+10FFFF.
 bool isValidUtf8(const std::string& text);
@@ -20,7 +23,7 @@ std::string entryPathProblem(const std::string& path);
 // that is not UTF-8, appear as \xNN so a hostile name cannot garble the terminal.
 std::string quotedPath(const std::string& path);
 
-// Lowercases "A".."Z" only: the installer's own folding, no locale, no Unicode.
-std::string lowerAscii(std::string text);
+// Paths are folded as the installer folds them: "A".."Z" only.
+using base::toLowerAscii;
 
 }  // namespace orvpak

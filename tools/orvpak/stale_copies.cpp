@@ -59,7 +59,7 @@ bool removeStaleCopies(const fs::path& filesDir, const std::vector<std::string>&
                        size_t& removed, std::string& error) {
     removed = 0;
     std::unordered_map<std::string, const std::string*> byLowered;
-    for (const std::string& path : published) byLowered.emplace(lowerAscii(path), &path);
+    for (const std::string& path : published) byLowered.emplace(toLowerAscii(path), &path);
 
     // Collected first: removing while the iterator walks would pull folders from under it.
     std::vector<fs::path> stale, folders;
@@ -75,7 +75,7 @@ bool removeStaleCopies(const fs::path& filesDir, const std::vector<std::string>&
         if (std::binary_search(published.begin(), published.end(), path)) continue;
         // On a case-insensitive disk a renamed-in-case file keeps its old spelling: it is
         // still the new copy, which the same-file test recognises.
-        const auto match = byLowered.find(lowerAscii(path));
+        const auto match = byLowered.find(toLowerAscii(path));
         std::error_code ignored;
         if (match != byLowered.end() &&
             fs::equivalent(found, filesDir / fs::u8path(*match->second), ignored))

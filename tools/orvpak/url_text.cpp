@@ -13,7 +13,7 @@ bool isUnreserved(unsigned char c) {
 }  // namespace
 
 bool normalizeBaseUrl(const std::string& url, std::string& normalized, std::string& error) {
-    const std::string lowered = lowerAscii(url);
+    const std::string lowered = toLowerAscii(url);
     size_t schemeEnd = 0;
     if (lowered.compare(0, 7, "http://") == 0)
         schemeEnd = 7;
