@@ -15,8 +15,6 @@
 namespace fs = std::filesystem;
 using testsupport::readFile;
 
-using testsupport::serveFolder;
-
 TEST(RoundTrip, PublishedClientInstallsByteForByte) {
     testsupport::TempDir dir;
     const fs::path client = dir / "client";
@@ -37,7 +35,7 @@ TEST(RoundTrip, PublishedClientInstallsByteForByte) {
     orvpak::PublishSummary summary;
     std::string error;
     ASSERT_TRUE(orvpak::publish(options, summary, error)) << error;
-    serveFolder(server, options.outDir);
+    server.serveFolder(options.outDir);
 
     const std::string manifestUrl = server.url("/pc/manifest.json");
     pcupd::FullArchive archive;
@@ -87,9 +85,11 @@ TEST(RoundTrip, VerificationAfterAFreshInstallReadsNothingBack) {
     orvpak::PublishSummary summary;
     std::string error;
     ASSERT_TRUE(orvpak::publish(options, summary, error)) << error;
-    serveFolder(server, options.outDir);
+    server.serveFolder(options.outDir);
+    pcupd::FullArchive archive;
+    ASSERT_TRUE(pcupd::fetchFullArchive(server.url("/pc/manifest.json"), archive, error)) << error;
     const fs::path installDir = dir / "OrvaneOnline";
-    ASSERT_TRUE(installFullArchive(server.url("/pc/client.orvpak"), installDir.wstring(), error)) << error;
+    ASSERT_TRUE(installFullArchive(archive.url, installDir.wstring(), error)) << error;
 
     const auto verify = [&](bool useCache) {
         pcupd::Manifest manifest;
@@ -103,6 +103,45 @@ TEST(RoundTrip, VerificationAfterAFreshInstallReadsNothingBack) {
     EXPECT_EQ(verify(false), clientBytes);
     // Nothing but the manifest and the archive was ever requested.
     for (const std::string& target : server.requests())
-        EXPECT_TRUE(target == "/pc/manifest.json" || target == "/pc/client.orvpak") << target;
+        EXPECT_TRUE(target == "/pc/manifest.json" || server.url(target) == archive.url) << target;
+}
+
+// A player who fetched a manifest just before the next publish repairs with it afterwards:
+// the objects it names are still served, unchanged, beside the new release's.
+TEST(RoundTrip, RepairWithTheManifestOfTheReleaseBeforeCompletes) {
+    testsupport::TempDir dir;
+    const fs::path client = dir / "client", out = dir / "out";
+    const std::vector<std::pair<std::string, std::string>> first = {
+        {"Engine.exe", std::string(300000, 'E')},
+        {"data/maps/forest.pak", std::string(200000, 'F')},
+        {"data/readme.txt", "first"},
+        {"data/retired.txt", "only in the first release"}};
+    testsupport::LoopbackServer server;
+    testsupport::publishClient(server, client, out, first);
+    testsupport::Response held;
+    held.body = readFile(out / "pc" / "manifest.json");
+    server.route("/held/manifest.json", held);
+
+    fs::remove(client / "data" / "retired.txt");
+    testsupport::publishClient(server, client, out,
+                               {{"data/maps/forest.pak", std::string(200000, 'G')},
+                                {"data/readme.txt", "second"}});
+    ASSERT_NE(readFile(out / "pc" / "manifest.json"), held.body);
+
+    std::string error;
+    pcupd::FullArchive archive;
+    ASSERT_TRUE(pcupd::fetchFullArchive(server.url("/held/manifest.json"), archive, error)) << error;
+    const fs::path installDir = dir / "OrvaneOnline";
+    ASSERT_TRUE(installFullArchive(archive.url, installDir.wstring(), error)) << error;
+    testsupport::writeFile(installDir / "data" / "readme.txt", "damaged");
+    fs::remove(installDir / "data" / "maps" / "forest.pak");
+    fs::remove(installDir / "data" / "retired.txt");
+
+    pcupd::Manifest manifest;
+    const pcupd::UpdateResult result = pcupd::runUpdate(
+        server.url("/held/manifest.json"), installDir.wstring(), L"", false, manifest, nullptr);
+    ASSERT_TRUE(result.ok) << result.error;
+    for (const auto& [path, content] : first)
+        EXPECT_TRUE(readFile(installDir / fs::u8path(path)) == content) << path;
 }
 

@@ -7,6 +7,9 @@
 #include <chrono>
 #include <cstdio>
 #include <stdexcept>
+#include <system_error>
+
+#include "tests/support/temp_dir.h"
 
 namespace testsupport {
 namespace {
@@ -54,6 +57,42 @@ std::string requestTarget(const std::string& head) {
     return head.substr(first + 1, second - first - 1);
 }
 
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// The file under `root` that `target` names, or an empty path when it names none safely.
+std::filesystem::path fileUnder(const std::filesystem::path& root, const std::string& target) {
+    if (root.empty() || target.empty() || target[0] != '/') return {};
+    std::string decoded;
+    for (size_t i = 0; i < target.size(); ++i) {
+        if (target[i] == '?') break;
+        if (target[i] != '%') {
+            decoded += target[i];
+            continue;
+        }
+        if (i + 2 >= target.size() || hexValue(target[i + 1]) < 0 || hexValue(target[i + 2]) < 0)
+            return {};
+        decoded += static_cast<char>(hexValue(target[i + 1]) * 16 + hexValue(target[i + 2]));
+        i += 2;
+    }
+    std::filesystem::path file = root;
+    size_t start = 1;
+    for (;;) {
+        const size_t slash = decoded.find('/', start);
+        const std::string part = decoded.substr(start, slash - start);
+        if (part.empty() || part == "." || part == ".." ||
+            part.find_first_of("\\:") != std::string::npos)
+            return {};
+        file /= std::filesystem::u8path(part);
+        if (slash == std::string::npos) return file;
+        start = slash + 1;
+    }
+}
+
 }  // namespace
 
 LoopbackServer::LoopbackServer() {
@@ -85,6 +124,11 @@ void LoopbackServer::route(const std::string& path, Response response) {
 void LoopbackServer::route(const std::string& path, std::vector<Response> responses) {
     std::lock_guard<std::mutex> hold(mutex_);
     routes_[path] = std::move(responses);
+}
+
+void LoopbackServer::serveFolder(const std::filesystem::path& root) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    root_ = root;
 }
 
 std::string LoopbackServer::url(const std::string& path) const {
@@ -154,6 +198,7 @@ void LoopbackServer::serve(uintptr_t clientId) {
     Response response;
     response.status = 404;
     response.body = "not found";
+    std::filesystem::path file;
     {
         std::lock_guard<std::mutex> hold(mutex_);
         requests_.push_back(target);
@@ -163,7 +208,14 @@ void LoopbackServer::serve(uintptr_t clientId) {
             const int seen = static_cast<int>(std::count(requests_.begin(), requests_.end(), target));
             const size_t index = std::min<size_t>(static_cast<size_t>(seen - 1), found->second.size() - 1);
             response = found->second[index];
+        } else {
+            file = fileUnder(root_, target);
         }
+    }
+    std::error_code ignored;
+    if (!file.empty() && std::filesystem::is_regular_file(file, ignored)) {
+        response.status = 200;
+        response.body = readFile(file);  // outside the lock: files may be large
     }
 
     if (!response.noResponse) {

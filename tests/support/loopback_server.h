@@ -5,6 +5,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -46,6 +47,10 @@ public:
     void route(const std::string& path, Response response);
     // The n-th request of `path` gets the n-th response; the last one repeats.
     void route(const std::string& path, std::vector<Response> responses);
+    // Paths without a route answer with the file under `root` that the percent-decoded path
+    // names, read when the request arrives (so a test sees a folder change between
+    // requests), or 404. A path with a ".." or empty component gets 404.
+    void serveFolder(const std::filesystem::path& root);
 
     uint16_t port() const { return port_; }
     std::string url(const std::string& path) const;  // "http://127.0.0.1:PORT" + path
@@ -68,6 +73,7 @@ private:
     std::condition_variable stopSignal_;
     bool stopping_ = false;
     std::map<std::string, std::vector<Response>> routes_;
+    std::filesystem::path root_;  // empty: no folder is served
     std::vector<std::string> requests_;
     std::vector<std::string> heads_;
     std::vector<uintptr_t> clients_;

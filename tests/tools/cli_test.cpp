@@ -48,6 +48,9 @@ TEST(Cli, WrongCommandLinesAreUsageErrorsThatWriteNothing) {
         {{"publish", client, out, "--base-url=http://h", "--base-url=http://g"}, "twice"},
         {{"publish", client, out, "--base-url=http://h", "--optional=yes"}, "takes no value"},
         {{"publish", client, out, "--base-url=http://h", "--force"}, "unknown option \"--force\""},
+        {{"publish", client, out, "--base-url=http://h", "--keep-releases", "0"},
+         "--keep-releases takes a whole number of 1 or more (got \"0\")"},
+        {{"publish", client, out, "--base-url=http://h", "--keep-releases=2x"}, "(got \"2x\")"},
         {{"list"}, "takes ARCHIVE, got 0"},
         {{"verify", "a", "b"}, "got 2 arguments"},
         {{"verify", "--optional", "a"}, "unknown option"},
@@ -64,12 +67,14 @@ TEST(Cli, WrongCommandLinesAreUsageErrorsThatWriteNothing) {
 TEST(Cli, PublishListAndVerifyReportResultsAndFaults) {
     TempFolder temp;
     writeBytes(temp / "client/data/a.dat", "abc");
-    const std::string archive = (temp / "out/pc/client.orvpak").u8string();
     CliResult result = runCli({"publish", "--optional", (temp / "client").u8string(),
                                (temp / "out").u8string(), "--base-url=http://127.0.0.1:8000/",
-                               "--client-version", "2.0"});
+                               "--client-version", "2.0", "--keep-releases", "1"});
     ASSERT_EQ(result.code, orvpak::kExitOk) << result.err;
     EXPECT_NE(result.out.find("http://127.0.0.1:8000/pc/manifest.json"), std::string::npos);
+    EXPECT_NE(result.out.find("as release 1\n"), std::string::npos) << result.out;
+    const fs::path archivePath = publishedArchive(temp / "out");
+    const std::string archive = archivePath.u8string();
 
     result = runCli({"list", archive});
     EXPECT_EQ(result.code, orvpak::kExitOk) << result.err;
@@ -80,10 +85,12 @@ TEST(Cli, PublishListAndVerifyReportResultsAndFaults) {
     EXPECT_EQ(result.code, orvpak::kExitOk) << result.err;
     EXPECT_EQ(result.out.rfind("OK: 1 entry,", 0), 0u) << result.out;
 
-    writeBytes(temp / "out/pc/client.orvpak", readBytes(temp / "out/pc/client.orvpak") + "!");
+    writeBytes(archivePath, readBytes(archivePath) + "!");
     result = runCli({"verify", archive});
     EXPECT_EQ(result.code, orvpak::kExitFailed);
-    EXPECT_NE(result.err.find("client.orvpak: 1 trailing bytes"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find(archivePath.filename().u8string() + ": 1 trailing bytes"),
+              std::string::npos)
+        << result.err;
 
     result = runCli({"publish", (temp / "nowhere").u8string(), (temp / "out2").u8string(),
                      "--base-url", "https://h"});

@@ -6,6 +6,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include <rapidjson/document.h>
+
 #include "tools/orvpak/cli.h"
 #include "tools/orvpak/sha256_hasher.h"
 
@@ -140,6 +142,27 @@ std::vector<std::pair<std::string, std::string>> snapshot(const fs::path& dir) {
                                readBytes(entry.path()));
     std::sort(files.begin(), files.end());
     return files;
+}
+
+fs::path objectFile(const fs::path& out, const std::string& sha256) {
+    return out / "pc" / "objects" / sha256.substr(0, 2) / sha256;
+}
+
+fs::path publishedArchive(const fs::path& out) {
+    rapidjson::Document manifest;
+    manifest.Parse(readBytes(out / "pc" / "manifest.json").c_str());
+    if (manifest.HasParseError() || !manifest.IsObject() || !manifest.HasMember("fullArchive"))
+        throw std::runtime_error("no manifest under " + out.u8string());
+    return objectFile(out, manifest["fullArchive"]["sha256"].GetString());
+}
+
+std::vector<std::string> objectNames(const fs::path& out) {
+    std::vector<std::string> names;
+    if (!fs::exists(out / "pc" / "objects")) return names;
+    for (const auto& entry : fs::recursive_directory_iterator(out / "pc" / "objects"))
+        if (entry.is_regular_file()) names.push_back(entry.path().filename().u8string());
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 CliResult runCli(const std::vector<std::string>& args) {

@@ -60,6 +60,13 @@ std::string sha256Raw(const std::string& data);
 // Every regular file under `dir`, relative path -> bytes.
 std::vector<std::pair<std::string, std::string>> snapshot(const fs::path& dir);
 
+// Where publish stores the object with this SHA-256 (lowercase hex) under OUT_DIR `out`.
+fs::path objectFile(const fs::path& out, const std::string& sha256);
+// The full archive that OUT_DIR `out`'s manifest names.
+fs::path publishedArchive(const fs::path& out);
+// The name of every file under `out`/pc/objects, sorted.
+std::vector<std::string> objectNames(const fs::path& out);
+
 struct CliResult {
     int code = -1;
     std::string out, err;

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
 
+#include <set>
+
 #include "tests/tools/orvpak_fixture.h"
 #include "tools/orvpak/archive_reader.h"
 
@@ -28,6 +30,30 @@ bool publishFolder(const fs::path& client, const fs::path& out, std::string& err
     return orvpak::publish(options, summary, error);
 }
 
+// Publishes with everything else at its default; the summary says what happened.
+orvpak::PublishSummary publishKeeping(const fs::path& client, const fs::path& out,
+                                      size_t keepReleases = orvpak::kDefaultKeptReleases,
+                                      const std::string& baseUrl = "https://cdn.test/game/") {
+    orvpak::PublishOptions options;
+    options.clientDir = client;
+    options.outDir = out;
+    options.baseUrl = baseUrl;
+    options.keepReleases = keepReleases;
+    orvpak::PublishSummary summary;
+    std::string error;
+    EXPECT_TRUE(orvpak::publish(options, summary, error)) << error;
+    return summary;
+}
+
+// The object names a manifest's bytes refer to: its archive and its files.
+std::set<std::string> referencedBy(const std::string& manifestBytes) {
+    rapidjson::Document document;
+    document.Parse(manifestBytes.c_str());
+    std::set<std::string> names = {document["fullArchive"]["sha256"].GetString()};
+    for (const auto& file : document["files"].GetArray()) names.insert(file["sha256"].GetString());
+    return names;
+}
+
 rapidjson::Document parseManifest(const fs::path& out) {
     rapidjson::Document document;
     document.Parse(readBytes(out / "pc/manifest.json").c_str());
@@ -44,13 +70,16 @@ TEST(Publish, WritesManifestArchiveAndCopiesOfEveryFile) {
     std::string error;
     ASSERT_TRUE(publishFolder(temp / "client", temp / "out", error)) << error;
 
-    const std::string archiveBytes = readBytes(temp / "out/pc/client.orvpak");
+    const fs::path archivePath = publishedArchive(temp / "out");
+    const std::string archiveBytes = readBytes(archivePath);
+    const std::string archiveSha = sha256Hex(archiveBytes);
     const rapidjson::Document manifest = parseManifest(temp / "out");
     EXPECT_STREQ(manifest["clientVersion"].GetString(), "1.4.2");
     EXPECT_TRUE(manifest["required"].GetBool());
     const auto& full = manifest["fullArchive"];
-    EXPECT_STREQ(full["url"].GetString(), "https://cdn.test/game/pc/client.orvpak");
-    EXPECT_EQ(full["sha256"].GetString(), sha256Hex(archiveBytes));
+    EXPECT_EQ(full["url"].GetString(),
+              "https://cdn.test/game/pc/objects/" + archiveSha.substr(0, 2) + "/" + archiveSha);
+    EXPECT_EQ(full["sha256"].GetString(), archiveSha);
     EXPECT_EQ(full["size"].GetUint64(), archiveBytes.size());
     EXPECT_STREQ(full["format"].GetString(), "ORVPAK1");
 
@@ -77,24 +106,26 @@ TEST(Publish, WritesManifestArchiveAndCopiesOfEveryFile) {
         EXPECT_EQ(raw.entries[i].size, file.content.size());
         EXPECT_EQ(raw.entries[i].digest, sha256Raw(file.content));
         EXPECT_TRUE(raw.entries[i].data == file.content);
-        EXPECT_TRUE(readBytes(temp / ("out/pc/files/" + file.path)) == file.content);
+        const std::string sha = sha256Hex(file.content);
+        EXPECT_EQ(records[i]["url"].GetString(),
+                  "https://cdn.test/game/pc/objects/" + sha.substr(0, 2) + "/" + sha);
+        EXPECT_TRUE(readBytes(objectFile(temp / "out", sha)) == file.content);
         total += file.content.size();
     }
     EXPECT_EQ(raw.count, files.size());
     EXPECT_EQ(raw.total, total);
-    EXPECT_STREQ(records[5]["url"].GetString(),
-                 "https://cdn.test/game/pc/files/sound/my%20track.ogg");
-    EXPECT_STREQ(records[6]["url"].GetString(),
-                 "https://cdn.test/game/pc/files/%C3%BCber/%E6%97%A5%E6%9C%AC.txt");
-    EXPECT_EQ(snapshot(temp / "out/pc/files").size(), files.size());
+    // Every content once, the archive, and nothing else but the record of release 1.
+    EXPECT_EQ(objectNames(temp / "out").size(), files.size() + 1);
+    EXPECT_EQ(readBytes(temp / "out/pc/releases/1.json"), readBytes(temp / "out/pc/manifest.json"));
+    EXPECT_EQ(snapshot(temp / "out/pc").size(), files.size() + 3);
 
     // The publisher's own reader agrees with the independent one.
     std::vector<orvpak::ArchiveEntry> listed;
     orvpak::ArchiveSummary summary;
-    ASSERT_TRUE(orvpak::listArchive(temp / "out/pc/client.orvpak", listed, summary, error)) << error;
+    ASSERT_TRUE(orvpak::listArchive(archivePath, listed, summary, error)) << error;
     ASSERT_EQ(listed.size(), files.size());
     for (size_t i = 0; i < files.size(); ++i) EXPECT_EQ(listed[i].path, files[i].path);
-    ASSERT_TRUE(orvpak::verifyArchive(temp / "out/pc/client.orvpak", summary, error)) << error;
+    ASSERT_TRUE(orvpak::verifyArchive(archivePath, summary, error)) << error;
     EXPECT_EQ(summary.dataBytes, total);
     EXPECT_EQ(summary.archiveBytes, archiveBytes.size());
 }
@@ -109,10 +140,12 @@ TEST(Publish, OptionalUpdateWithoutVersionAndTrimmedBaseUrl) {
     const rapidjson::Document manifest = parseManifest(temp / "out");
     EXPECT_STREQ(manifest["clientVersion"].GetString(), "");
     EXPECT_FALSE(manifest["required"].GetBool());
-    EXPECT_STREQ(manifest["fullArchive"]["url"].GetString(),
-                 "HTTP://127.0.0.1:8080/x/pc/client.orvpak");
-    EXPECT_STREQ(manifest["files"][0]["url"].GetString(),
-                 "HTTP://127.0.0.1:8080/x/pc/files/a%20b%2Bc%26d~e_f.g-h");
+    const std::string archiveSha = manifest["fullArchive"]["sha256"].GetString();
+    EXPECT_EQ(manifest["fullArchive"]["url"].GetString(),
+              "HTTP://127.0.0.1:8080/x/pc/objects/" + archiveSha.substr(0, 2) + "/" + archiveSha);
+    EXPECT_STREQ(manifest["files"][0]["path"].GetString(), "a b+c&d~e_f.g-h");
+    EXPECT_EQ(manifest["files"][0]["url"].GetString(),
+              "HTTP://127.0.0.1:8080/x/pc/objects/2d/" + sha256Hex("x"));
 }
 
 TEST(Publish, SameFolderGivesIdenticalBytes) {
@@ -127,30 +160,136 @@ TEST(Publish, SameFolderGivesIdenticalBytes) {
     EXPECT_TRUE(first == snapshot(temp / "one"));  // over itself: no temp files left either
 }
 
-TEST(Publish, RemovesStaleCopiesAndReshapedFolders) {
+TEST(Publish, StoresIdenticalFilesOnceAndAnUnchangedClientWritesNothing) {
     TempFolder temp;
+    writeBytes(temp / "client/a.dat", "same");
+    writeBytes(temp / "client/sub/b.dat", "same");
+    writeBytes(temp / "client/c.dat", "other");
+    orvpak::PublishSummary summary = publishKeeping(temp / "client", temp / "out");
+    EXPECT_EQ(summary.objectsWritten, 3u);
+    const rapidjson::Document manifest = parseManifest(temp / "out");
+    EXPECT_STREQ(manifest["files"][0]["url"].GetString(), manifest["files"][2]["url"].GetString());
+    ASSERT_EQ(objectNames(temp / "out").size(), 3u);
+
+    // Objects are never rewritten: an old time on each survives the next publishes.
+    const auto old = fs::file_time_type::clock::now() - std::chrono::hours(240);
+    std::vector<std::pair<fs::path, fs::file_time_type>> stamps;
+    for (const auto& entry : fs::recursive_directory_iterator(temp / "out/pc/objects"))
+        if (entry.is_regular_file()) {
+            fs::last_write_time(entry.path(), old);
+            stamps.emplace_back(entry.path(), fs::last_write_time(entry.path()));
+        }
+    const auto before = snapshot(temp / "out");
+    summary = publishKeeping(temp / "client", temp / "out");
+    EXPECT_EQ(summary.objectsWritten, 0u);
+    EXPECT_FALSE(summary.newRelease);
+    EXPECT_EQ(summary.release, 1u);
+    EXPECT_TRUE(snapshot(temp / "out") == before);  // no second record either
+
+    // Another base URL is another release of the same objects.
+    summary = publishKeeping(temp / "client", temp / "out", 1, "https://mirror.test/");
+    EXPECT_TRUE(summary.newRelease);
+    EXPECT_EQ(summary.release, 2u);
+    EXPECT_EQ(summary.objectsWritten + summary.objectsRemoved, 0u);
+    for (const auto& [path, stamp] : stamps)
+        EXPECT_TRUE(fs::last_write_time(path) == stamp) << path;
+}
+
+TEST(Publish, KeepsEarlierReleasesAndRemovesOnlyWhatNoneNeeds) {
+    TempFolder temp;
+    const fs::path out = temp / "out";
     writeBytes(temp / "client/keep.dat", "keep");
     writeBytes(temp / "client/gone.dat", "gone");
-    writeBytes(temp / "client/was-folder/inner.dat", "inner");
-    writeBytes(temp / "client/was-file", "file");
-    writeBytes(temp / "client/old/deep/x.dat", "x");
-    std::string error;
-    ASSERT_TRUE(publishFolder(temp / "client", temp / "out", error)) << error;
-
+    writeBytes(temp / "client/deep/x.dat", "x");
+    publishKeeping(temp / "client", out);
+    const std::string first = readBytes(out / "pc/manifest.json");
     fs::remove(temp / "client/gone.dat");
-    fs::remove_all(temp / "client/was-folder");
-    fs::remove_all(temp / "client/old");
-    writeBytes(temp / "client/was-folder", "now a file");
-    fs::remove(temp / "client/was-file");
-    writeBytes(temp / "client/was-file/inner.dat", "now a folder");
-    writeBytes(temp / "out/pc/files/left.orvpak-tmp", "from a publish that stopped");
-    ASSERT_TRUE(publishFolder(temp / "client", temp / "out", error)) << error;
+    publishKeeping(temp / "client", out);
+    writeBytes(temp / "client/keep.dat", "kept");
+    const orvpak::PublishSummary third = publishKeeping(temp / "client", out);
+    EXPECT_EQ(third.release, 3u);
+    EXPECT_EQ(third.oldestKept, 1u);
+    EXPECT_EQ(readBytes(out / "pc/releases/1.json"), first);
+    EXPECT_EQ(readBytes(out / "pc/releases/3.json"), readBytes(out / "pc/manifest.json"));
+    std::set<std::string> expected;
+    for (const char* record : {"1.json", "2.json", "3.json"}) {
+        const auto names = referencedBy(readBytes(out / "pc/releases" / record));
+        expected.insert(names.begin(), names.end());
+    }
+    EXPECT_EQ(objectNames(out), std::vector<std::string>(expected.begin(), expected.end()));
+    EXPECT_TRUE(fs::exists(objectFile(out, sha256Hex("gone"))));
 
-    const std::vector<std::pair<std::string, std::string>> expected = {
-        {"keep.dat", "keep"}, {"was-file/inner.dat", "now a folder"}, {"was-folder", "now a file"}};
-    EXPECT_EQ(snapshot(temp / "out/pc/files"), expected);
-    EXPECT_FALSE(fs::exists(temp / "out/pc/files/old"));
-    EXPECT_EQ(parseManifest(temp / "out")["files"].Size(), 3u);
+    // Leftovers of a stopped publish go; what the operator keeps beside them stays.
+    writeBytes(out / "pc/objects/archive.orvpak-tmp", "stopped");
+    writeBytes(out / "pc/objects/zz/stray", "stray");
+    writeBytes(out / "pc/objects/ab/not-a-digest", "stray");
+    writeBytes(out / "pc/notes.txt", "the operator's");
+    writeBytes(out / "pc/extra/list.txt", "the operator's");
+    writeBytes(temp / "client/new.dat", "new");
+    const orvpak::PublishSummary fourth = publishKeeping(temp / "client", out, 1);
+    EXPECT_EQ(fourth.oldestKept, 3u);
+    expected = referencedBy(readBytes(out / "pc/releases/3.json"));
+    const auto latest = referencedBy(readBytes(out / "pc/manifest.json"));
+    expected.insert(latest.begin(), latest.end());
+    EXPECT_EQ(objectNames(out), std::vector<std::string>(expected.begin(), expected.end()));
+    EXPECT_FALSE(fs::exists(objectFile(out, sha256Hex("gone"))));
+    EXPECT_FALSE(fs::exists(objectFile(out, sha256Hex("keep"))));
+    EXPECT_FALSE(fs::exists(out / "pc/objects/zz"));
+    EXPECT_EQ(readBytes(out / "pc/notes.txt"), "the operator's");
+    EXPECT_EQ(readBytes(out / "pc/extra/list.txt"), "the operator's");
+    EXPECT_TRUE(fs::exists(out / "pc/releases/1.json"));
+}
+
+// A tree an earlier publisher wrote: copies under files/, the archive as client.orvpak.
+TEST(Publish, UpgradesALegacyTreeKeepingItsCopiesWhileItsReleaseIsKept) {
+    TempFolder temp;
+    const fs::path out = temp / "out";
+    writeBytes(out / "pc/manifest.json", "{\"files\": [");
+    writeBytes(temp / "client/a.dat", "new a");
+    writeBytes(temp / "client/sub/b.dat", "b");
+    orvpak::PublishOptions options;
+    options.clientDir = temp / "client";
+    options.outDir = out;
+    options.baseUrl = "https://cdn.test";
+    orvpak::PublishSummary summary;
+    std::string error;
+    EXPECT_FALSE(orvpak::publish(options, summary, error));
+    EXPECT_NE(error.find("pc/manifest.json is not a manifest"), std::string::npos) << error;
+    EXPECT_NE(error.find("nothing was written"), std::string::npos) << error;
+    EXPECT_FALSE(fs::exists(out / "pc/objects"));
+
+    const std::string archive = buildArchive({{"a.dat", "old a"}, {"sub/b.dat", "b"}});
+    const std::string legacy =
+        "{\"clientVersion\": \"0.9\", \"required\": true, \"fullArchive\": {\"url\": "
+        "\"https://old.test/pc/client.orvpak\", \"sha256\": \"" + sha256Hex(archive) +
+        "\", \"size\": " + std::to_string(archive.size()) + ", \"format\": \"ORVPAK1\"}, "
+        "\"files\": [{\"path\": \"a.dat\", \"sha256\": \"" + sha256Hex("old a") +
+        "\", \"size\": 5, \"url\": \"https://old.test/pc/files/a.dat\"}, {\"path\": "
+        "\"sub/b.dat\", \"sha256\": \"" + sha256Hex("b") +
+        "\", \"size\": 1, \"url\": \"https://old.test/pc/files/sub/b.dat\"}]}\n";
+    writeBytes(out / "pc/manifest.json", legacy);
+    writeBytes(out / "pc/client.orvpak", archive);
+    writeBytes(out / "pc/files/a.dat", "old a");
+    writeBytes(out / "pc/files/sub/b.dat", "b");
+    const auto legacyCopies = snapshot(out / "pc/files");
+
+    summary = publishKeeping(temp / "client", out, 1);
+    EXPECT_EQ(summary.release, 2u);
+    EXPECT_FALSE(summary.legacyRemoved);
+    EXPECT_EQ(readBytes(out / "pc/releases/1.json"), legacy);
+    EXPECT_EQ(readBytes(out / "pc/releases/2.json"), readBytes(out / "pc/manifest.json"));
+    EXPECT_EQ(readBytes(out / "pc/client.orvpak"), archive);
+    EXPECT_EQ(snapshot(out / "pc/files"), legacyCopies);
+
+    writeBytes(temp / "client/a.dat", "newer a");
+    summary = publishKeeping(temp / "client", out, 1);
+    EXPECT_EQ(summary.release, 3u);
+    EXPECT_TRUE(summary.legacyRemoved);
+    EXPECT_FALSE(fs::exists(out / "pc/files"));
+    EXPECT_FALSE(fs::exists(out / "pc/client.orvpak"));
+    EXPECT_TRUE(fs::exists(objectFile(out, sha256Hex("new a"))));
+    EXPECT_TRUE(fs::exists(objectFile(out, sha256Hex("newer a"))));
+    EXPECT_FALSE(fs::exists(objectFile(out, sha256Hex("old a"))));
 }
 
 TEST(Publish, RefusesOverlappingFoldersAndAnEmptyClient) {
@@ -160,7 +299,7 @@ TEST(Publish, RefusesOverlappingFoldersAndAnEmptyClient) {
     EXPECT_FALSE(publishFolder(temp / "client", temp / "client/out", error));
     EXPECT_NE(error.find("overlap"), std::string::npos) << error;
     EXPECT_FALSE(fs::exists(temp / "client/out"));
-    EXPECT_FALSE(publishFolder(temp / "client/out/pc/files", temp / "client/out", error));
+    EXPECT_FALSE(publishFolder(temp / "client/out/pc/objects", temp / "client/out", error));
     EXPECT_NE(error.find("overlap"), std::string::npos) << error;
 
     fs::create_directories(temp / "empty/only/folders");

@@ -24,7 +24,11 @@ struct CommandLine {
 // Options each command takes; true when the option carries a value.
 const std::map<std::string, std::map<std::string, bool>>& commands() {
     static const std::map<std::string, std::map<std::string, bool>> kCommands = {
-        {"publish", {{"--base-url", true}, {"--client-version", true}, {"--optional", false}}},
+        {"publish",
+         {{"--base-url", true},
+          {"--client-version", true},
+          {"--optional", false},
+          {"--keep-releases", true}}},
         {"list", {}},
         {"verify", {}},
     };
@@ -97,6 +101,17 @@ bool parse(const std::vector<std::string>& args, CommandLine& line, std::string&
     return true;
 }
 
+// A whole number of 1 or more that fits comfortably; anything else is refused.
+bool parseKeptReleases(const std::string& text, size_t& count) {
+    if (text.empty() || text.size() > 6 || text[0] == '0') return false;
+    count = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return false;
+        count = count * 10 + static_cast<size_t>(c - '0');
+    }
+    return true;
+}
+
 int runPublish(const CommandLine& line, std::ostream& out, std::ostream& err) {
     PublishOptions options;
     options.clientDir = fs::u8path(line.positional[0]);
@@ -111,6 +126,11 @@ int runPublish(const CommandLine& line, std::ostream& out, std::ostream& err) {
     if (!isValidUtf8(options.clientVersion))
         return usageError("--client-version is not valid UTF-8", err);
     options.optional = line.options.count("--optional") > 0;
+    const auto keep = line.options.find("--keep-releases");
+    if (keep != line.options.end() && !parseKeptReleases(keep->second, options.keepReleases))
+        return usageError("--keep-releases takes a whole number of 1 or more (got " +
+                              quotedPath(keep->second) + ")",
+                          err);
 
     PublishSummary summary;
     std::string error;
@@ -121,14 +141,24 @@ int runPublish(const CommandLine& line, std::ostream& out, std::ostream& err) {
     const fs::path platformDir = options.outDir / kPlatformFolder;
     out << "Published " << counted(summary.files, "file", "files") << " ("
         << counted(summary.dataBytes, "byte", "bytes") << ") into "
-        << platformDir.generic_u8string() << "\n"
-        << "  " << kArchiveName << "  " << summary.archiveBytes << " bytes, sha256 "
-        << summary.archiveSha256 << "\n"
-        << "  " << kFilesFolder << "/         one copy per file";
-    if (summary.staleRemoved > 0)
-        out << "; " << counted(summary.staleRemoved, "stale copy", "stale copies") << " removed";
-    out << "\n  " << kManifestName << "  written last; clients read it at " << summary.manifestUrl
-        << "\n";
+        << platformDir.generic_u8string() << " as release " << summary.release
+        << (summary.newRelease ? "" : " (unchanged: the same client and URL as that release)")
+        << "\n"
+        << "  archive        " << objectPath(summary.archiveSha256) << ", "
+        << counted(summary.archiveBytes, "byte", "bytes") << "\n"
+        << "  objects/       " << summary.objectsWritten << " written, the rest already in place\n"
+        << "  " << kManifestName << "  " << (summary.newRelease ? "written last" : "in place")
+        << "; clients read it at " << summary.manifestUrl << "\n"
+        << "  kept           ";
+    if (summary.oldestKept == summary.release)
+        out << "release " << summary.release;
+    else
+        out << "releases " << summary.oldestKept << " to " << summary.release;
+    out << "; " << counted(summary.objectsRemoved, "object", "objects")
+        << " no kept release needs removed";
+    if (summary.legacyRemoved)
+        out << ", with the files/ and " << kLegacyArchiveName << " of the earlier layout";
+    out << "\n";
     return kExitOk;
 }
 
@@ -161,17 +191,22 @@ int runReader(const CommandLine& line, std::ostream& out, std::ostream& err) {
 std::string usageText() {
     return "Usage:\n"
            "  orvpak publish CLIENT_DIR OUT_DIR --base-url URL [--client-version V] [--optional]\n"
+           "                 [--keep-releases N]\n"
            "  orvpak list ARCHIVE\n"
            "  orvpak verify ARCHIVE\n"
            "  orvpak --help\n"
            "\n"
-           "publish  Packs every file under CLIENT_DIR into OUT_DIR/pc/client.orvpak, copies\n"
-           "         each to OUT_DIR/pc/files/<path>, and writes OUT_DIR/pc/manifest.json last.\n"
-           "         URL is where OUT_DIR is served (http:// or https://). Copies of files no\n"
-           "         longer in the client are removed. Names the installer would refuse stop\n"
-           "         the publish before anything is written.\n"
+           "publish  Packs every file under CLIENT_DIR into a full archive and stores it and a\n"
+           "         copy of each file under OUT_DIR/pc/objects/, each named by its SHA-256\n"
+           "         (identical files once), then records the release in OUT_DIR/pc/releases/\n"
+           "         and writes OUT_DIR/pc/manifest.json last. URL is where OUT_DIR is served\n"
+           "         (http:// or https://). Objects no kept release needs are removed after\n"
+           "         the manifest is in place. Names the installer would refuse stop the\n"
+           "         publish before anything is written.\n"
            "         --client-version V  recorded in the manifest (default: empty)\n"
            "         --optional          the manifest marks the update as not required\n"
+           "         --keep-releases N   earlier releases whose objects stay, so players holding\n"
+           "                             their manifests can finish (N >= 1, default 2)\n"
            "list     Prints each entry of an archive (size, SHA-256, path) and a summary.\n"
            "verify   Reads the whole archive and checks its structure and every SHA-256.\n"
            "\n"

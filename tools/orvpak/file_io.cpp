@@ -88,7 +88,9 @@ bool AtomicOutputFile::write(const void* data, size_t size, std::string& error) 
     return false;
 }
 
-bool AtomicOutputFile::commit(std::string& error) {
+bool AtomicOutputFile::commit(std::string& error) { return commitAs(target_, error); }
+
+bool AtomicOutputFile::commitAs(const std::filesystem::path& target, std::string& error) {
     if (!file_) {
         error = "cannot write " + displayPath(temp_) + ": it is not open";
         return false;
@@ -110,9 +112,9 @@ bool AtomicOutputFile::commit(std::string& error) {
         return false;
     }
     std::error_code failure;
-    std::filesystem::rename(temp_, target_, failure);
+    std::filesystem::rename(temp_, target, failure);
     if (!failure) return true;
-    error = "cannot move " + displayPath(temp_) + " to " + displayPath(target_) + ": " +
+    error = "cannot move " + displayPath(temp_) + " to " + displayPath(target) + ": " +
             failure.message();
     std::error_code ignored;
     std::filesystem::remove(temp_, ignored);

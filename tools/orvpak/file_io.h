@@ -55,6 +55,9 @@ public:
     bool write(const void* data, size_t size, std::string& error);
     // Flushes to disk, closes and renames into place.
     bool commit(std::string& error);
+    // As commit(), under a name chosen only now: a content-named output learns its name
+    // once its last byte is written.
+    bool commitAs(const std::filesystem::path& target, std::string& error);
 
 private:
     void discard();

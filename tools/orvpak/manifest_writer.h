@@ -8,6 +8,9 @@
 
 namespace orvpak {
 
+// The one name under OUT_DIR/pc that changes between releases: the setup program's entry point.
+constexpr char kManifestName[] = "manifest.json";
+
 struct ManifestRecord {
     std::string path;    // '/'-separated UTF-8
     std::string sha256;  // lowercase hex

@@ -1,10 +1,11 @@
 #include "tools/orvpak/publish.h"
 
-#include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 #include <exception>
 #include <new>
+#include <set>
 #include <system_error>
 #include <vector>
 
@@ -12,9 +13,8 @@
 #include "tools/orvpak/client_scan.h"
 #include "tools/orvpak/entry_path.h"
 #include "tools/orvpak/file_io.h"
-#include "tools/orvpak/manifest_writer.h"
+#include "tools/orvpak/release_history.h"
 #include "tools/orvpak/sha256_hasher.h"
-#include "tools/orvpak/stale_copies.h"
 #include "tools/orvpak/url_text.h"
 
 namespace fs = std::filesystem;
@@ -26,6 +26,7 @@ struct HashedFile {
     ClientFile file;
     uint64_t size = 0;
     Digest digest{};
+    std::string sha256;  // the digest in hex, which names the file's object
 };
 
 // Streams `file` through `consume` in chunks and hashes it on the way.
@@ -72,7 +73,7 @@ bool isWithin(const fs::path& inner, const fs::path& outer) {
     return true;
 }
 
-// The scan must not see the output, and the stale-copy clean-up must never reach a client file.
+// The scan must not see the output, and pruning must never reach a client file.
 bool checkFoldersApart(const fs::path& clientDir, const fs::path& platformDir, std::string& error) {
     std::error_code failure;
     const fs::path client = fs::weakly_canonical(clientDir, failure);
@@ -88,15 +89,24 @@ bool checkFoldersApart(const fs::path& clientDir, const fs::path& platformDir, s
     return false;
 }
 
-// The archive file and the digest of everything written to it.
+bool createFolder(const fs::path& folder, std::string& error) {
+    std::error_code failure;
+    fs::create_directories(folder, failure);
+    if (!failure) return true;
+    error = "cannot create " + displayPath(folder) + ": " + failure.message() +
+            " (check that the output folder is writable)";
+    return false;
+}
+
+// The archive, written under a temporary name until its digest gives it its object name.
 class ArchiveOutput {
 public:
-    bool open(const fs::path& path, std::string& error) {
+    bool open(const fs::path& objectsDir, std::string& error) {
         if (!hasher_.ready()) {
             error = "cannot start SHA-256";
             return false;
         }
-        return file_.open(path, error);
+        return file_.open(objectsDir / "archive", error);
     }
     bool write(const void* data, size_t size, std::string& error) {
         hasher_.update(data, size);
@@ -106,16 +116,18 @@ public:
     bool write(const std::string& bytes, std::string& error) {
         return write(bytes.data(), bytes.size(), error);
     }
-    bool commit(PublishSummary& summary, std::string& error) {
+    bool finish(std::string& sha256, uint64_t& bytes, std::string& error) {
         Digest digest{};
         if (!hasher_.finish(digest)) {
             error = "SHA-256 of the archive failed";
             return false;
         }
-        summary.archiveBytes = bytes_;
-        summary.archiveSha256 = toHex(digest);
-        return file_.commit(error);
+        sha256 = toHex(digest);
+        bytes = bytes_;
+        return true;
     }
+    // Without a call, the temporary file goes when this does.
+    bool place(const fs::path& target, std::string& error) { return file_.commitAs(target, error); }
 
 private:
     AtomicOutputFile file_;
@@ -123,20 +135,23 @@ private:
     uint64_t bytes_ = 0;
 };
 
-// Second read of one file: into the archive and into its copy, checking it still is the
-// file hashed before (the header and the entry already carry that size and digest).
-bool writeEntry(const HashedFile& entry, const fs::path& filesDir, ArchiveOutput& archive,
+// Second read of one file: into the archive and into its object, either of which may be
+// absent, checking it still is the file hashed before (the manifest and the archive's
+// entry already carry that size and digest).
+bool writeEntry(const HashedFile& entry, const fs::path* object, ArchiveOutput* archive,
                 std::vector<unsigned char>& buffer, std::string& error) {
-    if (!archive.write(encodeEntryHead(entry.file.path, entry.size, entry.digest), error))
+    if (archive &&
+        !archive->write(encodeEntryHead(entry.file.path, entry.size, entry.digest), error))
         return false;
-    if (!clearCopyPath(filesDir, entry.file.path, error)) return false;
     AtomicOutputFile copy;
-    if (!copy.open(filesDir / fs::u8path(entry.file.path), error)) return false;
+    if (object && (!createFolder(object->parent_path(), error) || !copy.open(*object, error)))
+        return false;
     uint64_t size = 0;
     Digest digest{};
     const bool streamed = streamFile(
         entry.file, buffer, size, digest, error, [&](const unsigned char* data, size_t length) {
-            return archive.write(data, length, error) && copy.write(data, length, error);
+            return (!archive || archive->write(data, length, error)) &&
+                   (!object || copy.write(data, length, error));
         });
     if (!streamed) return false;
     if (size != entry.size || digest != entry.digest) {
@@ -145,7 +160,71 @@ bool writeEntry(const HashedFile& entry, const fs::path& filesDir, ArchiveOutput
                 "the client folder";
         return false;
     }
-    return copy.commit(error);
+    return !object || copy.commit(error);
+}
+
+// An earlier release built from exactly these files, whose archive is in place: the archive
+// format leaves nothing to chance, so building it again would give the same bytes.
+const Release* releaseWithSameArchive(const ReleaseHistory& history,
+                                      const std::vector<HashedFile>& files,
+                                      const fs::path& platformDir) {
+    std::vector<const Release*> earlier;
+    for (const Release& release : history.recent) earlier.push_back(&release);
+    if (history.unrecorded) earlier.push_back(&*history.unrecorded);
+    for (const Release* release : earlier) {
+        const ManifestContent& content = release->content;
+        if (release->format != kFormatName || content.files.size() != files.size()) continue;
+        bool same = true;
+        for (size_t i = 0; same && i < files.size(); ++i)
+            same = content.files[i].path == files[i].file.path &&
+                   content.files[i].sha256 == files[i].sha256 &&
+                   content.files[i].size == files[i].size;
+        if (same && hasObject(platformDir, content.archiveSha256, content.archiveSize))
+            return release;
+    }
+    return nullptr;
+}
+
+// Writes every object the release needs that is not in place yet; fills in the archive's
+// digest and size.
+bool writeObjects(const fs::path& platformDir, const std::vector<HashedFile>& files,
+                  const ArchiveHeader& header, const ReleaseHistory& history,
+                  PublishSummary& summary, std::string& error) {
+    const fs::path objectsDir = platformDir / kObjectsFolder;
+    if (!createFolder(objectsDir, error)) return false;
+    const Release* reusable = releaseWithSameArchive(history, files, platformDir);
+    ArchiveOutput archive;
+    if (!reusable &&
+        (!archive.open(objectsDir, error) || !archive.write(encodeHeader(header), error)))
+        return false;
+    std::vector<unsigned char> buffer(kChunkSize);
+    for (const HashedFile& file : files) {
+        // A file identical to an earlier one finds its object already written.
+        const bool copy = !hasObject(platformDir, file.sha256, file.size);
+        if (!copy && reusable) continue;
+        const fs::path object = platformDir / fs::u8path(objectPath(file.sha256));
+        if (!writeEntry(file, copy ? &object : nullptr, reusable ? nullptr : &archive, buffer,
+                        error))
+            return false;
+        if (copy) ++summary.objectsWritten;
+    }
+    if (reusable) {
+        summary.archiveSha256 = reusable->content.archiveSha256;
+        summary.archiveBytes = reusable->content.archiveSize;
+        return true;
+    }
+    if (!archive.finish(summary.archiveSha256, summary.archiveBytes, error)) return false;
+    if (hasObject(platformDir, summary.archiveSha256, summary.archiveBytes)) return true;
+    const fs::path object = platformDir / fs::u8path(objectPath(summary.archiveSha256));
+    if (!createFolder(object.parent_path(), error) || !archive.place(object, error)) return false;
+    ++summary.objectsWritten;
+    return true;
+}
+
+bool writeText(const fs::path& path, const std::string& text, std::string& error) {
+    AtomicOutputFile file;
+    return file.open(path, error) && file.write(text.data(), text.size(), error) &&
+           file.commit(error);
 }
 
 bool publishUnguarded(const PublishOptions& options, PublishSummary& summary,
@@ -156,8 +235,11 @@ bool publishUnguarded(const PublishOptions& options, PublishSummary& summary,
         error = "the client version " + quotedPath(options.clientVersion) + " is not valid UTF-8";
         return false;
     }
+    if (options.keepReleases < 1) {
+        error = "at least one earlier release must be kept (--keep-releases 1 or more)";
+        return false;
+    }
     const fs::path platformDir = options.outDir / kPlatformFolder;
-    const fs::path filesDir = platformDir / kFilesFolder;
     if (!checkFoldersApart(options.clientDir, platformDir, error)) return false;
 
     std::vector<ClientFile> scanned;
@@ -167,59 +249,77 @@ bool publishUnguarded(const PublishOptions& options, PublishSummary& summary,
     files.reserve(scanned.size());
     ArchiveHeader header;
     for (ClientFile& file : scanned) {
-        HashedFile hashed{std::move(file), 0, {}};
+        HashedFile hashed{std::move(file), 0, {}, {}};
         if (!streamFile(hashed.file, buffer, hashed.size, hashed.digest, error,
                         [](const unsigned char*, size_t) { return true; }))
             return false;
+        hashed.sha256 = toHex(hashed.digest);
         header.totalBytes += hashed.size;
         files.push_back(std::move(hashed));
     }
     header.entryCount = static_cast<uint32_t>(files.size());
+    // The releases that may stay, read before anything is written: a record that cannot be
+    // read would leave unknown what its players still need.
+    ReleaseHistory history;
+    if (!loadHistory(platformDir, options.keepReleases + 1, history, error)) return false;
 
-    std::error_code failure;
-    fs::create_directories(filesDir, failure);
-    if (failure) {
-        error = "cannot create " + displayPath(filesDir) + ": " + failure.message() +
-                " (check that the output folder is writable)";
-        return false;
-    }
-    ArchiveOutput archive;
-    if (!archive.open(platformDir / kArchiveName, error) ||
-        !archive.write(encodeHeader(header), error))
-        return false;
-    for (const HashedFile& file : files)
-        if (!writeEntry(file, filesDir, archive, buffer, error)) return false;
-    if (!archive.commit(summary, error)) return false;
+    if (!writeObjects(platformDir, files, header, history, summary, error)) return false;
 
-    ManifestContent manifest;
+    const std::string platformUrl = baseUrl + "/" + kPlatformFolder;
+    Release current;
+    ManifestContent& manifest = current.content;
     manifest.clientVersion = options.clientVersion;
     manifest.required = !options.optional;
-    const std::string platformUrl = baseUrl + "/" + kPlatformFolder;
-    manifest.archiveUrl = platformUrl + "/" + kArchiveName;
+    manifest.archiveUrl = platformUrl + "/" + objectPath(summary.archiveSha256);
     manifest.archiveSha256 = summary.archiveSha256;
     manifest.archiveSize = summary.archiveBytes;
-    std::vector<std::string> published;
-    for (const HashedFile& file : files) {
-        manifest.files.push_back({file.file.path, toHex(file.digest), file.size,
-                                  platformUrl + "/" + kFilesFolder + "/" +
-                                      percentEncodePath(file.file.path)});
-        published.push_back(file.file.path);
+    for (const HashedFile& file : files)
+        manifest.files.push_back(
+            {file.file.path, file.sha256, file.size, platformUrl + "/" + objectPath(file.sha256)});
+    current.manifest = renderManifest(manifest);
+    current.format = kFormatName;
+
+    // Records before the manifest: a release players may see is always on record, and a
+    // record whose manifest never went live only keeps a few objects a while longer.
+    std::vector<Release> kept = std::move(history.recent);
+    uint64_t next = history.latest;
+    if (history.unrecorded) {
+        history.unrecorded->number = ++next;
+        if (!writeRecord(platformDir, *history.unrecorded, error)) return false;
+        kept.push_back(std::move(*history.unrecorded));
     }
-    const std::string text = renderManifest(manifest);
-    AtomicOutputFile manifestFile;
-    if (!manifestFile.open(platformDir / kManifestName, error) ||
-        !manifestFile.write(text.data(), text.size(), error) || !manifestFile.commit(error))
+    // Publishing the same client under the same URL again is the same release.
+    summary.newRelease = kept.empty() || kept.back().manifest != current.manifest;
+    if (summary.newRelease) {
+        current.number = ++next;
+        if (!writeRecord(platformDir, current, error)) return false;
+        kept.push_back(std::move(current));
+    }
+    const std::string& text = kept.back().manifest;
+    if (history.live != text && !writeText(platformDir / kManifestName, text, error))
         return false;
     summary.files = files.size();
     summary.dataBytes = header.totalBytes;
     summary.manifestUrl = platformUrl + "/" + kManifestName;
+    summary.release = kept.back().number;
 
-    // Only now: a client still holding the previous manifest may fetch these until here.
-    if (!removeStaleCopies(filesDir, published, summary.staleRemoved, error)) {
-        error = "the new manifest is in place, but " + error;
-        return false;
+    // Only now: a player still holding a manifest that is no longer kept may fetch its
+    // objects until here.
+    const size_t keep = options.keepReleases + 1;
+    if (kept.size() > keep) kept.erase(kept.begin(), kept.end() - static_cast<std::ptrdiff_t>(keep));
+    summary.oldestKept = kept.front().number;
+    std::set<std::string> referenced;
+    bool legacy = false;
+    for (const Release& release : kept) {
+        addReferences(release, referenced);
+        legacy = legacy || hasLegacyLayout(release);
     }
-    return true;
+    PruneResult pruned;
+    const bool ok = pruneObjects(platformDir, referenced, legacy, pruned, error);
+    summary.objectsRemoved = pruned.objectsRemoved;
+    summary.legacyRemoved = pruned.legacyRemoved;
+    if (!ok) error = "the new manifest is in place, but " + error;
+    return ok;
 }
 
 }  // namespace

@@ -1,25 +1,29 @@
 #pragma once
-// Publishing a client folder for the setup program: OUT_DIR/pc/client.orvpak (the full
-// archive a fresh install streams), OUT_DIR/pc/files/<path> (one copy per file, what a
-// repair downloads) and OUT_DIR/pc/manifest.json, written last.
+// Publishing a client folder for the setup program into OUT_DIR/pc: each file's copy and the
+// full archive as content-named objects (objects/<ab>/<sha256>), a record of the release
+// (releases/<n>.json) and manifest.json, the only name whose bytes ever change, written last.
 
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <string>
 
+#include "tools/orvpak/manifest_writer.h"
+#include "tools/orvpak/object_store.h"
+
 namespace orvpak {
 
 constexpr char kPlatformFolder[] = "pc";
-constexpr char kManifestName[] = "manifest.json";
-constexpr char kArchiveName[] = "client.orvpak";
-constexpr char kFilesFolder[] = "files";
+// Players may hold the manifest of the release before, or the one before that, when a new
+// one appears: a slow repair, a launcher left open over the release.
+constexpr size_t kDefaultKeptReleases = 2;
 
 struct PublishOptions {
     std::filesystem::path clientDir, outDir;
     std::string baseUrl;        // where OUT_DIR is served: http:// or https://
     std::string clientVersion;  // UTF-8; empty when unknown
     bool optional = false;      // the manifest then says "required": false
+    size_t keepReleases = kDefaultKeptReleases;  // earlier releases whose objects stay; >= 1
 };
 
 struct PublishSummary {
@@ -28,14 +32,21 @@ struct PublishSummary {
     uint64_t archiveBytes = 0;
     std::string archiveSha256;   // lowercase hex of the whole archive file
     std::string manifestUrl;
-    size_t staleRemoved = 0;     // copies of files no longer in the client
+    uint64_t release = 0;        // the number of the release manifest.json now holds
+    bool newRelease = false;     // false: the same manifest as the latest release, kept as it was
+    uint64_t oldestKept = 0;     // the earliest release whose objects are still served
+    size_t objectsWritten = 0;   // objects that were not in place yet
+    size_t objectsRemoved = 0;   // what pruning took from objects/
+    bool legacyRemoved = false;  // an earlier publisher's files/ and client.orvpak went
 };
 
-// Publishes `options.clientDir` into `options.outDir`/pc. Every name is checked, and every
-// file read once, before anything is written; each output appears under its final name
-// only when complete, and the manifest last, so a client never sees half a publish. The
-// same folder always gives byte-identical output. False with a message naming the file
-// (relative to the client folder where it is one) and what to do.
+// Publishes `options.clientDir` into `options.outDir`/pc. Every name is checked, every file
+// read once, and the earlier releases read, before anything is written. Objects already in
+// place are not written again; new ones appear under their final name only when complete;
+// manifest.json comes last, and only then are the objects no kept release needs removed, so
+// a player never sees half a publish nor loses what an earlier manifest promised. The same
+// folder always gives byte-identical objects and manifest. False with a message naming the
+// file (relative to the client folder where it is one) and what to do.
 bool publish(const PublishOptions& options, PublishSummary& summary, std::string& error);
 
 }  // namespace orvpak
