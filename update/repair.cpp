@@ -33,7 +33,7 @@ bool fetchVerified(const ManifestFile& file, const std::wstring& part, Progress&
     int transportFailures = 0, digestFailures = 0;
     for (;;) {
         progress.bytesDone = bytesBefore;  // a retry does not count its bytes twice
-        if (downloadToFile(file.url, part, progress, callback, digest, error)) {
+        if (downloadToFile(file.url, part, progress, callback, digest, error, file.size)) {
             if (digest == file.sha256) return true;
             DeleteFileW(part.c_str());
             if (++digestFailures >= kDigestAttempts) {
@@ -46,6 +46,23 @@ bool fetchVerified(const ManifestFile& file, const std::wstring& part, Progress&
         if (!isTransient(error) || ++transportFailures >= kDownloadAttempts) return false;
         Sleep(kRetryPauseMs * static_cast<DWORD>(transportFailures));
     }
+}
+
+// Says what stands where `path` (a safe manifest path) must go: a folder of that name, or a
+// file where one of its folders belongs. Empty when the way is clear.
+std::string obstacle(const std::wstring& root, const std::string& path) {
+    for (size_t slash = path.find_first_of("/\\"); slash != std::string::npos;
+         slash = path.find_first_of("/\\", slash + 1)) {
+        const std::string folder = path.substr(0, slash);
+        const DWORD attributes = GetFileAttributesW(base::joinUnder(root, folder).c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES) return {};  // nothing below it exists either
+        if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
+            return "cannot write " + path + ": the file " + folder + " is in the way";
+    }
+    const DWORD attributes = GetFileAttributesW(base::joinUnder(root, path).c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return "cannot write " + path + ": a folder of that name is in the way";
+    return {};
 }
 
 }  // namespace
@@ -66,6 +83,9 @@ void repairFiles(UpdateResult& result, const ChangedFiles& changed, const std::w
             result.error = "unsafe path in manifest: " + file->path;
             return;
         }
+        // Better said now, naming what is in the way, than as a failed download or rename.
+        result.error = obstacle(root, file->path);
+        if (!result.error.empty()) return;
         const std::wstring target = base::joinUnder(root, file->path);
         const std::wstring part = target + L".part";
         base::createParentDirectories(target);

@@ -84,9 +84,24 @@ uint64_t hashedFileBytes() { return gHashedFileBytes; }
 
 bool downloadToFile(const std::string& url, const std::wstring& path, Progress& progress,
                     const ProgressCallback& callback, std::string& digest, std::string& error) {
+    return downloadToFile(url, path, progress, callback, digest, error, 0);
+}
+
+bool downloadToFile(const std::string& url, const std::wstring& path, Progress& progress,
+                    const ProgressCallback& callback, std::string& digest, std::string& error,
+                    int64_t expectedSize) {
     RequestHandles handles;
     if (!openRequest(url, handles, error)) return false;
     HINTERNET request = handles.request.get();
+    const int64_t expected = contentLength(request);
+    // Whatever the server says, no more than the manifest promised reaches the disk.
+    const auto tooLarge = [expectedSize](int64_t bytes) {
+        return expectedSize > 0 && bytes > expectedSize;
+    };
+    if (tooLarge(expected)) {
+        error = "download larger than expected";
+        return false;
+    }
 
     base::UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -105,7 +120,6 @@ bool downloadToFile(const std::string& url, const std::wstring& path, Progress& 
         DeleteFileW(path.c_str());
     });
 
-    const int64_t expected = contentLength(request);
     int64_t received = 0, sinceReport = 0;
     std::vector<char> buffer;
     for (;;) {
@@ -119,6 +133,10 @@ bool downloadToFile(const std::string& url, const std::wstring& path, Progress& 
         DWORD read = 0;
         if (!WinHttpReadData(request, buffer.data(), available, &read)) {
             error = "download read failed";
+            return false;
+        }
+        if (tooLarge(received + read)) {
+            error = "download larger than expected";
             return false;
         }
         DWORD written = 0;
@@ -139,6 +157,12 @@ bool downloadToFile(const std::string& url, const std::wstring& path, Progress& 
     // length tells a cut file from a whole one.
     if (expected >= 0 && received < expected) {
         error = "download read failed";
+        return false;
+    }
+    // On disk before anyone moves it over a good file: a power cut must not leave an empty
+    // file under the good one's name.
+    if (!FlushFileBuffers(file.get())) {
+        error = "disk write failed (full/locked?)";
         return false;
     }
     removePartial.release();

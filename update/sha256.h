@@ -68,6 +68,12 @@ uint64_t hashedFileBytes();
 // failed or cut-short download leaves no file behind.
 bool downloadToFile(const std::string& url, const std::wstring& path, Progress& progress,
                     const ProgressCallback& callback, std::string& digest, std::string& error);
+// The same for a file whose size the manifest promises (`expectedSize` > 0): a body that
+// would outgrow it fails at once with "download larger than expected", nothing left behind.
+// The file is flushed to disk before it is closed, so it can be moved over a good one.
+bool downloadToFile(const std::string& url, const std::wstring& path, Progress& progress,
+                    const ProgressCallback& callback, std::string& digest, std::string& error,
+                    int64_t expectedSize);
 
 // Progress reports come no more often than once per this many bytes received.
 constexpr int64_t kProgressInterval = 524288;

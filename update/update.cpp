@@ -1,33 +1,25 @@
 #include "update/update.h"
 
 #include "update/file_scan.h"
+#include "update/leftovers.h"
 #include "update/repair.h"
 #include "update/verify_cache.h"
 
 namespace pcupd {
+namespace {
 
-UpdateResult runUpdate(const std::string& manifestUrl, const std::wstring& installDir,
-                       const std::wstring& selfPath, bool useCache, Manifest& manifest,
-                       ProgressCallback callback) {
+// Checking, and repair when needed, of a manifest already read: everything after the fetch.
+UpdateResult checkAndRepair(const Manifest& manifest, const std::wstring& installDir,
+                            const std::wstring& selfPath, bool useCache, Progress& progress,
+                            const ProgressCallback& callback) {
     UpdateResult result;
-    Progress progress;
     const auto report = [&] {
         if (callback) callback(progress);
     };
-
-    progress.phase = 0;
-    progress.message = "Connecting...";
-    report();
-    std::string error;
-    if (!fetchManifest(manifestUrl, manifest, error)) {
-        result.error = error;
-        callback = nullptr;
-        return result;
-    }
-
     progress.phase = 1;
     progress.message = "Checking files...";
     report();
+    removeLeftovers(manifest, installDir, selfPath);
     VerifyCache cache;
     cache.load(installDir);
     ChangedFiles changed;
@@ -38,7 +30,6 @@ UpdateResult runUpdate(const std::string& manifestUrl, const std::wstring& insta
         repairFiles(result, changed, installDir, selfPath, callback, cache);
         // The next verification should read none of the files just written.
         cache.save(installDir, true);
-        callback = nullptr;
         return result;
     }
 
@@ -47,6 +38,32 @@ UpdateResult runUpdate(const std::string& manifestUrl, const std::wstring& insta
     progress.phase = 5;
     progress.message = "Up to date";
     report();
+    return result;
+}
+
+}  // namespace
+
+UpdateResult runUpdate(const std::string& manifestUrl, const std::wstring& installDir,
+                       const std::wstring& selfPath, bool useCache, Manifest& manifest,
+                       ProgressCallback callback) {
+    Progress progress;
+    progress.phase = 0;
+    progress.message = "Connecting...";
+    if (callback) callback(progress);
+    std::string error;
+    UpdateResult result;
+    if (!fetchManifest(manifestUrl, manifest, error))
+        result.error = error;
+    else
+        result = checkAndRepair(manifest, installDir, selfPath, useCache, progress, callback);
+    callback = nullptr;  // the caller's callback is not kept past the run
+    return result;
+}
+
+UpdateResult runUpdate(const Manifest& manifest, const std::wstring& installDir,
+                       const std::wstring& selfPath, bool useCache, ProgressCallback callback) {
+    Progress progress;
+    UpdateResult result = checkAndRepair(manifest, installDir, selfPath, useCache, progress, callback);
     callback = nullptr;
     return result;
 }

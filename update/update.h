@@ -24,4 +24,9 @@ UpdateResult runUpdate(const std::string& manifestUrl, const std::wstring& insta
                        const std::wstring& selfPath, bool useCache, Manifest& manifest,
                        ProgressCallback callback);
 
+// The same over a manifest the caller has already read (an install reads it once, for the
+// archive and for the verification that follows): starts at phase 1.
+UpdateResult runUpdate(const Manifest& manifest, const std::wstring& installDir,
+                       const std::wstring& selfPath, bool useCache, ProgressCallback callback);
+
 }  // namespace pcupd

@@ -127,3 +127,56 @@ TEST_F(Repair, OwnProgramIsStagedBesideItself) {
     EXPECT_EQ(installed("OrvaneSetup.exe.new"), "new setup");
     EXPECT_EQ(installed("other.txt"), "other");
 }
+
+TEST_F(Repair, ClearsOnlyWhatThisProgramLeftBehind) {
+    publish({{"Engine.exe", {"engine"}}, {"config.ini", {"cfg"}}, {"config.ini.old", {"published"}},
+             {"OrvaneSetup.exe", {"setup"}}, {"data/a.pak", {"a"}}});
+    installLocally({{"Engine.exe", {"engine"}}, {"config.ini", {"cfg"}}, {"config.ini.old", {"published"}},
+                    {"OrvaneSetup.exe", {"setup"}}, {"data/a.pak", {"a"}}});
+    for (const char* name : {"data/a.pak.part", "Engine.exe.part", "OrvaneSetup.exe.new",
+                             "OrvaneSetup.exe.old", "settings.ini.old", "settings.ini",
+                             "Engine.exe.new", "notes.part"})
+        testsupport::writeFile(installDir / name, "left");
+    Run r = run(true, (installDir / "OrvaneSetup.exe").wstring());
+    ASSERT_TRUE(r.result.upToDate) << r.result.error;
+    // A killed repair's downloads and the staged copies of the running program go; the
+    // player's and the game's own files stay, and so does every file the manifest lists.
+    for (const char* gone : {"data/a.pak.part", "Engine.exe.part", "OrvaneSetup.exe.new", "OrvaneSetup.exe.old"})
+        EXPECT_FALSE(exists(gone)) << gone;
+    for (const char* kept : {"settings.ini.old", "settings.ini", "Engine.exe.new", "notes.part", "config.ini.old"})
+        EXPECT_TRUE(exists(kept)) << kept;
+    r = run();
+    EXPECT_TRUE(r.result.upToDate);
+    EXPECT_EQ(fileRequests(), 0);
+}
+
+TEST_F(Repair, NamesWhatStandsInTheWay) {
+    publish({{"data/maps/forest.pak", {"forest"}}, {"data/sound", {"sound"}}});
+    testsupport::writeFile(installDir / "data" / "maps", "a file where a folder belongs");
+    fs::create_directories(installDir / "data" / "sound" / "bank");
+    Run r = run();
+    EXPECT_EQ(r.result.error, "cannot write data/maps/forest.pak: the file data/maps is in the way");
+    fs::remove(installDir / "data" / "maps");
+    r = run();
+    EXPECT_EQ(r.result.error, "cannot write data/sound: a folder of that name is in the way");
+    EXPECT_EQ(installed("data/maps/forest.pak"), "forest");
+    EXPECT_TRUE(partFiles(installDir).empty());
+}
+
+TEST_F(Repair, DownloadLargerThanPromisedStopsAtOnce) {
+    publish({{"a.bin", {std::string(1000, 'a')}}});
+    testsupport::Response longer = serving(std::string(3000000, 'a'));
+    for (const auto framing : {testsupport::Response::Framing::ContentLength,
+                               testsupport::Response::Framing::CloseDelimited}) {
+        longer.framing = framing;
+        server.route("/files/a.bin", longer);
+        const int before = server.requestCount("/files/a.bin");
+        const Run r = run();
+        EXPECT_EQ(r.result.error, "download larger than expected");
+        EXPECT_EQ(server.requestCount("/files/a.bin"), before + 1);  // no retry
+        EXPECT_FALSE(exists("a.bin"));
+        EXPECT_TRUE(partFiles(installDir).empty());
+        // Nothing past the promised size was counted either.
+        for (const pcupd::Progress& p : r.reports) EXPECT_LE(p.bytesDone, 1000);
+    }
+}
