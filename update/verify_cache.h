@@ -7,9 +7,13 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <deque>
+#include <memory>
 #include <string>
-#include <iterator>
-#include <unordered_map>
+#include <string_view>
+#include <vector>
+
+#include "update/sha256.h"
 
 namespace pcupd {
 
@@ -40,25 +44,66 @@ public:
     // its time is safely older than the moment the cache was saved (a file changed within
     // the file system's time resolution of that moment may keep its time). Else empty.
     std::string trustedDigest(const std::string& path, const FileStamp& stamp) const;
+    // Remembers `path`'s digest, hex (as hashFile gives it) or raw. A hex text that is no
+    // digest forgets the path instead: nothing is remembered that could never match.
     void record(const std::string& path, const FileStamp& stamp, const std::string& digest);
+    void record(const std::string& path, const FileStamp& stamp,
+                const uint8_t (&digest)[kSha256Size]);
     void forget(const std::string& path);
     // Drops every entry whose path `keep` does not accept (files no longer in the manifest).
     template <typename Keep>
     void retain(Keep keep) {
-        for (auto it = entries_.begin(); it != entries_.end();)
-            it = keep(it->first) ? std::next(it) : entries_.erase(it);
+        size_t kept = 0;
+        std::string path;
+        for (size_t i = 0; i < entries_.size(); ++i) {
+            path.assign(keyOf(entries_[i]));
+            if (keep(path)) entries_[kept++] = entries_[i];
+        }
+        if (kept == entries_.size()) return;
+        entries_.resize(kept);
+        repack();
     }
+    // Takes over `newer`'s entries, which win over this cache's own for the same path;
+    // `newer` is left empty. Whichever of the two is larger is kept in place, not copied.
+    void merge(VerifyCache&& newer);
     size_t size() const { return entries_.size(); }
+    bool empty() const { return entries_.empty(); }
 
     // Paths are compared as the manifest gives them: ASCII-lowercased, with `/` separators.
     static std::string key(const std::string& path);
 
 private:
+    // A cache may hold a whole client's files, hundreds of thousands of them, and is built
+    // while an install still has its buffers: an entry is a fixed 56-byte record, its key
+    // lives in shared 64 KiB chunks, and an open-addressing table of indexes finds it.
+    // Entries and keys grow a chunk at a time, never copied as they grow.
     struct Entry {
         FileStamp stamp;
-        std::string digest;  // lowercase hex
+        uint8_t digest[kSha256Size];
+        uint32_t keyAt;      // chunk << 16 | offset in the chunk
+        uint16_t keyLength;
     };
-    std::unordered_map<std::string, Entry> entries_;
+    static constexpr size_t kKeyChunk = 1 << 16;
+
+    std::string_view keyOf(const Entry& entry) const {
+        return {keyChunks_[entry.keyAt >> 16].get() + (entry.keyAt & 0xFFFF), entry.keyLength};
+    }
+    size_t slotOf(std::string_view key) const;  // its slot, or the free one it would take
+    const Entry* find(std::string_view key) const;
+    void put(std::string_view key, const FileStamp& stamp, const uint8_t* digest);
+    void erase(size_t slot);
+    uint32_t storeKey(std::string_view key);
+    void rehash(size_t entries);  // a table with room for `entries` at half load at most
+    void repack();  // rebuilds keys and table around entries_, dropping forgotten keys
+    void swapStorage(VerifyCache& other);
+    void clear();
+
+    std::deque<Entry> entries_;                  // in no particular order
+    std::vector<std::unique_ptr<char[]>> keyChunks_;
+    size_t keyChunkUsed_ = kKeyChunk;            // bytes taken in the last chunk
+    size_t deadKeyBytes_ = 0;                    // keys of forgotten entries, still stored
+    size_t liveKeyBytes_ = 0;
+    std::vector<uint32_t> slots_;                // entry index + 1, 0 when free; a power of two
     uint64_t savedAt_ = 0;     // FILETIME of the save the entries were loaded from
     uint64_t margin_ = 0;      // the install folder's time-stamp margin, 100 ns units
 };
