@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "update/sha256.h"
@@ -103,6 +104,53 @@ void GeneratedArchive::read(uint64_t offset, char* out, size_t size) const {
         offset += take;
         size -= take;
         ++segment;
+    }
+}
+
+EmptyEntriesArchive::EmptyEntriesArchive(uint32_t count) : count_(count) {
+    header_ = "ORVPAK1";
+    header_.push_back('\0');
+    put<uint32_t>(header_, 1);
+    put<uint32_t>(header_, count);
+    put<uint64_t>(header_, 0);
+    pcupd::Sha256 sha;
+    sha.finish(emptyDigest_);
+}
+
+std::string EmptyEntriesArchive::path(uint32_t index) {
+    char text[kPathLength + 1];
+    std::snprintf(text, sizeof(text), "empty/d%04u/e%07u.bin", index / 1000 % 10000, index % 10000000);
+    return text;
+}
+
+void EmptyEntriesArchive::entryHeader(uint32_t index, char (&out)[kEntryHeader]) const {
+    std::string bytes;
+    put<uint16_t>(bytes, static_cast<uint16_t>(kPathLength));
+    bytes += path(index);
+    put<uint64_t>(bytes, 0);
+    bytes.append(reinterpret_cast<const char*>(emptyDigest_), sizeof(emptyDigest_));
+    std::memcpy(out, bytes.data(), kEntryHeader);
+}
+
+void EmptyEntriesArchive::read(uint64_t offset, char* out, size_t size) const {
+    char entry[kEntryHeader];
+    uint32_t cached = UINT32_MAX;
+    while (size > 0 && offset < this->size()) {
+        size_t take = 0;
+        if (offset < header_.size()) {
+            take = std::min<size_t>(size, header_.size() - offset);
+            std::memcpy(out, header_.data() + offset, take);
+        } else {
+            const uint64_t inEntries = offset - header_.size();
+            const uint32_t index = static_cast<uint32_t>(inEntries / kEntryHeader);
+            const size_t within = static_cast<size_t>(inEntries % kEntryHeader);
+            if (index != cached) entryHeader(cached = index, entry);
+            take = std::min<size_t>(size, kEntryHeader - within);
+            std::memcpy(out, entry + within, take);
+        }
+        out += take;
+        offset += take;
+        size -= take;
     }
 }
 

@@ -41,4 +41,24 @@ private:
     uint64_t size_ = 0, dataBytes_ = 0;
 };
 
+// `count` empty entries, a thousand to a folder. Every entry header has the same length and
+// is computed from its index, so even millions of entries cost the benchmark no memory that
+// would blur the installer's own peak.
+class EmptyEntriesArchive {
+public:
+    explicit EmptyEntriesArchive(uint32_t count);
+
+    uint64_t size() const { return header_.size() + static_cast<uint64_t>(count_) * kEntryHeader; }
+    void read(uint64_t offset, char* out, size_t size) const;
+    static std::string path(uint32_t index);  // "empty/d0000/e0000000.bin"
+
+private:
+    static constexpr size_t kPathLength = 24, kEntryHeader = 2 + kPathLength + 8 + 32;
+    void entryHeader(uint32_t index, char (&out)[kEntryHeader]) const;
+
+    uint32_t count_;
+    std::string header_;
+    uint8_t emptyDigest_[32] = {};
+};
+
 }  // namespace bench

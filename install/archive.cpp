@@ -1,8 +1,10 @@
 #include "install/archive.h"
 
 #include <algorithm>
-#include <cstring>
+#include <optional>
+#include <unordered_map>
 
+#include "base/archive_format.h"
 #include "base/long_path.h"
 #include "base/safe_path.h"
 #include "base/text.h"
@@ -15,11 +17,39 @@
 namespace {
 
 constexpr uint32_t kStatusEvery = 25;  // entries between status messages to the window
+// Bytes read past the last entry when the manifest gives no size to stop at: a real archive
+// has none, so this only bounds what a misbehaving server can make us read.
+constexpr uint64_t kMaxTrailingBytes = 1 << 20;
+
+// What the manifest promises about the archive: the files it may hold, and its own size and
+// digest where given. An archive may come from a mirror or over plain HTTP; it is trusted
+// no further than the manifest.
+struct Binding {
+    std::unordered_map<std::string, const pcupd::ManifestFile*> files;  // by VerifyCache::key
+    std::string sha256;  // empty: not given
+    uint64_t size = 0;   // 0: not given
+};
+
+// The archive's bytes as they arrive, counted: the manifest gives the whole stream's size.
+class ArchiveStream {
+public:
+    explicit ArchiveStream(pcupd::HttpStream& stream) : stream_(stream) {}
+    int32_t read(void* buffer, int32_t length) {
+        const int32_t got = stream_.read(buffer, length);
+        if (got > 0) received_ += static_cast<uint64_t>(got);
+        return got;
+    }
+    uint64_t received() const { return received_; }
+
+private:
+    pcupd::HttpStream& stream_;
+    uint64_t received_ = 0;
+};
 
 // Reads exact byte counts off the stream; a stream that ends first is "closed early".
 class ExactReader {
 public:
-    explicit ExactReader(pcupd::HttpStream& stream) : stream_(stream) {}
+    explicit ExactReader(ArchiveStream& stream) : stream_(stream) {}
 
     bool bytes(void* target, size_t size, std::string& error) {
         char* out = static_cast<char*>(target);
@@ -37,20 +67,19 @@ public:
 
     template <typename T>
     bool number(T& value, std::string& error) {
-        uint8_t raw[sizeof(T)];
+        unsigned char raw[sizeof(T)];
         if (!bytes(raw, sizeof(raw), error)) return false;
-        value = 0;
-        for (size_t i = sizeof(T); i-- > 0;) value = static_cast<T>((value << 8) | raw[i]);
+        value = static_cast<T>(base::readLittleEndian(raw, sizeof(T)));
         return true;
     }
 
 private:
-    pcupd::HttpStream& stream_;
+    ArchiveStream& stream_;
 };
 
 // Moves one entry's data from the network into the writer's blocks. Bytes received before a
 // failure still go to disk.
-bool streamEntry(pcupd::HttpStream& stream, EntryWriter& writer, const std::string& path,
+bool streamEntry(ArchiveStream& stream, EntryWriter& writer, const std::string& path,
                  uint64_t size, std::string& error) {
     uint64_t remaining = size;
     do {
@@ -74,10 +103,30 @@ bool streamEntry(pcupd::HttpStream& stream, EntryWriter& writer, const std::stri
     return true;
 }
 
+// Whether an entry is one the manifest lists, with the same digest and size. Checked before
+// anything of the entry is created: a swapped archive must not plant a file (a DLL beside
+// the client) that the verification, which covers only listed files, would never look at.
+bool matchesManifest(const Binding& binding, const std::string& path, uint64_t size,
+                     const unsigned char* digest, std::string& message) {
+    const auto found = binding.files.find(pcupd::VerifyCache::key(path));
+    if (found == binding.files.end()) {
+        message = "archive entry not in manifest: " + path;
+        return false;
+    }
+    const pcupd::ManifestFile& file = *found->second;
+    if ((file.size != 0 && static_cast<uint64_t>(file.size) != size) ||
+        file.sha256 != pcupd::toHex(digest, base::kArchiveDigestSize)) {
+        message = "archive entry differs from manifest: " + path;
+        return false;
+    }
+    return true;
+}
+
 // Reads `count` entries off the stream and hands them to the writer. Returns with the
 // writer drained: every entry it took is on disk, or its first failure is in `error`.
-bool streamEntries(pcupd::HttpStream& stream, ExactReader& reader, EntryWriter& writer,
-                   uint32_t count, const std::wstring& root, std::string& error) {
+bool streamEntries(ArchiveStream& stream, ExactReader& reader, EntryWriter& writer,
+                   uint32_t count, const std::wstring& root, const Binding* binding,
+                   std::string& error) {
     // The writer lags behind the stream, so a failure it still has to report comes earlier
     // in the archive than anything found here, and is the one reported.
     const auto fail = [&writer, &error](const std::string& message) {
@@ -89,18 +138,21 @@ bool streamEntries(pcupd::HttpStream& stream, ExactReader& reader, EntryWriter& 
         std::string failure;
         uint16_t pathLength = 0;
         if (!reader.number(pathLength, failure)) return fail(failure);
-        if (pathLength == 0 || pathLength > kMaxArchivePath) return fail("bad path length");
+        if (pathLength == 0 || pathLength > base::kMaxArchivePath) return fail("bad path length");
         std::string path(pathLength, '\0');
-        uint64_t size = 0;
-        uint8_t expected[pcupd::kSha256Size];
-        if (!reader.bytes(path.data(), path.size(), failure) || !reader.number(size, failure) ||
-            !reader.bytes(expected, sizeof(expected), failure))
+        unsigned char fixed[base::kEntryFixedSize];
+        if (!reader.bytes(path.data(), path.size(), failure) ||
+            !reader.bytes(fixed, sizeof(fixed), failure))
             return fail(failure);
+        const uint64_t size = base::entryDataSize(fixed);
+        uint8_t expected[pcupd::kSha256Size];
+        std::copy_n(base::entryDigest(fixed), sizeof(expected), expected);
 
         // Every byte of the path comes from the network: nothing may land outside the folder
         // or on a device.
         if (!base::isSafeRelativePath(path)) return fail("unsafe path in archive: " + path);
-        writer.beginEntry(base::joinUnder(root, path), path, expected);
+        if (binding && !matchesManifest(*binding, path, size, expected, failure)) return fail(failure);
+        writer.beginEntry(base::joinUnder(root, path), path, size, expected);
         if (!streamEntry(stream, writer, path, size, error)) return false;
 
         // The window names the entry just received; the writer checks its digest behind it.
@@ -112,28 +164,50 @@ bool streamEntries(pcupd::HttpStream& stream, ExactReader& reader, EntryWriter& 
     return writer.drain(error);
 }
 
-}  // namespace
+// The manifest's size and digest cover the whole stream, bytes after the last entry
+// included, so they are checked once the stream has ended. `streamHash` holds the digest of
+// everything up to the last entry (the writer has drained).
+bool matchesWholeArchive(ArchiveStream& stream, pcupd::Sha256* streamHash, const Binding& binding,
+                         std::string& error) {
+    if (!streamHash && binding.size == 0) return true;
+    const uint64_t limit = binding.size > 0 ? binding.size : stream.received() + kMaxTrailingBytes;
+    char rest[16384];
+    for (int32_t got = 1; got > 0 && stream.received() <= limit;) {
+        got = stream.read(rest, sizeof(rest));
+        if (got > 0 && streamHash) streamHash->update(rest, static_cast<size_t>(got));
+    }
+    if (binding.size > 0 && stream.received() != binding.size) {
+        error = "archive size mismatch";
+        return false;
+    }
+    if (streamHash && streamHash->finish() != binding.sha256) {
+        error = "archive digest mismatch";
+        return false;
+    }
+    return true;
+}
 
-bool installFullArchive(const std::string& url, const std::wstring& installDir, std::string& error) {
-    pcupd::HttpStream stream;
-    if (!stream.open(url, error)) return false;
+bool installArchive(const std::string& url, const std::wstring& installDir,
+                    const Binding* binding, std::string& error) {
+    pcupd::HttpStream http;
+    if (!http.open(url, error)) return false;
+    ArchiveStream stream(http);
     ExactReader reader(stream);
 
-    char magic[8];
-    if (!reader.bytes(magic, sizeof(magic), error)) return false;
-    if (std::memcmp(magic, kArchiveMagic, 7) != 0) {
+    unsigned char header[base::kArchiveHeaderSize];
+    if (!reader.bytes(header, 8, error)) return false;
+    if (!base::hasArchiveMagic(header)) {
         error = "archive header is not ORVPAK1";
         return false;
     }
-    uint32_t version = 0, count = 0;
-    uint64_t total = 0;
-    if (!reader.number(version, error) || !reader.number(count, error) ||
-        !reader.number(total, error))
-        return false;
-    if (version != kArchiveVersion) {
+    if (!reader.bytes(header + 8, sizeof(header) - 8, error)) return false;
+    const base::ArchiveHeader fields = base::decodeArchiveHeader(header);
+    if (fields.version != base::kArchiveVersion) {
         error = "unsupported archive version";
         return false;
     }
+    const uint32_t count = fields.entryCount;
+    const uint64_t total = fields.totalBytes;
 
     InstallState& state = installState();
     {
@@ -144,9 +218,18 @@ bool installFullArchive(const std::string& url, const std::wstring& installDir, 
     }
     state.busy = false;
 
+    // The whole stream's digest: the header here, the entries on the writer thread (which
+    // hashes their data anyway, so the two sides stay balanced), what trails them here again.
+    std::optional<pcupd::Sha256> streamHash;
+    if (binding && !binding->sha256.empty()) {
+        streamHash.emplace();
+        streamHash->update(header, sizeof(header));
+    }
+    pcupd::Sha256* const hash = streamHash ? &*streamHash : nullptr;
     const std::wstring root = base::fullPath(installDir);
-    EntryWriter writer;
-    const bool ok = streamEntries(stream, reader, writer, count, root, error);
+    EntryWriter writer(hash);
+    const bool ok = streamEntries(stream, reader, writer, count, root, binding, error) &&
+                    (!binding || matchesWholeArchive(stream, hash, *binding, error));
 
     // Each entry was hashed as it was written: record it, so that the verification that
     // follows an install reads nothing back (the manifest's digests still decide there).
@@ -154,9 +237,25 @@ bool installFullArchive(const std::string& url, const std::wstring& installDir, 
     if (!writer.verified().empty()) {
         pcupd::VerifyCache cache;
         cache.load(root);
-        for (const EntryWriter::Verified& entry : writer.verified())
-            cache.record(entry.path, entry.stamp, entry.sha256);
+        // A fresh folder has no cache yet: the writer's records become it, not a copy of them.
+        cache.merge(std::move(writer.verified()));
         cache.save(root, ok);
     }
     return ok;
+}
+
+}  // namespace
+
+bool installFullArchive(const std::string& url, const std::wstring& installDir, std::string& error) {
+    return installArchive(url, installDir, nullptr, error);
+}
+
+bool installFullArchive(const pcupd::FullArchive& archive, const pcupd::Manifest& manifest,
+                        const std::wstring& installDir, std::string& error) {
+    Binding binding;
+    for (const pcupd::ManifestFile& file : manifest.files)
+        binding.files.emplace(pcupd::VerifyCache::key(file.path), &file);
+    binding.sha256 = archive.sha256;
+    binding.size = archive.size > 0 ? static_cast<uint64_t>(archive.size) : 0;
+    return installArchive(archive.url, installDir, &binding, error);
 }

@@ -1,18 +1,21 @@
 #pragma once
-// The full-archive stream installer: one GET of an ORVPAK1 archive, each entry written
-// straight to its place under the install folder and hashed as it is written. Runs on the
-// install worker thread; progress goes to the shared install state.
+// The full-archive stream installer: one GET of an ORVPAK1 archive (format in
+// base/archive_format.h), each entry written straight to its place under the install folder
+// and hashed as it is written. Runs on the install worker thread; progress goes to the
+// shared install state.
 
-#include <cstdint>
 #include <string>
 
-// ORVPAK1: a 24-byte header ("ORVPAK1", one ignored byte, version, entry count, total data
-// bytes), then per entry: path length (1..1024), UTF-8 path, data size, raw SHA-256, data.
-// All integers little-endian.
-constexpr char kArchiveMagic[] = "ORVPAK1";
-constexpr uint32_t kArchiveVersion = 1;
-constexpr uint16_t kMaxArchivePath = 1024;
+#include "update/manifest.h"
 
 // True when every entry was written and matched its digest. On the first failure `error`
 // gets its message and the call stops; entries already written stay.
 bool installFullArchive(const std::string& url, const std::wstring& installDir, std::string& error);
+
+// The same for the archive a manifest names, bound to that manifest: an entry it does not
+// list ("archive entry not in manifest: " + path) or lists with another digest or size
+// ("archive entry differs from manifest: " + path) stops the install before anything of
+// that entry is created. Where the manifest gives the archive's size and digest, the whole
+// stream must match them ("archive size mismatch", "archive digest mismatch").
+bool installFullArchive(const pcupd::FullArchive& archive, const pcupd::Manifest& manifest,
+                        const std::wstring& installDir, std::string& error);

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "base/archive_format.h"
 #include "base/long_path.h"
 #include "install/install_state.h"
 
@@ -29,7 +30,7 @@ void EntryWriter::AlignedFree::operator()(char* p) const {
     ::operator delete[](p, std::align_val_t{32});
 }
 
-EntryWriter::EntryWriter() {
+EntryWriter::EntryWriter(pcupd::Sha256* streamHash) : streamHash_(streamHash) {
     for (size_t i = 0; i < kBlocks; ++i) {
         blocks_.emplace_back(new (std::align_val_t{32}) char[kBlockSize]());
         free_.push_back(blocks_.back().get());
@@ -46,11 +47,12 @@ EntryWriter::~EntryWriter() {
     thread_.join();
 }
 
-void EntryWriter::beginEntry(const std::wstring& target, const std::string& path,
+void EntryWriter::beginEntry(const std::wstring& target, const std::string& path, uint64_t size,
                              const uint8_t (&expected)[pcupd::kSha256Size]) {
     auto entry = std::make_unique<Entry>();
     entry->target = target;
     entry->path = path;
+    entry->size = size;
     std::memcpy(entry->expected, expected, sizeof(entry->expected));
     current_ = entry.get();
     std::lock_guard<std::mutex> hold(mutex_);
@@ -58,7 +60,8 @@ void EntryWriter::beginEntry(const std::wstring& target, const std::string& path
 }
 
 char* EntryWriter::space(size_t& room) {
-    if (filling_.block && filling_.used == kBlockSize) submit();
+    if (filling_.block && (filling_.used == kBlockSize || filling_.pieces.size() >= kMaxPieces))
+        submit();
     if (!filling_.block) {
         std::unique_lock<std::mutex> hold(mutex_);
         changed_.wait(hold, [this] { return !free_.empty() || !error_.empty(); });
@@ -149,6 +152,13 @@ bool EntryWriter::process(const Job& job, std::string& error) {
 bool EntryWriter::processPiece(const char* block, const Piece& piece, std::string& error) {
     Entry& entry = *piece.entry;
     if (!entry.file) {  // the entry's first bytes: nothing is created after a failure
+        // The hash object is made only now: queued entries, up to thousands of them when
+        // files are tiny, would otherwise each hold one.
+        entry.sha.emplace();
+        if (streamHash_) {
+            const std::string head = base::encodeEntryHead(entry.path, entry.size, entry.expected);
+            streamHash_->update(head.data(), head.size());
+        }
         base::createParentDirectories(entry.target);
         entry.file.reset(CreateFileW(entry.target.c_str(), GENERIC_WRITE, 0, nullptr,
                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -165,12 +175,13 @@ bool EntryWriter::processPiece(const char* block, const Piece& piece, std::strin
             error = "disk write failed for " + entry.path;
             return false;
         }
-        entry.sha.update(block + piece.offset, piece.size);
+        entry.sha->update(block + piece.offset, piece.size);
+        if (streamHash_) streamHash_->update(block + piece.offset, piece.size);
         addProgress(piece.size);
     }
     if (!piece.last) return true;
     uint8_t actual[pcupd::kSha256Size];
-    const bool finished = entry.sha.finish(actual);
+    const bool finished = entry.sha->finish(actual);
     entry.file.reset();  // a finished entry is closed before the next one starts
     if (!finished || std::memcmp(actual, entry.expected, sizeof(actual)) != 0) {
         error = "checksum mismatch for " + entry.path;
@@ -178,6 +189,6 @@ bool EntryWriter::processPiece(const char* block, const Piece& piece, std::strin
     }
     pcupd::FileStamp stamp;
     if (pcupd::fileStamp(entry.target, stamp))
-        verified_.push_back({entry.path, stamp, pcupd::toHex(actual, sizeof(actual))});
+        verified_.record(entry.path, stamp, actual);
     return true;
 }

@@ -3,13 +3,16 @@
 // thread while the stream thread reads on from the network, so a fresh install runs at the
 // speed of the slower side rather than the sum of both. A few fixed 1 MiB blocks circulate
 // between the two threads; a block carries the data of as many entries as fit, so small
-// files cost no hand-over each. Memory stays flat whatever the archive size.
+// files cost no hand-over each, but never more than kMaxPieces entries, so that an archive
+// of empty files queues no more of them than one of large files. Memory stays flat whatever
+// the archive holds, apart from one compact cache record (about 80 bytes) per file written.
 
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,8 +24,13 @@
 class EntryWriter {
 public:
     static constexpr size_t kBlockSize = 1 << 20;
+    static constexpr size_t kMaxPieces = 2048;
 
-    EntryWriter();
+    // With `streamHash`, the writer thread also carries the whole archive's digest on, in
+    // archive order: each entry's head (as the archive encodes it) and data. The caller
+    // feeds it the archive header before and the bytes after the last entry once drained,
+    // so the stream thread never hashes the data a second time.
+    explicit EntryWriter(pcupd::Sha256* streamHash = nullptr);
     ~EntryWriter();  // abandons queued work and joins the thread
     EntryWriter(const EntryWriter&) = delete;
     EntryWriter& operator=(const EntryWriter&) = delete;
@@ -30,7 +38,7 @@ public:
     // Starts the next entry. The writer creates `target` (and its folders) when it reaches
     // the entry, closes it after the entry's last byte, then compares the digest with
     // `expected`. `path` is the entry's path as the archive wrote it, for messages.
-    void beginEntry(const std::wstring& target, const std::string& path,
+    void beginEntry(const std::wstring& target, const std::string& path, uint64_t size,
                     const uint8_t (&expected)[pcupd::kSha256Size]);
     // Room for the current entry's next bytes: `room` bytes at the returned address (at
     // least 1). Waits while every block is queued; null once the writer has failed.
@@ -42,22 +50,18 @@ public:
     // "checksum mismatch for " + the entry's path.
     bool drain(std::string& error);
 
-    // The entries written and verified so far, with the stamp each file had when closed;
-    // read after drain().
-    struct Verified {
-        std::string path;
-        pcupd::FileStamp stamp;
-        std::string sha256;
-    };
-    const std::vector<Verified>& verified() const { return verified_; }
+    // The entries written and verified so far, with the stamp each file had when closed and
+    // its digest, ready to seed the install folder's cache; read (or taken) after drain().
+    pcupd::VerifyCache& verified() { return verified_; }
 
 private:
     struct Entry {
         std::wstring target;
         std::string path;
+        uint64_t size = 0;
         uint8_t expected[pcupd::kSha256Size];
         base::UniqueFile file;
-        pcupd::Sha256 sha;
+        std::optional<pcupd::Sha256> sha;  // set up by the writer when it reaches the entry
     };
     struct Piece {
         Entry* entry;
@@ -91,6 +95,7 @@ private:
     std::deque<std::unique_ptr<Entry>> entries_;  // entries not yet finished, oldest first
     bool stopping_ = false, busy_ = false;
     std::string error_;
-    std::vector<Verified> verified_;  // appended by the writer thread only
+    pcupd::VerifyCache verified_;  // filled by the writer thread only
+    pcupd::Sha256* const streamHash_;  // the writer thread's while it runs
     std::thread thread_;
 };

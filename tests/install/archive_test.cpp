@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include "install/entry_writer.h"
 #include "install/install_state.h"
 #include "tests/support/archive_builder.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/temp_dir.h"
+#include "update/verify_cache.h"
 
 namespace fs = std::filesystem;
 using testsupport::LoopbackServer;
@@ -93,6 +95,26 @@ TEST_F(ArchiveTest, InstallsNestedAndEmptyEntries) {
     EXPECT_FALSE(state.busy);
     EXPECT_EQ(state.status, L"Installing...");
     EXPECT_EQ(state.detail, L"Engine.exe");
+}
+
+TEST_F(ArchiveTest, ThousandsOfTinyEntriesAreAllWrittenAndRecorded) {
+    // More entries than one hand-over to the writer may carry, with paths long enough to
+    // need more than one of the cache's key chunks.
+    TestArchive archive;
+    for (size_t i = 0; i < EntryWriter::kMaxPieces + 400; ++i)
+        archive.entries.push_back({"many/group" + std::to_string(i % 7) + "/tiny-entry-" +
+                                       std::to_string(i) + ".dat",
+                                   i % 3 ? std::to_string(i) : ""});
+    ASSERT_TRUE(install(archive.build())) << error;
+    pcupd::VerifyCache cache;
+    cache.load(installDir.wstring());
+    EXPECT_EQ(cache.size(), archive.entries.size());
+    for (const TestEntry& entry : archive.entries) {
+        pcupd::FileStamp stamp;
+        ASSERT_TRUE(pcupd::fileStamp((installDir / entry.path).wstring(), stamp)) << entry.path;
+        EXPECT_EQ(stamp.size, entry.data.size()) << entry.path;
+        EXPECT_EQ(cache.trustedDigest(entry.path, stamp), testsupport::sha256Hex(entry.data)) << entry.path;
+    }
 }
 
 TEST_F(ArchiveTest, EmptyArchiveWritesNothing) {
