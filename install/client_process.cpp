@@ -71,32 +71,3 @@ int stopRunningClient(const std::wstring& installDir, DWORD graceMs) {
     }
     return static_cast<int>(targets.size());
 }
-
-int removeStagedLeftovers(const std::wstring& installDir) {
-    int removed = 0;
-    std::vector<std::wstring> folders{base::fullPath(installDir)};
-    while (!folders.empty()) {
-        const std::wstring folder = folders.back();
-        folders.pop_back();
-        WIN32_FIND_DATAW found;
-        base::UniqueFind find(FindFirstFileW(base::extendedLengthPath(folder + L"\\*").c_str(), &found));
-        if (!find) continue;
-        do {
-            const std::wstring name = found.cFileName;
-            if (name == L"." || name == L"..") continue;
-            const std::wstring path = folder + L"\\" + name;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;  // never leave the folder
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                folders.push_back(path);
-                continue;
-            }
-            if (name.size() <= 4) continue;
-            const std::wstring suffix = name.substr(name.size() - 4);
-            if (!equalsIgnoringCase(suffix, L".new") && !equalsIgnoringCase(suffix, L".old")) continue;
-            const std::wstring original = base::extendedLengthPath(path.substr(0, path.size() - 4));
-            if (GetFileAttributesW(original.c_str()) == INVALID_FILE_ATTRIBUTES) continue;
-            if (DeleteFileW(base::extendedLengthPath(path).c_str())) ++removed;
-        } while (FindNextFileW(find.get(), &found));
-    }
-    return removed;
-}

@@ -1,6 +1,6 @@
 #pragma once
-// Stopping the installed client before its files are replaced, and clearing what an earlier
-// staged update left behind. Runs on the install worker thread.
+// Stopping the installed client before its files are replaced. Runs on the install worker
+// thread.
 
 #include <windows.h>
 
@@ -12,7 +12,3 @@ constexpr wchar_t kClientExe[] = L"Engine.exe";
 // program's Engine.exe elsewhere: asks first (closes its top-level windows), waits up to
 // `graceMs`, then terminates it. Returns how many processes were stopped.
 int stopRunningClient(const std::wstring& installDir, DWORD graceMs = 5000);
-
-// Deletes "<name>.new" and "<name>.old" files in the install folder and below that sit beside
-// a "<name>": copies staged by an update that never swapped in. Other files are left alone.
-int removeStagedLeftovers(const std::wstring& installDir);

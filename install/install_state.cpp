@@ -1,8 +1,10 @@
 #include "install/install_state.h"
 
 InstallState& installState() {
-    static InstallState state;
-    return state;
+    // Never destroyed: a worker the player walked away from ("Cancel the installation?")
+    // still runs while the process exits, and must not find its record gone.
+    static InstallState* const state = new InstallState;
+    return *state;
 }
 
 void setStatus(const std::wstring& status, const std::wstring& detail) {

@@ -8,8 +8,10 @@
 #include "base/text.h"
 #include "install/archive.h"
 #include "install/client_process.h"
+#include "install/folder_lock.h"
 #include "install/install_state.h"
 #include "install/shortcut.h"
+#include "update/http.h"
 #include "update/manifest.h"
 #include "update/update.h"
 
@@ -65,18 +67,32 @@ void onUpdateProgress(const pcupd::Progress& progress) {
     status(label, base::toWide(progress.item));
 }
 
-// Steps 2..8; the final error is empty on success.
+// Reads the manifest once: its archive entry and its file list come from the same document,
+// so the archive is checked against exactly the files the verification then expects.
+bool readManifest(const std::string& url, pcupd::FullArchive& archive, pcupd::Manifest& manifest,
+                  std::string& error) {
+    std::string body;
+    return pcupd::httpGet(url, body, error) && pcupd::parseFullArchive(body, archive, error) &&
+           pcupd::parseManifest(body, manifest, error);
+}
+
+// Everything between the first and the last assignment of a run: check the folder, install
+// the archive (not in repair mode), verify and repair, place the shortcut. Returns the final
+// error, empty on success.
 std::wstring installOrRepair(const std::string& manifestUrl, const std::wstring& installDir,
                              bool repairMode) {
     InstallState& state = installState();
     if (installDir.empty()) return L"No install location was selected.";
+    FolderLock folderLock;
+    if (!folderLock.acquire(installDir)) return L"Install failed: another setup is working in this folder";
 
+    pcupd::Manifest manifest;
     if (!repairMode) {
         state.busy = true;
         status(L"Contacting update server...");
         pcupd::FullArchive archive;
         std::string error;
-        if (!pcupd::fetchFullArchive(manifestUrl, archive, error))
+        if (!readManifest(manifestUrl, archive, manifest, error))
             return L"Could not read the update manifest: " + base::toWide(error);
 
         // Better to say so now than with a write error a gigabyte later.
@@ -88,17 +104,22 @@ std::wstring installOrRepair(const std::string& manifestUrl, const std::wstring&
                    base::toWide(formatSize(available)) + L" free)";
 
         status(L"Downloading client...");
-        if (!installFullArchive(archive.url, installDir, error))
+        if (!installFullArchive(archive, manifest, installDir, error))
             return L"Install failed: " + base::toWide(error);
     }
 
+    // The update run also clears what an interrupted earlier run left behind, once it knows
+    // which names the manifest lists.
     stopRunningClient(installDir);
-    removeStagedLeftovers(installDir);
     state.busy = true;
     status(L"Verifying files...");
-    pcupd::Manifest manifest;
+    // Right after this run's own install the cache holds only digests of bytes the stream
+    // just wrote and hashed. A repair is asked for because something is wrong, and damage
+    // need not change a file's size or time: then every file is read.
+    const bool useCache = !repairMode;
     const pcupd::UpdateResult result =
-        pcupd::runUpdate(manifestUrl, installDir, L"", true, manifest, onUpdateProgress);
+        repairMode ? pcupd::runUpdate(manifestUrl, installDir, L"", useCache, manifest, onUpdateProgress)
+                   : pcupd::runUpdate(manifest, installDir, L"", useCache, onUpdateProgress);
     if (!result.ok) return L"Verification failed: " + base::toWide(result.error);
 
     // The game is installed and verified whatever happens here: a missing shortcut is no
@@ -117,36 +138,27 @@ std::wstring installOrRepair(const std::string& manifestUrl, const std::wstring&
     return std::wstring();
 }
 
-}  // namespace
-
-void runInstallWorker(const std::string& manifestUrl) {
+// Takes the run's inputs and clears what an earlier run showed: a new run starts clean,
+// nothing of an earlier failure may show through.
+void beginRun(std::wstring& installDir, bool& repairMode) {
     InstallState& state = installState();
     state.running = true;
     state.finished = false;
-    std::wstring installDir, finalError;
-    bool repairMode = false;
-    {
-        // A new run starts clean: nothing of an earlier failure may show through.
-        std::lock_guard<std::mutex> hold(state.lock);
-        installDir = state.installDir;
-        repairMode = state.repairMode;
-        state.finalError.clear();
-        state.status.clear();
-        state.detail.clear();
-        state.progress = 0.0;
-        state.bytesDone = 0;
-        state.bytesTotal = 0;
-    }
+    std::lock_guard<std::mutex> hold(state.lock);
+    installDir = state.installDir;
+    repairMode = state.repairMode;
+    state.finalError.clear();
+    state.status.clear();
+    state.detail.clear();
+    state.progress = 0.0;
+    state.bytesDone = 0;
+    state.bytesTotal = 0;
+}
 
-    // Nothing may leave this thread: an escaping exception would end the whole program.
-    try {
-        finalError = installOrRepair(manifestUrl, installDir, repairMode);
-    } catch (const std::bad_alloc&) {
-        finalError = L"Install failed: out of memory";
-    } catch (...) {
-        finalError = L"Install failed: unexpected error";
-    }
-
+// Leaves the result and wakes the window, once. Nothing here throws but the copy of the
+// text, which the caller's handler covers.
+void endRun(const std::wstring& finalError) {
+    InstallState& state = installState();
     state.busy = false;
     {
         std::lock_guard<std::mutex> hold(state.lock);
@@ -155,4 +167,32 @@ void runInstallWorker(const std::string& manifestUrl) {
     state.running = false;
     state.finished = true;
     postToWindow(kMsgFinished);
+}
+
+}  // namespace
+
+void runInstallWorker(const std::string& manifestUrl) {
+    // Nothing may leave this thread: an escaping exception would end the whole program. The
+    // window waits for kMsgFinished, so it is posted on every path.
+    const wchar_t* failure = nullptr;
+    try {
+        std::wstring installDir;
+        bool repairMode = false;
+        beginRun(installDir, repairMode);
+        endRun(installOrRepair(manifestUrl, installDir, repairMode));
+        return;
+    } catch (const std::bad_alloc&) {
+        failure = L"Install failed: out of memory";
+    } catch (...) {
+        failure = L"Install failed: unexpected error";
+    }
+    try {
+        endRun(failure);
+    } catch (...) {  // not even the message fits: the flags and the message still must go
+        InstallState& state = installState();
+        state.busy = false;
+        state.running = false;
+        state.finished = true;
+        PostMessageW(state.mainWindow, kMsgFinished, 0, 0);
+    }
 }

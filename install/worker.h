@@ -4,7 +4,10 @@
 
 #include <string>
 
-// Runs steps 1..9 on the calling thread (the window starts it on a thread of its own). Reads
-// the install folder and the mode from installState(); leaves the final error there (empty
-// on success) and posts kMsgFinished exactly once, as its last act. Never throws.
+// Runs one Install or Repair on the calling thread (the window starts it on a thread of its
+// own): takes the install folder for this run alone, reads the manifest once, streams the
+// full archive bound to it (Install only), stops a running client, verifies every file
+// (Repair: by reading every byte) and repairs what differs, places the desktop shortcut.
+// Reads the install folder and the mode from installState(); leaves the final error there
+// (empty on success) and posts kMsgFinished exactly once, as its last act. Never throws.
 void runInstallWorker(const std::string& manifestUrl);

@@ -6,11 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include "base/text.h"
 #include "install/client_process.h"
+#include "install/folder_lock.h"
 #include "install/install_state.h"
 #include "install/shortcut.h"
 #include "tests/install/published_client.h"
 #include "tests/support/archive_builder.h"
+#include "update/manifest.h"
 #include "update/sha256.h"
 
 namespace fs = std::filesystem;
@@ -93,6 +96,30 @@ protected:
         return state.finalError;
     }
 
+    // What the publisher wrote, and where the server serves each part of it.
+    pcupd::Manifest published() const {
+        pcupd::Manifest manifest;
+        std::string error;
+        pcupd::parseManifest(readFile(dir / "out" / "pc" / "manifest.json"), manifest, error);
+        return manifest;
+    }
+    std::string archiveTarget() const {
+        pcupd::FullArchive archive;
+        std::string error;
+        pcupd::parseFullArchive(readFile(dir / "out" / "pc" / "manifest.json"), archive, error);
+        return archive.url.substr(server.url("").size());
+    }
+    std::string fileTarget(const std::string& path) const {
+        for (const pcupd::ManifestFile& file : published().files)
+            if (file.path == path) return file.url.substr(server.url("").size());
+        return {};
+    }
+    void serveArchive(const std::string& bytes) {
+        testsupport::Response response;
+        response.body = bytes;
+        server.route(archiveTarget(), response);
+    }
+
     void expectInstalled() const {
         for (const auto& [path, content] : kClient)
             EXPECT_TRUE(readFile(installDir / fs::u8path(path)) == content) << path;
@@ -119,9 +146,8 @@ TEST_F(WorkerTest, FreshInstall) {
     const auto [target, folder] = readShortcut(shortcut.wstring());
     EXPECT_EQ(fs::path(target), installDir / "Engine.exe");
     EXPECT_EQ(fs::path(folder), installDir);
-    // The stream hashed every file; only the manifest (twice) and the archive were fetched.
-    for (const std::string& target : server.requests())
-        EXPECT_TRUE(target == "/pc/manifest.json" || target == "/pc/client.orvpak") << target;
+    // The stream hashed every file; only the manifest (once) and the archive were fetched.
+    EXPECT_EQ(server.requests(), (std::vector<std::string>{"/pc/manifest.json", archiveTarget()}));
 }
 
 TEST_F(WorkerTest, RepairFixesOnlyWhatDiffers) {
@@ -135,8 +161,8 @@ TEST_F(WorkerTest, RepairFixesOnlyWhatDiffers) {
     expectInstalled();
     std::vector<std::string> requests = server.requests();
     requests.erase(requests.begin(), requests.begin() + static_cast<long>(before));
-    EXPECT_EQ(requests, (std::vector<std::string>{"/pc/manifest.json", "/pc/files/data/maps/forest.pak",
-                                                  "/pc/files/data/readme.txt"}));
+    EXPECT_EQ(requests, (std::vector<std::string>{"/pc/manifest.json", fileTarget("data/maps/forest.pak"),
+                                                  fileTarget("data/readme.txt")}));
     InstallState& state = installState();
     std::lock_guard<std::mutex> hold(state.lock);
     EXPECT_EQ(state.status, L"Repair complete");
@@ -153,32 +179,102 @@ TEST_F(WorkerTest, EachFailureReachesTheWindowAsOneFinalError) {
                                          std::wstring(missing.begin(), missing.end()));
 
     // An archive whose data does not match its digest.
-    std::string archive = readFile(dir / "out" / "pc" / "client.orvpak");
+    std::string archive = readFile(dir / "out" / fs::u8path(archiveTarget().substr(1)));
     archive[archive.size() - 1] ^= 0x01;
-    testsupport::Response damaged;
-    damaged.body = archive;
-    server.route("/pc/client.orvpak", damaged);
+    serveArchive(archive);
     EXPECT_EQ(work(), L"Install failed: checksum mismatch for data/readme.txt");
 
     // A file the update host cannot deliver during verification.
     fs::remove(installDir / "data" / "maps" / "forest.pak");
     testsupport::Response gone;
     gone.status = 404;
-    server.route("/pc/files/data/maps/forest.pak", gone);
+    const std::string forest = fileTarget("data/maps/forest.pak");
+    server.route(forest, gone);
     prepare(installDir.wstring(), true);
     EXPECT_EQ(work(), L"Verification failed: HTTP status 404 for " +
-                          std::wstring(L"http://127.0.0.1:") + std::to_wstring(server.port()) +
-                          L"/pc/files/data/maps/forest.pak");
+                          base::toWide(server.url(forest)));
+}
+
+TEST_F(WorkerTest, RepairReadsEveryByte) {
+    ASSERT_EQ(work(), L"");
+    // Damage that keeps the size and the time (a disk error, a tool that restores times):
+    // only reading the file shows it.
+    const fs::path forest = installDir / "data" / "maps" / "forest.pak";
+    WIN32_FILE_ATTRIBUTE_DATA before;
+    ASSERT_TRUE(GetFileAttributesExW(forest.wstring().c_str(), GetFileExInfoStandard, &before));
+    {
+        base::UniqueFile file(CreateFileW(forest.wstring().c_str(), GENERIC_WRITE, 0, nullptr,
+                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(file);
+        SetFilePointer(file.get(), 4096, nullptr, FILE_BEGIN);
+        DWORD written = 0;
+        ASSERT_TRUE(WriteFile(file.get(), "damage", 6, &written, nullptr));
+        ASSERT_TRUE(SetFileTime(file.get(), nullptr, nullptr, &before.ftLastWriteTime));
+    }
+    prepare(installDir.wstring(), true);
+    EXPECT_EQ(work(), L"");
+    expectInstalled();
+}
+
+TEST_F(WorkerTest, TheArchiveIsBoundToTheManifest) {
+    const std::string good = readFile(dir / "out" / fs::u8path(archiveTarget().substr(1)));
+    const auto rebuilt = [](std::vector<std::pair<std::string, std::string>> files) {
+        testsupport::TestArchive archive;
+        for (const auto& [path, content] : files) archive.entries.push_back({path, content});
+        return archive.build();
+    };
+
+    // A swapped archive: a file the manifest never lists would sit beside the client,
+    // unseen by the verification.
+    auto planted = kClient;
+    planted.insert(planted.begin() + 1, {"version.dll", "planted"});
+    serveArchive(rebuilt(planted));
+    EXPECT_EQ(work(), L"Install failed: archive entry not in manifest: version.dll");
+    EXPECT_FALSE(fs::exists(installDir / "version.dll"));
+    EXPECT_FALSE(fs::exists(installDir / "data"));  // nothing after it either
+
+    auto changed = kClient;
+    changed[2].second = "HELLO";
+    serveArchive(rebuilt(changed));
+    EXPECT_EQ(work(), L"Install failed: archive entry differs from manifest: data/readme.txt");
+    EXPECT_FALSE(fs::exists(installDir / "data" / "readme.txt"));
+
+    // The manifest's size and digest cover the whole stream.
+    serveArchive(good + "x");
+    EXPECT_EQ(work(), L"Install failed: archive size mismatch");
+    std::string eighth = good;
+    eighth[7] = 'x';  // a byte the reader never examines
+    serveArchive(eighth);
+    EXPECT_EQ(work(), L"Install failed: archive digest mismatch");
+
+    serveArchive(good);
+    EXPECT_EQ(work(), L"");
+}
+
+TEST_F(WorkerTest, OneSetupPerFolder) {
+    FolderLock other;
+    std::wstring spelled = installDir.wstring() + L"\\";
+    CharUpperBuffW(spelled.data(), static_cast<DWORD>(spelled.size()));
+    ASSERT_TRUE(other.acquire(spelled));
+    for (const bool repair : {false, true}) {
+        prepare(installDir.wstring(), repair);
+        EXPECT_EQ(work(), L"Install failed: another setup is working in this folder");
+    }
+    EXPECT_TRUE(server.requests().empty());
+    other.release();
+    prepare(installDir.wstring(), false);
+    EXPECT_EQ(work(), L"");
 }
 
 TEST_F(WorkerTest, NotEnoughDiskSpaceFailsBeforeDownloading) {
     testsupport::Response manifest;
-    manifest.body = "{\"fullArchive\":{\"url\":\"" + server.url("/pc/client.orvpak") +
-                    "\",\"size\":4000000000000000000},\"files\":[]}";
+    manifest.body = "{\"fullArchive\":{\"url\":\"" + server.url("/huge.orvpak") +
+                    "\",\"size\":4000000000000000000},\"files\":[{\"path\":\"a\",\"sha256\":\"00\","
+                    "\"url\":\"" + server.url("/a") + "\"}]}";
     server.route("/huge.json", manifest);
     const std::wstring error = work("/huge.json");
     EXPECT_EQ(error.rfind(L"Install failed: not enough disk space (4000000000.00 GB needed, ", 0), 0u) << error;
-    EXPECT_EQ(server.requestCount("/pc/client.orvpak"), 0);
+    EXPECT_EQ(server.requestCount("/huge.orvpak"), 0);
 }
 
 TEST_F(WorkerTest, ANewRunStartsClean) {
@@ -221,18 +317,6 @@ TEST(ClientProcess, StopsOnlyTheClientInsideTheFolder) {
     EXPECT_TRUE(DeleteFileW(inside.wstring().c_str()));
     TerminateProcess(theirs.get(), 0);
     WaitForSingleObject(theirs.get(), 5000);
-}
-
-TEST(ClientProcess, RemovesOnlyStagedCopiesBesideTheirFiles) {
-    testsupport::TempDir dir;
-    for (const char* name : {"Engine.exe", "Engine.exe.new", "OrvaneSetup.exe", "OrvaneSetup.exe.OLD",
-                             "data/a.pak", "data/a.pak.new", "notes.old", "data/b.new"})
-        testsupport::writeFile(dir / name, "x");
-    EXPECT_EQ(removeStagedLeftovers(dir.str()), 3);
-    for (const char* gone : {"Engine.exe.new", "OrvaneSetup.exe.OLD", "data/a.pak.new"})
-        EXPECT_FALSE(fs::exists(dir / gone)) << gone;
-    for (const char* kept : {"Engine.exe", "OrvaneSetup.exe", "data/a.pak", "notes.old", "data/b.new"})
-        EXPECT_TRUE(fs::exists(dir / kept)) << kept;
 }
 
 TEST(Shortcut, PointsAtTheClientInTheFolder) {
