@@ -179,6 +179,11 @@ void LoopbackServer::acceptLoop() {
             ::closesocket(client);
             return;
         }
+        // A client that stops reading must not leave a thread blocked in send() for good:
+        // stop() joins every thread, and shutdown() does not wake a blocked send under Wine.
+        const DWORD sendTimeoutMs = 10000;
+        ::setsockopt(client, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&sendTimeoutMs),
+                     sizeof(sendTimeoutMs));
         clients_.push_back(client);
         clientThreads_.emplace_back([this, client] { serve(client); });
     }
