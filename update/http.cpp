@@ -1,5 +1,6 @@
 #include "update/http.h"
 
+#include <algorithm>
 #include <atomic>
 
 #include "base/text.h"
@@ -158,13 +159,17 @@ bool httpGet(const std::string& url, std::string& body, std::string& error) {
         error = "response too large";
         return false;
     }
-    for (;;) {
+    // Bytes past the declared length are no part of the body (Wine's transport can hand
+    // over what a server sent after it).
+    while (expected < 0 || static_cast<int64_t>(body.size()) < expected) {
         DWORD available = 0;
         if (!WinHttpQueryDataAvailable(request, &available)) {
             error = "read failed";
             return false;
         }
         if (available == 0) break;
+        if (expected >= 0)
+            available = static_cast<DWORD>(std::min<int64_t>(available, expected - static_cast<int64_t>(body.size())));
         if (body.size() + available > static_cast<uint64_t>(kMaxHttpGetBody)) {
             error = "response too large";
             return false;
@@ -200,8 +205,13 @@ bool HttpStream::open(const std::string& url, std::string& error) {
 
 int32_t HttpStream::read(void* buffer, int32_t length) {
     if (!request || length < 1) return -1;
+    if (contentLength >= 0) {  // nothing past the declared length, as in httpGet
+        if (received >= contentLength) return 0;
+        length = static_cast<int32_t>(std::min<int64_t>(length, contentLength - received));
+    }
     DWORD read = 0;
     if (!WinHttpReadData(request, buffer, static_cast<DWORD>(length), &read)) return -1;
+    received += read;
     return static_cast<int32_t>(read);
 }
 
@@ -211,6 +221,7 @@ void HttpStream::close() {
     if (session) WinHttpCloseHandle(session);
     request = connection = session = nullptr;
     contentLength = -1;
+    received = 0;
 }
 
 }  // namespace pcupd

@@ -60,6 +60,7 @@ bool httpGet(const std::string& url, std::string& body, std::string& error);
 struct HttpStream {
     HINTERNET session = nullptr, connection = nullptr, request = nullptr;
     int64_t contentLength = -1;  // -1 when unknown or closed
+    int64_t received = 0;        // body bytes read so far; reads stop at contentLength
 
     HttpStream() = default;
     HttpStream(const HttpStream&) = delete;

@@ -129,6 +129,11 @@ bool downloadToFile(const std::string& url, const std::wstring& path, Progress& 
             return false;
         }
         if (available == 0) break;
+        // Bytes past the declared length are no part of the body (see httpGet).
+        if (expected >= 0 && received + available > expected) {
+            available = static_cast<DWORD>(expected - received);
+            if (available == 0) break;
+        }
         if (buffer.size() < available) buffer.resize(available);
         DWORD read = 0;
         if (!WinHttpReadData(request, buffer.data(), available, &read)) {
