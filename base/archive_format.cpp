@@ -4,16 +4,6 @@
 
 namespace base {
 
-uint64_t readLittleEndian(const unsigned char* bytes, size_t width) {
-    uint64_t value = 0;
-    for (size_t i = width; i > 0; --i) value = (value << 8) | bytes[i - 1];
-    return value;
-}
-
-void appendLittleEndian(std::string& out, uint64_t value, size_t width) {
-    for (size_t i = 0; i < width; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-}
-
 bool hasArchiveMagic(const unsigned char* bytes) {
     return std::memcmp(bytes, kArchiveMagic, kArchiveMagicSize) == 0;
 }

@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <string>
 
+#include "base/little_endian.h"
+
 namespace base {
 
 constexpr char kArchiveMagic[] = "ORVPAK1";
@@ -28,10 +30,6 @@ struct ArchiveHeader {
     uint32_t entryCount = 0;
     uint64_t totalBytes = 0;  // sum of the entries' data sizes
 };
-
-// `width` bytes (at most 8), least significant first.
-uint64_t readLittleEndian(const unsigned char* bytes, size_t width);
-void appendLittleEndian(std::string& out, uint64_t value, size_t width);
 
 // True when the first kArchiveMagicSize bytes are the magic.
 bool hasArchiveMagic(const unsigned char* bytes);

@@ -5,6 +5,7 @@
 #include <functional>
 #include <vector>
 
+#include "base/little_endian.h"
 #include "base/unique_handle.h"
 #include "update/manifest.h"
 #include "update/sha256.h"
@@ -44,22 +45,15 @@ uint64_t timeMargin(const std::wstring& installDir) {
     return name == L"ntfs" || name == L"refs" ? kFineMargin : kCoarseMargin;
 }
 
-template <typename T>
-void put(std::string& out, T value) {
-    for (size_t i = 0; i < sizeof(T); ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-}
-
 // Reads fields off a byte range; any overrun marks the whole read as failed.
 class Cursor {
 public:
     Cursor(const char* data, size_t size) : data_(data), size_(size) {}
     template <typename T>
     T number() {
-        T value = 0;
-        if (!take(sizeof(T))) return value;
-        for (size_t i = sizeof(T); i-- > 0;)
-            value = static_cast<T>((value << 8) | static_cast<uint8_t>(data_[offset_ - sizeof(T) + i]));
-        return value;
+        if (!take(sizeof(T))) return 0;
+        return static_cast<T>(base::readLittleEndian(
+            reinterpret_cast<const unsigned char*>(data_ + offset_ - sizeof(T)), sizeof(T)));
     }
     std::string bytes(size_t count) {
         return take(count) ? std::string(data_ + offset_ - count, count) : std::string();
@@ -104,7 +98,7 @@ public:
     explicit HashedWriter(HANDLE file) : file_(file) {}
     template <typename T>
     void number(T value) {
-        put<T>(buffer_, value);
+        base::appendLittleEndian(buffer_, value, sizeof(T));
     }
     void bytes(const void* data, size_t size) {
         buffer_.append(static_cast<const char*>(data), size);
