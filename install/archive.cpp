@@ -30,26 +30,10 @@ struct Binding {
     uint64_t size = 0;   // 0: not given
 };
 
-// The archive's bytes as they arrive, counted: the manifest gives the whole stream's size.
-class ArchiveStream {
-public:
-    explicit ArchiveStream(pcupd::HttpStream& stream) : stream_(stream) {}
-    int32_t read(void* buffer, int32_t length) {
-        const int32_t got = stream_.read(buffer, length);
-        if (got > 0) received_ += static_cast<uint64_t>(got);
-        return got;
-    }
-    uint64_t received() const { return received_; }
-
-private:
-    pcupd::HttpStream& stream_;
-    uint64_t received_ = 0;
-};
-
 // Reads exact byte counts off the stream; a stream that ends first is "closed early".
 class ExactReader {
 public:
-    explicit ExactReader(ArchiveStream& stream) : stream_(stream) {}
+    explicit ExactReader(pcupd::HttpStream& stream) : stream_(stream) {}
 
     bool bytes(void* target, size_t size, std::string& error) {
         char* out = static_cast<char*>(target);
@@ -74,12 +58,12 @@ public:
     }
 
 private:
-    ArchiveStream& stream_;
+    pcupd::HttpStream& stream_;
 };
 
 // Moves one entry's data from the network into the writer's blocks. Bytes received before a
 // failure still go to disk.
-bool streamEntry(ArchiveStream& stream, EntryWriter& writer, const std::string& path,
+bool streamEntry(pcupd::HttpStream& stream, EntryWriter& writer, const std::string& path,
                  uint64_t size, std::string& error) {
     uint64_t remaining = size;
     do {
@@ -124,7 +108,7 @@ bool matchesManifest(const Binding& binding, const std::string& path, uint64_t s
 
 // Reads `count` entries off the stream and hands them to the writer. Returns with the
 // writer drained: every entry it took is on disk, or its first failure is in `error`.
-bool streamEntries(ArchiveStream& stream, ExactReader& reader, EntryWriter& writer,
+bool streamEntries(pcupd::HttpStream& stream, ExactReader& reader, EntryWriter& writer,
                    uint32_t count, const std::wstring& root, const Binding* binding,
                    std::string& error) {
     // The writer lags behind the stream, so a failure it still has to report comes earlier
@@ -167,16 +151,17 @@ bool streamEntries(ArchiveStream& stream, ExactReader& reader, EntryWriter& writ
 // The manifest's size and digest cover the whole stream, bytes after the last entry
 // included, so they are checked once the stream has ended. `streamHash` holds the digest of
 // everything up to the last entry (the writer has drained).
-bool matchesWholeArchive(ArchiveStream& stream, pcupd::Sha256* streamHash, const Binding& binding,
+bool matchesWholeArchive(pcupd::HttpStream& stream, pcupd::Sha256* streamHash, const Binding& binding,
                          std::string& error) {
     if (!streamHash && binding.size == 0) return true;
-    const uint64_t limit = binding.size > 0 ? binding.size : stream.received() + kMaxTrailingBytes;
+    const auto received = [&stream] { return static_cast<uint64_t>(stream.received); };
+    const uint64_t limit = binding.size > 0 ? binding.size : received() + kMaxTrailingBytes;
     char rest[16384];
-    for (int32_t got = 1; got > 0 && stream.received() <= limit;) {
+    for (int32_t got = 1; got > 0 && received() <= limit;) {
         got = stream.read(rest, sizeof(rest));
         if (got > 0 && streamHash) streamHash->update(rest, static_cast<size_t>(got));
     }
-    if (binding.size > 0 && stream.received() != binding.size) {
+    if (binding.size > 0 && received() != binding.size) {
         error = "archive size mismatch";
         return false;
     }
@@ -189,9 +174,8 @@ bool matchesWholeArchive(ArchiveStream& stream, pcupd::Sha256* streamHash, const
 
 bool installArchive(const std::string& url, const std::wstring& installDir,
                     const Binding* binding, std::string& error) {
-    pcupd::HttpStream http;
-    if (!http.open(url, error)) return false;
-    ArchiveStream stream(http);
+    pcupd::HttpStream stream;
+    if (!stream.open(url, error)) return false;
     ExactReader reader(stream);
 
     unsigned char header[base::kArchiveHeaderSize];

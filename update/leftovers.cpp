@@ -15,7 +15,15 @@ int removeLeftovers(const Manifest& manifest, const std::wstring& installDir,
     const std::wstring root = base::fullPath(installDir);
     std::unordered_set<std::string> listed;
     for (const ManifestFile& file : manifest.files) listed.insert(VerifyCache::key(file.path));
-    const std::wstring self = selfPath.empty() ? std::wstring() : toLowerAscii(base::fullPath(selfPath));
+    const std::wstring self = selfPath.empty() ? std::wstring() : base::fullPath(selfPath);
+    // Joined under the normalised root, a safe path is already a full path.
+    const auto isSelf = [&](const std::string& path) {
+        if (self.empty()) return false;
+        const std::wstring full = base::joinUnder(root, path);
+        return CompareStringOrdinal(full.c_str(), static_cast<int>(full.size()),
+                                                     self.c_str(), static_cast<int>(self.size()),
+                                                     TRUE) == CSTR_EQUAL;
+    };
 
     int removed = 0;
     const auto remove = [&](const std::string& path) {
@@ -28,7 +36,7 @@ int removeLeftovers(const Manifest& manifest, const std::wstring& installDir,
     for (const ManifestFile& file : manifest.files) {
         if (!base::isSafeRelativePath(file.path)) continue;
         remove(file.path + ".part");
-        if (!self.empty() && toLowerAscii(base::fullPath(base::joinUnder(root, file.path))) == self) {
+        if (isSelf(file.path)) {
             remove(file.path + ".new");
             remove(file.path + ".old");
         }
