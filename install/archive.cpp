@@ -17,6 +17,10 @@
 namespace {
 
 constexpr uint32_t kStatusEvery = 25;  // entries between status messages to the window
+// A block that fills slower than this goes to disk part-filled, so progress shows a few
+// times a second even on a slow link. A fast link fills whole blocks well within it.
+constexpr DWORD kHandOverMs = 250;
+constexpr size_t kReadSlice = 64 * 1024;
 // Bytes read past the last entry when the manifest gives no size to stop at: a real archive
 // has none, so this only bounds what a misbehaving server can make us read.
 constexpr uint64_t kMaxTrailingBytes = 1 << 20;
@@ -72,17 +76,26 @@ bool streamEntry(pcupd::HttpStream& stream, EntryWriter& writer, const std::stri
         if (!out) return writer.drain(error);  // the writer failed: report its message
         const size_t want = static_cast<size_t>(std::min<uint64_t>(remaining, room));
         size_t filled = 0;
+        bool ended = false;
+        const DWORD began = GetTickCount();
         while (filled < want) {
-            const int32_t got = stream.read(out + filled, static_cast<int32_t>(want - filled));
-            if (got <= 0) break;
+            // Read in slices: Wine's WinHttpReadData waits until it has filled the buffer.
+            const size_t slice = std::min<size_t>(want - filled, kReadSlice);
+            const int32_t got = stream.read(out + filled, static_cast<int32_t>(slice));
+            if (got <= 0) {
+                ended = true;
+                break;
+            }
             filled += static_cast<size_t>(got);
+            if (GetTickCount() - began >= kHandOverMs) break;  // slow link: let the bar move
         }
         remaining -= filled;
-        writer.commit(filled, filled == want && remaining == 0);
-        if (filled < want) {
+        writer.commit(filled, remaining == 0);
+        if (ended) {
             if (writer.drain(error)) error = "connection closed while reading " + path;
             return false;
         }
+        if (filled < want) writer.handOver();
     } while (remaining > 0);
     return true;
 }

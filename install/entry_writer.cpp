@@ -86,6 +86,10 @@ void EntryWriter::commit(size_t size, bool last) {
     filling_.used += size;
 }
 
+void EntryWriter::handOver() {
+    if (filling_.block && filling_.used > 0) submit();
+}
+
 void EntryWriter::submit() {
     {
         std::lock_guard<std::mutex> hold(mutex_);

@@ -45,6 +45,9 @@ public:
     char* space(size_t& room);
     // `size` bytes were put at the address space() gave; `last` ends the entry.
     void commit(size_t size, bool last);
+    // Queues the block being filled although it has room left. On a slow link a block takes
+    // seconds to fill, and the bar moves only as blocks reach the disk.
+    void handOver();
     // Hands over what is queued and waits until it is on disk. False with the first
     // failure, in archive order: "cannot create ", "disk write failed for " or
     // "checksum mismatch for " + the entry's path.

@@ -1,5 +1,8 @@
 #include "install/archive.h"
 
+#include <atomic>
+#include <thread>
+
 #include <gtest/gtest.h>
 
 #include "install/entry_writer.h"
@@ -306,4 +309,36 @@ TEST_F(ArchiveTest, ProgressStaysWithinBounds) {
     ASSERT_TRUE(install(underCounted.build())) << error;
     std::lock_guard<std::mutex> hold(installState().lock);
     EXPECT_DOUBLE_EQ(installState().progress, 1.0);
+}
+
+TEST_F(ArchiveTest, SlowLinkProgressMovesWithinABlock) {
+    // 1.5 MiB at about 1 MiB/s: whole blocks alone would show 0, then 1 MiB after a second.
+    TestArchive archive;
+    archive.entries = {{"big.pak", patterned(1536 * 1024, 7)}};
+    Response slow;
+    slow.pieceSize = 32 * 1024;
+    slow.pauseMs = 30;
+    {
+        std::lock_guard<std::mutex> hold(installState().lock);
+        installState().bytesDone = 0;
+    }
+    std::atomic<bool> done{false};
+    std::atomic<uint64_t> partial{0};
+    std::thread watcher([&] {
+        while (!done) {
+            uint64_t seen = 0;
+            {
+                std::lock_guard<std::mutex> hold(installState().lock);
+                seen = installState().bytesDone;
+            }
+            if (seen > 0 && seen < EntryWriter::kBlockSize) partial = seen;
+            Sleep(5);
+        }
+    });
+    const bool ok = install(archive.build(), slow);
+    done = true;
+    watcher.join();
+    ASSERT_TRUE(ok) << error;
+    EXPECT_GT(partial.load(), 0u);
+    EXPECT_EQ(installed("big.pak"), archive.entries[0].data);
 }
