@@ -1,0 +1,24 @@
+#include "render/frame.h"
+
+namespace render {
+
+bool operator==(const Button& a, const Button& b) {
+    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom &&
+           a.id == b.id && a.label == b.label && a.primary == b.primary && a.enabled == b.enabled;
+}
+
+bool operator==(const Frame& a, const Frame& b) {
+    return a.screen == b.screen && a.buttons == b.buttons && a.hover == b.hover &&
+           a.location == b.location && a.installDir == b.installDir &&
+           a.installationExists == b.installationExists && a.status == b.status &&
+           a.detail == b.detail && a.progress == b.progress && a.busy == b.busy &&
+           a.spinnerStep == b.spinnerStep && a.bytesDone == b.bytesDone &&
+           a.bytesTotal == b.bytesTotal && a.bytesPerSecond == b.bytesPerSecond &&
+           a.secondsLeft == b.secondsLeft && a.error == b.error;
+}
+
+bool frameChanged(const Frame& last, float lastScale, const Frame& next, float nextScale) {
+    return lastScale != nextScale || !(last == next);
+}
+
+}  // namespace render

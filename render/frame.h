@@ -1,0 +1,76 @@
+#pragma once
+// What one frame of the setup window shows: a plain copy of the window state and of the
+// shared install state, taken on the window thread (the install-state part under its lock).
+// The painter draws from this alone, so tests can render any screen without a window.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace render {
+
+enum Screen : int32_t {
+    kScreenSplash = 0,
+    kScreenChoose = 1,  // choose the install location
+    kScreenWorking = 2,
+    kScreenDone = 3,
+    kScreenFailed = 4,
+};
+
+enum ButtonId : int32_t {
+    kButtonNone = 0,
+    kButtonBrowse = 1,
+    kButtonStart = 2,
+    kButtonPlay = 3,
+    kButtonClose = 4,
+    kButtonRetry = 5,
+};
+
+// The window's logical size in 96-dpi units.
+constexpr int32_t kWindowWidth = 760;
+constexpr int32_t kWindowHeight = 500;
+
+// One button, in 96-dpi units of the 760 x 500 window; right and bottom are exclusive.
+struct Button {
+    int32_t left = 0, top = 0, right = 0, bottom = 0;
+    int32_t id = kButtonNone;
+    std::wstring label;
+    bool primary = false;  // the large accent button
+    bool enabled = true;   // a disabled button is drawn but never hit
+};
+
+struct Frame {
+    int32_t screen = kScreenSplash;
+    std::vector<Button> buttons;
+    int32_t hover = kButtonNone;  // id of the button under the mouse
+
+    // Choose location.
+    std::wstring location;          // the chosen location; empty: none yet
+    std::wstring installDir;        // location + "\OrvaneOnline"
+    bool installationExists = false;  // Engine.exe is already there: the job is a repair
+
+    // Working.
+    std::wstring status, detail;
+    float progress = 0.0f;        // the eased fraction the bar shows, 0..1
+    bool busy = false;            // no byte-counted progress yet: the spinner, no numbers
+    int32_t spinnerStep = 0;      // 0 .. kSpinnerSteps - 1
+    uint64_t bytesDone = 0;
+    int64_t bytesTotal = 0;       // 0: unknown
+    double bytesPerSecond = -1.0;  // negative: not measured yet
+    int32_t secondsLeft = -1;      // negative: not known yet
+
+    // Failed.
+    std::wstring error;  // the whole final error text
+};
+
+// Steps of one spinner turn; the window advances one step per timer tick while busy.
+constexpr int32_t kSpinnerSteps = 48;
+
+bool operator==(const Button& a, const Button& b);
+bool operator==(const Frame& a, const Frame& b);
+
+// Whether drawing `next` at `nextScale` could give other pixels than the frame last drawn.
+// The window skips a repaint when it would not, so idle screens cost next to nothing.
+bool frameChanged(const Frame& last, float lastScale, const Frame& next, float nextScale);
+
+}  // namespace render

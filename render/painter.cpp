@@ -1,0 +1,203 @@
+#include "render/painter.h"
+
+#include "render/gdiplus_headers.h"
+
+#include <vector>
+
+#include "base/unique_handle.h"
+#include "render/fonts.h"
+#include "render/scene.h"
+#include "render/text_draw.h"
+
+namespace render {
+
+namespace {
+
+struct DcTraits {
+    using Type = HDC;
+    static Type invalid() noexcept { return nullptr; }
+    static void close(Type dc) noexcept { DeleteDC(dc); }
+};
+struct BitmapTraits {
+    using Type = HBITMAP;
+    static Type invalid() noexcept { return nullptr; }
+    static void close(Type bitmap) noexcept { DeleteObject(bitmap); }
+};
+
+bool pngEncoder(CLSID& clsid) {
+    UINT count = 0, bytes = 0;
+    if (Gdiplus::GetImageEncodersSize(&count, &bytes) != Gdiplus::Ok || bytes == 0) return false;
+    std::vector<unsigned char> buffer(bytes);
+    auto* codecs = reinterpret_cast<Gdiplus::ImageCodecInfo*>(buffer.data());
+    if (Gdiplus::GetImageEncoders(count, bytes, codecs) != Gdiplus::Ok) return false;
+    for (UINT i = 0; i < count; ++i) {
+        if (codecs[i].MimeType && std::wstring(codecs[i].MimeType) == L"image/png") {
+            clsid = codecs[i].Clsid;
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+struct Canvas::Impl {
+    base::UniqueAny<DcTraits> dc;
+    base::UniqueAny<BitmapTraits> bitmap;
+    HGDIOBJ previous = nullptr;
+    uint32_t* bits = nullptr;
+
+    ~Impl() {
+        // The bitmap cannot be deleted while a DC still holds it.
+        if (dc && previous) SelectObject(dc.get(), previous);
+    }
+};
+
+Canvas::Canvas(int32_t width, int32_t height) : impl_(std::make_unique<Impl>()) {
+    if (width <= 0 || height <= 0) return;
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;  // top-down: row 0 is the top
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    impl_->dc.reset(CreateCompatibleDC(nullptr));
+    if (!impl_->dc) return;
+    void* bits = nullptr;
+    impl_->bitmap.reset(
+        CreateDIBSection(impl_->dc.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (!impl_->bitmap || !bits) return;
+    impl_->previous = SelectObject(impl_->dc.get(), impl_->bitmap.get());
+    impl_->bits = static_cast<uint32_t*>(bits);
+    width_ = width;
+    height_ = height;
+}
+
+Canvas::~Canvas() = default;
+
+bool Canvas::valid() const { return impl_->bits != nullptr; }
+HDC Canvas::dc() const { return impl_->dc.get(); }
+HBITMAP Canvas::bitmap() const { return impl_->bitmap.get(); }
+
+uint32_t Canvas::pixel(int32_t x, int32_t y) const {
+    if (!valid() || x < 0 || y < 0 || x >= width_ || y >= height_) return 0;
+    GdiFlush();
+    return impl_->bits[static_cast<size_t>(y) * static_cast<size_t>(width_) + x] & 0xFFFFFFu;
+}
+
+bool Canvas::savePng(const std::wstring& path) const {
+    CLSID png;
+    if (!valid() || !pngEncoder(png)) return false;
+    GdiFlush();
+    // Copied into a 24-bit bitmap: the DIB's fourth byte is not alpha and must not become it.
+    Gdiplus::Bitmap image(width_, height_, PixelFormat24bppRGB);
+    Gdiplus::Rect all(0, 0, width_, height_);
+    Gdiplus::BitmapData data;
+    if (image.LockBits(&all, Gdiplus::ImageLockModeWrite, PixelFormat24bppRGB, &data) !=
+        Gdiplus::Ok) {
+        return false;
+    }
+    for (int32_t y = 0; y < height_; ++y) {
+        auto* row =
+            static_cast<unsigned char*>(data.Scan0) + static_cast<ptrdiff_t>(y) * data.Stride;
+        const uint32_t* source = impl_->bits + static_cast<size_t>(y) * static_cast<size_t>(width_);
+        for (int32_t x = 0; x < width_; ++x) {
+            row[x * 3 + 0] = static_cast<unsigned char>(source[x]);
+            row[x * 3 + 1] = static_cast<unsigned char>(source[x] >> 8);
+            row[x * 3 + 2] = static_cast<unsigned char>(source[x] >> 16);
+        }
+    }
+    if (image.UnlockBits(&data) != Gdiplus::Ok) return false;
+    return image.Save(path.c_str(), &png, nullptr) == Gdiplus::Ok;
+}
+
+namespace {
+
+// Everything a screen's cached layer depends on besides the screen and the scale.
+struct LayerKey {
+    int32_t screen = -1;
+    float scale = 0.0f;
+    int32_t width = 0, height = 0;
+    std::wstring location, installDir, error;
+    bool installationExists = false;
+
+    bool operator==(const LayerKey& o) const {
+        return screen == o.screen && scale == o.scale && width == o.width && height == o.height &&
+               location == o.location && installDir == o.installDir && error == o.error &&
+               installationExists == o.installationExists;
+    }
+};
+
+void prepare(Gdiplus::Graphics& g, float scale) {
+    g.SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);
+    g.SetPixelOffsetMode(Gdiplus::PixelOffsetModeHalf);
+    g.SetTextRenderingHint(Gdiplus::TextRenderingHintAntiAliasGridFit);
+    g.SetPageUnit(Gdiplus::UnitPixel);
+    g.ScaleTransform(scale, scale);
+}
+
+}  // namespace
+
+struct Painter::Impl {
+    Gdiplus::Image* logo = nullptr;
+    Fonts fonts;
+    std::unique_ptr<Canvas> layer;
+    LayerKey layerKey;
+
+    void paintLayer(const Frame& frame, float scale, const LayerKey& key);
+};
+
+void Painter::Impl::paintLayer(const Frame& frame, float scale, const LayerKey& key) {
+    if (!layer || layer->width() != key.width || layer->height() != key.height) {
+        layer = std::make_unique<Canvas>(key.width, key.height);
+    }
+    layerKey = LayerKey();
+    if (!layer->valid()) return;
+    {
+        Gdiplus::Graphics g(layer->dc());
+        prepare(g, scale);
+        Typesetter text(g, fonts);
+        Scene scene{g, text, logo};
+        switch (frame.screen) {
+            case kScreenChoose: paintChooseStatic(scene, frame); break;
+            case kScreenWorking: paintWorkingStatic(scene, frame); break;
+            case kScreenDone: paintDoneStatic(scene, frame); break;
+            case kScreenFailed: paintFailedStatic(scene, frame); break;
+            default: paintSplash(scene, frame); break;
+        }
+    }
+    GdiFlush();
+    layerKey = key;
+}
+
+Painter::Painter(Gdiplus::Image* logo) : impl_(std::make_unique<Impl>()) { impl_->logo = logo; }
+
+Painter::~Painter() = default;
+
+void Painter::paint(const Frame& frame, float scale, Canvas& canvas) {
+    if (!canvas.valid()) return;
+    LayerKey key;
+    key.screen = frame.screen;
+    key.scale = scale;
+    key.width = canvas.width();
+    key.height = canvas.height();
+    key.location = frame.location;
+    key.installDir = frame.installDir;
+    key.error = frame.error;
+    key.installationExists = frame.installationExists;
+    if (!(key == impl_->layerKey)) impl_->paintLayer(frame, scale, key);
+    if (impl_->layer && impl_->layer->valid()) {
+        BitBlt(canvas.dc(), 0, 0, canvas.width(), canvas.height(), impl_->layer->dc(), 0, 0,
+               SRCCOPY);
+    }
+
+    Gdiplus::Graphics g(canvas.dc());
+    prepare(g, scale);
+    Typesetter text(g, impl_->fonts);
+    Scene scene{g, text, impl_->logo};
+    if (frame.screen == kScreenWorking) paintWorkingLive(scene, frame);
+    paintButtons(scene, frame);
+}
+
+}  // namespace render

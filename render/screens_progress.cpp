@@ -1,0 +1,197 @@
+// The working screen and the two outcomes.
+
+#include <algorithm>
+#include <cmath>
+
+#include "render/format.h"
+#include "render/palette.h"
+#include "render/scene.h"
+#include "render/shapes.h"
+
+namespace render {
+
+using Gdiplus::RectF;
+
+namespace {
+
+const TextStyle kStatusStyle{20.0f, Weight::kSemibold, palette::kText};
+const TextStyle kSmallStyle{13.0f, Weight::kRegular, palette::kTextMuted};
+
+constexpr float kBarRadius = 6.0f;
+constexpr float kSpinnerRadius = 10.0f;
+// The status moves right by this much when the spinner stands before it.
+constexpr float kSpinnerIndent = 32.0f;
+
+std::wstring bytesLine(const Frame& frame) {
+    std::wstring line = formatSize(frame.bytesDone);
+    if (frame.bytesTotal > 0) line += L" of " + formatSize(static_cast<uint64_t>(frame.bytesTotal));
+    if (frame.bytesPerSecond >= 0.0) line += formatSpeed(frame.bytesPerSecond);
+    if (frame.secondsLeft >= 0) line += formatTimeLeft(frame.secondsLeft);
+    return line;
+}
+
+void paintBarFill(Scene& scene, float progress) {
+    const RectF bar = toRect(layout::kProgressBar);
+    const float filled = bar.Width * std::clamp(progress, 0.0f, 1.0f);
+    if (filled <= 0.0f) return;
+    // The gradient spans the whole track, so the fill's colour at a point never shifts as
+    // it grows; a sliver shorter than the bar is high keeps the rounded start.
+    Gdiplus::LinearGradientBrush shade(
+        rectLTRB(bar.X - 1.0f, bar.Y, bar.GetRight() + 1.0f, bar.GetBottom()),
+        argb(palette::kAccent), argb(palette::kAccentEnd), Gdiplus::LinearGradientModeHorizontal);
+    const RectF fill(bar.X, bar.Y, std::max(filled, bar.Height), bar.Height);
+    Gdiplus::Region saved;
+    scene.g.GetClip(&saved);
+    scene.g.SetClip(RectF(bar.X, bar.Y - 1.0f, filled, bar.Height + 2.0f),
+                    Gdiplus::CombineModeIntersect);
+    fillRoundRect(scene.g, fill, kBarRadius, shade);
+    scene.g.SetClip(&saved);
+}
+
+}  // namespace
+
+void paintWorkingStatic(Scene& scene, const Frame&) {
+    paintBackground(scene);
+    paintHeader(scene);
+    paintLogo(scene, layout::kWorkingLogo, true);
+    paintPanel(scene, layout::kWorkingPanel);
+    fillRoundRect(scene.g, toRect(layout::kProgressBar), kBarRadius, palette::kTrack);
+}
+
+void paintWorkingLive(Scene& scene, const Frame& frame) {
+    const layout::Box& bar = layout::kProgressBar;
+    float statusLeft = bar.left;
+    if (frame.busy) {
+        const float turn = static_cast<float>(frame.spinnerStep % kSpinnerSteps) / kSpinnerSteps;
+        drawSpinner(scene.g, bar.left + kSpinnerRadius + 1.0f, layout::kStatusBaseline - 7.0f,
+                    kSpinnerRadius, 2.6f, turn);
+        statusLeft += kSpinnerIndent;
+    }
+    float statusRight = bar.right;
+    if (!frame.busy) {
+        const int percent =
+            static_cast<int>(std::floor(std::clamp(frame.progress, 0.0f, 1.0f) * 100.0f));
+        const std::wstring text = std::to_wstring(percent) + L"%";
+        const TextStyle style{20.0f, Weight::kSemibold, 0xFF8DB6FF};
+        scene.text.draw(text, style, bar.right, layout::kStatusBaseline, Align::kRight);
+        statusRight -= 72.0f;
+    }
+    scene.text.draw(
+        elideEnd(frame.status, statusRight - statusLeft, scene.text.measurer(kStatusStyle)),
+        kStatusStyle, statusLeft, layout::kStatusBaseline);
+    // The detail is mostly a file's path: its start and its name tell the most.
+    scene.text.draw(
+        elideMiddle(frame.detail, bar.right - bar.left, scene.text.measurer(kSmallStyle)),
+        kSmallStyle, bar.left, layout::kDetailBaseline);
+    paintBarFill(scene, frame.progress);
+    if (!frame.busy)
+        scene.text.draw(bytesLine(frame), kSmallStyle, bar.left, layout::kBytesBaseline);
+}
+
+namespace {
+
+void paintOutcomeMark(Scene& scene, float cy, float r, bool success) {
+    const float cx = kWindowWidth / 2.0f;
+    const uint32_t strong = success ? palette::kSuccess : palette::kDanger;
+    drawRadialGlow(scene.g, cx, cy, r * 2.6f, r * 2.6f, (strong & 0xFFFFFF) | 0x30000000);
+    Gdiplus::SolidBrush soft(argb(success ? palette::kSuccessSoft : palette::kDangerSoft));
+    scene.g.FillEllipse(&soft, RectF(cx - r, cy - r, 2 * r, 2 * r));
+    Gdiplus::Pen ring(argb(strong), 2.0f);
+    scene.g.DrawEllipse(&ring, RectF(cx - r + 1, cy - r + 1, 2 * r - 2, 2 * r - 2));
+    if (success) {
+        drawTick(scene.g, cx, cy + r * 0.03f, r * 0.88f, strong, r * 0.12f);
+    } else {
+        drawCross(scene.g, cx, cy, r * 0.56f, strong, r * 0.12f);
+    }
+}
+
+}  // namespace
+
+void paintDoneStatic(Scene& scene, const Frame& frame) {
+    paintBackground(scene);
+    paintHeader(scene);
+    paintOutcomeMark(scene, layout::kDoneMarkY, 36.0f, true);
+    const float centre = kWindowWidth / 2.0f;
+    // A repair ran over a client that was there before the run began.
+    scene.text.draw(frame.installationExists ? L"Repair complete" : L"Installation complete",
+                    {26.0f, Weight::kSemibold, palette::kText}, centre,
+                    layout::kDoneHeadingBaseline, Align::kCenter);
+    scene.text.draw(L"Orvane Online is ready, and a shortcut to it is on your desktop.",
+                    {14.0f, Weight::kRegular, palette::kTextMuted}, centre,
+                    layout::kDoneHeadingBaseline + 31.0f, Align::kCenter);
+    if (frame.installDir.empty()) return;
+
+    const layout::Box& box = layout::kInstalledIn;
+    const RectF rect = toRect(box);
+    fillRoundRect(scene.g, rect, 10.0f, palette::kField);
+    strokeRoundRect(scene.g, rect, 10.0f, palette::kFieldEdge);
+    const TextStyle label{10.5f, Weight::kSemibold, palette::kTextDim, 1.2f};
+    const std::wstring caption = L"INSTALLED IN";
+    scene.text.draw(caption, label, box.left + 18.0f,
+                    scene.text.centredBaseline(label, box.centreY()));
+    const float left = box.left + 18.0f + scene.text.width(caption, label) + 18.0f;
+    const TextStyle path{13.5f, Weight::kRegular, palette::kText};
+    scene.text.draw(
+        elideMiddle(frame.installDir, box.right - 18.0f - left, scene.text.measurer(path)), path,
+        left, scene.text.centredBaseline(path, box.centreY()));
+}
+
+FittedText fitErrorText(Typesetter& text, const std::wstring& error) {
+    const layout::Box& panel = layout::kErrorPanel;
+    const float width = panel.width() - 2.0f * layout::kErrorPadding;
+    const float height = panel.bottom - layout::kErrorPadding - layout::kErrorTextTop;
+    // Engine errors end in a line break at times; it would only push the text down.
+    std::wstring trimmed = error;
+    while (!trimmed.empty() &&
+           (trimmed.back() == L'\n' || trimmed.back() == L'\r' || trimmed.back() == L' ')) {
+        trimmed.pop_back();
+    }
+    FittedText fitted;
+    for (float size = 14.0f; size >= 9.0f; size -= 0.5f) {
+        TextStyle style{size, Weight::kRegular, palette::kText};
+        fitted.size = size;
+        fitted.lineHeight = std::round(size * 1.45f * 2.0f) / 2.0f;
+        fitted.lines = wrapText(trimmed, width, text.measurer(style));
+        // The last line needs only its own text height, not a full line's spacing.
+        const float needed =
+            fitted.lineHeight * static_cast<float>(fitted.lines.size() - 1) + size * 1.2f;
+        if (needed <= height) return fitted;
+    }
+    // Beyond the smallest readable size: keep what fits and mark the cut.
+    const size_t keep = static_cast<size_t>((height - fitted.size * 1.2f) / fitted.lineHeight) + 1;
+    if (fitted.lines.size() > keep) {
+        fitted.lines.resize(keep);
+        std::wstring& last = fitted.lines.back();
+        const MeasureText measure = text.measurer({fitted.size, Weight::kRegular, 0});
+        while (!last.empty() && measure(last + L"\x2026") > width) last.pop_back();
+        last += L"\x2026";
+    }
+    return fitted;
+}
+
+void paintFailedStatic(Scene& scene, const Frame& frame) {
+    paintBackground(scene);
+    paintHeader(scene);
+    paintOutcomeMark(scene, layout::kFailedMarkY, 30.0f, false);
+    scene.text.draw(L"Installation failed", {24.0f, Weight::kSemibold, palette::kText},
+                    kWindowWidth / 2.0f, layout::kFailedHeadingBaseline, Align::kCenter);
+
+    const layout::Box& panel = layout::kErrorPanel;
+    fillRoundRect(scene.g, toRect(panel), 12.0f, palette::kErrorPanel);
+    strokeRoundRect(scene.g, toRect(panel), 12.0f, palette::kErrorEdge);
+
+    scene.text.draw(L"DETAILS", {10.5f, Weight::kSemibold, 0xFFB07A8C, 1.4f},
+                    panel.left + layout::kErrorPadding, panel.top + 28.0f);
+
+    const FittedText fitted = fitErrorText(scene.text, frame.error);
+    const TextStyle style{fitted.size, Weight::kRegular, 0xFFE4E8F8};
+    float baseline = layout::kErrorTextTop + fitted.size * 0.95f;
+    scene.g.SetClip(toRect(panel));  // the fit already keeps inside; hinting may not quite
+    for (const std::wstring& line : fitted.lines) {
+        scene.text.draw(line, style, panel.left + layout::kErrorPadding, baseline);
+        baseline += fitted.lineHeight;
+    }
+    scene.g.ResetClip();
+}
+
+}  // namespace render

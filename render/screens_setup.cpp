@@ -1,0 +1,162 @@
+// The splash and the choose-location screen.
+
+#include "render/palette.h"
+#include "render/scene.h"
+#include "render/shapes.h"
+
+namespace render {
+
+using Gdiplus::RectF;
+
+void paintSplash(Scene& scene, const Frame&) {
+    paintBackground(scene);
+    paintLogo(scene, layout::kSplashLogo, true);
+
+    const float centre = kWindowWidth / 2.0f;
+    const TextStyle title{34.0f, Weight::kSemibold, palette::kText, 7.0f};
+    const float baseline = layout::kSplashTitleBaseline;
+    scene.text.draw(L"ORVANE ONLINE", title, centre, baseline, Align::kCenter);
+
+    const RectF rule = rectLTRB(centre - 36.0f, baseline + 20.0f, centre + 36.0f, baseline + 22.0f);
+    Gdiplus::LinearGradientBrush shade(
+        rectLTRB(rule.X - 1, rule.Y, rule.GetRight() + 1, rule.GetBottom()), argb(palette::kAccent),
+        argb(palette::kAccentEnd), Gdiplus::LinearGradientModeHorizontal);
+    fillRoundRect(scene.g, rule, 1.0f, shade);
+
+    const TextStyle subtitle{15.0f, Weight::kRegular, palette::kTextMuted, 0.6f};
+    scene.text.draw(L"Orvane Online Setup", subtitle, centre, baseline + 52.0f, Align::kCenter);
+}
+
+namespace {
+
+void drawFolder(Gdiplus::Graphics& g, float left, float centreY, uint32_t color) {
+    Gdiplus::Pen pen(argb(color), 1.4f);
+    pen.SetLineJoin(Gdiplus::LineJoinRound);
+    const float top = centreY - 6.0f, bottom = centreY + 6.0f, right = left + 16.0f;
+    Gdiplus::PointF outline[] = {
+        Gdiplus::PointF(left, bottom),      Gdiplus::PointF(left, top),
+        Gdiplus::PointF(left + 5.5f, top),  Gdiplus::PointF(left + 7.5f, top + 2.5f),
+        Gdiplus::PointF(right, top + 2.5f), Gdiplus::PointF(right, bottom)};
+    g.DrawPolygon(&pen, outline, 6);
+}
+
+void paintLocation(Scene& scene, const Frame& frame) {
+    const RectF field = toRect(layout::kLocationField);
+    fillRoundRect(scene.g, field, 10.0f, palette::kField);
+    strokeRoundRect(scene.g, field, 10.0f, palette::kFieldEdge);
+    const float centreY = layout::kLocationField.centreY();
+    drawFolder(scene.g, field.X + 16.0f, centreY, palette::kTextMuted);
+
+    const float left = field.X + 44.0f, right = field.GetRight() - 16.0f;
+    TextStyle path{14.0f, Weight::kRegular, palette::kText};
+    std::wstring shown = frame.location;
+    if (shown.empty()) {
+        shown = L"Choose a location...";
+        path.color = palette::kTextDim;
+    } else {
+        shown = elideMiddle(shown, right - left, scene.text.measurer(path));
+    }
+    // Hinting at the device size may add a pixel to what was measured: the box holds it.
+    scene.g.SetClip(field);
+    scene.text.draw(shown, path, left, scene.text.centredBaseline(path, centreY));
+    scene.g.ResetClip();
+}
+
+// Lines of about equal length, no more of them than a plain wrap gives: a two-line step
+// reads better as two halves than as a full line and an orphan.
+std::vector<std::wstring> wrapBalanced(const std::wstring& text, float maxWidth,
+                                       const MeasureText& measure) {
+    std::vector<std::wstring> lines = wrapText(text, maxWidth, measure);
+    if (lines.size() < 2) return lines;
+    float low = maxWidth / 2.0f, high = maxWidth;
+    for (int i = 0; i < 10; ++i) {
+        const float mid = (low + high) / 2.0f;
+        (wrapText(text, mid, measure).size() <= lines.size() ? high : low) = mid;
+    }
+    return wrapText(text, high, measure);
+}
+
+// The three steps of the job, side by side, each a numbered disc and up to two lines.
+void paintSteps(Scene& scene, const Frame& frame, float top) {
+    const wchar_t* steps[] = {
+        frame.installationExists ? L"Refresh only the changed files (usually a few MB)"
+                                 : L"Download the full client in one pass",
+        L"Verify every file against the server",
+        L"Create a desktop shortcut and play",
+    };
+    const float disc = 24.0f, columnWidth = 224.0f, gap = 12.0f, lineHeight = 17.0f;
+    for (int i = 0; i < 3; ++i) {
+        const float left = layout::kContentLeft + columnWidth * static_cast<float>(i);
+        const RectF circle(left, top, disc, disc);
+        Gdiplus::SolidBrush fill(argb(0x332F7DFF));
+        scene.g.FillEllipse(&fill, circle);
+        Gdiplus::Pen ring(argb(0xCC4F8FFF), 1.2f);
+        scene.g.DrawEllipse(&ring, RectF(left + 0.6f, top + 0.6f, disc - 1.2f, disc - 1.2f));
+        const TextStyle number{12.0f, Weight::kSemibold, palette::kText};
+        scene.text.draw(std::to_wstring(i + 1), number, left + disc / 2.0f,
+                        scene.text.centredBaseline(number, top + disc / 2.0f), Align::kCenter);
+
+        const float width = columnWidth - disc - gap - 14.0f;
+        TextStyle body{12.5f, Weight::kRegular, palette::kTextMuted};
+        std::vector<std::wstring> lines;
+        for (; body.size >= 10.5f; body.size -= 0.5f) {
+            lines = wrapBalanced(steps[i], width, scene.text.measurer(body));
+            if (lines.size() <= 2) break;
+        }
+        // One line sits level with the disc; two lines straddle its centre.
+        float baseline = scene.text.centredBaseline(body, top + disc / 2.0f) -
+                         lineHeight * static_cast<float>(lines.size() - 1) / 2.0f + 3.0f;
+        if (lines.size() == 1) baseline -= 3.0f;
+        for (const std::wstring& line : lines) {
+            scene.text.draw(line, body, left + disc + gap, baseline);
+            baseline += lineHeight;
+        }
+    }
+}
+
+}  // namespace
+
+void paintChooseStatic(Scene& scene, const Frame& frame) {
+    paintBackground(scene);
+    paintHeader(scene);
+
+    const float left = layout::kContentLeft;
+    scene.text.draw(L"Choose where to install", {24.0f, Weight::kSemibold, palette::kText}, left,
+                    layout::kChooseHeadingBaseline);
+    const float badgeY = layout::kChooseBadgeBaseline - 4.5f;
+    Gdiplus::SolidBrush badge(argb(palette::kSuccessSoft));
+    scene.g.FillEllipse(&badge, RectF(left, badgeY - 8.0f, 16.0f, 16.0f));
+    drawTick(scene.g, left + 8.0f, badgeY, 8.0f, palette::kSuccess, 1.6f);
+    scene.text.draw(L"No administrator rights needed.",
+                    {13.0f, Weight::kRegular, palette::kTextMuted}, left + 24.0f,
+                    layout::kChooseBadgeBaseline);
+
+    // The repair notice takes a line of its own; without it the panel closes up.
+    const float extra = frame.installationExists ? 0.0f : -20.0f;
+    layout::Box panel = layout::kChoosePanel;
+    panel.bottom += extra;
+    paintPanel(scene, panel);
+    scene.text.draw(L"INSTALL LOCATION", {10.5f, Weight::kSemibold, palette::kTextDim, 1.4f}, left,
+                    190.0f);
+    paintLocation(scene, frame);
+
+    const TextStyle note{12.5f, Weight::kRegular, palette::kTextMuted};
+    scene.text.draw(L"A folder named 'OrvaneOnline' will be created here. Needs about 1.5 GB.",
+                    note, left, 271.0f);
+    if (frame.installationExists) {
+        const float y = 293.0f - 4.5f;
+        Gdiplus::SolidBrush soft(argb(palette::kSuccessSoft));
+        scene.g.FillEllipse(&soft, RectF(left, y - 8.0f, 16.0f, 16.0f));
+        drawRefresh(scene.g, left + 8.0f, y, 8.0f, palette::kSuccess, 1.4f);
+        scene.text.draw(
+            L"Existing install found here - Repair refreshes only the changed files (fast).",
+            {12.5f, Weight::kRegular, 0xFF7BE6BF}, left + 24.0f, 293.0f);
+    }
+
+    const float rule = 310.5f + extra;
+    Gdiplus::Pen pen(argb(palette::kHeaderRule), 1.0f);
+    scene.g.DrawLine(&pen, left, rule, layout::kContentRight, rule);
+    paintSteps(scene, frame, rule + 13.5f);
+}
+
+}  // namespace render

@@ -1,0 +1,345 @@
+// Renders every screen at the three usual scales into PNGs under the build tree and checks
+// what can be told from flat pixels (Wine's GDI+ does not smooth filled shapes).
+
+#include "render/gdiplus_headers.h"
+#include <objbase.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+
+#include "base/text.h"
+#include "render/layout.h"
+#include "render/painter.h"
+#include "render/palette.h"
+#include "render/scene.h"
+#include "resources/resource_ids.h"
+
+namespace {
+
+#define ORVANE_WIDEN2(text) L##text
+#define ORVANE_WIDEN(text) ORVANE_WIDEN2(text)
+const wchar_t* const kScreensDir = ORVANE_WIDEN(ORVANE_SCREENS_DIR);
+const wchar_t* const kLogoFile = ORVANE_WIDEN(ORVANE_LOGO_PNG);
+
+using render::Frame;
+
+class GdiplusEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        Gdiplus::GdiplusStartupInput input;
+        ASSERT_EQ(Gdiplus::GdiplusStartup(&token_, &input, nullptr), Gdiplus::Ok);
+        CreateDirectoryW(kScreensDir, nullptr);
+    }
+    void TearDown() override { Gdiplus::GdiplusShutdown(token_); }
+
+private:
+    ULONG_PTR token_ = 0;
+};
+const auto* const kGdiplus = ::testing::AddGlobalTestEnvironment(new GdiplusEnvironment);
+
+constexpr float kScales[] = {1.0f, 1.25f, 1.5f};
+constexpr uint32_t kRgb = 0xFFFFFF;
+
+// The logo the program embeds, else the art build's file, else none (the painter's own mark).
+std::unique_ptr<Gdiplus::Image> loadLogo() {
+    HRSRC info = FindResourceW(nullptr, MAKEINTRESOURCEW(IDR_LOGO_PNG), RT_RCDATA);
+    HGLOBAL data = info ? LoadResource(nullptr, info) : nullptr;
+    if (data) {
+        const DWORD size = SizeofResource(nullptr, info);
+        HGLOBAL copy = GlobalAlloc(GMEM_MOVEABLE, size);
+        void* target = copy ? GlobalLock(copy) : nullptr;
+        if (target) {
+            memcpy(target, LockResource(data), size);
+            GlobalUnlock(copy);
+            IStream* stream = nullptr;
+            if (SUCCEEDED(CreateStreamOnHGlobal(copy, TRUE, &stream))) {
+                std::unique_ptr<Gdiplus::Image> image(new Gdiplus::Image(stream));
+                stream->Release();
+                if (image->GetLastStatus() == Gdiplus::Ok) return image;
+            }
+        } else if (copy) {
+            GlobalFree(copy);
+        }
+    }
+    std::unique_ptr<Gdiplus::Image> image(new Gdiplus::Image(kLogoFile));
+    return image->GetLastStatus() == Gdiplus::Ok ? std::move(image) : nullptr;
+}
+
+Gdiplus::Image* logo() {
+    static std::unique_ptr<Gdiplus::Image> image = loadLogo();
+    return image.get();
+}
+
+render::Button button(int32_t l, int32_t t, int32_t r, int32_t b, int32_t id, std::wstring label,
+                      bool primary, bool enabled = true) {
+    render::Button result;
+    result.left = l, result.top = t, result.right = r, result.bottom = b;
+    result.id = id;
+    result.label = std::move(label);
+    result.primary = primary;
+    result.enabled = enabled;
+    return result;
+}
+
+render::Button closeButton() { return button(716, 14, 746, 44, render::kButtonClose, L"", false); }
+render::Button mainButton(int32_t id, const wchar_t* label, bool enabled = true) {
+    return button(264, 392, 496, 442, id, label, true, enabled);
+}
+
+Frame chooseFrame(std::wstring location, bool exists) {
+    Frame f;
+    f.screen = render::kScreenChoose;
+    f.location = std::move(location);
+    f.installDir = f.location.empty() ? L"" : f.location + L"\\OrvaneOnline";
+    f.installationExists = exists;
+    f.buttons = {
+        closeButton(), button(600, 206, 716, 246, render::kButtonBrowse, L"Browse...", false),
+        mainButton(render::kButtonStart, exists ? L"REPAIR" : L"INSTALL", !f.location.empty())};
+    return f;
+}
+
+Frame hovering(Frame frame, int32_t id) {
+    frame.hover = id;
+    return frame;
+}
+
+Frame workingFrame(float progress, bool busy) {
+    Frame f;
+    f.screen = render::kScreenWorking;
+    f.buttons = {closeButton()};
+    f.status = busy ? L"Contacting update server..." : L"Downloading client...";
+    f.detail = L"data\\textures\\environment\\highlands_terrain_diffuse_04.dds";
+    f.progress = progress;
+    f.busy = busy;
+    f.spinnerStep = 7;
+    f.bytesDone = busy ? 0 : 734003200;
+    f.bytesTotal = busy ? 0 : 1610612736;
+    f.bytesPerSecond = busy ? -1.0 : 12.4 * 1024 * 1024;
+    f.secondsLeft = busy ? -1 : 71;
+    return f;
+}
+
+Frame doneFrame() {
+    Frame f;
+    f.screen = render::kScreenDone;
+    f.installDir = L"C:\\Users\\Player\\Games\\OrvaneOnline";
+    f.buttons = {closeButton(), mainButton(render::kButtonPlay, L"PLAY")};
+    return f;
+}
+
+Frame failedFrame(std::wstring error) {
+    Frame f;
+    f.screen = render::kScreenFailed;
+    f.error = std::move(error);
+    f.buttons = {closeButton(), mainButton(render::kButtonRetry, L"TRY AGAIN")};
+    return f;
+}
+
+// About 400 characters with an unbroken path, as a disk failure deep in an install reads.
+const std::wstring kLongError =
+    L"Install failed: could not write C:\\Users\\Player\\AppData\\Local\\Games\\OrvaneOnline\\"
+    L"client\\data\\textures\\environment\\highlands_terrain_diffuse_04.dds.part: there is "
+    L"not enough space on the disk. Free some space on this drive or choose another location, "
+    L"then press TRY AGAIN; files that were already verified are kept and will not be "
+    L"downloaded again, so the next attempt continues where this one stopped.";
+
+struct Rendered {
+    std::unique_ptr<render::Canvas> canvas;
+    float scale;
+    uint32_t at(float x, float y) const {  // a point in 96-dpi units
+        return canvas->pixel(static_cast<int32_t>(x * scale), static_cast<int32_t>(y * scale));
+    }
+};
+
+Rendered paint(const Frame& frame, float scale, Gdiplus::Image* image = logo()) {
+    render::Painter painter(image);
+    Rendered r{
+        std::make_unique<render::Canvas>(static_cast<int32_t>(render::kWindowWidth * scale),
+                                         static_cast<int32_t>(render::kWindowHeight * scale)),
+        scale};
+    EXPECT_TRUE(r.canvas->valid());
+    painter.paint(frame, scale, *r.canvas);
+    return r;
+}
+
+// Device pixels of a box (96-dpi units) where two renders differ.
+int differing(const Rendered& a, const Rendered& b, const render::layout::Box& box) {
+    int count = 0;
+    for (int y = static_cast<int>(box.top * a.scale); y < static_cast<int>(box.bottom * a.scale);
+         ++y) {
+        for (int x = static_cast<int>(box.left * a.scale);
+             x < static_cast<int>(box.right * a.scale); ++x) {
+            count += a.canvas->pixel(x, y) != b.canvas->pixel(x, y);
+        }
+    }
+    return count;
+}
+
+std::wstring pngPath(const wchar_t* name, float scale) {
+    return std::wstring(kScreensDir) + L"/" + name + L"@" +
+           std::to_wstring(static_cast<int>(scale * 96.0f + 0.5f)) + L".png";
+}
+
+TEST(Painter, RendersEveryScreenWithAccentPrimaryButton) {
+    struct Case {
+        const wchar_t* name;
+        Frame frame;
+        Gdiplus::Image* image;
+    };
+    const Case cases[] = {
+        {L"splash", Frame(), logo()},
+        {L"splash-mark", Frame(), nullptr},
+        {L"choose-empty", chooseFrame(L"", false), logo()},
+        {L"choose", chooseFrame(L"D:\\Games", false), logo()},
+        {L"choose-hover-start", hovering(chooseFrame(L"D:\\Games", false), render::kButtonStart),
+         logo()},
+        {L"choose-hover-browse", hovering(chooseFrame(L"D:\\Games", false), render::kButtonBrowse),
+         logo()},
+        {L"choose-repair",
+         chooseFrame(L"C:\\Users\\Player\\Documents\\My Games\\Online Worlds\\Fantasy Titles\\"
+                     L"Northern Realms Collection\\Library",
+                     true),
+         logo()},
+        {L"working", workingFrame(0.46f, false), logo()},
+        {L"working-busy", workingFrame(0.0f, true), nullptr},
+        {L"working-hover-close", hovering(workingFrame(0.003f, false), render::kButtonClose),
+         logo()},
+        {L"done", doneFrame(), logo()},
+        {L"failed", failedFrame(L"Could not read the update manifest: WinHttpSendRequest failed"),
+         logo()},
+        {L"failed-long", failedFrame(kLongError), logo()},
+        {L"failed-longer", failedFrame(kLongError + L"\r\n" + kLongError), logo()},
+    };
+    for (float scale : kScales) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(base::toUtf8(pngPath(c.name, scale)));
+            const Rendered r = paint(c.frame, scale, c.image);
+            EXPECT_TRUE(r.canvas->savePng(pngPath(c.name, scale)));
+            for (const render::Button& b : c.frame.buttons) {
+                if (!b.primary || !b.enabled) continue;
+                // Inside, clear of the rounded corners and of the centred label.
+                const uint32_t accent = (c.frame.hover == b.id ? render::palette::kAccentHover
+                                                               : render::palette::kAccent) &
+                                        kRgb;
+                EXPECT_EQ(r.at(b.left + 16.0f, (b.top + b.bottom) / 2.0f), accent);
+                EXPECT_EQ(r.at(b.right - 16.0f, b.top + 8.0f), accent);
+            }
+        }
+    }
+}
+
+TEST(Painter, HoverAndDisabledChangeTheButton) {
+    for (float scale : kScales) {
+        Frame plain = chooseFrame(L"D:\\Games", false);
+        Frame hovered = plain;
+        hovered.hover = render::kButtonStart;
+        Frame disabled = chooseFrame(L"", false);
+        disabled.hover = render::kButtonStart;  // a disabled button ignores the mouse
+        const Rendered a = paint(plain, scale), b = paint(hovered, scale),
+                       c = paint(disabled, scale);
+        const float x = 280.0f, y = 417.0f;
+        EXPECT_NE(a.at(x, y), b.at(x, y));
+        EXPECT_NE(a.at(x, y), c.at(x, y));
+        EXPECT_NE(c.at(x, y), render::palette::kAccent & kRgb);
+        EXPECT_NE(c.at(x, y), render::palette::kAccentHover & kRgb);
+
+        Frame closeHovered = plain;
+        closeHovered.hover = render::kButtonClose;
+        EXPECT_GT(differing(a, paint(closeHovered, scale), {716, 14, 746, 44}), 0);
+    }
+}
+
+TEST(Painter, WorkingScreenShowsStatusBarAndBytes) {
+    const render::layout::Box& bar = render::layout::kProgressBar;
+    const float status = render::layout::kStatusBaseline, bytes = render::layout::kBytesBaseline;
+    const render::layout::Box statusLine{bar.left, status - 22, 560, status + 4};
+    const render::layout::Box spinner{bar.left, status - 22, bar.left + 26, status + 4};
+    const render::layout::Box bytesLine{bar.left, bytes - 16, bar.right, bytes + 6};
+    for (float scale : kScales) {
+        const Frame frame = workingFrame(0.5f, false);
+        Frame silent = frame;
+        silent.status.clear();
+        const Rendered r = paint(frame, scale);
+        EXPECT_GT(differing(r, paint(silent, scale), statusLine), 40);
+
+        const float y = bar.centreY();
+        EXPECT_NE(r.at(bar.left + 100.0f, y), render::palette::kTrack & kRgb);
+        EXPECT_EQ(r.at(bar.right - 100.0f, y), render::palette::kTrack & kRgb);
+
+        Frame noBytes = frame;
+        noBytes.bytesDone = 0, noBytes.bytesTotal = 0, noBytes.bytesPerSecond = -1,
+        noBytes.secondsLeft = -1;
+        EXPECT_GT(differing(r, paint(noBytes, scale), bytesLine), 40);
+
+        // Busy: the spinner turns, and no byte numbers show whatever the counters hold.
+        Frame busy = frame;
+        busy.busy = true;
+        Frame busyLater = busy;
+        busyLater.spinnerStep += render::kSpinnerSteps / 4;
+        noBytes.busy = true;
+        const Rendered b = paint(busy, scale);
+        EXPECT_GT(differing(b, paint(busyLater, scale), spinner), 10);
+        EXPECT_EQ(differing(b, paint(noBytes, scale), bytesLine), 0);
+    }
+}
+
+TEST(Painter, LongErrorStaysInsideItsPanel) {
+    const render::layout::Box& panel = render::layout::kErrorPanel;
+    for (float scale : kScales) {
+        const Rendered shortError = paint(failedFrame(L"Install failed: disk full"), scale);
+        const Rendered longError = paint(failedFrame(kLongError + L" " + kLongError), scale);
+        // Outside the panel (and its one-unit edge) both renders are alike, pixel for pixel.
+        int outside = 0;
+        for (int y = 0; y < longError.canvas->height(); ++y) {
+            for (int x = 0; x < longError.canvas->width(); ++x) {
+                const float ux = x / scale, uy = y / scale;
+                if (ux >= panel.left - 1 && ux < panel.right + 1 && uy >= panel.top - 1 &&
+                    uy < panel.bottom + 1) {
+                    continue;
+                }
+                outside += longError.canvas->pixel(x, y) != shortError.canvas->pixel(x, y);
+            }
+        }
+        EXPECT_EQ(outside, 0);
+        // The text reaches the panel's last lines.
+        const render::layout::Box lowest{panel.left + 18, panel.bottom - 50, panel.right - 18,
+                                         panel.bottom - 18};
+        EXPECT_GT(differing(longError, shortError, lowest), 40);
+    }
+}
+
+TEST(Painter, ErrorFitShowsAllTextBeforeShrinkingBelowReadable) {
+    render::Canvas canvas(10, 10);
+    Gdiplus::Graphics g(canvas.dc());
+    render::Fonts fonts;
+    render::Typesetter text(g, fonts);
+    for (const std::wstring& error : {kLongError, kLongError + L" " + kLongError}) {
+        const render::FittedText fitted = render::fitErrorText(text, error);
+        size_t at = 0;  // the lines are the text itself, cut at dropped spaces or in words
+        for (const std::wstring& line : fitted.lines) {
+            ASSERT_EQ(error.compare(at, line.size(), line), 0);
+            at += line.size();
+            if (at < error.size() && error[at] == L' ') ++at;
+        }
+        EXPECT_EQ(at, error.size());
+        EXPECT_GE(fitted.size, 9.0f);
+    }
+}
+
+TEST(Painter, CachedLayerFollowsWhatTheScreenShows) {
+    // One painter through a sequence of frames must match fresh painters frame by frame.
+    const Frame frames[] = {chooseFrame(L"D:\\Games", false), chooseFrame(L"E:\\Other", true),
+                            workingFrame(0.2f, false),        workingFrame(0.7f, false),
+                            failedFrame(L"first error"),      failedFrame(L"second error")};
+    const float scale = 1.25f;
+    render::Painter painter(logo());
+    for (const Frame& frame : frames) {
+        Rendered reused{std::make_unique<render::Canvas>(950, 625), scale};
+        painter.paint(frame, scale, *reused.canvas);
+        EXPECT_EQ(differing(reused, paint(frame, scale), {0, 0, 760, 500}), 0);
+    }
+}
+
+}  // namespace
