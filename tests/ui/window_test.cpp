@@ -1,0 +1,189 @@
+// The window's state machine driven through its procedure and handlers, with no window: the
+// worker is replaced by a launcher the test controls, questions by a stub.
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <system_error>
+
+#include "install/install_state.h"
+#include "tests/support/temp_dir.h"
+#include "ui/actions.h"
+#include "ui/window_proc.h"
+#include "ui/window_state.h"
+
+using namespace ui;
+
+namespace {
+
+bool quitPosted() {
+    MSG message;
+    bool quit = false;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+        if (message.message == WM_QUIT) quit = true;
+    return quit;
+}
+
+LPARAM at(int x, int y) { return MAKELPARAM(x, y); }
+
+class WindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        quitPosted();
+        WindowState& s = windowState();
+        s.screen = render::kScreenChoose;
+        s.hover = 0;
+        s.autoStart = false;
+        s.error.clear();
+        s.splashStart = 0;
+        s.displayedProgress = 0.0f;
+        s.launchWorker = [this] { ++launches; };
+        s.confirmCancel = [this] { ++questions; return answer; };
+        chooseLocation(s, temp.str());
+        layOut(s);
+        InstallState& shared = installState();
+        shared.running = false;
+        shared.busy = false;
+        std::lock_guard<std::mutex> hold(shared.lock);
+        shared.finalError.clear();
+        shared.progress = 0.0;
+        shared.bytesDone = 0;
+        shared.bytesTotal = 0;
+    }
+    void TearDown() override {
+        windowState().launchWorker = nullptr;
+        windowState().confirmCancel = nullptr;
+        installState().running = false;
+    }
+
+    testsupport::TempDir temp;
+    int launches = 0, questions = 0;
+    bool answer = false;
+};
+
+}  // namespace
+
+TEST_F(WindowTest, SplashEndsAndStartsTheWorkWhenAsked) {
+    WindowState& s = windowState();
+    s.screen = render::kScreenSplash;
+    layOut(s);
+    s.autoStart = true;
+    const uint32_t start = GetTickCount();
+    s.splashStart = start;
+    windowProc(nullptr, WM_LBUTTONDOWN, 0, at(10, 10));  // a skip this early is ignored
+    tick(s, start + 1499);
+    EXPECT_EQ(s.screen, render::kScreenSplash);
+    tick(s, start + 1500);
+    EXPECT_EQ(s.screen, render::kScreenWorking);
+    EXPECT_FALSE(s.autoStart);
+    EXPECT_EQ(launches, 1);
+    EXPECT_EQ(s.buttons.size(), 1u);
+    std::lock_guard<std::mutex> hold(installState().lock);
+    EXPECT_EQ(installState().installDir, temp.str() + L"\\OrvaneOnline");
+    EXPECT_FALSE(installState().repairMode);
+}
+
+TEST_F(WindowTest, StartCreatesTheFolderAndRunsTheWorker) {
+    WindowState& s = windowState();
+    // Press on Browse, release on Start: the button under the release acts.
+    windowProc(nullptr, WM_LBUTTONDOWN, 0, at(650, 220));
+    windowProc(nullptr, WM_LBUTTONUP, 0, at(380, 410));
+    EXPECT_EQ(launches, 1);
+    EXPECT_EQ(s.screen, render::kScreenWorking);
+    EXPECT_NE(GetFileAttributesW((temp.str() + L"\\OrvaneOnline").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(installState().running);  // set before the thread runs: an early Escape asks
+
+    // Escape while working asks; No keeps the work going, Yes ends the program.
+    windowProc(nullptr, WM_KEYDOWN, VK_ESCAPE, 0);
+    EXPECT_EQ(questions, 1);
+    EXPECT_FALSE(quitPosted());
+    answer = true;
+    windowProc(nullptr, WM_CLOSE, 0, 0);
+    EXPECT_EQ(questions, 2);
+    EXPECT_TRUE(quitPosted());
+}
+
+TEST_F(WindowTest, AThreadThatCannotStartShowsTheFailedScreen) {
+    WindowState& s = windowState();
+    s.launchWorker = [] { throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again)); };
+    startInstall(s);
+    EXPECT_EQ(s.screen, render::kScreenFailed);
+    EXPECT_EQ(s.error, L"Install failed: could not start the install");
+    EXPECT_FALSE(installState().running);
+    EXPECT_EQ(buildFrame(s).error, s.error);
+    // Nothing runs, so closing does not ask.
+    windowProc(nullptr, WM_KEYDOWN, VK_ESCAPE, 0);
+    EXPECT_EQ(questions, 0);
+    EXPECT_TRUE(quitPosted());
+}
+
+TEST_F(WindowTest, FinishedShowsDoneOrFailedAndRetryGoesBack) {
+    WindowState& s = windowState();
+    startInstall(s);
+    windowProc(nullptr, kMsgFinished, 0, 0);
+    EXPECT_EQ(s.screen, render::kScreenDone);
+    EXPECT_EQ(s.buttons.back().id, render::kButtonPlay);
+
+    startInstall(s);
+    {
+        std::lock_guard<std::mutex> hold(installState().lock);
+        installState().finalError = L"Install failed: disk write failed (full/locked?)";
+    }
+    installState().running = false;
+    windowProc(nullptr, kMsgFinished, 0, 0);
+    EXPECT_EQ(s.screen, render::kScreenFailed);
+    EXPECT_EQ(buildFrame(s).error, L"Install failed: disk write failed (full/locked?)");
+
+    // TRY AGAIN: back to the chosen location, which now holds a client, so the job is a repair.
+    testsupport::writeFile(temp / L"OrvaneOnline" / L"Engine.exe", "MZ");
+    windowProc(nullptr, WM_LBUTTONUP, 0, at(300, 400));
+    EXPECT_EQ(s.screen, render::kScreenChoose);
+    EXPECT_EQ(s.location.chosen, temp.str());
+    EXPECT_EQ(s.buttons.back().label, L"REPAIR");
+}
+
+TEST_F(WindowTest, IdleScreensRepeatTheirFrameWorkingOnesMove) {
+    WindowState& s = windowState();
+    // Choose location: once the bar has settled, every tick gives the same frame.
+    tick(s, 5000);
+    render::Frame last = buildFrame(s);
+    for (uint32_t t = 5016; t < 5200; t += 16) {
+        tick(s, t);
+        const render::Frame next = buildFrame(s);
+        EXPECT_FALSE(render::frameChanged(last, 1.5f, next, 1.5f));
+        last = next;
+    }
+    EXPECT_TRUE(render::frameChanged(last, 1.5f, last, 1.25f));
+    windowProc(nullptr, WM_MOUSEMOVE, 0, at(650, 220));
+    EXPECT_EQ(s.hover, render::kButtonBrowse);
+    EXPECT_TRUE(render::frameChanged(last, 1.5f, buildFrame(s), 1.5f));
+
+    // Working and busy: the spinner turns on every tick.
+    startInstall(s);
+    last = buildFrame(s);
+    tick(s, 6000);
+    EXPECT_TRUE(last.busy);
+    EXPECT_TRUE(render::frameChanged(last, 1.0f, buildFrame(s), 1.0f));
+
+    // Bytes arrive: the bar eases toward them and speed shows after a second.
+    installState().busy = false;
+    {
+        std::lock_guard<std::mutex> hold(installState().lock);
+        installState().progress = 0.5;
+        installState().bytesDone = 50 << 20;
+        installState().bytesTotal = 100 << 20;
+    }
+    tick(s, 7000);
+    EXPECT_GT(s.displayedProgress, 0.0f);
+    EXPECT_LT(s.displayedProgress, 0.5f);
+    EXPECT_LT(buildFrame(s).bytesPerSecond, 0.0);
+    {
+        std::lock_guard<std::mutex> hold(installState().lock);
+        installState().bytesDone = 60 << 20;
+    }
+    tick(s, 8000);
+    const render::Frame moving = buildFrame(s);
+    EXPECT_NEAR(moving.bytesPerSecond, 10 << 20, 1.0);
+    EXPECT_EQ(moving.secondsLeft, 4);
+    EXPECT_FALSE(moving.busy);
+}

@@ -1,0 +1,43 @@
+#pragma once
+// What the window does: screen changes, the buttons' actions, starting and ending the work.
+// Window thread only. With no window (tests) nothing is drawn and no dialog is shown.
+
+#include <cstdint>
+#include <string>
+
+#include "render/frame.h"
+#include "ui/window_state.h"
+
+namespace ui {
+
+// Rebuilds the buttons for the current screen.
+void layOut(WindowState& state);
+// Invalidates the whole window, without erasing.
+void repaint(const WindowState& state);
+void setScreen(WindowState& state, int32_t screen);
+
+// Takes `folder` as the chosen location (the Browse result or --install=).
+void chooseLocation(WindowState& state, const std::wstring& folder);
+
+// Runs the action of button `id`.
+void runButtonAction(WindowState& state, int32_t id);
+
+// Close, Escape or WM_CLOSE: ends the program, after asking "Cancel the installation?" while
+// the worker runs. True when it posted the quit message.
+bool closeRequest(WindowState& state);
+
+// The working screen, a fresh progress record, and the worker on its own thread. A thread
+// that cannot be made shows the failed screen instead of ending the program.
+void startInstall(WindowState& state);
+
+// The worker's finished message: the failed screen with its error, or the done screen.
+void workerFinished(WindowState& state);
+
+// One 16 ms tick at `now`: ends the splash when due (starting the work when it should start
+// by itself), eases the bar, measures speed, turns the spinner.
+void tick(WindowState& state, uint32_t now);
+
+// What the next frame shows: the window state and a copy of the install state.
+render::Frame buildFrame(const WindowState& state);
+
+}  // namespace ui

@@ -1,0 +1,20 @@
+#pragma once
+// The buttons of each screen and which one a point hits.
+
+#include <cstdint>
+#include <vector>
+
+#include "render/frame.h"
+#include "ui/install_location.h"
+
+namespace ui {
+
+// The buttons of `screen`, Close first. Start reads "REPAIR" over an existing client and is
+// enabled only once a location is chosen.
+std::vector<render::Button> layoutButtons(int32_t screen, const InstallLocation& location);
+
+// The id of the first enabled button under window pixel (x, y) at `scale`, or 0. Disabled
+// buttons are never hit, so a press on one drags the window like empty space.
+int32_t hitTest(const std::vector<render::Button>& buttons, int32_t x, int32_t y, float scale);
+
+}  // namespace ui

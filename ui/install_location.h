@@ -1,0 +1,21 @@
+#pragma once
+// Where the client goes: the location the player chose and the folder made under it.
+
+#include <string>
+
+namespace ui {
+
+struct InstallLocation {
+    std::wstring chosen;      // as the player (or --install=) gave it; empty: none yet
+    std::wstring installDir;  // chosen + "\OrvaneOnline"
+    bool installationExists = false;  // Engine.exe is there already: the job is a repair
+};
+
+constexpr const wchar_t* kInstallFolderName = L"OrvaneOnline";
+constexpr const wchar_t* kClientExecutable = L"Engine.exe";
+
+// The install location for `folder`, looking at the disk for an existing client. A trailing
+// separator of `folder` is not doubled ("D:\" gives "D:\OrvaneOnline").
+InstallLocation makeInstallLocation(const std::wstring& folder);
+
+}  // namespace ui

@@ -1,0 +1,19 @@
+#include "ui/window_state.h"
+
+#include "render/painter.h"
+
+#ifndef ORVANE_MANIFEST_URL
+#error "ORVANE_MANIFEST_URL must be set by the build"
+#endif
+
+namespace ui {
+
+WindowState::WindowState() : manifestUrl(ORVANE_MANIFEST_URL) {}
+WindowState::~WindowState() = default;
+
+WindowState& windowState() {
+    static WindowState state;
+    return state;
+}
+
+}  // namespace ui

@@ -1,0 +1,68 @@
+#pragma once
+// The window's one module-level record. Window thread only: the worker reaches the window
+// through posted messages and the install state, never through this.
+
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "render/frame.h"
+#include "ui/install_location.h"
+#include "ui/speed_meter.h"
+
+namespace Gdiplus {
+class Image;
+}
+namespace render {
+class Canvas;
+class Painter;
+}  // namespace render
+
+namespace ui {
+
+constexpr const wchar_t* kWindowTitle = L"Orvane Online Setup";
+constexpr const wchar_t* kWindowClass = L"OrvaneSetupWnd";
+
+struct WindowState {
+    WindowState();
+    ~WindowState();
+    WindowState(const WindowState&) = delete;
+    WindowState& operator=(const WindowState&) = delete;
+
+    std::string manifestUrl;  // the build's default until --manifest= replaces it
+    HWND window = nullptr;    // null in tests: nothing is drawn or asked
+    float scale = 1.0f;
+    uint32_t splashStart = 0;
+    float displayedProgress = 0.0f;
+    bool autoStart = false;
+    int32_t screen = render::kScreenSplash;
+    int32_t hover = render::kButtonNone;
+    std::vector<render::Button> buttons;
+    InstallLocation location;
+    std::wstring error;  // the final error the failed screen shows
+    int32_t spinnerStep = 0;
+    SpeedMeter speed;
+
+    // Starts the install worker on a thread of its own; may throw when no thread can be made.
+    // Tests replace it; empty means the real worker.
+    std::function<void()> launchWorker;
+    // Asks whether to cancel a running install; tests replace it. Empty means a message box.
+    std::function<bool()> confirmCancel;
+
+    // Drawing: the logo, the painter with its back buffer, and the frame last drawn, so that
+    // a tick that would draw the same pixels again can skip the repaint.
+    Gdiplus::Image* logo = nullptr;  // owned; deleted by the program's end
+    std::unique_ptr<render::Painter> painter;
+    std::unique_ptr<render::Canvas> canvas;
+    render::Frame drawn;
+    float drawnScale = 0.0f;  // 0: nothing drawn yet
+};
+
+// The program's one window state.
+WindowState& windowState();
+
+}  // namespace ui
