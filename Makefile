@@ -25,9 +25,12 @@ test: build
 	cd $(WIN_BUILD) && ctest --output-on-failure -j $(JOBS)
 	cd $(NATIVE_BUILD) && ctest --output-on-failure -j $(JOBS)
 
-# Throughput and memory of the fresh-install path against a loopback server (a few minutes).
+# Throughput and memory of the fresh-install path against a loopback server (a few minutes),
+# the time to paint one frame of the working screen, and the window's CPU while idle.
 bench: build
 	scripts/wine-run $(WIN_BUILD)/bench/archive_bench.exe
+	scripts/wine-run $(WIN_BUILD)/bench/paint_bench.exe
+	bench/idle_cpu.sh $(WIN_BUILD)/OrvaneSetup.exe $(WIN_BUILD)
 
 clean:
 	rm -rf build

@@ -1,0 +1,140 @@
+#!/usr/bin/env bash
+# The setup window end to end, under an X server of its own at 144 dpi:
+#   smoke.sh ORVANESETUP_EXE FIXTURE_SERVER_EXE BUILD_DIR
+# a. A fresh install from a loopback update host reaches the done screen: the published files
+#    are in place, the shortcut is on the desktop and PLAY shows in the accent colour; Escape
+#    then ends the program with exit code 0.
+# b. Escape while the archive is still downloading asks first; Yes ends the program, code 0.
+# Screenshots go to BUILD_DIR/screens/smoke-*.png. The Wine prefix (BUILD_DIR/wineprefix-ui-smoke)
+# is made once and kept: a fresh one costs ten seconds.
+set -uo pipefail
+
+if [ $# -ne 3 ]; then
+    echo "usage: smoke.sh ORVANESETUP_EXE FIXTURE_SERVER_EXE BUILD_DIR" >&2
+    exit 2
+fi
+setup_exe=$1
+fixture_exe=$2
+build=$(cd "$3" && pwd)
+screens=$build/screens
+gui_name=ui_smoke
+source "$(dirname "$0")/gui_session.sh"
+
+# The window in 96-dpi units, and where the primary button's flat fill is: clear of its
+# rounded corners and of the centred label.
+readonly kScalePercent=150
+readonly kWidth=760 kHeight=500
+readonly kButtonLeft=264 kButtonRight=496 kButtonTop=392 kButtonBottom=442 kButtonInset=16
+scaled() { echo $(( $1 * kScalePercent / 100 )); }
+
+started=$(date +%s%3N)
+gui_start "$build/wineprefix-ui-smoke"
+mkdir -p "$screens"
+
+# --- Helpers ------------------------------------------------------------------------------
+# Starts the update host in $work/fixture-NAME; its URL is in $work/fixture-NAME/url.txt.
+start_fixture() {
+    mkdir -p "$work/fixture-$1"
+    "$wine_run" "$fixture_exe" "$(windows_path "$work/fixture-$1")" "${@:2}" \
+        >"$work/fixture-$1.log" 2>&1 &
+}
+fixture_url() {
+    wait_until 30 "the $1 update host publishes its client" test -s "$work/fixture-$1/url.txt"
+    cat "$work/fixture-$1/url.txt"
+}
+
+# Waits for the program to end and checks its exit code.
+expect_exit_zero() {
+    wait_until "$1" "$2: the program ends" setup_ended
+    wait "$setup_pid"
+    local code=$?
+    setup_pid=
+    say "$2: exit code $code"
+    [ "$code" -eq 0 ] || fail "$2: exit code $code, expected 0"
+}
+
+# The main window: sets wid, wx, wy and checks its size.
+find_main_window() {
+    wait_until 20 "$1: the setup window appears" window_count_is 1
+    wid=$(setup_windows)
+    local WIDTH= HEIGHT= X= Y= SCREEN= WINDOW=
+    eval "$(xdotool getwindowgeometry --shell "$wid")"
+    wx=$X wy=$Y
+    say "$1: window $wid at $X,$Y, ${WIDTH}x${HEIGHT}"
+    [ "$WIDTH" -eq "$(scaled $kWidth)" ] && [ "$HEIGHT" -eq "$(scaled $kHeight)" ] ||
+        fail "$1: window is ${WIDTH}x${HEIGHT}, expected $(scaled $kWidth)x$(scaled $kHeight) at 144 dpi"
+}
+screenshot() { import -window root "$screens/smoke-$1.png" || fail "screenshot $1"; }
+# The colour at screen point x,y of a screenshot, as RRGGBB.
+pixel() {
+    convert "$screens/smoke-$1.png" -crop "1x1+$2+$3" +repage -depth 8 txt:- |
+        grep -o '#[0-9A-Fa-f]\{6\}' | head -n1 | tr -d '#' | tr a-f A-F
+}
+# Both ends of the primary button's fill show the accent colour.
+button_is_accent() {
+    local y=$(( wy + $(scaled $(( (kButtonTop + kButtonBottom) / 2 ))) ))
+    local left=$(( wx + $(scaled $(( kButtonLeft + kButtonInset ))) ))
+    local right=$(( wx + $(scaled $(( kButtonRight - kButtonInset ))) ))
+    screenshot "$1"
+    local at_left at_right
+    at_left=$(pixel "$1" "$left" "$y") at_right=$(pixel "$1" "$right" "$y")
+    seen="last saw #$at_left at $left,$y and #$at_right at $right,$y"
+    [ "$at_left" = "$accent" ] && [ "$at_right" = "$accent" ]
+}
+# Every published file is in the install folder with the same bytes.
+client_installed() {
+    local client=$1 target=$2 file
+    while IFS= read -r -d '' file; do
+        cmp -s "$client/$file" "$target/$file" || return 1
+    done < <(cd "$client" && find . -type f -print0)
+}
+
+# The fill of primary buttons, from the painter's palette (0xAARRGGBB there).
+accent=$(grep -o 'kAccent *= *0x[0-9A-Fa-f]\{8\}' "$gui_root/render/palette.h" |
+         grep -o '[0-9A-Fa-f]\{6\}$' | tr a-f A-F)
+[ -n "$accent" ] || fail "no kAccent colour in render/palette.h"
+
+# --- a. Fresh install ---------------------------------------------------------------------
+start_fixture fast
+start_fixture slow --slow
+url=$(fixture_url fast)
+install_a=$work/install-a
+mkdir -p "$install_a"
+rm -f "$WINEPREFIX"/drive_c/users/*/Desktop/"Orvane Online.lnk"
+shortcut_placed() { compgen -G "$WINEPREFIX/drive_c/users/*/Desktop/Orvane Online.lnk" >/dev/null; }
+say "a. fresh install from $url"
+start_setup "$setup_exe" --manifest="$url" --install="$(windows_path "$install_a")"
+find_main_window "a. fresh install"
+# Give the first frame a moment to reach the screen; the splash is on it for 1.5 s.
+for _ in 1 2 3 4 5; do
+    screenshot splash
+    [ "$(pixel splash $(( wx + $(scaled $(( kWidth / 2 ))) )) $(( wy + $(scaled 40) )))" != 000000 ] && break
+    sleep 0.1
+done
+wait_until 60 "a. fresh install: the files are in place" \
+    client_installed "$work/fixture-fast/client" "$install_a/OrvaneOnline"
+wait_until 10 "a. fresh install: the desktop shortcut is there" shortcut_placed
+wait_until 10 "a. fresh install: PLAY in the accent colour #$accent" button_is_accent done
+say "a. fresh install: done screen reached"
+press "$wid" Escape
+expect_exit_zero 10 "a. Escape on the done screen"
+
+# --- b. Cancel while working --------------------------------------------------------------
+url=$(fixture_url slow)
+install_b=$work/install-b
+mkdir -p "$install_b"
+say "b. cancel while working, from $url (slow archive)"
+start_setup "$setup_exe" --manifest="$url" --install="$(windows_path "$install_b")"
+find_main_window "b. cancel"
+# The archive request shows that the splash is over and the work has begun.
+wait_until 20 "b. cancel: the program starts downloading" test -f "$work/fixture-slow/archive-requested"
+screenshot working
+press "$wid" Escape
+wait_until 10 "b. cancel: Escape while working shows the message box" window_count_is 2
+screenshot cancel
+box=$(setup_windows | grep -vx "$wid" | head -n1)
+press "$box" Return
+expect_exit_zero 10 "b. Yes in the message box"
+
+elapsed=$(( $(date +%s%3N) - started ))
+say "passed in $(( elapsed / 1000 )).$(( elapsed % 1000 / 100 )) s; screenshots in $screens"
