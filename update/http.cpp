@@ -10,6 +10,24 @@ namespace pcupd {
 namespace {
 
 constexpr wchar_t kUserAgent[] = L"OrvaneOnline-PC-Updater/1.0";
+
+// A TLS handshake or certificate check that failed: "no network?" would send the player
+// looking in the wrong place. Wine reports every one of them as the channel error.
+bool isSecureFailure(DWORD code) {
+    switch (code) {
+    case ERROR_WINHTTP_SECURE_FAILURE:
+    case ERROR_WINHTTP_SECURE_CHANNEL_ERROR:
+    case ERROR_WINHTTP_SECURE_INVALID_CA:
+    case ERROR_WINHTTP_SECURE_CERT_CN_INVALID:
+    case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:
+    case ERROR_WINHTTP_SECURE_INVALID_CERT:
+    case ERROR_WINHTTP_SECURE_CERT_REVOKED:
+    case ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE:
+        return true;
+    default:
+        return false;
+    }
+}
 constexpr int kResolveTimeoutMs = 15000, kConnectTimeoutMs = 15000, kSendTimeoutMs = 15000,
               kReceiveTimeoutMs = 30000;
 
@@ -103,7 +121,10 @@ bool openRequest(const std::string& url, HINTERNET& session, HINTERNET& connecti
     }
     if (!WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA,
                             0, 0, 0)) {
-        error = "WinHttpSendRequest failed (no network?)";
+        error = isSecureFailure(GetLastError())
+                    ? "WinHttpSendRequest failed (secure connection refused: certificate not "
+                      "trusted or not for this host)"
+                    : "WinHttpSendRequest failed (no network?)";
         return false;
     }
     if (!WinHttpReceiveResponse(request, nullptr)) {
