@@ -1,0 +1,168 @@
+# Sourced by scripts that need a real web server: nginx on 127.0.0.1, unprivileged, from a
+# folder of its own, over HTTP and HTTPS with a test certificate authority.
+#
+#   nginx_fixture_start DIR ROOT   certificates (made once per DIR), config, start; sets
+#                                  NGINX_HTTP_PORT      plain HTTP
+#                                  NGINX_HTTPS_PORT     HTTPS, certificate for 127.0.0.1 and
+#                                                       localhost, signed by DIR/ca.pem
+#                                  NGINX_HTTPS2_PORT    the same on a second port (a second origin)
+#                                  NGINX_UNTRUSTED_PORT HTTPS, signed by an authority nobody trusts
+#                                  NGINX_WRONGNAME_PORT HTTPS, trusted authority, certificate for
+#                                                       another host name
+#                                  NGINX_ACCESS_LOG     one line per request: port "request"
+#                                                       status body-bytes seconds
+#   nginx_fixture_stop             stops it and waits for it (also safe when not started)
+#   wine_trust_ca PEM              trusts PEM as a root authority in $WINEPREFIX alone
+#
+# Every port serves ROOT. The caller arranges for nginx_fixture_stop to run on exit.
+
+nginx_fixture_pid=
+
+_nginx_fail() { echo "nginx_fixture: $*" >&2; return 1; }
+
+# A signed certificate for `names` (subjectAltName list) in DIR/NAME.{pem,key}.
+_nginx_cert() {
+    local dir=$1 name=$2 ca=$3 subject=$4 names=$5
+    openssl req -new -newkey rsa:2048 -nodes -subj "/CN=$subject" \
+        -keyout "$dir/$name.key" -out "$dir/$name.csr" 2>/dev/null || return 1
+    printf 'basicConstraints=CA:FALSE\nkeyUsage=digitalSignature,keyEncipherment\nextendedKeyUsage=serverAuth\nsubjectAltName=%s\n' \
+        "$names" >"$dir/$name.ext"
+    openssl x509 -req -in "$dir/$name.csr" -CA "$dir/$ca.pem" -CAkey "$dir/$ca.key" \
+        -CAcreateserial -days 3650 -sha256 -extfile "$dir/$name.ext" -out "$dir/$name.pem" 2>/dev/null
+}
+
+_nginx_ca() {
+    local dir=$1 name=$2 subject=$3
+    openssl req -x509 -newkey rsa:2048 -nodes -days 3650 -sha256 -subj "/CN=$subject" \
+        -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign \
+        -keyout "$dir/$name.key" -out "$dir/$name.pem" 2>/dev/null
+}
+
+# Wine ignores IP entries in subjectAltName: the address is listed as a DNS name too.
+_nginx_certificates() {
+    local dir=$1
+    [ -f "$dir/certs.done" ] && return 0
+    mkdir -p "$dir"
+    _nginx_ca "$dir" ca "Orvane Test Authority" &&
+        _nginx_ca "$dir" rogue-ca "Untrusted Test Authority" &&
+        _nginx_cert "$dir" server ca 127.0.0.1 "DNS:127.0.0.1,IP:127.0.0.1,DNS:localhost" &&
+        _nginx_cert "$dir" untrusted rogue-ca 127.0.0.1 "DNS:127.0.0.1,IP:127.0.0.1,DNS:localhost" &&
+        _nginx_cert "$dir" wrongname ca updates.other.example "DNS:updates.other.example" ||
+        { _nginx_fail "could not make the test certificates in $dir"; return 1; }
+    touch "$dir/certs.done"
+}
+
+# Five free TCP ports on 127.0.0.1.
+_nginx_free_ports() {
+    python3 - <<'PY'
+import socket
+held = []
+for _ in range(5):
+    s = socket.socket()
+    s.bind(("127.0.0.1", 0))
+    held.append(s)
+print(" ".join(str(s.getsockname()[1]) for s in held))
+PY
+}
+
+nginx_fixture_start() {
+    local dir root
+    dir=$(mkdir -p "$1" && cd "$1" && pwd) || return 1
+    root=$(cd "$2" && pwd) || { _nginx_fail "no folder $2 to serve"; return 1; }
+    command -v nginx >/dev/null || { _nginx_fail "nginx is not installed (make deps)"; return 1; }
+    _nginx_certificates "$dir/certs" || return 1
+    mkdir -p "$dir/logs" "$dir/temp"
+    : >"$dir/logs/access.log"
+    read -r NGINX_HTTP_PORT NGINX_HTTPS_PORT NGINX_HTTPS2_PORT NGINX_UNTRUSTED_PORT \
+        NGINX_WRONGNAME_PORT < <(_nginx_free_ports)
+    export NGINX_HTTP_PORT NGINX_HTTPS_PORT NGINX_HTTPS2_PORT NGINX_UNTRUSTED_PORT NGINX_WRONGNAME_PORT
+    export NGINX_ACCESS_LOG=$dir/logs/access.log
+
+    local user=
+    # As root, workers would drop to nobody, who cannot read a private folder.
+    [ "$(id -u)" -eq 0 ] && user="user root root;"
+    local tls="ssl_protocols TLSv1.2 TLSv1.3; ssl_session_cache shared:tls:1m;"
+    cat >"$dir/nginx.conf" <<CONF
+$user
+worker_processes 1;
+pid $dir/nginx.pid;
+error_log $dir/logs/error.log warn;
+events { worker_connections 256; }
+http {
+    types { application/json json; }
+    default_type application/octet-stream;
+    log_format fixture '\$server_port "\$request" \$status \$body_bytes_sent \$request_time';
+    access_log $dir/logs/access.log fixture;
+    client_body_temp_path $dir/temp/body;
+    proxy_temp_path $dir/temp/proxy;
+    fastcgi_temp_path $dir/temp/fastcgi;
+    uwsgi_temp_path $dir/temp/uwsgi;
+    scgi_temp_path $dir/temp/scgi;
+    sendfile on;
+    keepalive_timeout 30;
+    root $root;
+    server { listen 127.0.0.1:$NGINX_HTTP_PORT; }
+    server {
+        listen 127.0.0.1:$NGINX_HTTPS_PORT ssl;
+        ssl_certificate $dir/certs/server.pem; ssl_certificate_key $dir/certs/server.key; $tls
+    }
+    server {
+        listen 127.0.0.1:$NGINX_HTTPS2_PORT ssl;
+        ssl_certificate $dir/certs/server.pem; ssl_certificate_key $dir/certs/server.key; $tls
+    }
+    server {
+        listen 127.0.0.1:$NGINX_UNTRUSTED_PORT ssl;
+        ssl_certificate $dir/certs/untrusted.pem; ssl_certificate_key $dir/certs/untrusted.key; $tls
+    }
+    server {
+        listen 127.0.0.1:$NGINX_WRONGNAME_PORT ssl;
+        ssl_certificate $dir/certs/wrongname.pem; ssl_certificate_key $dir/certs/wrongname.key; $tls
+    }
+}
+CONF
+    nginx -p "$dir" -c "$dir/nginx.conf" -e "$dir/logs/error.log" -g 'daemon off;' \
+        2>>"$dir/logs/error.log" &
+    nginx_fixture_pid=$!
+    export NGINX_CA_PEM=$dir/certs/ca.pem
+    # Ready when it answers on its HTTP port.
+    local i
+    for i in $(seq 100); do
+        if python3 -c "import socket,sys; socket.create_connection(('127.0.0.1', int(sys.argv[1])), 0.2)" \
+            "$NGINX_HTTP_PORT" 2>/dev/null; then
+            return 0
+        fi
+        kill -0 "$nginx_fixture_pid" 2>/dev/null || break
+        sleep 0.05
+    done
+    _nginx_fail "nginx did not start; $dir/logs/error.log says: $(tail -3 "$dir/logs/error.log")"
+    nginx_fixture_stop
+    return 1
+}
+
+# kill -0 can report a finished nginx as alive for seconds (a zombie): wait for the child.
+nginx_fixture_stop() {
+    [ -n "$nginx_fixture_pid" ] || return 0
+    kill -QUIT "$nginx_fixture_pid" 2>/dev/null
+    wait "$nginx_fixture_pid" 2>/dev/null
+    nginx_fixture_pid=
+}
+
+# Wine's crypt32 reads the host's trust store and the prefix's registry: a root written to the
+# prefix's registry is trusted there and nowhere else. The value is a serialized certificate
+# property: id 0x20 (the encoded certificate), 1, the DER length, then the DER bytes.
+wine_trust_ca() {
+    local pem=$1 der sha1 blob
+    [ -n "${WINEPREFIX:-}" ] || { _nginx_fail "wine_trust_ca needs WINEPREFIX"; return 1; }
+    der=$(mktemp)
+    openssl x509 -in "$pem" -outform DER -out "$der" || { rm -f "$der"; return 1; }
+    sha1=$(openssl x509 -in "$pem" -noout -fingerprint -sha1 | sed 's/.*=//; s/://g')
+    blob=$(python3 -c "import struct,sys; d=open(sys.argv[1],'rb').read(); print((struct.pack('<III',0x20,1,len(d))+d).hex())" "$der")
+    rm -f "$der"
+    "$(dirname "${BASH_SOURCE[0]}")/wine-run" reg add \
+        "HKLM\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\$sha1" \
+        /v Blob /t REG_BINARY /d "$blob" /f >/dev/null 2>&1 ||
+        { _nginx_fail "could not trust $pem in $WINEPREFIX"; return 1; }
+    # The registry reaches the disk when the Wine server ends: wait, so that nothing killed
+    # later can lose the entry while a caller's marker says it is there.
+    wineserver -w
+}

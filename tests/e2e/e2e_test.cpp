@@ -1,0 +1,241 @@
+// The install worker against a real nginx, over HTTPS and HTTP, with a test authority that
+// only this Wine prefix trusts. tests/e2e/run.sh starts the server and passes, in the
+// environment, its ports (NGINX_*_PORT), the folder it serves (E2E_WWW) and its access log
+// (E2E_ACCESS_LOG), both as Windows paths. Every case publishes its own client into its own
+// folder of the served tree and reads back only its own requests from the log.
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "install/install_state.h"
+#include "install/worker.h"
+#include "tests/support/temp_dir.h"
+#include "tools/orvpak/publish.h"
+#include "update/http.h"
+#include "update/manifest.h"
+
+namespace fs = std::filesystem;
+using testsupport::readFile;
+using testsupport::writeFile;
+
+namespace {
+
+const std::wstring kRefused =
+    L"Could not read the update manifest: WinHttpSendRequest failed (secure connection refused: "
+    L"certificate not trusted or not for this host)";
+
+// Bytes that neither compress nor repeat, so a misplaced block shows.
+std::string noise(size_t size, uint32_t seed) {
+    std::string bytes(size, '\0');
+    for (char& byte : bytes) {
+        seed = seed * 1664525u + 1013904223u;
+        byte = static_cast<char>(seed >> 24);
+    }
+    return bytes;
+}
+
+const std::vector<std::pair<std::string, std::string>> kClient = {
+    {"Engine.exe", noise(150000, 1)},
+    {"data/maps/forest.pak", noise(100000, 2)},
+    {"data/lang/en.txt", "Welcome to Orvane.\r\n"},
+    {"data/empty.cfg", ""},
+    {"readme.txt", "Orvane Online\n"},
+};
+
+std::string env(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+// One request as nginx logged it: port "METHOD target HTTP/1.1" status bytes seconds.
+struct Served {
+    std::string port, method, target;
+    int status = 0;
+    bool operator==(const Served& other) const {
+        return port == other.port && method == other.method && target == other.target &&
+               status == other.status;
+    }
+    bool operator<(const Served& other) const { return port + target < other.port + other.target; }
+};
+
+std::ostream& operator<<(std::ostream& out, const Served& served) {
+    return out << served.port << ' ' << served.method << ' ' << served.target << ' ' << served.status;
+}
+
+class NginxTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(env("E2E_WWW").empty() || env("E2E_ACCESS_LOG").empty() ||
+                     env("NGINX_HTTPS_PORT").empty())
+            << "run through tests/e2e/run.sh, which starts the server";
+        MSG message;
+        PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);  // the worker posts to this queue
+        folder = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    }
+
+    static std::string origin(const char* scheme, const char* host, const char* portVariable) {
+        return std::string(scheme) + "://" + host + ":" + env(portVariable);
+    }
+    std::string manifestUrl(const std::string& serverOrigin) const {
+        return serverOrigin + "/" + folder + "/pc/manifest.json";
+    }
+
+    // Publishes the client into this case's folder of the served tree, for `filesOrigin`.
+    void publish(const std::string& filesOrigin) {
+        for (const auto& [path, content] : kClient) writeFile(dir / "client" / fs::u8path(path), content);
+        orvpak::PublishOptions options;
+        options.clientDir = dir / "client";
+        options.outDir = fs::u8path(env("E2E_WWW")) / folder;
+        options.baseUrl = filesOrigin + "/" + folder;
+        orvpak::PublishSummary summary;
+        std::string error;
+        ASSERT_TRUE(orvpak::publish(options, summary, error)) << error;
+        std::string body = readFile(options.outDir / "pc" / "manifest.json");
+        ASSERT_TRUE(pcupd::parseManifest(body, manifest, error)) << error;
+        ASSERT_TRUE(pcupd::parseFullArchive(body, archive, error)) << error;
+    }
+
+    // One Install or Repair; its final error (empty on success).
+    std::wstring work(const std::string& url, bool repair) {
+        InstallState& state = installState();
+        {
+            std::lock_guard<std::mutex> hold(state.lock);
+            state.mainWindow = nullptr;
+            state.installDir = installDir.wstring();
+            state.repairMode = repair;
+        }
+        runInstallWorker(url);
+        int finished = 0;
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+            if (message.message == kMsgFinished) ++finished;
+        EXPECT_EQ(finished, 1);
+        std::lock_guard<std::mutex> hold(state.lock);
+        return state.finalError;
+    }
+
+    void expectInstalled() const {
+        for (const auto& [path, content] : kClient)
+            EXPECT_TRUE(readFile(installDir / fs::u8path(path)) == content) << path << " differs";
+    }
+
+    // This case's requests in the access log from the `skip`-th on. nginx writes a line once
+    // it has sent the response, possibly a moment after the client has read it: wait up to
+    // two seconds for `expected` lines.
+    std::vector<Served> served(size_t skip = 0, size_t expected = 0) const {
+        std::vector<Served> lines;
+        for (int attempt = 0; attempt < 40; ++attempt) {
+            lines.clear();
+            std::istringstream log(readFile(fs::u8path(env("E2E_ACCESS_LOG"))));
+            std::string line;
+            while (std::getline(log, line)) {
+                Served one;
+                std::string version;
+                std::istringstream fields(line);
+                char quote;
+                fields >> one.port >> quote >> one.method >> one.target >> version >> one.status;
+                if (one.target.rfind("/" + folder + "/", 0) == 0) lines.push_back(one);
+            }
+            if (lines.size() >= skip + expected) break;
+            Sleep(50);
+        }
+        lines.erase(lines.begin(), lines.begin() + static_cast<long>(std::min(skip, lines.size())));
+        return lines;
+    }
+
+    // How a URL of the published manifest appears in the log: its port and its target.
+    static Served request(const std::string& url) {
+        if (url.find("://") == std::string::npos) return {};
+        const size_t authority = url.find("://") + 3, path = url.find('/', authority);
+        const std::string hostPort = url.substr(authority, path - authority);
+        return {hostPort.substr(hostPort.rfind(':') + 1), "GET", url.substr(path), 200};
+    }
+    std::string fileUrl(const std::string& path) const {
+        for (const pcupd::ManifestFile& file : manifest.files)
+            if (file.path == pcupd::toLowerAscii(path)) return file.url;
+        ADD_FAILURE() << "no " << path << " in the manifest";
+        return "";
+    }
+
+    testsupport::TempDir dir;
+    fs::path installDir = dir / "Orvane Online";
+    std::string folder;
+    pcupd::Manifest manifest;
+    pcupd::FullArchive archive;
+};
+
+TEST_F(NginxTest, HttpsInstallThenRepairFetchesOnlyWhatChanged) {
+    const std::string server = origin("https", "127.0.0.1", "NGINX_HTTPS_PORT");
+    publish(server);
+    ASSERT_EQ(work(manifestUrl(server), false), L"");
+    expectInstalled();
+    EXPECT_EQ(served(0, 2), (std::vector<Served>{request(manifestUrl(server)), request(archive.url)}));
+
+    // Damage that keeps the size, damage that changes it, and a file gone.
+    std::string engine = kClient[0].second;
+    engine[77777] ^= 0x20;
+    writeFile(installDir / "Engine.exe", engine);
+    writeFile(installDir / "data" / "lang" / "en.txt", "Welcome");
+    fs::remove(installDir / "data" / "maps" / "forest.pak");
+    ASSERT_EQ(work(manifestUrl(server), true), L"");
+    expectInstalled();
+    std::vector<Served> repair = served(2, 4);
+    std::vector<Served> changed = {request(manifestUrl(server)), request(fileUrl("Engine.exe")),
+                                   request(fileUrl("data/lang/en.txt")),
+                                   request(fileUrl("data/maps/forest.pak"))};
+    std::sort(repair.begin(), repair.end());
+    std::sort(changed.begin(), changed.end());
+    EXPECT_EQ(repair, changed);
+}
+
+TEST_F(NginxTest, PlainHttpInstall) {
+    const std::string server = origin("http", "127.0.0.1", "NGINX_HTTP_PORT");
+    publish(server);
+    ASSERT_EQ(work(manifestUrl(server), false), L"");
+    expectInstalled();
+    EXPECT_EQ(served(0, 2), (std::vector<Served>{request(manifestUrl(server)), request(archive.url)}));
+}
+
+// The files live on a second host name and port (a download mirror): the install streams
+// the archive from there, and a repair fetches single files from there too.
+TEST_F(NginxTest, ArchiveAndFilesOnAnotherOrigin) {
+    const std::string server = origin("https", "127.0.0.1", "NGINX_HTTPS_PORT");
+    publish(origin("https", "localhost", "NGINX_HTTPS2_PORT"));
+    ASSERT_EQ(work(manifestUrl(server), false), L"");
+    expectInstalled();
+    fs::remove(installDir / "readme.txt");
+    ASSERT_EQ(work(manifestUrl(server), true), L"");
+    expectInstalled();
+
+    const Served archiveRequest = request(archive.url), fileRequest = request(fileUrl("readme.txt"));
+    EXPECT_EQ(archiveRequest.port, env("NGINX_HTTPS2_PORT"));
+    EXPECT_EQ(served(0, 4), (std::vector<Served>{request(manifestUrl(server)), archiveRequest,
+                                                 request(manifestUrl(server)), fileRequest}));
+}
+
+// The refusal comes from the TLS handshake: no request reaches the server, nothing lands.
+TEST_F(NginxTest, RefusesAnUntrustedAuthorityAndACertificateForAnotherHost) {
+    const std::string trusted = origin("https", "127.0.0.1", "NGINX_HTTPS_PORT");
+    publish(trusted);
+    // The other host's certificate comes from the trusted authority: only its name is wrong.
+    std::string body, error;
+    ASSERT_TRUE(pcupd::httpGet(manifestUrl(trusted), body, error)) << error;
+    for (const char* port : {"NGINX_UNTRUSTED_PORT", "NGINX_WRONGNAME_PORT"}) {
+        EXPECT_EQ(work(manifestUrl(origin("https", "127.0.0.1", port)), false), kRefused) << port;
+        EXPECT_TRUE(!fs::exists(installDir) || fs::is_empty(installDir)) << port;
+    }
+    EXPECT_EQ(served(), std::vector<Served>{request(manifestUrl(trusted))});
+}
+
+}  // namespace

@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Runs the end-to-end tests against a real nginx:
+#   tests/e2e/run.sh BUILD/tests/e2e/e2e_tests.exe [GOOGLETEST ARGUMENTS...]
+# nginx serves a fresh folder under /tmp, removed with the server's logs on every exit. The
+# test certificates (BUILD/e2e-certs) and the Wine prefix that trusts their authority
+# (BUILD/wineprefix-e2e) stay in the build tree, so only the first run pays for them.
+set -euo pipefail
+[ $# -ge 1 ] || { echo "usage: $0 e2e_tests.exe [gtest arguments]" >&2; exit 2; }
+exe=$(realpath "$1")
+shift
+scripts=$(cd "$(dirname "$0")/../../scripts" && pwd)
+
+build=$(dirname "$exe")
+until [ -f "$build/CMakeCache.txt" ]; do
+    [ "$build" != / ] || { echo "run.sh: $exe is not inside a CMake build tree" >&2; exit 1; }
+    build=$(dirname "$build")
+done
+export WINEPREFIX=$build/wineprefix-e2e
+
+# shellcheck source=../../scripts/nginx_fixture.sh
+source "$scripts/nginx_fixture.sh"
+work=$(mktemp -d /tmp/orvane-e2e.XXXXXX)
+cleanup() {
+    nginx_fixture_stop
+    rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+mkdir -p "$work/www" "$work/nginx" "$build/e2e-certs"
+ln -s "$build/e2e-certs" "$work/nginx/certs"
+
+# Two runs in one build tree must not both make the certificates or trust them.
+exec 8>"$build/e2e-certs.lock"
+flock 8
+nginx_fixture_start "$work/nginx" "$work/www" || { echo "run.sh: nginx could not start" >&2; exit 1; }
+# The prefix trusts the authority it was given last; new certificates mean trusting again.
+marker=$WINEPREFIX/.e2e-trusted-ca
+ca_digest=$(sha256sum "$NGINX_CA_PEM" | cut -d' ' -f1)
+if [ "$(cat "$marker" 2>/dev/null)" != "$ca_digest" ]; then
+    wine_trust_ca "$NGINX_CA_PEM" || exit 1
+    echo "$ca_digest" >"$marker"
+fi
+exec 8>&-
+
+windows_path() { printf 'Z:%s' "${1//\//\\}"; }
+export E2E_WWW E2E_ACCESS_LOG
+E2E_WWW=$(windows_path "$work/www")
+E2E_ACCESS_LOG=$(windows_path "$NGINX_ACCESS_LOG")
+
+status=0
+"$scripts/wine-run" "$exe" "$@" || status=$?
+if [ "$status" -ne 0 ]; then
+    echo "run.sh: e2e_tests exited with $status; nginx saw:" >&2
+    tail -n 40 "$NGINX_ACCESS_LOG" >&2 || true
+fi
+exit "$status"
