@@ -149,14 +149,14 @@ bool streamEntries(pcupd::HttpStream& stream, ExactReader& reader, EntryWriter& 
         // or on a device.
         if (!base::isSafeRelativePath(path)) return fail("unsafe path in archive: " + path);
         if (binding && !matchesManifest(*binding, path, size, expected, failure)) return fail(failure);
-        writer.beginEntry(base::joinUnder(root, path), path, size, expected);
-        if (!streamEntry(stream, writer, path, size, error)) return false;
-
-        // The window names the entry just received; the writer checks its digest behind it.
-        if (i % kStatusEvery == 0) {
+        // The window names the entry being received: every few small ones, and every large
+        // one, which takes long enough that an older name would be plainly wrong.
+        if (i % kStatusEvery == 0 || size >= EntryWriter::kBlockSize) {
             setStatus(L"Installing...", base::toWide(path));
             postToWindow(kMsgProgress);
         }
+        writer.beginEntry(base::joinUnder(root, path), path, size, expected);
+        if (!streamEntry(stream, writer, path, size, error)) return false;
     }
     return writer.drain(error);
 }

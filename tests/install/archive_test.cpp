@@ -288,6 +288,15 @@ TEST_F(ArchiveTest, ProgressAndStatusMessages) {
     EXPECT_EQ(state.bytesDone, 51u);
 }
 
+TEST_F(ArchiveTest, ALargeEntryIsNamedWhileItArrives) {
+    TestArchive archive;
+    archive.entries = {{"a", "1"}, {"b", "2"}, {"packs/big.pak", patterned(1 << 20, 3)}, {"c", "4"}};
+    ASSERT_TRUE(install(archive.build())) << error;
+    EXPECT_EQ(drainProgressMessages(), 2);  // entry 0, then the large one
+    std::lock_guard<std::mutex> hold(installState().lock);
+    EXPECT_EQ(installState().detail, L"packs/big.pak");
+}
+
 TEST_F(ArchiveTest, ProgressStaysWithinBounds) {
     TestArchive zeroTotal;
     zeroTotal.total = 0;
