@@ -3,7 +3,7 @@ WIN_BUILD    := build/win
 NATIVE_BUILD := build/native
 JOBS         := $(shell nproc)
 
-.PHONY: all deps build test bench clean
+.PHONY: all deps build test bench demo clean
 
 all: build
 
@@ -31,6 +31,11 @@ bench: build
 	scripts/wine-run $(WIN_BUILD)/bench/archive_bench.exe
 	scripts/wine-run $(WIN_BUILD)/bench/paint_bench.exe
 	bench/idle_cpu.sh $(WIN_BUILD)/OrvaneSetup.exe $(WIN_BUILD)
+
+# The whole job on this machine: a sample client published to nginx over HTTPS, installed,
+# started from PLAY, damaged and repaired, with a screenshot of every screen (build/demo).
+demo: build
+	demo/run.sh
 
 clean:
 	rm -rf build

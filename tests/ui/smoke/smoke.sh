@@ -18,7 +18,9 @@ fixture_exe=$2
 build=$(cd "$3" && pwd)
 screens=$build/screens
 gui_name=ui_smoke
-source "$(dirname "$0")/gui_session.sh"
+# The update hosts end when they see their stop file.
+gui_on_exit() { touch "$work"/fixture-*/stop 2>/dev/null; }
+source "$(dirname "$0")/../../../scripts/gui_session.sh"
 
 # The window in 96-dpi units, and where the primary button's flat fill is: clear of its
 # rounded corners and of the centred label.

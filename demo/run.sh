@@ -1,0 +1,372 @@
+#!/usr/bin/env bash
+# make demo: the setup program's whole job against a real web server on this machine.
+#
+#   demo/run.sh          (after `make build`; the Makefile's `demo` target runs both)
+#
+# 1. A sample client (demo/make_client.py: about 200 MB, a few hundred files; made once) is
+#    published with the native orvpak into build/demo/www, and nginx serves it over HTTPS
+#    on 127.0.0.1 with a certificate authority that only the demo's Wine prefix trusts.
+# 2. OrvaneSetup.exe installs it into build/demo/player/OrvaneOnline; PLAY then starts the
+#    client's Engine.exe (a stand-in window), which is closed again.
+# 3. Two installed files are damaged (size and time kept) and one is deleted; a second run
+#    of the program repairs exactly those.
+# Every screen it passes through is saved under build/demo/screens/, and a summary printed.
+#
+# The window shows on $DISPLAY when there is one (watch it; the script clicks for you), else
+# on an X server of the demo's own. DEMO_XVFB=1 always uses its own; DEMO_DPI sets the dpi
+# of the demo's Wine prefix (default 144). Everything it starts ends with it, also on Ctrl-C.
+set -uo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+demo=$root/build/demo
+setup_exe=$root/build/win/OrvaneSetup.exe
+engine_exe=$root/build/win/demo/demo_engine.exe
+orvpak=$root/build/native/tools/orvpak/orvpak
+screens=$demo/screens
+probe=$root/demo/screen_probe.py
+dpi=${DEMO_DPI:-144}
+
+for built in "$setup_exe" "$engine_exe" "$orvpak"; do
+    [ -x "$built" ] || [ -f "$built" ] || { echo "demo: $built is missing: run make build first" >&2; exit 1; }
+done
+
+gui_name=demo
+# shellcheck source=../scripts/nginx_fixture.sh
+source "$root/scripts/nginx_fixture.sh"
+gui_on_exit() { nginx_fixture_stop; }
+# shellcheck source=../scripts/gui_session.sh
+source "$root/scripts/gui_session.sh"
+
+now_ms() { date +%s%3N; }
+seconds() { printf '%d.%d' $(( $1 / 1000 )) $(( $1 % 1000 / 100 )); }
+step() { echo; say "== $*"; }
+demo_started=$(now_ms)
+
+# --- The window's geometry, in 96-dpi units (ui/window_metrics, render/layout.h) ----------
+readonly kWidth=760 kHeight=500
+readonly kButtonLeft=264 kButtonRight=496 kButtonTop=392 kButtonBottom=442 kButtonInset=16
+readonly kBarLeft=88 kBarRight=672 kBarTop=334 kBarBottom=346
+readonly kDoneMarkY=140 kDoneMarkRadius=36 kFailedMarkY=106 kFailedMarkRadius=30
+scaled() { echo $(( $1 * dpi / 96 )); }
+# Colours from the painter's palette (0xAARRGGBB there) as RRGGBB.
+palette() {
+    grep -o "$1 *= *0x[0-9A-Fa-f]\{8\}" "$root/render/palette.h" | grep -o '[0-9A-Fa-f]\{6\}$' |
+        tr a-f A-F
+}
+accent=$(palette kAccent) accent_hover=$(palette kAccentHover) track=$(palette kTrack)
+success=$(palette kSuccess) danger=$(palette kDanger)
+[ -n "$accent" ] && [ -n "$accent_hover" ] && [ -n "$track" ] && [ -n "$success" ] && [ -n "$danger" ] ||
+    fail "cannot read kAccent, kAccentHover, kTrack, kSuccess and kDanger from render/palette.h"
+# A primary button's fill, under the mouse pointer or not (on a player's own display the
+# pointer may rest anywhere).
+is_accent() { [ "$1" = "$accent" ] || [ "$1" = "$accent_hover" ]; }
+
+# --- Looking at the screen ----------------------------------------------------------------
+# The whole screen into $work/screen.ppm; every check below reads that one picture.
+grab() { import -window root -depth 8 "$work/screen.ppm" 2>/dev/null || fail "cannot take a screenshot of $DISPLAY"; }
+# Colours at window points given in 96-dpi units.
+window_pixels() {
+    local args=() x y
+    while [ $# -ge 2 ]; do
+        x=$(( wx + $(scaled "$1") )) y=$(( wy + $(scaled "$2") ))
+        args+=("$x" "$y")
+        shift 2
+    done
+    python3 "$probe" pixels "$work/screen.ppm" "${args[@]}"
+}
+# How many pixels near `colour` a box of radius r around a window point holds.
+colour_near() {
+    local cx=$(( wx + $(scaled "$1") )) cy=$(( wy + $(scaled "$2") )) r=$(scaled "$3")
+    python3 "$probe" count "$work/screen.ppm" $(( cx - r )) $(( cy - r )) $(( cx + r )) $(( cy + r )) "$4" 24
+}
+# Saves the window at wx,wy (size ww x wh) from the last grab as NAME.png.
+save_screen() {
+    convert "$work/screen.ppm" -crop "${ww}x${wh}+${wx}+${wy}" +repage "$screens/$1.png" ||
+        fail "saving the screenshot $1"
+    say "screenshot $screens/$1.png"
+}
+
+# The screen the setup window shows in the last grab: splash-or-choose, working, done,
+# failed, or blank (nothing painted yet).
+screen_kind() {
+    local bar_end bar_start button_left button_right top
+    read -r top bar_start bar_end button_left button_right < <(window_pixels \
+        $(( kWidth / 2 )) 40 \
+        $(( kBarLeft + 8 )) $(( (kBarTop + kBarBottom) / 2 )) \
+        $(( kBarRight - 8 )) $(( (kBarTop + kBarBottom) / 2 )) \
+        $(( kButtonLeft + kButtonInset )) $(( (kButtonTop + kButtonBottom) / 2 )) \
+        $(( kButtonRight - kButtonInset )) $(( (kButtonTop + kButtonBottom) / 2 )) | tr '\n' ' ')
+    seen="top #$top, progress bar #$bar_start..#$bar_end, button #$button_left..#$button_right"
+    if [ "$top" = 000000 ]; then
+        echo blank
+    elif [ "$bar_end" = "$track" ]; then
+        echo working
+    elif is_accent "$button_left" && is_accent "$button_right"; then
+        if [ "$(colour_near $(( kWidth / 2 )) $kDoneMarkY $kDoneMarkRadius "$success")" -gt 20 ]; then
+            echo "done"
+        elif [ "$(colour_near $(( kWidth / 2 )) $kFailedMarkY $kFailedMarkRadius "$danger")" -gt 20 ]; then
+            echo failed
+        else
+            echo other
+        fi
+    else
+        echo other
+    fi
+}
+# Grabs until the window shows `want` (failing at once on the failed screen).
+shows() {
+    grab
+    kind=$(screen_kind)
+    if [ "$kind" = failed ] && [ "$1" != failed ]; then
+        save_screen "$run-failed"
+        fail "$run: the program shows the failed screen ($screens/$run-failed.png)"
+    fi
+    [ "$kind" = "$1" ]
+}
+
+# Ends the demo at once when the window shows the failed screen.
+not_failed() {
+    local said=$seen
+    if shows failed; then
+        save_screen "$run-failed"
+        fail "$run: the program shows the failed screen"
+    fi
+    seen=$said
+}
+# The working screen, or the done screen when the work was quicker than a look (said so).
+shows_working_or_done() {
+    shows working && return 0
+    [ "$kind" = "done" ] || return 1
+    say "$run: done before its working screen could be caught"
+}
+
+# --- The program --------------------------------------------------------------------------
+# Waits for the setup window and sets wid, wx, wy, ww, wh.
+find_setup_window() {
+    wait_until 30 "$run: the setup window appears" window_count_is 1
+    wid=$(setup_windows)
+    local WIDTH= HEIGHT= X= Y= SCREEN= WINDOW=
+    eval "$(xdotool getwindowgeometry --shell "$wid")"
+    wx=$X wy=$Y ww=$WIDTH wh=$HEIGHT
+    [ "$ww" -eq "$(scaled $kWidth)" ] && [ "$wh" -eq "$(scaled $kHeight)" ] ||
+        fail "$run: the window is ${ww}x${wh}, expected $(scaled $kWidth)x$(scaled $kHeight) at $dpi dpi"
+}
+expect_exit_zero() {
+    wait_until 15 "$1: the program ends" setup_ended
+    wait "$setup_pid"
+    local code=$?
+    setup_pid=
+    [ "$code" -eq 0 ] || fail "$1: the program ended with exit code $code, expected 0"
+}
+client_dir() { echo "$demo/player/OrvaneOnline"; }
+shortcut_placed() {
+    compgen -G "$WINEPREFIX/drive_c/users/*/Desktop/Orvane Online.lnk" >/dev/null ||
+        [ -f "$WINEPREFIX-home/Desktop/Orvane Online.lnk" ]
+}
+remove_shortcut() {
+    rm -f "$WINEPREFIX"/drive_c/users/*/Desktop/"Orvane Online.lnk" "$WINEPREFIX-home/Desktop/Orvane Online.lnk"
+}
+installed_bytes() { du -sB1 "$(client_dir)" 2>/dev/null | cut -f1; }
+installed_at_least() {
+    local have
+    have=$(installed_bytes)
+    seen="$(( ${have:-0} / 1000000 )) MB of $(( client_bytes / 1000000 )) MB written"
+    [ "${have:-0}" -ge "$1" ]
+}
+# Every published file is in the install folder with the same bytes.
+client_matches() {
+    local file
+    while IFS= read -r -d '' file; do
+        cmp -s "$demo/client/$file" "$(client_dir)/$file" || { seen="$file differs"; return 1; }
+    done < <(cd "$demo/client" && find . -type f -print0)
+}
+# Requests nginx logged after line `$1`, as: bytes path.
+requests_since() {
+    tail -n +"$(( $1 + 1 ))" "$NGINX_ACCESS_LOG" |
+        awk '{ print $6, $3 }'
+}
+log_lines() { wc -l <"$NGINX_ACCESS_LOG"; }
+archive_logged() { grep -q " \"GET $archive_path " "$NGINX_ACCESS_LOG"; }
+
+# === 1. The update host =====================================================================
+step "1. the update host"
+mkdir -p "$demo/www" "$screens"
+rm -f "$screens"/*.png
+python3 "$root/demo/make_client.py" "$demo/client" "$engine_exe" || fail "making the sample client"
+nginx_fixture_start "$demo/nginx" "$demo/www" || fail "nginx did not start"
+base_url=https://127.0.0.1:$NGINX_HTTPS_PORT
+manifest_url=$base_url/pc/manifest.json
+# One release per run: the port, and so every URL in the manifest, differs from run to run;
+# the objects, named by their bytes, stay and are not written again.
+rm -rf "$demo/www/pc/releases" "$demo/www/pc/manifest.json"
+"$orvpak" publish "$demo/client" "$demo/www" --base-url "$base_url" --client-version 1.0-demo |
+    sed 's/^/  orvpak: /'
+[ "${PIPESTATUS[0]}" -eq 0 ] || fail "orvpak publish failed"
+read -r file_count client_bytes archive_path archive_bytes < <(python3 - "$demo/www/pc/manifest.json" <<'PY'
+import json, sys, urllib.parse
+m = json.load(open(sys.argv[1], encoding="utf-8"))
+archive = m["fullArchive"]
+print(len(m["files"]), sum(f["size"] for f in m["files"]),
+      urllib.parse.urlsplit(archive["url"]).path, archive["size"])
+PY
+)
+[ -n "${archive_bytes:-}" ] || fail "cannot read $demo/www/pc/manifest.json"
+# nginx answers over TLS with the demo's own authority before Wine is asked to.
+python3 - "$manifest_url" "$NGINX_CA_PEM" <<'PY' || fail "nginx does not serve $manifest_url"
+import ssl, sys, urllib.request
+urllib.request.urlopen(sys.argv[1], context=ssl.create_default_context(cafile=sys.argv[2]), timeout=10).read()
+PY
+say "nginx serves $manifest_url ($file_count files, archive $(( archive_bytes / 1000000 )) MB)"
+
+# === 2. Display and Wine prefix =============================================================
+step "2. display and Wine prefix"
+display=own
+if [ -n "${DISPLAY:-}" ] && [ "${DEMO_XVFB:-0}" != 1 ]; then
+    if xdotool getmouselocation >/dev/null 2>&1; then
+        display=current
+    else
+        say "cannot reach the display $DISPLAY: using an X server of the demo's own"
+    fi
+fi
+gui_start "$demo/wineprefix" "$dpi" "$display"
+say "showing on $DISPLAY ($([ "$display" = current ] && echo "yours" || echo "an Xvfb of the demo's own")), $dpi dpi"
+# Only this prefix trusts the demo's authority; new certificates mean trusting again.
+ca_digest=$(sha256sum "$NGINX_CA_PEM" | cut -d' ' -f1)
+if [ "$(cat "$WINEPREFIX/.demo-trusted-ca" 2>/dev/null)" != "$ca_digest" ]; then
+    wine_trust_ca "$NGINX_CA_PEM" || fail "trusting the demo's certificate authority in $WINEPREFIX"
+    echo "$ca_digest" >"$WINEPREFIX/.demo-trusted-ca"
+    say "the prefix trusts $NGINX_CA_PEM"
+fi
+player=$demo/player
+install_args=(--manifest="$manifest_url" --install="$(windows_path "$player")")
+
+# === 3. Fresh install =======================================================================
+step "3. fresh install into $player/OrvaneOnline"
+run=install
+rm -rf "$player"
+mkdir -p "$player"
+remove_shortcut
+log_mark=$(log_lines)
+start_setup "$setup_exe" "${install_args[@]}"
+install_started=$(now_ms)
+find_setup_window
+wait_until 10 "$run: the splash is painted" shows other
+save_screen 01-splash
+# Half way, the speed and the time left are on the screen too.
+half_written() { installed_at_least $(( client_bytes / 2 )) || { not_failed; return 1; }; }
+wait_until 120 "$run: half the client is written" half_written
+wait_until 10 "$run: the working screen shows the download" shows_working_or_done
+[ "$kind" = working ] && save_screen 02-working
+wait_until 180 "$run: the done screen" shows "done"
+install_done=$(now_ms)
+save_screen 03-done
+wait_until 10 "$run: the desktop shortcut is there" shortcut_placed
+wait_until 10 "$run: nginx logged the archive" archive_logged
+client_matches || fail "$run: the install folder does not hold the published client ($seen)"
+read -r archive_sent archive_seconds < <(grep " \"GET $archive_path " "$NGINX_ACCESS_LOG" | tail -n1 |
+    awk '{ print $6, $7 }')
+[ "$archive_sent" -eq "$archive_bytes" ] ||
+    fail "$run: nginx sent $archive_sent bytes of the $archive_bytes-byte archive"
+say "installed and identical to the published client: $file_count files"
+
+# === 4. PLAY ================================================================================
+step "4. PLAY starts the game"
+pointer=$(xdotool getmouselocation --shell | grep -E '^[XY]=' | cut -d= -f2 | tr '\n' ' ')
+xdotool mousemove --sync $(( wx + $(scaled $(( (kButtonLeft + kButtonRight) / 2 ))) )) \
+    $(( wy + $(scaled $(( (kButtonTop + kButtonBottom) / 2 ))) )) click 1
+# shellcheck disable=SC2086  # X and Y
+xdotool mousemove $pointer  # back where it was
+expect_exit_zero "PLAY"
+game_windows() { xdotool search --onlyvisible --name '^Orvane Online$' 2>/dev/null; }
+game_shown() { [ -n "$(game_windows)" ]; }
+wait_until 20 "the game's window (Engine.exe) appears" game_shown
+gid=$(game_windows | head -n1)
+eval "$(xdotool getwindowgeometry --shell "$gid" | sed 's/^/game_/')"
+game_painted() {
+    grab
+    local corner
+    corner=$(python3 "$probe" pixels "$work/screen.ppm" $(( game_X + 12 )) $(( game_Y + game_HEIGHT - 12 )))
+    seen="its lower left corner is #$corner"
+    [ "$corner" = 0A0F2C ]
+}
+wait_until 10 "the game's window is painted" game_painted
+wx=$game_X wy=$game_Y ww=$game_WIDTH wh=$game_HEIGHT save_screen 04-game
+press "$gid" Escape
+game_gone() { ! game_shown; }
+wait_until 10 "the game's window closes on Escape" game_gone
+say "Engine.exe started from PLAY, and closed"
+
+# === 5. Repair ==============================================================================
+step "5. repair: two files damaged (size and time kept), one deleted"
+damaged=("data/Größe Karten/übersicht.dat" "data/textures/terrain/terrain_007.tex")
+deleted="sound/music/theme_03.ogg"
+for name in "${damaged[@]}"; do
+    file=$(client_dir)/$name
+    [ -f "$file" ] || fail "no $name to damage"
+    stamp=$(stat -c %Y "$file")
+    printf 'damaged by the demo' | dd of="$file" bs=1 seek=$(( $(stat -c %s "$file") / 2 )) conv=notrunc status=none
+    touch -d "@$stamp" "$file"
+    say "damaged $name"
+done
+rm -f "$(client_dir)/$deleted" && say "deleted $deleted"
+run=repair
+remove_shortcut
+log_mark=$(log_lines)
+start_setup "$setup_exe" "${install_args[@]}"
+repair_started=$(now_ms)
+find_setup_window
+wait_until 30 "$run: the working screen" shows_working_or_done
+[ "$kind" = working ] && save_screen 05-repair-working
+wait_until 120 "$run: the done screen" shows "done"
+repair_done=$(now_ms)
+save_screen 06-repair-done
+wait_until 10 "$run: the desktop shortcut is back" shortcut_placed
+client_matches || fail "$run: the install folder still differs from the published client ($seen)"
+press "$wid" Escape
+expect_exit_zero "Escape on the done screen"
+repair_requests=$(requests_since "$log_mark")
+repair_bytes=$(awk '{ s += $1 } END { print s + 0 }' <<<"$repair_requests")
+repair_count=$(grep -c . <<<"$repair_requests")
+# The objects it fetched, named by the client files they hold.
+echo "$repair_requests" >"$work/repair-requests"
+repair_list=$(python3 - "$demo/www/pc/manifest.json" "$work/repair-requests" <<'PY'
+import json, sys, urllib.parse
+files = json.load(open(sys.argv[1], encoding="utf-8"))["files"]
+names = {}
+for f in files:
+    names.setdefault(urllib.parse.urlsplit(f["url"]).path, []).append(f["path"])
+for line in open(sys.argv[2], encoding="utf-8").read().splitlines():
+    sent, path = line.split(" ", 1)
+    name = ", ".join(names.get(path, [path.rsplit("/", 1)[-1]]))
+    print(f"{int(sent):>12,} bytes  {name}")
+PY
+)
+say "repaired: the install folder is identical to the published client again"
+
+# === Summary ================================================================================
+mb() { awk -v b="$1" 'BEGIN { printf "%.1f MB", b / 1e6 }'; }
+rate() { awk -v b="$1" -v s="$2" 'BEGIN { if (s > 0) printf "%.1f MB/s", b / 1e6 / s; else printf "n/a" }'; }
+install_ms=$(( install_done - install_started ))
+repair_ms=$(( repair_done - repair_started ))
+cpus=$(grep Cpus_allowed_list /proc/self/status | cut -f2)
+if [ "$(nproc)" -lt "$(nproc --all)" ]; then
+    placement="pinned to CPU$(case $cpus in *[,-]*) echo s ;; esac) $cpus"
+else
+    placement="not pinned (CPUs $cpus, the scheduler's choice)"
+fi
+echo
+say "== summary"
+cat <<SUMMARY
+  install        $(seconds $install_ms) s from the program's start to the done screen (1.5 s splash included):
+                 $(mb "$client_bytes") of client, $(rate "$client_bytes" "$(seconds $install_ms)") overall
+  archive        $(mb "$archive_bytes") in ${archive_seconds} s by nginx's log: $(rate "$archive_bytes" "$archive_seconds")
+  verified       $file_count files (the manifest's count), identical to the published client
+  repair         $(seconds $repair_ms) s from the program's start to the done screen; it downloaded
+                 $(mb "$repair_bytes") ($repair_bytes bytes) in $repair_count requests:
+$(sed 's/^/               /' <<<"$repair_list")
+  screenshots    $screens/
+$(cd "$screens" && ls *.png | sed 's/^/                   /')
+  note           speeds under Wine swing 3-4x with where the scheduler places wine, wineserver
+                 and nginx on the CPUs; this run was $placement
+  total          $(seconds $(( $(now_ms) - demo_started ))) s
+SUMMARY
