@@ -10,7 +10,7 @@
 #include "base/text.h"
 #include "install/entry_writer.h"
 #include "install/install_state.h"
-#include "update/http.h"
+#include "update/resuming_stream.h"
 #include "update/sha256.h"
 #include "update/verify_cache.h"
 
@@ -34,10 +34,12 @@ struct Binding {
     uint64_t size = 0;   // 0: not given
 };
 
-// Reads exact byte counts off the stream; a stream that ends first is "closed early".
+// Reads exact byte counts off the stream; a stream that ends first is "closed early". The
+// stream resumes a dropped connection on its own, so a cut anywhere (in a header or inside an
+// entry's data) costs the install nothing as long as the server can send the rest.
 class ExactReader {
 public:
-    explicit ExactReader(pcupd::HttpStream& stream) : stream_(stream) {}
+    explicit ExactReader(pcupd::ResumingStream& stream) : stream_(stream) {}
 
     bool bytes(void* target, size_t size, std::string& error) {
         char* out = static_cast<char*>(target);
@@ -62,12 +64,12 @@ public:
     }
 
 private:
-    pcupd::HttpStream& stream_;
+    pcupd::ResumingStream& stream_;
 };
 
 // Moves one entry's data from the network into the writer's blocks. Bytes received before a
 // failure still go to disk.
-bool streamEntry(pcupd::HttpStream& stream, EntryWriter& writer, const std::string& path,
+bool streamEntry(pcupd::ResumingStream& stream, EntryWriter& writer, const std::string& path,
                  uint64_t size, std::string& error) {
     uint64_t remaining = size;
     do {
@@ -121,7 +123,7 @@ bool matchesManifest(const Binding& binding, const std::string& path, uint64_t s
 
 // Reads `count` entries off the stream and hands them to the writer. Returns with the
 // writer drained: every entry it took is on disk, or its first failure is in `error`.
-bool streamEntries(pcupd::HttpStream& stream, ExactReader& reader, EntryWriter& writer,
+bool streamEntries(pcupd::ResumingStream& stream, ExactReader& reader, EntryWriter& writer,
                    uint32_t count, const std::wstring& root, const Binding* binding,
                    std::string& error) {
     // The writer lags behind the stream, so a failure it still has to report comes earlier
@@ -164,10 +166,10 @@ bool streamEntries(pcupd::HttpStream& stream, ExactReader& reader, EntryWriter& 
 // The manifest's size and digest cover the whole stream, bytes after the last entry
 // included, so they are checked once the stream has ended. `streamHash` holds the digest of
 // everything up to the last entry (the writer has drained).
-bool matchesWholeArchive(pcupd::HttpStream& stream, pcupd::Sha256* streamHash, const Binding& binding,
+bool matchesWholeArchive(pcupd::ResumingStream& stream, pcupd::Sha256* streamHash, const Binding& binding,
                          std::string& error) {
     if (!streamHash && binding.size == 0) return true;
-    const auto received = [&stream] { return static_cast<uint64_t>(stream.received); };
+    const auto received = [&stream] { return static_cast<uint64_t>(stream.received()); };
     const uint64_t limit = binding.size > 0 ? binding.size : received() + kMaxTrailingBytes;
     char rest[16384];
     for (int32_t got = 1; got > 0 && received() <= limit;) {
@@ -187,7 +189,7 @@ bool matchesWholeArchive(pcupd::HttpStream& stream, pcupd::Sha256* streamHash, c
 
 bool installArchive(const std::string& url, const std::wstring& installDir,
                     const Binding* binding, std::string& error) {
-    pcupd::HttpStream stream;
+    pcupd::ResumingStream stream;
     if (!stream.open(url, error)) return false;
     ExactReader reader(stream);
 

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <map>
+#include <mutex>
+#include <tuple>
 
 #include "base/text.h"
 #include "update/manifest.h"
@@ -32,6 +35,7 @@ constexpr int kResolveTimeoutMs = 15000, kConnectTimeoutMs = 15000, kSendTimeout
               kReceiveTimeoutMs = 30000;
 
 std::atomic<HttpFault> gFault{HttpFault::None};
+std::atomic<bool> gReuse{true};
 
 // atoi-style: optional blanks and sign, then digits up to the first other character; no
 // digits gives 0. The value is taken modulo 2^16, as a 16-bit truncation of the integer.
@@ -81,6 +85,74 @@ bool parseUrl(const std::string& url, std::wstring& host, uint16_t& port, std::w
     return !host.empty();
 }
 
+namespace {
+
+HINTERNET openSession(HttpFault fault) {
+    if (fault == HttpFault::Open) return nullptr;
+    HINTERNET session = WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
+                                    WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+    if (session)
+        WinHttpSetTimeouts(session, kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs,
+                           kReceiveTimeoutMs);
+    return session;
+}
+
+HINTERNET connectTo(HINTERNET session, const std::wstring& host, uint16_t port, HttpFault fault) {
+    return fault == HttpFault::Connect ? nullptr : WinHttpConnect(session, host.c_str(), port, 0);
+}
+
+// Opens a GET for `path` on `connection`, sends it and waits for the response headers. The
+// request is handed back whatever happens; false with the step's text when no response came.
+bool sendGet(HINTERNET connection, const std::wstring& path, bool secure,
+             const std::wstring& headers, bool keepAlive, HttpFault fault, HINTERNET& request,
+             std::string& error) {
+    request = fault == HttpFault::OpenRequest
+                  ? nullptr
+                  : WinHttpOpenRequest(connection, L"GET", path.c_str(), nullptr,
+                                       WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                       secure ? WINHTTP_FLAG_SECURE : 0);
+    if (!request) {
+        error = "WinHttpOpenRequest failed";
+        return false;
+    }
+    if (!keepAlive) {
+        DWORD feature = WINHTTP_DISABLE_KEEP_ALIVE;
+        WinHttpSetOption(request, WINHTTP_OPTION_DISABLE_FEATURE, &feature, sizeof(feature));
+    }
+    const wchar_t* extra = headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headers.c_str();
+    if (!WinHttpSendRequest(request, extra, static_cast<DWORD>(headers.size()),
+                            WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
+        error = isSecureFailure(GetLastError())
+                    ? "WinHttpSendRequest failed (secure connection refused: certificate not "
+                      "trusted or not for this host)"
+                    : "WinHttpSendRequest failed (no network?)";
+        return false;
+    }
+    if (!WinHttpReceiveResponse(request, nullptr)) {
+        error = "WinHttpReceiveResponse failed";
+        return false;
+    }
+    return true;
+}
+
+// A failed query leaves 0, which reads as "HTTP status 0": no response line we accept.
+DWORD statusCode(HINTERNET request) {
+    DWORD status = 0;
+    DWORD size = sizeof(status);
+    WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                        WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX);
+    return status;
+}
+
+bool requireOk(HINTERNET request, const std::string& url, std::string& error) {
+    const DWORD status = statusCode(request);
+    if (status == HTTP_STATUS_OK) return true;
+    error = "HTTP status " + std::to_string(status) + " for " + url;
+    return false;
+}
+
+}  // namespace
+
 bool openRequest(const std::string& url, HINTERNET& session, HINTERNET& connection,
                  HINTERNET& request, std::string& error) {
     session = connection = request = nullptr;
@@ -92,56 +164,18 @@ bool openRequest(const std::string& url, HINTERNET& session, HINTERNET& connecti
         return false;
     }
     const HttpFault fault = gFault;
-
-    session = fault == HttpFault::Open
-                  ? nullptr
-                  : WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
-                                WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+    session = openSession(fault);
     if (!session) {
         error = "WinHttpOpen failed";
         return false;
     }
-    WinHttpSetTimeouts(session, kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs,
-                       kReceiveTimeoutMs);
-
-    connection = fault == HttpFault::Connect ? nullptr
-                                             : WinHttpConnect(session, host.c_str(), port, 0);
+    connection = connectTo(session, host, port, fault);
     if (!connection) {
         error = "WinHttpConnect failed";
         return false;
     }
-    request = fault == HttpFault::OpenRequest
-                  ? nullptr
-                  : WinHttpOpenRequest(connection, L"GET", path.c_str(), nullptr,
-                                       WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                       secure ? WINHTTP_FLAG_SECURE : 0);
-    if (!request) {
-        error = "WinHttpOpenRequest failed";
-        return false;
-    }
-    if (!WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA,
-                            0, 0, 0)) {
-        error = isSecureFailure(GetLastError())
-                    ? "WinHttpSendRequest failed (secure connection refused: certificate not "
-                      "trusted or not for this host)"
-                    : "WinHttpSendRequest failed (no network?)";
-        return false;
-    }
-    if (!WinHttpReceiveResponse(request, nullptr)) {
-        error = "WinHttpReceiveResponse failed";
-        return false;
-    }
-
-    // A failed query leaves 0, which reads as "HTTP status 0": no response line we accept.
-    DWORD status = 0;
-    DWORD size = sizeof(status);
-    WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                        WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX);
-    if (status != HTTP_STATUS_OK) {
-        error = "HTTP status " + std::to_string(status) + " for " + url;
-        return false;
-    }
-    return true;
+    return sendGet(connection, path, secure, {}, true, fault, request, error) &&
+           requireOk(request, url, error);
 }
 
 bool openRequest(const std::string& url, RequestHandles& handles, std::string& error) {
@@ -151,6 +185,97 @@ bool openRequest(const std::string& url, RequestHandles& handles, std::string& e
     handles.connection.reset(connection);
     handles.session.reset(session);
     return ok;
+}
+
+namespace {
+
+using HostKey = std::tuple<bool, std::wstring, uint16_t>;  // secure, host, port
+
+// The pool is never destroyed: when the window ends the program, the detached install worker
+// may still be inside a request, and must not find the map torn down under it.
+struct SessionPool {
+    std::mutex lock;
+    std::map<HostKey, std::shared_ptr<HostSession>> hosts;  // guarded by lock
+};
+SessionPool& pool() {
+    static SessionPool* const instance = new SessionPool;
+    return *instance;
+}
+
+// The shared session for `key`, opened on first use. Opening happens outside the lock (it may
+// look for a proxy); when two threads race, the first one pooled is used by both.
+std::shared_ptr<HostSession> hostSession(const HostKey& key, bool pooled, HttpFault fault,
+                                         std::string& error) {
+    if (pooled) {
+        std::lock_guard<std::mutex> hold(pool().lock);
+        const auto found = pool().hosts.find(key);
+        if (found != pool().hosts.end()) return found->second;
+    }
+    auto fresh = std::make_shared<HostSession>();
+    fresh->session.reset(openSession(fault));
+    if (!fresh->session) {
+        error = "WinHttpOpen failed";
+        return nullptr;
+    }
+    fresh->connection.reset(connectTo(fresh->session.get(), std::get<1>(key), std::get<2>(key), fault));
+    if (!fresh->connection) {
+        error = "WinHttpConnect failed";
+        return nullptr;
+    }
+    if (!pooled) return fresh;
+    std::lock_guard<std::mutex> hold(pool().lock);
+    return pool().hosts.emplace(key, std::move(fresh)).first->second;
+}
+
+// After a request that got no answer the next one starts on a new session: the connection
+// handle remembers the server's address, which a change of network may have made stale.
+void dropHostSession(const HostKey& key, const std::shared_ptr<HostSession>& host) {
+    std::lock_guard<std::mutex> hold(pool().lock);
+    const auto found = pool().hosts.find(key);
+    if (found != pool().hosts.end() && found->second == host) pool().hosts.erase(found);
+}
+
+}  // namespace
+
+void setConnectionReuseForTesting(bool reuse) {
+    gReuse = reuse;
+    std::lock_guard<std::mutex> hold(pool().lock);
+    pool().hosts.clear();
+}
+
+bool sendSharedRequest(const std::string& url, const std::wstring& headers, SharedRequest& shared,
+                       DWORD& status, std::string& error) {
+    shared.request.reset();
+    shared.host.reset();
+    std::wstring host, path;
+    uint16_t port = 0;
+    bool secure = true;
+    if (!parseUrl(url, host, port, path, secure)) {
+        error = "bad url: " + url;
+        return false;
+    }
+    const HttpFault fault = gFault;
+    const bool reuse = gReuse;
+    const bool pooled = reuse && fault == HttpFault::None;
+    const HostKey key{secure, host, port};
+    shared.host = hostSession(key, pooled, fault, error);
+    if (!shared.host) return false;
+    HINTERNET request = nullptr;
+    const bool sent = sendGet(shared.host->connection.get(), path, secure, headers, reuse, fault,
+                              request, error);
+    shared.request.reset(request);
+    if (!sent) {
+        if (pooled) dropHostSession(key, shared.host);
+        return false;
+    }
+    status = statusCode(request);
+    return true;
+}
+
+bool openSharedRequest(const std::string& url, SharedRequest& shared, std::string& error) {
+    DWORD status = 0;
+    return sendSharedRequest(url, {}, shared, status, error) &&
+           requireOk(shared.request.get(), url, error);
 }
 
 int64_t contentLength(HINTERNET request) {
@@ -170,9 +295,9 @@ int64_t contentLength(HINTERNET request) {
 }
 
 bool httpGet(const std::string& url, std::string& body, std::string& error) {
-    RequestHandles handles;
-    if (!openRequest(url, handles, error)) return false;
-    HINTERNET request = handles.request.get();
+    SharedRequest shared;
+    if (!openSharedRequest(url, shared, error)) return false;
+    HINTERNET request = shared.request.get();
 
     body.clear();
     const int64_t expected = contentLength(request);
@@ -212,37 +337,6 @@ bool httpGet(const std::string& url, std::string& body, std::string& error) {
         return false;
     }
     return true;
-}
-
-bool HttpStream::open(const std::string& url, std::string& error) {
-    close();
-    if (!openRequest(url, session, connection, request, error)) {
-        close();
-        return false;
-    }
-    contentLength = pcupd::contentLength(request);
-    return true;
-}
-
-int32_t HttpStream::read(void* buffer, int32_t length) {
-    if (!request || length < 1) return -1;
-    if (contentLength >= 0) {  // nothing past the declared length, as in httpGet
-        if (received >= contentLength) return 0;
-        length = static_cast<int32_t>(std::min<int64_t>(length, contentLength - received));
-    }
-    DWORD read = 0;
-    if (!WinHttpReadData(request, buffer, static_cast<DWORD>(length), &read)) return -1;
-    received += read;
-    return static_cast<int32_t>(read);
-}
-
-void HttpStream::close() {
-    if (request) WinHttpCloseHandle(request);
-    if (connection) WinHttpCloseHandle(connection);
-    if (session) WinHttpCloseHandle(session);
-    request = connection = session = nullptr;
-    contentLength = -1;
-    received = 0;
 }
 
 }  // namespace pcupd

@@ -10,6 +10,7 @@
 #include "tests/support/archive_builder.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/temp_dir.h"
+#include "update/resuming_stream.h"
 #include "update/verify_cache.h"
 
 namespace fs = std::filesystem;
@@ -350,4 +351,78 @@ TEST_F(ArchiveTest, SlowLinkProgressMovesWithinABlock) {
     ASSERT_TRUE(ok) << error;
     EXPECT_GT(partial.load(), 0u);
     EXPECT_EQ(installed("big.pak"), archive.entries[0].data);
+}
+
+namespace {
+
+// The archive from a server that takes byte ranges, cut after `cutAfter` bytes of a response.
+Response ranged(const std::string& bytes, int64_t cutAfter = -1) {
+    Response response;
+    response.body = bytes;
+    response.ranges = true;
+    response.cutAfter = cutAfter;
+    return response;
+}
+
+}  // namespace
+
+TEST_F(ArchiveTest, CutsInHeadersAndDataAreResumedAtTheRightByte) {
+    TestArchive archive;
+    archive.entries = {{"first.bin", patterned(300000, 1)}, {"dir/second.bin", patterned(2500000, 2)}};
+    const std::string bytes = archive.build();
+    const size_t second = 24 + 2 + 9 + 40 + 300000;  // where the second entry's head starts
+    // Inside the archive header, the first entry's path, the second's digest, its data.
+    const size_t cuts[] = {5, 24 + 4, second + 2 + 14 + 8 + 10, second + 56 + 1200000};
+    std::vector<Response> answers;
+    for (size_t i = 0, from = 0; i < std::size(cuts); from = cuts[i++])
+        answers.push_back(ranged(bytes, static_cast<int64_t>(cuts[i] - from)));
+    answers.push_back(ranged(bytes));
+    server.route("/client.orvpak", answers);
+
+    // Bound to a manifest, so the whole stream's digest and size are checked as well.
+    pcupd::Manifest manifest;
+    for (const TestEntry& entry : archive.entries)
+        manifest.files.push_back({entry.path, testsupport::sha256Hex(entry.data),
+                                  static_cast<int64_t>(entry.data.size()), ""});
+    pcupd::FullArchive full;
+    full.url = server.url("/client.orvpak");
+    full.sha256 = testsupport::sha256Hex(bytes);
+    full.size = static_cast<int64_t>(bytes.size());
+    ASSERT_TRUE(installFullArchive(full, manifest, installDir.wstring(), error)) << error;
+    for (const TestEntry& entry : archive.entries) EXPECT_TRUE(installed(entry.path) == entry.data) << entry.path;
+    const std::vector<std::string> heads = server.requestHeads();
+    ASSERT_EQ(heads.size(), std::size(cuts) + 1);
+    for (size_t i = 0; i < std::size(cuts); ++i)
+        EXPECT_NE(heads[i + 1].find("\r\nRange: bytes=" + std::to_string(cuts[i]) + "-\r\n"), std::string::npos) << heads[i + 1];
+    std::lock_guard<std::mutex> hold(installState().lock);
+    EXPECT_EQ(installState().bytesDone, 2800000u);
+}
+
+TEST_F(ArchiveTest, AResumeTheServerCannotServeFailsAsTheCutDid) {
+    TestArchive archive;
+    archive.entries = {{"one.bin", patterned(200000, 1)}, {"big/two.bin", patterned(2500000, 2)}};
+    const std::string bytes = archive.build();
+    const size_t data = bytes.size() - 2500000, cut = data + 1500000;
+    // Answers the client must refuse. Each one stops after a few bytes: a refused answer is
+    // never read, and a server thread must not wait on it.
+    Response whole;  // ignores Range: the archive from its first byte
+    whole.body = bytes;
+    whole.cutAfter = 1000;
+    Response elsewhere;  // the rest from one byte early, and says so
+    elsewhere.status = 206;
+    elsewhere.body = bytes.substr(cut - 1);
+    elsewhere.cutAfter = 1000;
+    elsewhere.headers = {{"Content-Range", "bytes " + std::to_string(cut - 1) + "-" +
+                                               std::to_string(bytes.size() - 1) + "/" +
+                                               std::to_string(bytes.size())}};
+    for (const auto& [path, answer] : {std::make_pair("/ignored.orvpak", whole), std::make_pair("/elsewhere.orvpak", elsewhere)}) {
+        fs::remove_all(installDir);
+        server.route(path, std::vector<Response>{ranged(bytes, static_cast<int64_t>(cut)), answer});
+        EXPECT_FALSE(installFullArchive(server.url(path), installDir.wstring(), error));
+        EXPECT_EQ(error, "connection closed while reading big/two.bin") << path;
+        EXPECT_EQ(server.requestCount(path), 2) << path;
+        EXPECT_TRUE(installed("one.bin") == archive.entries[0].data);
+        // What arrived before the cut, and nothing of the refused answer.
+        EXPECT_TRUE(installed("big/two.bin") == archive.entries[1].data.substr(0, cut - data));
+    }
 }

@@ -4,8 +4,10 @@
 #include <ws2tcpip.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <stdexcept>
 #include <system_error>
 
@@ -33,10 +35,6 @@ bool sendAll(SOCKET socket, const char* data, size_t size) {
     return true;
 }
 
-bool sendAll(SOCKET socket, const std::string& text) {
-    return sendAll(socket, text.data(), text.size());
-}
-
 const char* reason(int status) {
     switch (status) {
         case 200: return "OK";
@@ -55,6 +53,39 @@ std::string requestTarget(const std::string& head) {
     const size_t second = head.find(' ', first + 1);
     if (second == std::string::npos) return {};
     return head.substr(first + 1, second - first - 1);
+}
+
+// The value of header `name` (lower case) in a request head, or empty.
+std::string headerValue(const std::string& head, const std::string& name) {
+    size_t line = head.find("\r\n");
+    while (line != std::string::npos && line + 2 < head.size()) {
+        const size_t start = line + 2, end = head.find("\r\n", start);
+        const std::string text = head.substr(start, end - start);
+        const size_t colon = text.find(':');
+        if (colon != std::string::npos) {
+            std::string field = text.substr(0, colon);
+            std::transform(field.begin(), field.end(), field.begin(),
+                           [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+            if (field == name) {
+                const size_t value = text.find_first_not_of(' ', colon + 1);
+                return value == std::string::npos ? std::string() : text.substr(value);
+            }
+        }
+        line = end;
+    }
+    return {};
+}
+
+// N of "Range: bytes=N-", or -1 when the head asks for no such range.
+int64_t rangeStart(const std::string& head) {
+    const std::string value = headerValue(head, "range");
+    if (value.rfind("bytes=", 0) != 0 || value.size() < 8 || value.back() != '-') return -1;
+    int64_t start = 0;
+    for (size_t i = 6; i + 1 < value.size(); ++i) {
+        if (value[i] < '0' || value[i] > '9') return -1;
+        start = start * 10 + (value[i] - '0');
+    }
+    return start;
 }
 
 int hexValue(char c) {
@@ -145,6 +176,18 @@ std::vector<std::string> LoopbackServer::requestHeads() const {
     return heads_;
 }
 
+int LoopbackServer::connectionCount() const {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return connections_;
+}
+
+uint64_t LoopbackServer::bytesSent() const { return bytesSent_; }
+
+void LoopbackServer::setKeepAlive(bool keepAlive) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    keepAlive_ = keepAlive;
+}
+
 int LoopbackServer::requestCount(const std::string& path) const {
     std::lock_guard<std::mutex> hold(mutex_);
     return static_cast<int>(std::count(requests_.begin(), requests_.end(), path));
@@ -184,28 +227,73 @@ void LoopbackServer::acceptLoop() {
         const DWORD sendTimeoutMs = 10000;
         ::setsockopt(client, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&sendTimeoutMs),
                      sizeof(sendTimeoutMs));
+        // Head and body go out in separate sends: on a connection kept alive, Nagle would hold
+        // the body back until the client's delayed acknowledgement (40 ms) of the head.
+        const BOOL noDelay = TRUE;
+        ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay),
+                     sizeof(noDelay));
         clients_.push_back(client);
+        ++connections_;
         clientThreads_.emplace_back([this, client] { serve(client); });
     }
 }
 
 void LoopbackServer::serve(uintptr_t clientId) {
     const SOCKET client = static_cast<SOCKET>(clientId);
-    std::string head;
+    std::string received;  // may run past the head being answered into the next one
     char buffer[4096];
-    while (head.find("\r\n\r\n") == std::string::npos && head.size() < 65536) {
-        const int got = ::recv(client, buffer, sizeof(buffer), 0);
-        if (got <= 0) break;
-        head.append(buffer, static_cast<size_t>(got));
+    for (int answered = 0;; ++answered) {
+        while (received.find("\r\n\r\n") == std::string::npos && received.size() < 65536) {
+            if (!readable(clientId)) break;
+            const int got = ::recv(client, buffer, sizeof(buffer), 0);
+            if (got <= 0) break;
+            received.append(buffer, static_cast<size_t>(got));
+        }
+        const size_t end = received.find("\r\n\r\n");
+        // A connection kept alive ends when the client closes it; a first request is answered
+        // even when malformed (404), as before.
+        if (end == std::string::npos && (received.empty() || answered > 0)) break;
+        const std::string head = end == std::string::npos ? received : received.substr(0, end + 4);
+        received.erase(0, head.size());
+        if (!answer(clientId, head)) break;
     }
+
+    ::shutdown(client, SD_SEND);
+    std::lock_guard<std::mutex> hold(mutex_);
+    clients_.erase(std::find(clients_.begin(), clients_.end(), clientId));
+    ::closesocket(client);
+}
+
+// Waits in short slices, so that stop() need not wait for a client to close a connection it
+// keeps idle (shutdown() does not wake a blocked recv under Wine). False once stopping.
+bool LoopbackServer::readable(uintptr_t clientId) {
+    const SOCKET client = static_cast<SOCKET>(clientId);
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> hold(mutex_);
+            if (stopping_) return false;
+        }
+        fd_set set;
+        FD_ZERO(&set);
+        FD_SET(client, &set);
+        timeval wait{0, 50000};
+        const int ready = ::select(0, &set, nullptr, nullptr, &wait);
+        if (ready != 0) return ready > 0;
+    }
+}
+
+bool LoopbackServer::answer(uintptr_t clientId, const std::string& head) {
+    const SOCKET client = static_cast<SOCKET>(clientId);
     const std::string target = requestTarget(head);
 
     Response response;
     response.status = 404;
     response.body = "not found";
     std::filesystem::path file;
+    bool keepAlive = false;
     {
         std::lock_guard<std::mutex> hold(mutex_);
+        keepAlive = keepAlive_;
         requests_.push_back(target);
         heads_.push_back(head.substr(0, head.find("\r\n\r\n") + 2));  // each line ends "\r\n"
         const auto found = routes_.find(target);
@@ -222,65 +310,84 @@ void LoopbackServer::serve(uintptr_t clientId) {
         response.status = 200;
         response.body = readFile(file);  // outside the lock: files may be large
     }
+    if (response.noResponse) return false;
+    if (response.delayMs > 0 && !pause(response.delayMs)) return false;
 
-    if (!response.noResponse) {
-        using Framing = Response::Framing;
-        std::string header = "HTTP/1.1 " + std::to_string(response.status) + " " +
-                             reason(response.status) + "\r\nConnection: close\r\n";
-        if (response.framing == Framing::ContentLength) {
-            const int64_t declared = response.declaredLength >= 0 ? response.declaredLength
-                                     : response.generate ? static_cast<int64_t>(response.generatedSize)
-                                                         : static_cast<int64_t>(response.body.size());
-            header += "Content-Length: " + std::to_string(declared) + "\r\n";
-        } else if (response.framing == Framing::Chunked) {
-            header += "Transfer-Encoding: chunked\r\n";
-        }
-        for (const auto& [name, value] : response.headers) header += name + ": " + value + "\r\n";
-        header += "\r\n";
-
-        bool ok = sendAll(client, header);
-        // A generated body is produced block by block, so its size costs no memory here.
-        const bool generated = static_cast<bool>(response.generate);
-        const size_t total = generated ? static_cast<size_t>(response.generatedSize) : response.body.size();
-        const size_t limit = response.cutAfter >= 0
-                                 ? std::min<size_t>(total, static_cast<size_t>(response.cutAfter))
-                                 : total;
-        const size_t piece = response.pieceSize ? response.pieceSize
-                             : generated        ? size_t(1) << 20
-                                                : std::max<size_t>(total, 1);
-        std::vector<char> block(generated ? piece : 0);
-        const bool chunked = response.framing == Framing::Chunked;
-        for (size_t offset = 0; ok && offset < limit; offset += piece) {
-            if (offset > 0 && response.pauseMs > 0 && !pause(response.pauseMs)) {
-                ok = false;
-                break;
-            }
-            const size_t chunk = std::min(piece, total - offset);  // this piece's full size
-            const size_t size = std::min(chunk, limit - offset);   // what goes out before a cut
-            if (chunked) {
-                char sizeLine[32];
-                std::snprintf(sizeLine, sizeof(sizeLine), "%zx\r\n", chunk);
-                ok = sendAll(client, sizeLine);
-            }
-            const char* bytes = response.body.data() + offset;
-            if (generated) {
-                response.generate(offset, block.data(), size);
-                bytes = block.data();
-            }
-            ok = ok && sendAll(client, bytes, size);
-            if (chunked && size == chunk) ok = ok && sendAll(client, "\r\n");
-        }
-        const bool cut = limit < total;
-        if (ok && !cut) {
-            if (chunked) ok = sendAll(client, "0\r\n\r\n");
-            if (ok && !response.trailing.empty()) sendAll(client, response.trailing);
-        }
+    using Framing = Response::Framing;
+    const bool generated = static_cast<bool>(response.generate);
+    const uint64_t whole = generated ? response.generatedSize : response.body.size();
+    // A ranged answer sends the body from `first` on; offsets below count within the body.
+    uint64_t first = 0;
+    const int64_t asked = response.ranges ? rangeStart(head) : -1;
+    if (asked >= 0 && static_cast<uint64_t>(asked) < whole) {
+        first = static_cast<uint64_t>(asked);
+        response.status = 206;
+        response.headers.push_back({"Content-Range", "bytes " + std::to_string(first) + "-" +
+                                                         std::to_string(whole - 1) + "/" +
+                                                         std::to_string(whole)});
     }
+    if (response.ranges) response.headers.push_back({"Accept-Ranges", "bytes"});
 
-    ::shutdown(client, SD_SEND);
-    std::lock_guard<std::mutex> hold(mutex_);
-    clients_.erase(std::find(clients_.begin(), clients_.end(), clientId));
-    ::closesocket(client);
+    // Only a response whose end the client can find leaves the connection usable.
+    std::string wanted = headerValue(head, "connection");
+    std::transform(wanted.begin(), wanted.end(), wanted.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const size_t total = static_cast<size_t>(whole - first);
+    const bool cut = response.cutAfter >= 0 && static_cast<size_t>(response.cutAfter) < total;
+    keepAlive = keepAlive && wanted != "close" && response.framing != Framing::CloseDelimited &&
+                response.trailing.empty() && response.declaredLength < 0 && !cut;
+
+    std::string header = "HTTP/1.1 " + std::to_string(response.status) + " " +
+                         reason(response.status) +
+                         (keepAlive ? "\r\nConnection: keep-alive\r\n" : "\r\nConnection: close\r\n");
+    if (response.framing == Framing::ContentLength) {
+        const int64_t declared = response.declaredLength >= 0 ? response.declaredLength
+                                                               : static_cast<int64_t>(total);
+        header += "Content-Length: " + std::to_string(declared) + "\r\n";
+    } else if (response.framing == Framing::Chunked) {
+        header += "Transfer-Encoding: chunked\r\n";
+    }
+    for (const auto& [name, value] : response.headers) header += name + ": " + value + "\r\n";
+    header += "\r\n";
+
+    const auto send = [this, client](const char* data, size_t size) {
+        const bool sent = sendAll(client, data, size);
+        if (sent) bytesSent_ += size;
+        return sent;
+    };
+    bool ok = send(header.data(), header.size());
+    // A generated body is produced block by block, so its size costs no memory here.
+    const size_t limit = cut ? static_cast<size_t>(response.cutAfter) : total;
+    const size_t piece = response.pieceSize ? response.pieceSize
+                         : generated        ? size_t(1) << 20
+                                            : std::max<size_t>(total, 1);
+    std::vector<char> block(generated ? piece : 0);
+    const bool chunked = response.framing == Framing::Chunked;
+    for (size_t offset = 0; ok && offset < limit; offset += piece) {
+        if (offset > 0 && response.pauseMs > 0 && !pause(response.pauseMs)) {
+            ok = false;
+            break;
+        }
+        const size_t chunk = std::min(piece, total - offset);  // this piece's full size
+        const size_t size = std::min(chunk, limit - offset);   // what goes out before a cut
+        if (chunked) {
+            char sizeLine[32];
+            std::snprintf(sizeLine, sizeof(sizeLine), "%zx\r\n", chunk);
+            ok = send(sizeLine, std::strlen(sizeLine));
+        }
+        const char* bytes = response.body.data() + first + offset;
+        if (generated) {
+            response.generate(first + offset, block.data(), size);
+            bytes = block.data();
+        }
+        ok = ok && send(bytes, size);
+        if (chunked && size == chunk) ok = ok && send("\r\n", 2);
+    }
+    if (ok && !cut) {
+        if (chunked) ok = send("0\r\n\r\n", 5);
+        if (ok && !response.trailing.empty()) send(response.trailing.data(), response.trailing.size());
+    }
+    return ok && keepAlive;
 }
 
 }  // namespace testsupport

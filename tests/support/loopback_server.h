@@ -1,8 +1,10 @@
 #pragma once
 // A small HTTP/1.1 server inside the test process, on 127.0.0.1 and an ephemeral port. Each
 // test scripts what a path answers: status, framing, pacing, a cut connection, extra bytes.
-// Every connection is answered once and closed ("Connection: close").
+// Every connection is answered once and closed ("Connection: close"), unless keep-alive is
+// switched on.
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <filesystem>
@@ -25,10 +27,14 @@ struct Response {
     int64_t declaredLength = -1;  // Content-Length to claim instead of body.size() (a liar)
     size_t pieceSize = 0;         // send the body in pieces of this many bytes (0: at once)
     int pauseMs = 0;              // pause before each piece after the first
+    int delayMs = 0;              // pause before the status line (a distant server)
     int64_t cutAfter = -1;        // close the connection after this many body bytes
     std::string trailing;         // bytes sent after the body, outside its framing
     bool noResponse = false;      // read the request, then close without a status line
     std::vector<std::pair<std::string, std::string>> headers;  // extra response headers
+    // Answer "Range: bytes=N-" as a file server does: 206, Content-Range, the body from N
+    // (cutAfter then counts from N). A request without Range gets the whole body.
+    bool ranges = false;
 
     // A body too large to hold (benchmarks): `generatedSize` bytes, produced on demand;
     // generate(offset, out, size) fills out with the body's bytes at offset.
@@ -58,12 +64,21 @@ public:
     std::vector<std::string> requests() const;  // request targets, in arrival order
     std::vector<std::string> requestHeads() const;  // request line and headers, in order
     int requestCount(const std::string& path) const;
+    int connectionCount() const;  // connections accepted so far
+    uint64_t bytesSent() const;   // response bytes sent so far, heads included
+
+    // Keeps a connection open for the next request after a complete response, unless the
+    // request asks for "Connection: close". Off by default.
+    void setKeepAlive(bool keepAlive);
 
     void stop();  // closes every connection and joins every thread; the destructor calls it
 
 private:
     void acceptLoop();
     void serve(uintptr_t client);
+    bool readable(uintptr_t client);  // false once stopping
+    // Answers one request; false when the connection must close after it.
+    bool answer(uintptr_t client, const std::string& head);
     bool pause(int ms);  // false when stopping
 
     uintptr_t listener_;
@@ -78,6 +93,9 @@ private:
     std::vector<std::string> heads_;
     std::vector<uintptr_t> clients_;
     std::vector<std::thread> clientThreads_;
+    bool keepAlive_ = false;
+    int connections_ = 0;
+    std::atomic<uint64_t> bytesSent_{0};
 };
 
 }  // namespace testsupport

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/loopback_server.h"
+#include "tests/support/temp_dir.h"
+#include "update/sha256.h"
 
 using pcupd::HttpStream;
 using testsupport::LoopbackServer;
@@ -312,4 +314,48 @@ TEST(HttpStream, FailedOpenLeavesItClosedAndReopenStartsOver) {
     EXPECT_EQ(stream.request, nullptr);
     EXPECT_EQ(stream.contentLength, -1);
     EXPECT_EQ(stream.read(buffer, sizeof(buffer)), -1);
+}
+
+TEST(SharedConnection, ManifestDownloadsAndStreamGoOverOneConnection) {
+    const std::string file = patterned(300000);
+    testsupport::TempDir dir;
+    // A manifest, three downloads and a stream; the number of connections they took.
+    const auto connectionsFor = [&](bool reuse) {
+        LoopbackServer server;
+        server.setKeepAlive(true);
+        server.route("/pc/manifest.json", ok("{}"));
+        server.route("/files/a", ok(file));
+        pcupd::setConnectionReuseForTesting(reuse);
+        std::string body, error, digest;
+        EXPECT_TRUE(pcupd::httpGet(server.url("/pc/manifest.json"), body, error)) << error;
+        for (int i = 0; i < 3; ++i) {
+            pcupd::Progress progress;
+            EXPECT_TRUE(pcupd::downloadToFile(server.url("/files/a"), (dir / "a.part").wstring(),
+                                              progress, nullptr, digest, error))
+                << error;
+        }
+        HttpStream stream;
+        EXPECT_TRUE(stream.open(server.url("/files/a"), error)) << error;
+        std::vector<char> buffer(1 << 20);
+        while (stream.read(buffer.data(), static_cast<int32_t>(buffer.size())) > 0) {
+        }
+        pcupd::setConnectionReuseForTesting(true);
+        EXPECT_EQ(server.requests().size(), 5u);
+        return server.connectionCount();
+    };
+    EXPECT_EQ(connectionsFor(true), 1);
+    // The seam the benchmarks compare with: a session and a connection per request.
+    EXPECT_EQ(connectionsFor(false), 5);
+
+    // Streams open side by side share the session handles (Wine pools idle sockets per
+    // process anyway; Windows pools them per session).
+    LoopbackServer server;
+    server.route("/a", ok("a"));
+    HttpStream first, second;
+    std::string error;
+    ASSERT_TRUE(first.open(server.url("/a"), error)) << error;
+    ASSERT_TRUE(second.open(server.url("/a"), error)) << error;
+    EXPECT_EQ(first.session, second.session);
+    EXPECT_EQ(first.connection, second.connection);
+    EXPECT_NE(first.request, second.request);
 }

@@ -1,0 +1,179 @@
+#include "update/resuming_stream.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "tests/support/archive_builder.h"
+#include "tests/support/loopback_server.h"
+#include "tests/support/temp_dir.h"
+#include "update/sha256.h"
+
+using pcupd::ResumingStream;
+using testsupport::LoopbackServer;
+using testsupport::Response;
+
+namespace {
+
+std::string patterned(size_t size) {
+    std::string text(size, '\0');
+    for (size_t i = 0; i < size; ++i) text[i] = static_cast<char>((i * 131 + i / 4093) & 0xFF);
+    return text;
+}
+
+// The whole body, from a server that says it takes byte ranges and answers them; cut after
+// `cutAfter` bytes of what it sends.
+Response ranged(const std::string& body, int64_t cutAfter = -1) {
+    Response response;
+    response.body = body;
+    response.ranges = true;
+    response.cutAfter = cutAfter;
+    return response;
+}
+
+struct Outcome {
+    std::string data;
+    int32_t last = 0;  // what the read that ended it returned
+};
+
+Outcome readAll(ResumingStream& stream) {
+    Outcome outcome;
+    std::vector<char> buffer(65536);
+    while ((outcome.last = stream.read(buffer.data(), static_cast<int32_t>(buffer.size()))) > 0)
+        outcome.data.append(buffer.data(), static_cast<size_t>(outcome.last));
+    return outcome;
+}
+
+class Resume : public ::testing::Test {
+protected:
+    void SetUp() override { pcupd::setResumePauseForTesting(20); }
+    void TearDown() override { pcupd::setResumePauseForTesting(500); }
+
+    Outcome fetch(const std::string& path) {
+        ResumingStream stream;
+        std::string error;
+        EXPECT_TRUE(stream.open(server.url(path), error)) << error;
+        Outcome outcome = readAll(stream);
+        resumes = stream.resumes();
+        return outcome;
+    }
+
+    // The Range header of each request, in order ("" for none).
+    std::vector<std::string> rangesAsked() const {
+        std::vector<std::string> ranges;
+        for (const std::string& head : server.requestHeads()) {
+            const size_t at = head.find("\r\nRange: ");
+            ranges.push_back(at == std::string::npos ? "" : head.substr(at + 9, head.find("\r\n", at + 2) - at - 9));
+        }
+        return ranges;
+    }
+
+    LoopbackServer server;
+    const std::string body = patterned(1000000);
+    int resumes = 0;
+};
+
+}  // namespace
+
+TEST_F(Resume, FiveCutsGoOnAtTheNextByteASixthFails) {
+    for (int cuts : {5, 6}) {
+        std::vector<Response> answers(static_cast<size_t>(cuts), ranged(body, 100000));
+        answers.push_back(ranged(body));
+        const std::string path = "/cut" + std::to_string(cuts);
+        server.route(path, answers);
+        const Outcome outcome = fetch(path);
+        if (cuts == 5) {
+            EXPECT_EQ(outcome.last, 0);
+            EXPECT_TRUE(outcome.data == body);
+            EXPECT_EQ(resumes, 5);
+            EXPECT_EQ(rangesAsked(), (std::vector<std::string>{"", "bytes=100000-", "bytes=200000-",
+                                                               "bytes=300000-", "bytes=400000-",
+                                                               "bytes=500000-"}));
+        } else {
+            EXPECT_LE(outcome.last, 0);
+            EXPECT_TRUE(outcome.data == body.substr(0, 600000));
+            EXPECT_EQ(server.requestCount(path), 6);
+        }
+    }
+}
+
+TEST_F(Resume, AnythingButTheExactRestStopsAtOnce) {
+    // Small enough that a refused answer nobody reads fits in the socket's buffers.
+    const std::string data = body.substr(0, 200000);
+    const auto partial = [&](int64_t first, int64_t total) {
+        Response response;
+        response.status = 206;
+        response.body = data.substr(static_cast<size_t>(first));
+        response.headers = {{"Content-Range", "bytes " + std::to_string(first) + "-199999/" +
+                                                  std::to_string(total)}};
+        return response;
+    };
+    Response whole;  // a server that ignores Range
+    whole.body = data;
+    Response unsatisfiable;
+    unsatisfiable.status = 416;
+    Response noRange = partial(60000, 200000);
+    noRange.headers.clear();
+    const std::pair<const char*, Response> answers[] = {{"/ignored", whole},
+                                                        {"/elsewhere", partial(0, 200000)},
+                                                        {"/other-total", partial(60000, 400000)},
+                                                        {"/unsatisfiable", unsatisfiable},
+                                                        {"/no-content-range", noRange}};
+    for (const auto& [path, answer] : answers) {
+        server.route(path, std::vector<Response>{ranged(data, 60000), answer, ranged(data)});
+        const Outcome outcome = fetch(path);
+        EXPECT_LE(outcome.last, 0) << path;
+        EXPECT_TRUE(outcome.data == data.substr(0, 60000)) << path;
+        EXPECT_EQ(server.requestCount(path), 2) << path;
+    }
+
+    // Nobody asks a server that never said it takes ranges, nor for a body of unknown length.
+    Response silent = ranged(data, 60000);
+    silent.ranges = false;
+    Response unframed = ranged(data, 60000);
+    unframed.framing = Response::Framing::CloseDelimited;
+    for (const auto& [path, answer] : {std::make_pair("/silent", silent), std::make_pair("/unframed", unframed)}) {
+        server.route(path, std::vector<Response>{answer, ranged(data)});
+        EXPECT_TRUE(fetch(path).data == data.substr(0, 60000)) << path;
+        EXPECT_EQ(server.requestCount(path), 1) << path;
+    }
+}
+
+TEST_F(Resume, TriesThatBringNothingCountAndWaitLongerEachTime) {
+    using Clock = std::chrono::steady_clock;
+    // No answer at all twice (a network that is down), then the rest: pauses of 20 and 40 ms.
+    Response dropped;
+    dropped.noResponse = true;
+    server.route("/down", std::vector<Response>{ranged(body, 300000), dropped, dropped, ranged(body)});
+    auto start = Clock::now();
+    EXPECT_TRUE(fetch("/down").data == body);
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(60));
+    EXPECT_EQ(resumes, 3);
+
+    // Answers that end before their first byte, five times: 20 + 40 + 80 + 160 ms, then no more.
+    server.route("/empty", std::vector<Response>{ranged(body, 300000), ranged(body, 0), ranged(body, 0),
+                                                 ranged(body, 0), ranged(body, 0), ranged(body, 0), ranged(body)});
+    start = Clock::now();
+    EXPECT_TRUE(fetch("/empty").data == body.substr(0, 300000));
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(300));
+    EXPECT_EQ(server.requestCount("/empty"), 6);
+}
+
+TEST_F(Resume, CutDownloadGoesOnIntoTheSamePartFile) {
+    testsupport::TempDir dir;
+    Response first = ranged(body, 400000);
+    first.headers = {{"ETag", "\"v7\""}};
+    server.route("/file", std::vector<Response>{first, ranged(body)});
+    pcupd::Progress progress;
+    std::string digest, error;
+    const std::wstring part = (dir / "file.part").wstring();
+    ASSERT_TRUE(pcupd::downloadToFile(server.url("/file"), part, progress, nullptr, digest, error,
+                                      static_cast<int64_t>(body.size())))
+        << error;
+    EXPECT_TRUE(testsupport::readFile(dir / "file.part") == body);
+    EXPECT_EQ(digest, testsupport::sha256Hex(body));
+    EXPECT_EQ(progress.bytesDone, static_cast<int64_t>(body.size()));  // no byte counted twice
+    const std::string resumed = server.requestHeads().at(1);
+    EXPECT_NE(resumed.find("\r\nRange: bytes=400000-\r\n"), std::string::npos) << resumed;
+    EXPECT_NE(resumed.find("\r\nIf-Range: \"v7\"\r\n"), std::string::npos) << resumed;
+}

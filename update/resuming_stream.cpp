@@ -1,0 +1,100 @@
+#include "update/resuming_stream.h"
+
+#include <atomic>
+#include <cwctype>
+
+namespace pcupd {
+namespace {
+
+std::atomic<DWORD> gFirstPauseMs{500};
+
+// The response's ETag when it is a strong one; If-Range takes no weak validator.
+std::wstring strongEtag(HINTERNET request) {
+    wchar_t text[256] = {};
+    DWORD size = sizeof(text);
+    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_ETAG, WINHTTP_HEADER_NAME_BY_INDEX, text,
+                             &size, WINHTTP_NO_HEADER_INDEX))
+        return {};
+    const std::wstring etag = text;
+    return etag.size() >= 2 && etag.front() == L'"' && etag.back() == L'"' ? etag : std::wstring();
+}
+
+// Whether the response says the server takes byte ranges. A server that does not say so gets
+// no Range request: it would most likely answer with the whole body again, which helps no one.
+bool acceptsByteRanges(HINTERNET request) {
+    wchar_t text[128] = {};
+    DWORD size = sizeof(text);
+    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_ACCEPT_RANGES, WINHTTP_HEADER_NAME_BY_INDEX,
+                             text, &size, WINHTTP_NO_HEADER_INDEX))
+        return false;
+    std::wstring value = text;
+    for (wchar_t& c : value) c = static_cast<wchar_t>(towlower(c));
+    return value.find(L"bytes") != std::wstring::npos;
+}
+
+}  // namespace
+
+void setResumePauseForTesting(DWORD firstPauseMs) { gFirstPauseMs = firstPauseMs; }
+
+bool ResumingStream::open(const std::string& url, std::string& error) {
+    close();
+    if (!stream_.open(url, error)) return false;
+    url_ = url;
+    total_ = stream_.contentLength;
+    validator_ = strongEtag(stream_.request);
+    resumable_ = total_ >= 0 && acceptsByteRanges(stream_.request);
+    return true;
+}
+
+void ResumingStream::close() {
+    stream_.close();
+    url_.clear();
+    validator_.clear();
+    total_ = -1;
+    position_ = 0;
+    resumes_ = failedInARow_ = 0;
+    awaitingByte_ = refused_ = resumable_ = false;
+}
+
+int32_t ResumingStream::read(void* buffer, int32_t length) {
+    if (length < 1) return -1;
+    for (;;) {
+        const int32_t got = stream_.read(buffer, length);
+        if (got > 0) {
+            position_ += got;
+            failedInARow_ = 0;
+            awaitingByte_ = false;
+            return got;
+        }
+        // Without a length a cut looks like the end, and nobody can tell where the rest starts.
+        if (!resumable_ || position_ >= total_ || !resume()) return got;
+    }
+}
+
+// Reopens the body at the next byte. A network that is gone gets a few more tries with
+// growing pauses; a server that answers anything but that exact range gets none: asking
+// again would not change its answer.
+bool ResumingStream::resume() {
+    if (awaitingByte_) ++failedInARow_;  // the last reopening brought nothing
+    awaitingByte_ = false;
+    while (!refused_ && resumes_ < kMaxResumes) {
+        if (failedInARow_ > 0) Sleep(gFirstPauseMs.load() << (failedInARow_ - 1));
+        ++resumes_;
+        std::string ignored;
+        switch (stream_.openRange(url_, position_, total_, validator_, ignored)) {
+        case HttpStream::Range::Opened:
+            awaitingByte_ = true;
+            return true;
+        case HttpStream::Range::Refused:
+            refused_ = true;
+            break;
+        case HttpStream::Range::NoResponse:
+            ++failedInARow_;
+            break;
+        }
+    }
+    stream_.close();
+    return false;
+}
+
+}  // namespace pcupd

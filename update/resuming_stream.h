@@ -1,0 +1,54 @@
+#pragma once
+// A response body that survives a dropped connection: where the body ends short of its
+// Content-Length or a read fails midway, the stream asks the server for the rest with a
+// Range request and goes on from exactly the next byte, so the reader never sees the cut.
+// Used by the archive install and by each repair download, on the thread that reads.
+
+#include <cstdint>
+#include <string>
+
+#include "update/http.h"
+
+namespace pcupd {
+
+class ResumingStream {
+public:
+    // Reopenings allowed per stream, whether they bring bytes or not.
+    static constexpr int kMaxResumes = 5;
+
+    ResumingStream() = default;
+    ResumingStream(const ResumingStream&) = delete;
+    ResumingStream& operator=(const ResumingStream&) = delete;
+
+    // As HttpStream::open: closes whatever is open, then GETs `url` (status 200 only).
+    bool open(const std::string& url, std::string& error);
+    // As HttpStream::read, cuts hidden: 0 only at the end of the body, -1 when closed or when
+    // length < 1. A cut that cannot be resumed reads as it does on an HttpStream (0 or -1):
+    // no Content-Length, no "Accept-Ranges: bytes" in the first response, a server that does
+    // not answer the rest exactly (then no further tries), or kMaxResumes used up.
+    int32_t read(void* buffer, int32_t length);
+    void close();
+
+    int64_t contentLength() const { return total_; }  // the whole body's; -1 when unknown
+    int64_t received() const { return position_; }    // body bytes read, over every response
+    int resumes() const { return resumes_; }
+
+private:
+    bool resume();
+
+    HttpStream stream_;
+    std::string url_;
+    std::wstring validator_;  // the first response's strong ETag, empty when it had none
+    int64_t total_ = -1, position_ = 0;
+    int resumes_ = 0;
+    int failedInARow_ = 0;     // tries since the last one that brought a byte
+    bool awaitingByte_ = false;  // reopened, no byte read since
+    bool refused_ = false;
+    bool resumable_ = false;   // a known length, and a server that says it takes byte ranges
+};
+
+// The pause before a second try after a cut, doubling with each further failed try (the first
+// try goes at once). Test seam: tests shorten it; 500 ms otherwise.
+void setResumePauseForTesting(DWORD firstPauseMs);
+
+}  // namespace pcupd
