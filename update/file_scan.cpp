@@ -1,5 +1,8 @@
 #include "update/file_scan.h"
 
+#include <algorithm>
+#include <atomic>
+#include <thread>
 #include <unordered_set>
 
 #include "base/long_path.h"
@@ -7,41 +10,107 @@
 #include "update/sha256.h"
 
 namespace pcupd {
+namespace {
+
+constexpr unsigned kMaxHashThreads = 4;  // beyond this the disk, not the cores, sets the pace
+
+std::atomic<int> gThreadsForTesting{0};
+
+// What the first look at a file decided; Hash waits for its digest.
+enum class Look : uint8_t { Changed, Missing, Same, Hash };
+
+struct Hashed {
+    size_t file;  // index in the manifest
+    FileStamp stamp;
+    uint8_t digest[kSha256Size];
+    bool ok;
+};
+
+unsigned hashThreads(size_t jobs) {
+    unsigned threads = std::min(kMaxHashThreads, std::max(1u, std::thread::hardware_concurrency()));
+    if (const int forced = gThreadsForTesting; forced > 0) threads = static_cast<unsigned>(forced);
+    return static_cast<unsigned>(std::min<size_t>(threads, jobs));
+}
+
+// Hashes every job, the calling thread among the workers. A thread that cannot be started
+// leaves its share to the others, so this never fails.
+void hashAll(std::vector<Hashed>& jobs, const Manifest& manifest, const std::wstring& root) {
+    std::atomic<size_t> next{0};
+    const auto work = [&]() noexcept {
+        for (size_t i = next++; i < jobs.size(); i = next++) {
+            Hashed& job = jobs[i];
+            try {
+                job.ok = hashFile(base::joinUnder(root, manifest.files[job.file].path), job.digest);
+            } catch (...) {  // out of memory: the file counts as unreadable, as a locked one does
+                job.ok = false;
+            }
+        }
+    };
+    std::vector<std::thread> helpers;
+    for (unsigned i = 1; i < hashThreads(jobs.size()); ++i) {
+        try {
+            helpers.emplace_back(work);
+        } catch (...) {
+            break;
+        }
+    }
+    work();
+    for (std::thread& helper : helpers) helper.join();
+}
+
+}  // namespace
+
+void setScanThreadsForTesting(int threads) { gThreadsForTesting = threads; }
 
 void scanFiles(const Manifest& manifest, const std::wstring& installDir, bool useCache,
                VerifyCache& cache, ChangedFiles& changed) {
     const std::wstring root = base::fullPath(installDir);
-    std::unordered_set<std::string> listed;
-    for (const ManifestFile& file : manifest.files) {
-        listed.insert(VerifyCache::key(file.path));
-        if (!base::isSafeRelativePath(file.path)) {
-            changed.push_back(&file);
-            continue;
-        }
-        const std::wstring path = base::joinUnder(root, file.path);
+    // The cache is only read until every digest is in; then it learns in manifest order, so
+    // that it ends up exactly as a scan on one thread leaves it.
+    std::vector<Look> looks(manifest.files.size(), Look::Changed);
+    std::vector<Hashed> jobs;
+    for (size_t i = 0; i < manifest.files.size(); ++i) {
+        const ManifestFile& file = manifest.files[i];
+        if (!base::isSafeRelativePath(file.path)) continue;  // on the list, the disk untouched
         FileStamp stamp;
-        if (!fileStamp(path, stamp) ||
+        if (!fileStamp(base::joinUnder(root, file.path), stamp) ||
             (file.size != 0 && stamp.size != static_cast<uint64_t>(file.size))) {
-            cache.forget(file.path);
-            changed.push_back(&file);
+            looks[i] = Look::Missing;
             continue;
         }
         if (useCache) {
             // A trusted digest decides either way: no need to read a file known to differ.
             const std::string cached = cache.trustedDigest(file.path, stamp);
             if (!cached.empty()) {
-                if (cached != file.sha256) changed.push_back(&file);
+                looks[i] = cached == file.sha256 ? Look::Same : Look::Changed;
                 continue;
             }
         }
-        // The stamp was read before the content: a file that changes while it is hashed
-        // gets a new time and is hashed again next time.
-        const std::string digest = hashFile(path);
-        if (digest.empty())
+        // The stamp is read before the content: a file that changes while it is hashed gets
+        // a new time and is hashed again next time.
+        looks[i] = Look::Hash;
+        jobs.push_back({i, stamp, {}, false});
+    }
+    hashAll(jobs, manifest, root);
+
+    std::unordered_set<std::string> listed;
+    auto job = jobs.begin();
+    for (size_t i = 0; i < manifest.files.size(); ++i) {
+        const ManifestFile& file = manifest.files[i];
+        listed.insert(VerifyCache::key(file.path));
+        bool same = looks[i] == Look::Same;
+        if (looks[i] == Look::Missing) {
             cache.forget(file.path);
-        else
-            cache.record(file.path, stamp, digest);
-        if (digest != file.sha256) changed.push_back(&file);
+        } else if (looks[i] == Look::Hash) {
+            if (job->ok) {
+                cache.record(file.path, job->stamp, job->digest);
+                same = toHex(job->digest, kSha256Size) == file.sha256;
+            } else {
+                cache.forget(file.path);
+            }
+            ++job;
+        }
+        if (!same) changed.push_back(&file);
     }
     cache.retain([&listed](const std::string& key) { return listed.count(key) > 0; });
 }

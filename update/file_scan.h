@@ -15,8 +15,13 @@ using ChangedFiles = std::vector<const ManifestFile*>;  // entries of the caller
 // a non-zero manifest size, or whose digest differs from the manifest's. An unsafe path goes
 // on the list without the disk being touched, so that repair refuses it. With `useCache` a
 // file whose stamp matches a trusted cache entry is not read: the cached digest is compared
-// instead. Without it every file is hashed (a deep verification). `cache` ends up holding exactly what this scan learned.
+// instead. Without it every file is hashed (a deep verification). `cache` ends up holding
+// exactly what this scan learned. Files to hash are shared among up to min(4, cores) threads;
+// the result and the cache are the same as on one thread. The calling thread owns `cache`.
 void scanFiles(const Manifest& manifest, const std::wstring& installDir, bool useCache,
                VerifyCache& cache, ChangedFiles& changed);
+
+// Test and benchmark seam: hash on exactly this many threads (0: the default).
+void setScanThreadsForTesting(int threads);
 
 }  // namespace pcupd

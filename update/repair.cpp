@@ -1,5 +1,14 @@
 #include "update/repair.h"
 
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <limits>
+#include <mutex>
+#include <thread>
+
 #include "base/long_path.h"
 #include "base/safe_path.h"
 #include "update/sha256.h"
@@ -10,6 +19,10 @@ namespace {
 constexpr int kDownloadAttempts = 3;  // a transient transport failure is retried twice
 constexpr int kDigestAttempts = 2;    // a damaged transfer gets one more try, no more
 constexpr DWORD kRetryPauseMs = 250;  // times the attempt number
+constexpr unsigned kMaxDownloads = 4;  // enough to hide the round trips; more only crowds the link
+constexpr size_t kNone = std::numeric_limits<size_t>::max();
+
+std::atomic<int> gThreadsForTesting{0};
 
 // Failures that another attempt may not meet: the connection, not the request or the disk.
 bool isTransient(const std::string& error) {
@@ -23,29 +36,6 @@ bool samePath(const std::wstring& a, const std::wstring& b) {
     if (a.empty() || b.empty()) return false;
     const std::wstring fullA = base::fullPath(a), fullB = base::fullPath(b);
     return CompareStringOrdinal(fullA.c_str(), -1, fullB.c_str(), -1, TRUE) == CSTR_EQUAL;
-}
-
-// Downloads `file` to `part` until its digest matches, within the attempt limits. On failure
-// `error` holds the last message and no `part` file remains.
-bool fetchVerified(const ManifestFile& file, const std::wstring& part, Progress& progress,
-                   const ProgressCallback& callback, std::string& digest, std::string& error) {
-    const int64_t bytesBefore = progress.bytesDone;
-    int transportFailures = 0, digestFailures = 0;
-    for (;;) {
-        progress.bytesDone = bytesBefore;  // a retry does not count its bytes twice
-        if (downloadToFile(file.url, part, progress, callback, digest, error, file.size)) {
-            if (digest == file.sha256) return true;
-            DeleteFileW(part.c_str());
-            if (++digestFailures >= kDigestAttempts) {
-                error = "hash mismatch for " + file.path;
-                return false;
-            }
-            continue;
-        }
-        DeleteFileW(part.c_str());  // "sha init failed" leaves its empty file
-        if (!isTransient(error) || ++transportFailures >= kDownloadAttempts) return false;
-        Sleep(kRetryPauseMs * static_cast<DWORD>(transportFailures));
-    }
 }
 
 // Says what stands where `path` (a safe manifest path) must go: a folder of that name, or a
@@ -65,70 +55,282 @@ std::string obstacle(const std::wstring& root, const std::string& path) {
     return {};
 }
 
-}  // namespace
+// One repair: the files in the order they are worked on (the manifest's, the running
+// program's own file last), the downloads that run at once, and the progress they share.
+// Downloads run on helper threads; every report reaches the callback on the calling thread.
+class RepairRun {
+public:
+    RepairRun(const ChangedFiles& changed, const std::wstring& installDir,
+              const std::wstring& selfPath, const ProgressCallback& callback, VerifyCache& cache)
+        : root_(base::fullPath(installDir)), callback_(callback), cache_(cache),
+          caller_(std::this_thread::get_id()) {
+        progress_.filesTotal = static_cast<int32_t>(changed.size());
+        for (const ManifestFile* file : changed) {
+            progress_.bytesTotal += std::max<int64_t>(file->size, 0);
+            const bool self = base::isSafeRelativePath(file->path) &&
+                              samePath(base::joinUnder(root_, file->path), selfPath);
+            (self ? staged_ : files_).push_back(file);
+        }
+    }
 
-void repairFiles(UpdateResult& result, const ChangedFiles& changed, const std::wstring& installDir,
-                 const std::wstring& selfPath, ProgressCallback callback, VerifyCache& cache) {
-    result = UpdateResult();
-    const auto report = [&callback](const Progress& progress) {
-        if (callback) callback(progress);
-    };
-    Progress progress;
-    progress.filesTotal = static_cast<int32_t>(changed.size());
-    for (const ManifestFile* file : changed) progress.bytesTotal += std::max<int64_t>(file->size, 0);
-
-    const std::wstring root = base::fullPath(installDir);
-    for (const ManifestFile* file : changed) {
-        if (!base::isSafeRelativePath(file->path)) {
-            result.error = "unsafe path in manifest: " + file->path;
+    void run(UpdateResult& result) {
+        downloadAll();
+        // Staged only once everything else is in place: a failed repair stages nothing.
+        for (size_t i = 0; i < staged_.size() && failed_ == kNone; ++i) {
+            std::string error;
+            if (!repairOne(*staged_[i], true, nullptr, error)) fail(files_.size() + i, error, nullptr);
+        }
+        if (failure_) std::rethrow_exception(failure_);
+        if (failed_ != kNone) {
+            result.error = error_;
             return;
         }
+        result.selfUpdateStaged = !staged_.empty();
+        report([](Progress& p) {
+            p.phase = 4;
+            p.item.clear();
+            p.message = "Repair complete";
+        });
+        result.ok = true;
+    }
+
+private:
+    struct Slot {  // one download thread's
+        std::atomic<bool> cancel{false};
+        size_t current = kNone;
+    };
+
+    // Runs the downloads on up to kMaxDownloads threads, or on this one when no thread can
+    // be had; returns when all have ended.
+    void downloadAll() {
+        unsigned threads = kMaxDownloads;
+        if (const int forced = gThreadsForTesting; forced > 0) threads = static_cast<unsigned>(forced);
+        threads = static_cast<unsigned>(std::min<size_t>(threads, files_.size()));
+        std::deque<Slot> slots(std::max(threads, 1u));
+        std::vector<std::thread> workers;
+        workers.reserve(slots.size());
+        slots_ = &slots;
+        for (size_t i = 0; threads > 1 && i < slots.size(); ++i) {
+            try {
+                changeRunning(+1);
+                workers.emplace_back([this, &slot = slots[i]] { work(slot); });
+            } catch (...) {  // no thread to be had: fewer downloads at once
+                changeRunning(-1);
+                break;
+            }
+        }
+        if (workers.empty()) {
+            work(slots.front());
+        } else {
+            std::exception_ptr thrown;  // by the callback: the threads end before it goes on
+            try {
+                deliverUntilDone();
+            } catch (...) {
+                thrown = std::current_exception();
+                fail(0, std::string(), thrown);
+            }
+            for (std::thread& worker : workers) worker.join();
+            if (thrown) std::rethrow_exception(thrown);
+        }
+        slots_ = nullptr;
+    }
+
+    void changeRunning(int step) {
+        std::lock_guard<std::mutex> hold(lock_);
+        running_ += step;
+        if (running_ == 0) wake_.notify_all();
+    }
+
+    void work(Slot& slot) noexcept {
+        for (;;) {
+            size_t index;
+            {
+                std::lock_guard<std::mutex> hold(lock_);
+                if (next_ >= files_.size() || failed_ != kNone) break;  // nothing after a failure starts
+                index = slot.current = next_++;
+                slot.cancel = false;
+            }
+            try {
+                std::string error;
+                if (!repairOne(*files_[index], false, &slot.cancel, error)) fail(index, error, nullptr);
+            } catch (...) {  // rethrown on the calling thread, as if it had run there
+                fail(index, std::string(), std::current_exception());
+            }
+        }
+        if (std::this_thread::get_id() != caller_) changeRunning(-1);
+    }
+
+    // Keeps the earliest failure in work order. Downloads of later files stop, as a run on
+    // one thread would never have started them; earlier ones go on and may fail first.
+    void fail(size_t index, const std::string& error, std::exception_ptr exception) {
+        std::lock_guard<std::mutex> hold(lock_);
+        if (index > failed_) return;
+        failed_ = index;
+        error_ = error;
+        failure_ = exception;
+        if (slots_)
+            for (Slot& slot : *slots_)
+                if (slot.current != kNone && slot.current > index) slot.cancel = true;
+    }
+
+    bool repairOne(const ManifestFile& file, bool self, const std::atomic<bool>* cancel,
+                   std::string& error) {
+        if (!base::isSafeRelativePath(file.path)) {
+            error = "unsafe path in manifest: " + file.path;
+            return false;
+        }
         // Better said now, naming what is in the way, than as a failed download or rename.
-        result.error = obstacle(root, file->path);
-        if (!result.error.empty()) return;
-        const std::wstring target = base::joinUnder(root, file->path);
+        error = obstacle(root_, file.path);
+        if (!error.empty()) return false;
+        const std::wstring target = base::joinUnder(root_, file.path);
         const std::wstring part = target + L".part";
         base::createParentDirectories(target);
 
-        progress.phase = 2;
-        progress.item = file->path;
-        progress.message = "Downloading " + file->path;
-        report(progress);
-        std::string digest, error;
-        if (!fetchVerified(*file, part, progress, callback, digest, error)) {
-            result.error = error;
-            return;
-        }
+        report([&file](Progress& p) {
+            p.phase = 2;
+            p.item = file.path;
+            p.message = "Downloading " + file.path;
+        });
+        std::string digest;
+        if (!fetchVerified(file, part, cancel, digest, error)) return false;
 
         // The verified download replaces the old file in one step; the old file stays intact
         // until then, and also when the replacement is refused.
-        if (samePath(target, selfPath)) {
+        if (self) {
             if (!MoveFileExW(part.c_str(), (target + L".new").c_str(), MOVEFILE_REPLACE_EXISTING)) {
                 DeleteFileW(part.c_str());
-                result.error = "could not stage self-update";
-                return;
+                error = "could not stage self-update";
+                return false;
             }
-            result.selfUpdateStaged = true;
         } else {
             if (!MoveFileExW(part.c_str(), target.c_str(),
                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
                 DeleteFileW(part.c_str());
-                result.error = "could not replace " + file->path + " (file in use?)";
-                return;
+                error = "could not replace " + file.path + " (file in use?)";
+                return false;
             }
             FileStamp stamp;
-            if (fileStamp(target, stamp)) cache.record(file->path, stamp, digest);
+            if (fileStamp(target, stamp)) {
+                std::lock_guard<std::mutex> hold(lock_);
+                cache_.record(file.path, stamp, digest);
+            }
         }
-        ++progress.filesDone;
-        progress.phase = 3;
-        progress.message = "Updated " + file->path;
-        report(progress);
+        report([&file](Progress& p) {
+            ++p.filesDone;
+            p.phase = 3;
+            p.item = file.path;
+            p.message = "Updated " + file.path;
+        });
+        return true;
     }
-    progress.phase = 4;
-    progress.item.clear();
-    progress.message = "Repair complete";
-    report(progress);
-    result.ok = true;
+
+    // Downloads `file` to `part` until its digest matches, within the attempt limits. On
+    // failure `error` holds the last message and no `part` file remains. Bytes count once
+    // in the shared progress: a failed attempt takes its own back.
+    bool fetchVerified(const ManifestFile& file, const std::wstring& part,
+                       const std::atomic<bool>* cancel, std::string& digest, std::string& error) {
+        int transportFailures = 0, digestFailures = 0;
+        for (;;) {
+            if (cancel && *cancel) {  // while this thread paused before a retry
+                error = "download cancelled";
+                return false;
+            }
+            Progress own;  // this attempt's bytes alone; downloadToFile adds to it
+            int64_t shared = 0;  // how many of them the shared progress holds
+            const ProgressCallback onBytes = [&](const Progress&) {
+                const int64_t fresh = own.bytesDone - shared;
+                shared = own.bytesDone;
+                report([&](Progress& p) {
+                    p.phase = 2;
+                    p.item = file.path;
+                    p.message = "Downloading " + file.path;
+                    p.bytesDone += fresh;
+                });
+            };
+            const bool ok = downloadToFile(file.url, part, own, onBytes, digest, error, file.size, cancel);
+            {
+                std::lock_guard<std::mutex> hold(lock_);
+                progress_.bytesDone += (ok && digest == file.sha256 ? own.bytesDone : 0) - shared;
+            }
+            if (ok) {
+                if (digest == file.sha256) return true;
+                DeleteFileW(part.c_str());
+                if (++digestFailures >= kDigestAttempts) {
+                    error = "hash mismatch for " + file.path;
+                    return false;
+                }
+                continue;
+            }
+            DeleteFileW(part.c_str());  // "sha init failed" leaves its empty file
+            if ((cancel && *cancel) || !isTransient(error) || ++transportFailures >= kDownloadAttempts)
+                return false;
+            Sleep(kRetryPauseMs * static_cast<DWORD>(transportFailures));
+        }
+    }
+
+    // Changes the shared progress and hands a copy to the callback: at once on the calling
+    // thread, else through the queue that the calling thread empties.
+    template <typename Change>
+    void report(Change change) {
+        std::unique_lock<std::mutex> hold(lock_);
+        change(progress_);
+        if (!callback_) return;
+        pending_.push_back(progress_);
+        if (std::this_thread::get_id() != caller_) {
+            wake_.notify_all();
+            return;
+        }
+        hold.unlock();
+        deliver();
+    }
+
+    void deliver() {
+        std::deque<Progress> batch;
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            batch.swap(pending_);
+        }
+        for (const Progress& p : batch) callback_(p);
+    }
+
+    void deliverUntilDone() {
+        for (;;) {
+            bool done;
+            {
+                std::unique_lock<std::mutex> hold(lock_);
+                wake_.wait(hold, [this] { return !pending_.empty() || running_ == 0; });
+                done = running_ == 0;
+            }
+            deliver();
+            if (done) return;
+        }
+    }
+
+    const std::wstring root_;
+    const ProgressCallback& callback_;
+    VerifyCache& cache_;
+    const std::thread::id caller_;
+    std::vector<const ManifestFile*> files_, staged_;
+
+    std::mutex lock_;  // guards everything below
+    std::condition_variable wake_;
+    Progress progress_;
+    std::deque<Progress> pending_;  // reports made on helper threads, not yet delivered
+    size_t next_ = 0, running_ = 0;
+    size_t failed_ = kNone;  // the earliest failure in work order
+    std::string error_;
+    std::exception_ptr failure_;  // what escaped that file's repair, to rethrow on this thread
+    std::deque<Slot>* slots_ = nullptr;
+};
+
+}  // namespace
+
+void setRepairThreadsForTesting(int threads) { gThreadsForTesting = threads; }
+
+void repairFiles(UpdateResult& result, const ChangedFiles& changed, const std::wstring& installDir,
+                 const std::wstring& selfPath, ProgressCallback callback, VerifyCache& cache) {
+    result = UpdateResult();
+    RepairRun(changed, installDir, selfPath, callback, cache).run(result);
 }
 
 }  // namespace pcupd

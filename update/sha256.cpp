@@ -4,32 +4,78 @@
 #include <atomic>
 
 #include "update/http.h"
+#include "update/resuming_stream.h"
 
 namespace pcupd {
 namespace {
 
 constexpr DWORD kFileReadSize = 262144;
+// Reads of a download: Wine's WinHttpReadData returns only once it has filled the buffer, so
+// a larger one would hold back progress reports and the cancel check on a slow link.
+constexpr size_t kDownloadSlice = 64 * 1024;
 
 std::atomic<uint64_t> gHashedFileBytes{0};
 
+// Opening the provider costs far more than a hash object on some systems, and a fresh install
+// makes one hash per entry: the process opens it once. CNG lets threads share a provider
+// (not a hash object). It stays open until the process ends, since a thread may still be
+// hashing while static destructors run.
+struct SharedProvider {
+    BCRYPT_ALG_HANDLE handle = nullptr;
+    DWORD objectLength = 0;
+    ULONG digestLength = 0;
+};
+
+bool describe(BCRYPT_ALG_HANDLE provider, DWORD& objectLength, ULONG& digestLength) {
+    ULONG written = 0;
+    return BCRYPT_SUCCESS(BCryptGetProperty(provider, BCRYPT_OBJECT_LENGTH,
+                                            reinterpret_cast<PUCHAR>(&objectLength),
+                                            sizeof(objectLength), &written, 0)) &&
+           BCRYPT_SUCCESS(BCryptGetProperty(provider, BCRYPT_HASH_LENGTH,
+                                            reinterpret_cast<PUCHAR>(&digestLength),
+                                            sizeof(digestLength), &written, 0));
+}
+
+const SharedProvider& sharedProvider() {
+    static const SharedProvider provider = [] {
+        SharedProvider opened;
+        BCRYPT_ALG_HANDLE handle = nullptr;
+        if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&handle, BCRYPT_SHA256_ALGORITHM, nullptr, 0)))
+            return opened;
+        if (!describe(handle, opened.objectLength, opened.digestLength)) {
+            BCryptCloseAlgorithmProvider(handle, 0);
+            return opened;
+        }
+        opened.handle = handle;
+        return opened;
+    }();
+    return provider;
+}
+
+std::atomic<bool> gProviderPerObject{false};
+
 }  // namespace
 
+void setSha256ProviderPerObjectForTesting(bool perObject) { gProviderPerObject = perObject; }
+
 Sha256::Sha256() {
-    if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(provider_.put(), BCRYPT_SHA256_ALGORITHM,
-                                                    nullptr, 0)))
-        return;
+    BCRYPT_ALG_HANDLE provider = nullptr;
     DWORD objectLength = 0;
-    ULONG written = 0;
-    if (!BCRYPT_SUCCESS(BCryptGetProperty(provider_.get(), BCRYPT_OBJECT_LENGTH,
-                                          reinterpret_cast<PUCHAR>(&objectLength),
-                                          sizeof(objectLength), &written, 0)))
-        return;
-    if (!BCRYPT_SUCCESS(BCryptGetProperty(provider_.get(), BCRYPT_HASH_LENGTH,
-                                          reinterpret_cast<PUCHAR>(&digestLength_),
-                                          sizeof(digestLength_), &written, 0)))
-        return;
+    if (gProviderPerObject) {
+        if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(provider_.put(), BCRYPT_SHA256_ALGORITHM,
+                                                        nullptr, 0)) ||
+            !describe(provider_.get(), objectLength, digestLength_))
+            return;
+        provider = provider_.get();
+    } else {
+        const SharedProvider& shared = sharedProvider();
+        if (!shared.handle) return;
+        provider = shared.handle;
+        objectLength = shared.objectLength;
+        digestLength_ = shared.digestLength;
+    }
     object_.assign(objectLength, 0);
-    ready_ = BCRYPT_SUCCESS(BCryptCreateHash(provider_.get(), hash_.put(), object_.data(),
+    ready_ = BCRYPT_SUCCESS(BCryptCreateHash(provider, hash_.put(), object_.data(),
                                              static_cast<ULONG>(object_.size()), nullptr, 0, 0));
 }
 
@@ -64,20 +110,25 @@ std::string toHex(const uint8_t* bytes, size_t size) {
     return text;
 }
 
-std::string hashFile(const std::wstring& path) {
+bool hashFile(const std::wstring& path, uint8_t (&digest)[kSha256Size]) {
     base::UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                       OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!file) return {};
+    if (!file) return false;
     Sha256 sha;
-    if (!sha.ready()) return {};
+    if (!sha.ready()) return false;
     std::vector<char> buffer(kFileReadSize);
     DWORD read = 0;
     while (ReadFile(file.get(), buffer.data(), kFileReadSize, &read, nullptr) && read > 0) {
         sha.update(buffer.data(), read);
         gHashedFileBytes += read;
     }
-    return sha.finish();
+    return sha.finish(digest);
+}
+
+std::string hashFile(const std::wstring& path) {
+    uint8_t digest[kSha256Size] = {};
+    return hashFile(path, digest) ? toHex(digest, sizeof(digest)) : std::string();
 }
 
 uint64_t hashedFileBytes() { return gHashedFileBytes; }
@@ -90,10 +141,16 @@ bool downloadToFile(const std::string& url, const std::wstring& path, Progress& 
 bool downloadToFile(const std::string& url, const std::wstring& path, Progress& progress,
                     const ProgressCallback& callback, std::string& digest, std::string& error,
                     int64_t expectedSize) {
-    RequestHandles handles;
-    if (!openRequest(url, handles, error)) return false;
-    HINTERNET request = handles.request.get();
-    const int64_t expected = contentLength(request);
+    return downloadToFile(url, path, progress, callback, digest, error, expectedSize, nullptr);
+}
+
+bool downloadToFile(const std::string& url, const std::wstring& path, Progress& progress,
+                    const ProgressCallback& callback, std::string& digest, std::string& error,
+                    int64_t expectedSize, const std::atomic<bool>* cancel) {
+    // A cut download goes on where it broke off (Range), so the .part keeps what it has.
+    ResumingStream stream;
+    if (!stream.open(url, error)) return false;
+    const int64_t expected = stream.contentLength();
     // Whatever the server says, no more than the manifest promised reaches the disk.
     const auto tooLarge = [expectedSize](int64_t bytes) {
         return expectedSize > 0 && bytes > expectedSize;
@@ -121,35 +178,29 @@ bool downloadToFile(const std::string& url, const std::wstring& path, Progress& 
     });
 
     int64_t received = 0, sinceReport = 0;
-    std::vector<char> buffer;
+    std::vector<char> buffer(kDownloadSlice);
     for (;;) {
-        DWORD available = 0;
-        if (!WinHttpQueryDataAvailable(request, &available)) {
+        if (cancel && *cancel) {
+            error = "download cancelled";
+            return false;
+        }
+        const int32_t read = stream.read(buffer.data(), static_cast<int32_t>(buffer.size()));
+        if (read < 0) {
             error = "download read failed";
             return false;
         }
-        if (available == 0) break;
-        // Bytes past the declared length are no part of the body (see httpGet).
-        if (expected >= 0 && received + available > expected) {
-            available = static_cast<DWORD>(expected - received);
-            if (available == 0) break;
-        }
-        if (buffer.size() < available) buffer.resize(available);
-        DWORD read = 0;
-        if (!WinHttpReadData(request, buffer.data(), available, &read)) {
-            error = "download read failed";
-            return false;
-        }
+        if (read == 0) break;
         if (tooLarge(received + read)) {
             error = "download larger than expected";
             return false;
         }
         DWORD written = 0;
-        if (!WriteFile(file.get(), buffer.data(), read, &written, nullptr) || written != read) {
+        if (!WriteFile(file.get(), buffer.data(), static_cast<DWORD>(read), &written, nullptr) ||
+            written != static_cast<DWORD>(read)) {
             error = "disk write failed (full/locked?)";
             return false;
         }
-        sha.update(buffer.data(), read);
+        sha.update(buffer.data(), static_cast<size_t>(read));
         received += read;
         progress.bytesDone += read;
         sinceReport += read;

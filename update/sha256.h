@@ -1,11 +1,13 @@
 #pragma once
 // SHA-256 over the platform's CNG (BCrypt), the digest of a local file, and a download that
 // hashes what it writes. Digests travel as 64 lowercase hex characters; an empty text means
-// "no digest" and never equals a real one. Everything runs on the calling (worker) thread.
+// "no digest" and never equals a real one. Any thread may call these; a Sha256 object belongs
+// to one thread at a time.
 
 #include <windows.h>
 #include <bcrypt.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -45,7 +47,8 @@ public:
     bool finish(uint8_t (&digest)[kSha256Size]);
 
 private:
-    // Declared so that destruction runs hash, then provider, then the hash's own memory.
+    // Declared so that destruction runs hash, then provider, then the hash's own memory. The
+    // provider is the process's shared one; provider_ is set only by the seam below.
     std::vector<UCHAR> object_;
     base::UniqueAny<AlgorithmHandleTraits> provider_;
     base::UniqueAny<HashHandleTraits> hash_;
@@ -53,11 +56,18 @@ private:
     bool ready_ = false;
 };
 
+// Benchmark seam: with true, each Sha256 opens and closes a provider of its own, as the
+// program once did, so that the cost of that can be measured in the same run.
+void setSha256ProviderPerObjectForTesting(bool perObject);
+
 std::string toHex(const uint8_t* bytes, size_t size);
 
 // Digest of the whole file; empty when it cannot be opened (missing, or locked against
 // reading) or hashing cannot start. A read error midway yields the digest of what was read.
 std::string hashFile(const std::wstring& path);
+// The same as raw bytes (a verification of many files keeps no texts); false where the text
+// would be empty.
+bool hashFile(const std::wstring& path, uint8_t (&digest)[kSha256Size]);
 
 // Bytes hashFile has read in this process: what a verification really read back from disk.
 uint64_t hashedFileBytes();
@@ -74,6 +84,11 @@ bool downloadToFile(const std::string& url, const std::wstring& path, Progress& 
 bool downloadToFile(const std::string& url, const std::wstring& path, Progress& progress,
                     const ProgressCallback& callback, std::string& digest, std::string& error,
                     int64_t expectedSize);
+// The same, given up between two reads once `*cancel` (may be null) turns true: fails with
+// "download cancelled", nothing left behind. Another thread sets it (parallel repair).
+bool downloadToFile(const std::string& url, const std::wstring& path, Progress& progress,
+                    const ProgressCallback& callback, std::string& digest, std::string& error,
+                    int64_t expectedSize, const std::atomic<bool>* cancel);
 
 // Progress reports come no more often than once per this many bytes received.
 constexpr int64_t kProgressInterval = 524288;

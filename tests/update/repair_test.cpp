@@ -1,5 +1,10 @@
 #include "tests/update/update_fixture.h"
 
+#include <chrono>
+#include <cstdio>
+
+#include "update/repair.h"
+
 namespace fs = std::filesystem;
 using Repair = UpdateFixture;
 
@@ -26,6 +31,26 @@ std::vector<fs::path> partFiles(const fs::path& root) {
         if (item.path().extension() == ".part") found.push_back(item.path());
     return found;
 }
+
+std::string fileName(int i) {
+    char name[16];
+    std::snprintf(name, sizeof(name), "f%02d.bin", i);
+    return name;
+}
+
+// A body that takes seconds to arrive, in 64 KiB steps (the slices a download reads).
+testsupport::Response trickling(const std::string& content) {
+    testsupport::Response response = serving(content);
+    response.pieceSize = 16384;
+    response.pauseMs = 25;
+    return response;
+}
+
+// Downloads at once, as many as the test needs; back to the default at scope exit.
+struct ParallelDownloads {
+    explicit ParallelDownloads(int threads) { pcupd::setRepairThreadsForTesting(threads); }
+    ~ParallelDownloads() { pcupd::setRepairThreadsForTesting(0); }
+};
 
 }  // namespace
 
@@ -181,4 +206,98 @@ TEST_F(Repair, DownloadLargerThanPromisedStopsAtOnce) {
         // Nothing past the promised size was counted either.
         for (const pcupd::Progress& p : r.reports) EXPECT_LE(p.bytesDone, 1000);
     }
+}
+
+// Files download at once, yet every byte is counted once (a cut download retried included),
+// the file count goes up one by one, and each report reaches the calling thread alone.
+TEST_F(Repair, ManyAtOnceCountBytesOnceAndFilesOneByOne) {
+    std::map<std::string, ClientFile> client;
+    int64_t total = 0;
+    for (int i = 0; i < 24; ++i) {
+        const std::string content(i % 8 == 0 ? 600000 : 4096 + 997 * i, static_cast<char>('a' + i));
+        client.emplace(fileName(i), ClientFile(content));
+        total += static_cast<int64_t>(content.size());
+    }
+    publish(client);
+    const std::string& cut = client.at(fileName(7)).content;
+    server.route("/files/" + fileName(7), std::vector<testsupport::Response>{cutShort(cut), serving(cut)});
+
+    const DWORD caller = GetCurrentThreadId();
+    bool elsewhere = false;
+    std::vector<pcupd::Progress> reports;
+    pcupd::Manifest manifest;
+    const pcupd::UpdateResult result = pcupd::runUpdate(
+        server.url("/pc/manifest.json"), installDir.wstring(), L"", true, manifest,
+        [&](const pcupd::Progress& p) {
+            elsewhere |= GetCurrentThreadId() != caller;
+            reports.push_back(p);
+        });
+    ASSERT_TRUE(result.ok) << result.error;
+    EXPECT_FALSE(elsewhere);
+    int32_t filesDone = 0;
+    int64_t bytesDone = 0;
+    for (const pcupd::Progress& p : reports) {
+        if (p.phase == 3) {
+            EXPECT_EQ(p.filesDone, ++filesDone);
+        }
+        EXPECT_GE(p.bytesDone, bytesDone);  // the bar never goes back
+        EXPECT_LE(p.bytesDone, total);
+        bytesDone = p.bytesDone;
+    }
+    EXPECT_EQ(filesDone, 24);
+    EXPECT_EQ(reports.back().bytesTotal, total);
+    EXPECT_EQ(reports.back().bytesDone, total);
+    for (const auto& [path, file] : client) EXPECT_TRUE(installed(path) == file.content) << path;
+}
+
+// f10 fails late (slow, wrong digest), f20 fails at once (404): f10's failure is the one
+// reported, and no file past f20 is written, nor left half-written.
+TEST_F(Repair, FirstFailureInManifestOrderIsReported) {
+    std::map<std::string, ClientFile> client, old;
+    for (int i = 0; i < 30; ++i) {
+        const size_t size = i == 10 ? 1 << 18 : i > 20 && i < 24 ? 1 << 21 : 5000 + 100 * i;
+        const std::string content(size, static_cast<char>('A' + i));
+        client.emplace(fileName(i), ClientFile(content, i == 10 ? std::string(64, '0') : ""));
+        old.emplace(fileName(i), ClientFile("old " + fileName(i)));
+    }
+    publish(client);
+    installLocally(old);
+    for (const int i : {10, 21, 22, 23})
+        server.route("/files/" + fileName(i), trickling(client.at(fileName(i)).content));
+    testsupport::Response gone;
+    gone.status = 404;
+    server.route("/files/" + fileName(20), gone);
+
+    const Run r = run();
+    EXPECT_EQ(r.result.error, "hash mismatch for " + fileName(10));
+    EXPECT_EQ(server.requestCount("/files/" + fileName(20)), 1);  // it did fail first
+    EXPECT_TRUE(partFiles(installDir).empty());
+    for (int i = 0; i < 30; ++i) {
+        const std::string now = installed(fileName(i));
+        if (i >= 20) {
+            EXPECT_EQ(now, old.at(fileName(i)).content) << i;
+        } else if (i != 10) {
+            EXPECT_TRUE(now == old.at(fileName(i)).content || now == client.at(fileName(i)).content) << i;
+        }
+    }
+    for (int i = 24; i < 30; ++i) EXPECT_EQ(server.requestCount("/files/" + fileName(i)), 0) << i;
+}
+
+// A download under way when an earlier file fails stops: it neither lands nor leaves a .part.
+TEST_F(Repair, DownloadsAfterAFailureStopCleanly) {
+    const ParallelDownloads two(2);
+    const std::string slow(1 << 22, 's');
+    publish({{"a.bin", {"a"}}, {"b.bin", {std::string(20000, 'b')}}, {"c.bin", {slow}}, {"d.bin", {"d"}}});
+    installLocally({{"c.bin", {"old c"}}});
+    server.route("/files/b.bin", cutShort(std::string(20000, 'b')));  // fails after its retries
+    server.route("/files/c.bin", trickling(slow));                      // would take 6 s
+
+    const auto start = std::chrono::steady_clock::now();
+    const Run r = run();
+    EXPECT_EQ(r.result.error, "download read failed");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+    EXPECT_EQ(server.requestCount("/files/c.bin"), 1);
+    EXPECT_EQ(installed("c.bin"), "old c");
+    EXPECT_EQ(server.requestCount("/files/d.bin"), 0);
+    EXPECT_TRUE(partFiles(installDir).empty());
 }

@@ -1,5 +1,8 @@
 #include "update/sha256.h"
 
+#include <atomic>
+#include <thread>
+
 #include <gtest/gtest.h>
 
 #include "tests/support/loopback_server.h"
@@ -181,4 +184,21 @@ TEST(DownloadToFile, FailuresLeaveNoFile) {
     d = download(server.url("/ok"), (dir / "no-such-folder" / "t.part").wstring());
     EXPECT_FALSE(d.ok);
     EXPECT_EQ(d.error, "cannot create temp file");
+}
+
+// Threads hash at once over the one provider of the process; each object is its own.
+TEST(Sha256, ThreadsHashAtOnce) {
+    const std::string data = patterned(100000);
+    const std::string expected = digestOf(data);
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&] {
+            for (int i = 0; i < 50; ++i) wrong += digestOf(data) != expected;
+        });
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(wrong, 0);
+    pcupd::setSha256ProviderPerObjectForTesting(true);  // the benchmark's way gives the same
+    EXPECT_EQ(digestOf(data), expected);
+    pcupd::setSha256ProviderPerObjectForTesting(false);
 }
