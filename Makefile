@@ -26,10 +26,13 @@ test: build
 	cd $(NATIVE_BUILD) && ctest --output-on-failure -j $(JOBS)
 
 # Throughput and memory of the fresh-install path against a loopback server (a few minutes),
-# the time to paint one frame of the working screen, and the window's CPU while idle.
+# the time to paint one frame of the working screen, parallel repair and verification against
+# one thread, a 1 GB install whose connection is cut five times, and the window's CPU while idle.
 bench: build
 	scripts/wine-run $(WIN_BUILD)/bench/archive_bench.exe
 	scripts/wine-run $(WIN_BUILD)/bench/paint_bench.exe
+	scripts/wine-run $(WIN_BUILD)/bench/parallel_bench.exe
+	scripts/wine-run $(WIN_BUILD)/bench/transfer_bench.exe
 	bench/idle_cpu.sh $(WIN_BUILD)/OrvaneSetup.exe $(WIN_BUILD)
 
 # The whole job on this machine: a sample client published to nginx over HTTPS, installed,
