@@ -1,8 +1,8 @@
 #pragma once
-// The full-archive stream installer: one GET of an ORVPAK1 archive (format in
-// base/archive_format.h), each entry written straight to its place under the install folder
-// and hashed as it is written. Runs on the install worker thread; progress goes to the
-// shared install state.
+// The full-archive stream installer: one pass over an ORVPAK1 archive (format in
+// base/archive_format.h; a dropped connection is resumed from the next byte), each entry
+// written straight to its place under the install folder and hashed as it is written. Runs
+// on the install worker thread; progress goes to the shared install state.
 
 #include <string>
 
