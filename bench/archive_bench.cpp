@@ -149,7 +149,7 @@ void describe(const bench::GeneratedArchive& archive, const std::string& url,
     full.sha256 = sha.finish();
     full.size = static_cast<int64_t>(archive.size());
     for (const bench::GeneratedArchive::Entry& entry : archive.entries())
-        manifest.files.push_back({entry.path, entry.sha256, static_cast<int64_t>(entry.size), url});
+        manifest.files.push_back({entry.path, entry.sha256, static_cast<int64_t>(entry.size), url, {}, {}});
 }
 
 // Serves the manifest and one download per entry, as the update host does.

@@ -88,7 +88,7 @@ int main(int argc, char** argv) {
         full.sha256 = sha.finish();
         full.size = static_cast<int64_t>(archive.size());
         for (const bench::GeneratedArchive::Entry& entry : archive.entries())
-            manifest.files.push_back({entry.path, entry.sha256, static_cast<int64_t>(entry.size), ""});
+            manifest.files.push_back({entry.path, entry.sha256, static_cast<int64_t>(entry.size), "", {}, {}});
     }
 
     // Cut points spread over the archive, off any round number, so they fall inside entries'

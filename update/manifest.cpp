@@ -65,6 +65,14 @@ bool parseManifest(const std::string& body, Manifest& manifest, std::string& err
         file.sha256 = toLowerAscii(stringOf(entry, "sha256"));
         file.size = sizeOf(entry, "size");
         file.url = stringOf(entry, "url");
+        // Only a help for repair: with either field missing or not a string the file is
+        // simply repaired whole, never refused.
+        std::string chunksUrl = stringOf(entry, "chunksUrl");
+        std::string chunksSha256 = toLowerAscii(stringOf(entry, "chunksSha256"));
+        if (!chunksUrl.empty() && !chunksSha256.empty()) {
+            file.chunksUrl = std::move(chunksUrl);
+            file.chunksSha256 = std::move(chunksSha256);
+        }
         if (!file.path.empty() && !file.sha256.empty() && !file.url.empty())
             manifest.files.push_back(std::move(file));
     }

@@ -14,6 +14,9 @@ struct ManifestFile {
     std::string path, sha256;  // both ASCII-lowercased; path as the manifest wrote it otherwise
     int64_t size = 0;
     std::string url;  // taken as written
+    // The file's chunk index ("chunksUrl", "chunksSha256"), published for large files so a
+    // repair can fetch only the chunks that changed. Both empty when the manifest has none.
+    std::string chunksUrl, chunksSha256;
 };
 
 struct Manifest {

@@ -383,7 +383,7 @@ TEST_F(ArchiveTest, CutsInHeadersAndDataAreResumedAtTheRightByte) {
     pcupd::Manifest manifest;
     for (const TestEntry& entry : archive.entries)
         manifest.files.push_back({entry.path, testsupport::sha256Hex(entry.data),
-                                  static_cast<int64_t>(entry.data.size()), ""});
+                                  static_cast<int64_t>(entry.data.size()), "", {}, {}});
     pcupd::FullArchive full;
     full.url = server.url("/client.orvpak");
     full.sha256 = testsupport::sha256Hex(bytes);

@@ -45,12 +45,15 @@ orvpak::PublishSummary publishKeeping(const fs::path& client, const fs::path& ou
     return summary;
 }
 
-// The object names a manifest's bytes refer to: its archive and its files.
+// The object names a manifest's bytes refer to: its archive, its files, their chunk indexes.
 std::set<std::string> referencedBy(const std::string& manifestBytes) {
     rapidjson::Document document;
     document.Parse(manifestBytes.c_str());
     std::set<std::string> names = {document["fullArchive"]["sha256"].GetString()};
-    for (const auto& file : document["files"].GetArray()) names.insert(file["sha256"].GetString());
+    for (const auto& file : document["files"].GetArray()) {
+        names.insert(file["sha256"].GetString());
+        if (file.HasMember("chunksSha256")) names.insert(file["chunksSha256"].GetString());
+    }
     return names;
 }
 
@@ -114,10 +117,11 @@ TEST(Publish, WritesManifestArchiveAndCopiesOfEveryFile) {
     }
     EXPECT_EQ(raw.count, files.size());
     EXPECT_EQ(raw.total, total);
-    // Every content once, the archive, and nothing else but the record of release 1.
-    EXPECT_EQ(objectNames(temp / "out").size(), files.size() + 1);
+    // Every content once, the archive, the large file's chunk index, and nothing else but the
+    // record of release 1.
+    EXPECT_EQ(objectNames(temp / "out").size(), files.size() + 2);
     EXPECT_EQ(readBytes(temp / "out/pc/releases/1.json"), readBytes(temp / "out/pc/manifest.json"));
-    EXPECT_EQ(snapshot(temp / "out/pc").size(), files.size() + 3);
+    EXPECT_EQ(snapshot(temp / "out/pc").size(), files.size() + 4);
 
     // The publisher's own reader agrees with the independent one.
     std::vector<orvpak::ArchiveEntry> listed;

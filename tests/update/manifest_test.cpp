@@ -54,6 +54,22 @@ TEST(Manifest, ReadsEveryField) {
     EXPECT_EQ(p.manifest.files[1].size, 0);
 }
 
+TEST(Manifest, ChunkIndexFieldsComeAsAPairOrNotAtAll) {
+    const std::string url = ",\"chunksUrl\":\"http://h/I\"";
+    const Parsed p = parseManifest(
+        "{\"files\":[" + file("both", url + ",\"chunksSha256\":\"ABcd\"") + "," + file("plain") +
+        "," + file("url-only", url) + "," + file("sha-only", ",\"chunksSha256\":\"ab\"") + "," +
+        file("not-string", url + ",\"chunksSha256\":12") + "]}");
+    ASSERT_TRUE(p.ok) << p.error;
+    ASSERT_EQ(p.manifest.files.size(), 5u);
+    EXPECT_EQ(p.manifest.files[0].chunksUrl, "http://h/I");
+    EXPECT_EQ(p.manifest.files[0].chunksSha256, "abcd");
+    for (size_t i = 1; i < 5; ++i) {
+        EXPECT_EQ(p.manifest.files[i].chunksUrl, "") << p.manifest.files[i].path;
+        EXPECT_EQ(p.manifest.files[i].chunksSha256, "") << p.manifest.files[i].path;
+    }
+}
+
 TEST(Manifest, LowercasesPathAndDigestButNotUrl) {
     const Parsed p = parseManifest(
         "{\"files\":[{\"path\":\"Data\\\\Maps\\\\A.PAK\",\"sha256\":\"ABCDEF0123\","

@@ -50,6 +50,13 @@ std::string renderManifest(const ManifestContent& content) {
         writer.Uint64(file.size);
         writer.Key("url");
         writeString(writer, file.url);
+        // Optional: a reader that does not know them ignores them and repairs whole files.
+        if (!file.chunksSha256.empty()) {
+            writer.Key("chunksUrl");
+            writeString(writer, file.chunksUrl);
+            writer.Key("chunksSha256");
+            writeString(writer, file.chunksSha256);
+        }
         writer.EndObject();
     }
     writer.EndArray();

@@ -16,6 +16,8 @@ struct ManifestRecord {
     std::string sha256;  // lowercase hex
     uint64_t size = 0;
     std::string url;
+    // The file's chunk index object, for files above 1 MiB; both empty otherwise.
+    std::string chunksUrl, chunksSha256;  // sha256 lowercase hex
 };
 
 struct ManifestContent {

@@ -4,12 +4,14 @@
 #include <cstddef>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <new>
 #include <set>
 #include <system_error>
 #include <vector>
 
 #include "tools/orvpak/archive_format.h"
+#include "tools/orvpak/chunk_index_builder.h"
 #include "tools/orvpak/client_scan.h"
 #include "tools/orvpak/entry_path.h"
 #include "tools/orvpak/file_io.h"
@@ -27,7 +29,12 @@ struct HashedFile {
     uint64_t size = 0;
     Digest digest{};
     std::string sha256;  // the digest in hex, which names the file's object
+    std::string chunkIndex, chunksSha256;  // its chunk index object, for large files only
 };
+
+// A file's first read fills the buffer only when the file is at least the buffer's size, so
+// that is when indexing starts: no file above the threshold can be missed.
+static_assert(kChunkSize <= kChunkIndexThreshold, "the first read must tell a large file");
 
 // Streams `file` through `consume` in chunks and hashes it on the way.
 template <typename Consume>
@@ -185,6 +192,42 @@ const Release* releaseWithSameArchive(const ReleaseHistory& history,
     return nullptr;
 }
 
+bool writeText(const fs::path& path, const std::string& text, std::string& error) {
+    AtomicOutputFile file;
+    return file.open(path, error) && file.write(text.data(), text.size(), error) &&
+           file.commit(error);
+}
+
+// The file's first read, indexing it on the way when it is large enough.
+bool hashFile(HashedFile& hashed, std::vector<unsigned char>& buffer, std::string& error) {
+    std::unique_ptr<ChunkIndexBuilder> chunks;
+    uint64_t seen = 0;
+    if (!streamFile(hashed.file, buffer, hashed.size, hashed.digest, error,
+                    [&](const unsigned char* data, size_t length) {
+                        if (seen == 0 && length == buffer.size())
+                            chunks = std::make_unique<ChunkIndexBuilder>();
+                        if (chunks) chunks->feed(data, length);
+                        seen += length;
+                        return true;
+                    }))
+        return false;
+    hashed.sha256 = toHex(hashed.digest);
+    if (!chunks || hashed.size <= kChunkIndexThreshold) return true;
+    Sha256Hasher hasher;
+    Digest digest{};
+    if (!chunks->finish(hashed.chunkIndex) || !hasher.ready()) {
+        error = "SHA-256 failed while indexing " + quotedPath(hashed.file.path);
+        return false;
+    }
+    hasher.update(hashed.chunkIndex.data(), hashed.chunkIndex.size());
+    if (!hasher.finish(digest)) {
+        error = "SHA-256 failed while indexing " + quotedPath(hashed.file.path);
+        return false;
+    }
+    hashed.chunksSha256 = toHex(digest);
+    return true;
+}
+
 // Writes every object the release needs that is not in place yet; fills in the archive's
 // digest and size.
 bool writeObjects(const fs::path& platformDir, const std::vector<HashedFile>& files,
@@ -192,6 +235,16 @@ bool writeObjects(const fs::path& platformDir, const std::vector<HashedFile>& fi
                   PublishSummary& summary, std::string& error) {
     const fs::path objectsDir = platformDir / kObjectsFolder;
     if (!createFolder(objectsDir, error)) return false;
+    for (const HashedFile& file : files) {
+        if (file.chunksSha256.empty() ||
+            hasObject(platformDir, file.chunksSha256, file.chunkIndex.size()))
+            continue;
+        const fs::path object = platformDir / fs::u8path(objectPath(file.chunksSha256));
+        if (!createFolder(object.parent_path(), error) ||
+            !writeText(object, file.chunkIndex, error))
+            return false;
+        ++summary.objectsWritten;
+    }
     const Release* reusable = releaseWithSameArchive(history, files, platformDir);
     ArchiveOutput archive;
     if (!reusable &&
@@ -221,12 +274,6 @@ bool writeObjects(const fs::path& platformDir, const std::vector<HashedFile>& fi
     return true;
 }
 
-bool writeText(const fs::path& path, const std::string& text, std::string& error) {
-    AtomicOutputFile file;
-    return file.open(path, error) && file.write(text.data(), text.size(), error) &&
-           file.commit(error);
-}
-
 bool publishUnguarded(const PublishOptions& options, PublishSummary& summary,
                       std::string& error) {
     std::string baseUrl;
@@ -249,11 +296,8 @@ bool publishUnguarded(const PublishOptions& options, PublishSummary& summary,
     files.reserve(scanned.size());
     ArchiveHeader header;
     for (ClientFile& file : scanned) {
-        HashedFile hashed{std::move(file), 0, {}, {}};
-        if (!streamFile(hashed.file, buffer, hashed.size, hashed.digest, error,
-                        [](const unsigned char*, size_t) { return true; }))
-            return false;
-        hashed.sha256 = toHex(hashed.digest);
+        HashedFile hashed{std::move(file), 0, {}, {}, {}, {}};
+        if (!hashFile(hashed, buffer, error)) return false;
         header.totalBytes += hashed.size;
         files.push_back(std::move(hashed));
     }
@@ -273,9 +317,13 @@ bool publishUnguarded(const PublishOptions& options, PublishSummary& summary,
     manifest.archiveUrl = platformUrl + "/" + objectPath(summary.archiveSha256);
     manifest.archiveSha256 = summary.archiveSha256;
     manifest.archiveSize = summary.archiveBytes;
-    for (const HashedFile& file : files)
+    for (const HashedFile& file : files) {
         manifest.files.push_back(
-            {file.file.path, file.sha256, file.size, platformUrl + "/" + objectPath(file.sha256)});
+            {file.file.path, file.sha256, file.size, platformUrl + "/" + objectPath(file.sha256),
+             {}, file.chunksSha256});
+        if (!file.chunksSha256.empty())
+            manifest.files.back().chunksUrl = platformUrl + "/" + objectPath(file.chunksSha256);
+    }
     current.manifest = renderManifest(manifest);
     current.format = kFormatName;
 

@@ -92,7 +92,10 @@ uint64_t sizeMember(const rapidjson::Value& object, const char* name) {
 
 void addReferences(const Release& release, std::set<std::string>& referenced) {
     referenced.insert(release.content.archiveSha256);
-    for (const ManifestRecord& file : release.content.files) referenced.insert(file.sha256);
+    for (const ManifestRecord& file : release.content.files) {
+        referenced.insert(file.sha256);
+        if (!file.chunksSha256.empty()) referenced.insert(file.chunksSha256);
+    }
 }
 
 bool hasLegacyLayout(const Release& release) {
@@ -129,11 +132,18 @@ bool parseRelease(const std::string& manifest, Release& release, std::string& pr
     for (rapidjson::SizeType i = 0; i < files->Size(); ++i) {
         const rapidjson::Value& file = (*files)[i];
         ManifestRecord record{stringMember(file, "path"), stringMember(file, "sha256"),
-                              sizeMember(file, "size"), stringMember(file, "url")};
+                              sizeMember(file, "size"), stringMember(file, "url"), {}, {}};
         if (!isSha256Hex(record.sha256)) {
             problem = "files[" + std::to_string(i) +
                       "] has no SHA-256 of 64 lowercase hex digits";
             return false;
+        }
+        // A chunk index only lets a repair fetch less; one that is not well-formed is left
+        // out rather than making the whole record unreadable.
+        const std::string chunksSha256 = stringMember(file, "chunksSha256");
+        if (isSha256Hex(chunksSha256)) {
+            record.chunksUrl = stringMember(file, "chunksUrl");
+            record.chunksSha256 = chunksSha256;
         }
         content.files.push_back(std::move(record));
     }

@@ -25,8 +25,9 @@ struct Release {
     std::string format;        // the full archive's format name
 };
 
-// The SHA-256 of every object the release needs: its archive and its files. Taken from the
-// digests, never from the URLs, so a release published under another base URL still counts.
+// The SHA-256 of every object the release needs: its archive, its files and their chunk
+// indexes. Taken from the digests, never from the URLs, so a release published under
+// another base URL still counts.
 void addReferences(const Release& release, std::set<std::string>& referenced);
 
 // True when the release's copies are those of an earlier publisher (files/ and

@@ -1,0 +1,110 @@
+// The chunk indexes orvpak publishes for large files, read back as the program reads them.
+
+#include <gtest/gtest.h>
+#include <rapidjson/document.h>
+
+#include "base/chunk_index.h"
+#include "base/chunker.h"
+#include "tests/support/chunk_vectors.h"
+#include "tests/tools/orvpak_fixture.h"
+#include "tools/orvpak/object_store.h"
+#include "tools/orvpak/publish.h"
+
+using namespace orvpaktest;
+
+namespace {
+
+orvpak::PublishSummary publishTree(const fs::path& client, const fs::path& out, size_t keep = 2) {
+    orvpak::PublishOptions options;
+    options.clientDir = client;
+    options.outDir = out;
+    options.baseUrl = "https://cdn.test/game";
+    options.keepReleases = keep;
+    orvpak::PublishSummary summary;
+    std::string error;
+    EXPECT_TRUE(orvpak::publish(options, summary, error)) << error;
+    return summary;
+}
+
+std::string asString(const std::vector<uint8_t>& bytes) {
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// The chunksSha256 of `path` in OUT_DIR `out`'s manifest, empty when it has none; fails the
+// test when only one of the two fields is there.
+std::string chunksOf(const fs::path& out, const std::string& path) {
+    rapidjson::Document manifest;
+    manifest.Parse(readBytes(out / "pc/manifest.json").c_str());
+    for (const auto& file : manifest["files"].GetArray()) {
+        if (file["path"].GetString() != path) continue;
+        EXPECT_EQ(file.HasMember("chunksUrl"), file.HasMember("chunksSha256")) << path;
+        if (!file.HasMember("chunksSha256")) return {};
+        const std::string sha = file["chunksSha256"].GetString();
+        EXPECT_EQ(file["chunksUrl"].GetString(),
+                  "https://cdn.test/game/pc/" + orvpak::objectPath(sha));
+        return sha;
+    }
+    ADD_FAILURE() << path << " is not in the manifest";
+    return {};
+}
+
+}  // namespace
+
+TEST(PublishChunks, IndexesFilesAboveOneMebibyteThatMatchTheirBytes) {
+    TempFolder temp;
+    const std::string big = asString(testsupport::pseudoRandomBytes(3 << 20, 99));
+    writeBytes(temp / "client/data/big.pak", big);
+    writeBytes(temp / "client/data/exact.pak", std::string(1 << 20, 'x'));  // not above
+    writeBytes(temp / "client/small.txt", "small");
+    publishTree(temp / "client", temp / "out");
+
+    EXPECT_EQ(chunksOf(temp / "out", "data/exact.pak"), "");
+    EXPECT_EQ(chunksOf(temp / "out", "small.txt"), "");
+    const std::string sha = chunksOf(temp / "out", "data/big.pak");
+    ASSERT_FALSE(sha.empty());
+    const std::string bytes = readBytes(objectFile(temp / "out", sha));
+    EXPECT_EQ(sha256Hex(bytes), sha);
+    base::ChunkIndex index;
+    std::string error;
+    ASSERT_TRUE(base::decodeChunkIndex(bytes, index, error)) << error;
+    EXPECT_EQ(index.fileSize, big.size());
+    std::vector<uint32_t> lengths;
+    size_t at = 0;
+    for (const base::ChunkRecord& chunk : index.chunks) {
+        lengths.push_back(chunk.length);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(chunk.sha256), 32),
+                  sha256Raw(big.substr(at, chunk.length)))
+            << "chunk at " << at;
+        at += chunk.length;
+    }
+    const auto* data = reinterpret_cast<const uint8_t*>(big.data());
+    EXPECT_EQ(lengths, base::chunkLengths(data, big.size()));
+
+    const auto before = snapshot(temp / "out");
+    const orvpak::PublishSummary again = publishTree(temp / "client", temp / "out");
+    EXPECT_FALSE(again.newRelease);
+    EXPECT_EQ(again.objectsWritten, 0u);
+    EXPECT_TRUE(snapshot(temp / "out") == before);
+}
+
+TEST(PublishChunks, PruningKeepsTheIndexesOfKeptReleases) {
+    TempFolder temp;
+    std::string big = asString(testsupport::pseudoRandomBytes(2 << 20, 1));
+    writeBytes(temp / "client/big.pak", big);
+    publishTree(temp / "client", temp / "out", 1);
+    const std::string first = chunksOf(temp / "out", "big.pak");
+    big[500000] ^= 1;
+    writeBytes(temp / "client/big.pak", big);
+    publishTree(temp / "client", temp / "out", 1);
+    const std::string second = chunksOf(temp / "out", "big.pak");
+    ASSERT_NE(first, second);
+    EXPECT_TRUE(fs::exists(objectFile(temp / "out", first)));  // release 1 is still kept
+
+    big[900000] ^= 1;
+    writeBytes(temp / "client/big.pak", big);
+    const orvpak::PublishSummary third = publishTree(temp / "client", temp / "out", 1);
+    EXPECT_EQ(third.oldestKept, 2u);
+    EXPECT_FALSE(fs::exists(objectFile(temp / "out", first)));
+    EXPECT_TRUE(fs::exists(objectFile(temp / "out", second)));
+    EXPECT_TRUE(fs::exists(objectFile(temp / "out", chunksOf(temp / "out", "big.pak"))));
+}
