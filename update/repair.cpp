@@ -11,6 +11,7 @@
 
 #include "base/long_path.h"
 #include "base/safe_path.h"
+#include "update/chunk_repair.h"
 #include "update/sha256.h"
 
 namespace pcupd {
@@ -192,7 +193,9 @@ private:
             p.message = "Downloading " + file.path;
         });
         std::string digest;
-        if (!fetchVerified(file, part, cancel, digest, error)) return false;
+        if (!fetchByChunks(file, target, part, cancel, digest) &&
+            !fetchVerified(file, part, cancel, digest, error))
+            return false;
 
         // The verified download replaces the old file in one step; the old file stays intact
         // until then, and also when the replacement is refused.
@@ -222,6 +225,36 @@ private:
             p.message = "Updated " + file.path;
         });
         return true;
+    }
+
+    // Builds `file` in `part` from the chunks of its old copy at `target` that are still
+    // right, downloading only the rest. False, with no `part` left, when it cannot: the whole
+    // download follows then, and only its failure is ever shown. The bar counts what is
+    // downloaded against what must be: the reused bytes leave the total once they are known,
+    // and come back, with what this attempt did download, when the whole file follows.
+    bool fetchByChunks(const ManifestFile& file, const std::wstring& target, const std::wstring& part,
+                       const std::atomic<bool>* cancel, std::string& digest) {
+        if (!chunkRepairApplies(file, target)) return false;
+        int64_t reused = 0, received = 0;
+        ChunkRepairEvents events;
+        events.planned = [&](int64_t toDownload) {
+            reused = std::max<int64_t>(file.size, 0) - toDownload;
+            report([&](Progress& p) { p.bytesTotal -= reused; });
+        };
+        events.received = [&](int64_t bytes) {
+            received += bytes;
+            report([&](Progress& p) {
+                p.phase = 2;
+                p.item = file.path;
+                p.message = "Downloading " + file.path;
+                p.bytesDone += bytes;
+            });
+        };
+        std::string why;
+        if (repairByChunks(file, target, part, cancel, events, digest, why) == ChunkRepairResult::Built)
+            return true;
+        if (reused + received > 0) report([&](Progress& p) { p.bytesTotal += reused + received; });
+        return false;
     }
 
     // Downloads `file` to `part` until its digest matches, within the attempt limits. On

@@ -19,6 +19,8 @@ namespace pcupd {
 // on the calling thread, one at a time, with bytes counted once. The failure reported is the
 // first in manifest order (the own program's file, staged alone after all others, last);
 // downloads of later files stop. The calling thread owns `cache` again when this returns.
+// A file with a chunk index and an old copy is rebuilt from the chunks that copy still has
+// and byte ranges for the rest; anything unexpected there falls back to the whole download.
 void repairFiles(UpdateResult& result, const ChangedFiles& changed, const std::wstring& installDir,
                  const std::wstring& selfPath, ProgressCallback callback, VerifyCache& cache);
 

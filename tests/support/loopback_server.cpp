@@ -76,16 +76,23 @@ std::string headerValue(const std::string& head, const std::string& name) {
     return {};
 }
 
-// N of "Range: bytes=N-", or -1 when the head asks for no such range.
-int64_t rangeStart(const std::string& head) {
+// The bytes "Range: bytes=N-" or "bytes=N-M" asks for: false when the head asks for no such
+// range. `last` is -1 for an open end.
+bool askedRange(const std::string& head, int64_t& first, int64_t& last) {
     const std::string value = headerValue(head, "range");
-    if (value.rfind("bytes=", 0) != 0 || value.size() < 8 || value.back() != '-') return -1;
-    int64_t start = 0;
-    for (size_t i = 6; i + 1 < value.size(); ++i) {
-        if (value[i] < '0' || value[i] > '9') return -1;
-        start = start * 10 + (value[i] - '0');
-    }
-    return start;
+    const size_t dash = value.find('-');
+    if (value.rfind("bytes=", 0) != 0 || dash == std::string::npos || dash == 6) return false;
+    const auto number = [&value](size_t from, size_t to, int64_t& out) {
+        out = 0;
+        for (size_t i = from; i < to; ++i) {
+            if (value[i] < '0' || value[i] > '9') return false;
+            out = out * 10 + (value[i] - '0');
+        }
+        return true;
+    };
+    last = -1;
+    return number(6, dash, first) &&
+           (dash + 1 == value.size() || (number(dash + 1, value.size(), last) && last >= first));
 }
 
 int hexValue(char c) {
@@ -317,13 +324,16 @@ bool LoopbackServer::answer(uintptr_t clientId, const std::string& head) {
     const bool generated = static_cast<bool>(response.generate);
     const uint64_t whole = generated ? response.generatedSize : response.body.size();
     // A ranged answer sends the body from `first` on; offsets below count within the body.
-    uint64_t first = 0;
-    const int64_t asked = response.ranges ? rangeStart(head) : -1;
-    if (asked >= 0 && static_cast<uint64_t>(asked) < whole) {
-        first = static_cast<uint64_t>(asked);
+    // A closed range ends where it asks, or at the body's end, as a file server answers it.
+    uint64_t first = 0, end = whole;
+    int64_t askedFirst = 0, askedLast = -1;
+    if (response.ranges && askedRange(head, askedFirst, askedLast) &&
+        static_cast<uint64_t>(askedFirst) < whole) {
+        first = static_cast<uint64_t>(askedFirst);
+        if (askedLast >= 0) end = std::min<uint64_t>(whole, static_cast<uint64_t>(askedLast) + 1);
         response.status = 206;
         response.headers.push_back({"Content-Range", "bytes " + std::to_string(first) + "-" +
-                                                         std::to_string(whole - 1) + "/" +
+                                                         std::to_string(end - 1) + "/" +
                                                          std::to_string(whole)});
     }
     if (response.ranges) response.headers.push_back({"Accept-Ranges", "bytes"});
@@ -332,7 +342,7 @@ bool LoopbackServer::answer(uintptr_t clientId, const std::string& head) {
     std::string wanted = headerValue(head, "connection");
     std::transform(wanted.begin(), wanted.end(), wanted.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    const size_t total = static_cast<size_t>(whole - first);
+    const size_t total = static_cast<size_t>(end - first);
     const bool cut = response.cutAfter >= 0 && static_cast<size_t>(response.cutAfter) < total;
     keepAlive = keepAlive && wanted != "close" && response.framing != Framing::CloseDelimited &&
                 response.trailing.empty() && response.declaredLength < 0 && !cut;

@@ -32,8 +32,8 @@ struct Response {
     std::string trailing;         // bytes sent after the body, outside its framing
     bool noResponse = false;      // read the request, then close without a status line
     std::vector<std::pair<std::string, std::string>> headers;  // extra response headers
-    // Answer "Range: bytes=N-" as a file server does: 206, Content-Range, the body from N
-    // (cutAfter then counts from N). A request without Range gets the whole body.
+    // Answer "Range: bytes=N-" and "bytes=N-M" as a file server does: 206, Content-Range, the
+    // body from N (cutAfter then counts from N). A request without Range gets the whole body.
     bool ranges = false;
 
     // A body too large to hold (benchmarks): `generatedSize` bytes, produced on demand;

@@ -1,0 +1,326 @@
+#include "update/chunk_repair.h"
+
+#include <algorithm>
+#include <cstring>
+#include <unordered_map>
+
+#include "base/chunk_index.h"
+#include "base/unique_handle.h"
+#include "update/http.h"
+
+namespace pcupd {
+
+bool ChunkHasher::emit(const uint8_t* data, size_t size) {
+    if (!chunk_) chunk_ = std::make_unique<Sha256>();
+    chunk_->update(data, size);
+    uint8_t raw[kSha256Size];
+    ok_ = ok_ && chunk_->finish(raw);
+    chunk_.reset();
+    if (ok_) {
+        ChunkDigest digest;
+        std::copy(std::begin(raw), std::end(raw), digest.begin());
+        onChunk_(static_cast<uint32_t>(pending_ + size), digest);
+    }
+    pending_ = 0;
+    return ok_;
+}
+
+bool ChunkHasher::feed(const uint8_t* data, size_t size) {
+    if (!ok_) return false;
+    lengths_.clear();
+    chunker_.feed(data, size, lengths_);
+    // Each length ends a chunk; only the first of them can have begun in an earlier piece.
+    size_t used = 0;
+    for (const uint32_t length : lengths_) {
+        const size_t here = length - pending_;
+        if (!emit(data + used, here)) return false;
+        used += here;
+    }
+    if (used < size) {
+        if (!chunk_) chunk_ = std::make_unique<Sha256>();
+        chunk_->update(data + used, size - used);
+        pending_ += static_cast<uint32_t>(size - used);
+    }
+    return ok_;
+}
+
+bool ChunkHasher::finish() {
+    lengths_.clear();
+    chunker_.finish(lengths_);
+    return lengths_.empty() ? ok_ : emit(nullptr, 0);
+}
+
+namespace {
+
+constexpr DWORD kLocalReadSize = 1 << 20;
+constexpr DWORD kRangeReadSize = 64 * 1024;  // as a whole download reads: see sha256.cpp
+
+struct Location {
+    uint64_t offset = 0;
+    uint32_t length = 0;
+};
+
+struct DigestHash {
+    size_t operator()(const ChunkDigest& digest) const {
+        size_t value;  // a digest's bytes are as good a hash as any
+        std::memcpy(&value, digest.data(), sizeof(value));
+        return value;
+    }
+};
+
+using LocalChunks = std::unordered_map<ChunkDigest, Location, DigestHash>;
+
+// One run of the new file: copied from the local copy, or one Range request covering the
+// index's chunks [firstChunk, firstChunk + chunkCount).
+struct Step {
+    bool download = false;
+    uint64_t from = 0;    // in the local copy when copying, in the new file when downloading
+    uint64_t length = 0;
+    size_t firstChunk = 0, chunkCount = 0;
+};
+
+bool cancelled(const std::atomic<bool>* cancel) { return cancel && *cancel; }
+
+bool readAt(HANDLE file, uint64_t offset, void* buffer, DWORD size) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD read = 0;
+    return ReadFile(file, buffer, size, &read, &at) && read == size;
+}
+
+class ChunkBuild {
+public:
+    ChunkBuild(const ManifestFile& file, const std::atomic<bool>* cancel,
+               const ChunkRepairEvents& events)
+        : file_(file), cancel_(cancel), events_(events) {}
+
+    ChunkRepairResult run(const std::wstring& local, const std::wstring& part, std::string& digest,
+                          std::string& why) {
+        if (!loadIndex(why)) return ChunkRepairResult::Fallback;
+        base::UniqueFile source(CreateFileW(local.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                            OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        if (!source) return fallback(why, "local copy cannot be read");
+        LocalChunks chunks;
+        if (!indexLocal(source.get(), chunks, why)) return result(why);
+        int64_t toDownload = 0;
+        const std::vector<Step> steps = plan(chunks, toDownload);
+        if (toDownload >= static_cast<int64_t>(index_.fileSize))
+            return fallback(why, "nothing to reuse");
+        if (events_.planned) events_.planned(toDownload);
+
+        base::UniqueFile target(CreateFileW(part.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!target) return fallback(why, "cannot create temp file");
+        base::ScopeExit removePartial([&] {
+            target.reset();
+            DeleteFileW(part.c_str());
+        });
+        if (!whole_.ready()) return fallback(why, "sha init failed");
+        for (const Step& step : steps) {
+            if (cancelled(cancel_)) return result(why);
+            const bool ok = step.download ? download(step, target.get(), why)
+                                          : copy(step, source.get(), target.get(), why);
+            flushReceived();
+            if (!ok) return result(why);
+        }
+        digest = whole_.finish();
+        if (digest != file_.sha256) return fallback(why, "digest of the built file is wrong");
+        // On disk before it replaces the old file, as a whole download is.
+        if (!FlushFileBuffers(target.get())) return fallback(why, "disk write failed");
+        removePartial.release();
+        return ChunkRepairResult::Built;
+    }
+
+private:
+    ChunkRepairResult fallback(std::string& why, const char* reason) {
+        why = reason;
+        return ChunkRepairResult::Fallback;
+    }
+    ChunkRepairResult result(std::string& why) {
+        if (cancelled(cancel_)) {
+            why = "download cancelled";
+            return ChunkRepairResult::Cancelled;
+        }
+        return ChunkRepairResult::Fallback;
+    }
+
+    bool loadIndex(std::string& why) {
+        std::string body, error;
+        if (!httpGet(file_.chunksUrl, body, error)) {
+            why = "chunk index: " + error;
+            return false;
+        }
+        Sha256 sha;
+        sha.update(body.data(), body.size());
+        if (sha.finish() != file_.chunksSha256) {
+            why = "chunk index digest is wrong";
+            return false;
+        }
+        if (!base::decodeChunkIndex(body, index_, why)) return false;
+        if (index_.fileSize != static_cast<uint64_t>(file_.size)) {
+            why = "chunk index is for another size";
+            return false;
+        }
+        return true;
+    }
+
+    // Cuts the local copy into chunks in one read; the first place a digest occurs is kept.
+    bool indexLocal(HANDLE source, LocalChunks& chunks, std::string& why) {
+        uint64_t offset = 0;
+        ChunkHasher hasher([&](uint32_t length, const ChunkDigest& digest) {
+            chunks.emplace(digest, Location{offset, length});
+            offset += length;
+        });
+        std::vector<uint8_t> buffer(kLocalReadSize);
+        DWORD read = 0;
+        while (ReadFile(source, buffer.data(), kLocalReadSize, &read, nullptr) && read > 0) {
+            if (cancelled(cancel_)) return false;
+            if (!hasher.feed(buffer.data(), read)) break;
+        }
+        if (!hasher.finish()) {
+            why = "sha init failed";
+            return false;
+        }
+        return true;
+    }
+
+    // The new file in order: runs of copies (merged where the local bytes follow on) and
+    // runs of missing chunks, each one Range request.
+    std::vector<Step> plan(const LocalChunks& chunks, int64_t& toDownload) const {
+        std::vector<Step> steps;
+        uint64_t offset = 0;
+        for (size_t i = 0; i < index_.chunks.size(); ++i) {
+            const base::ChunkRecord& record = index_.chunks[i];
+            ChunkDigest digest;
+            std::copy(std::begin(record.sha256), std::end(record.sha256), digest.begin());
+            const auto found = chunks.find(digest);
+            const bool download = found == chunks.end() || found->second.length != record.length;
+            const uint64_t from = download ? offset : found->second.offset;
+            Step* last = steps.empty() ? nullptr : &steps.back();
+            if (last && last->download == download && last->from + last->length == from) {
+                last->length += record.length;
+                ++last->chunkCount;
+            } else {
+                steps.push_back({download, from, record.length, i, 1});
+            }
+            if (download) toDownload += record.length;
+            offset += record.length;
+        }
+        return steps;
+    }
+
+    bool write(HANDLE target, const uint8_t* data, DWORD size, std::string& why) {
+        DWORD written = 0;
+        if (!WriteFile(target, data, size, &written, nullptr) || written != size) {
+            why = "disk write failed";
+            return false;
+        }
+        whole_.update(data, size);
+        return true;
+    }
+
+    // The local bytes are not checked again here: the whole file's digest covers them.
+    bool copy(const Step& step, HANDLE source, HANDLE target, std::string& why) {
+        buffer_.resize(kLocalReadSize);
+        for (uint64_t done = 0; done < step.length;) {
+            if (cancelled(cancel_)) return false;
+            const DWORD size = static_cast<DWORD>(std::min<uint64_t>(kLocalReadSize, step.length - done));
+            if (!readAt(source, step.from + done, buffer_.data(), size)) {
+                why = "local copy cannot be read";
+                return false;
+            }
+            if (!write(target, buffer_.data(), size, why)) return false;
+            done += size;
+        }
+        return true;
+    }
+
+    // One Range request for the step's chunks; each chunk's digest is checked as it arrives.
+    bool download(const Step& step, HANDLE target, std::string& why) {
+        const uint64_t last = step.from + step.length - 1;
+        const std::wstring range = L"Range: bytes=" + std::to_wstring(step.from) + L"-" + std::to_wstring(last);
+        SharedRequest shared;
+        DWORD status = 0;
+        if (!sendSharedRequest(file_.url, range, shared, status, why)) return false;
+        int64_t first = 0, end = 0, total = 0;
+        const int64_t length = contentLength(shared.request.get());
+        if (status != HTTP_STATUS_PARTIAL_CONTENT ||
+            !contentRange(shared.request.get(), first, end, total) ||
+            static_cast<uint64_t>(first) != step.from || static_cast<uint64_t>(end) != last ||
+            total != file_.size || (length >= 0 && static_cast<uint64_t>(length) != step.length)) {
+            why = "range refused (HTTP status " + std::to_string(status) + ")";
+            return false;
+        }
+        buffer_.resize(kRangeReadSize);
+        size_t chunk = step.firstChunk;
+        uint32_t chunkDone = 0;
+        std::unique_ptr<Sha256> chunkSha = std::make_unique<Sha256>();
+        for (uint64_t done = 0; done < step.length;) {
+            if (cancelled(cancel_)) return false;
+            const DWORD want = static_cast<DWORD>(std::min<uint64_t>(kRangeReadSize, step.length - done));
+            DWORD read = 0;
+            if (!WinHttpReadData(shared.request.get(), buffer_.data(), want, &read) || read == 0) {
+                why = "range read failed";
+                return false;
+            }
+            if (!write(target, buffer_.data(), read, why)) return false;
+            done += read;
+            countReceived(read);
+            // Split what arrived at the chunk ends, checking each chunk that completes.
+            for (DWORD used = 0; used < read;) {
+                const base::ChunkRecord& record = index_.chunks[chunk];
+                const DWORD here = std::min<DWORD>(read - used, record.length - chunkDone);
+                chunkSha->update(buffer_.data() + used, here);
+                used += here;
+                chunkDone += here;
+                if (chunkDone < record.length) continue;
+                uint8_t digest[kSha256Size];
+                if (!chunkSha->finish(digest) || std::memcmp(digest, record.sha256, kSha256Size) != 0) {
+                    why = "downloaded chunk digest is wrong";
+                    return false;
+                }
+                chunkSha = std::make_unique<Sha256>();
+                ++chunk;
+                chunkDone = 0;
+            }
+        }
+        return true;
+    }
+
+    void countReceived(int64_t bytes) {
+        unreported_ += bytes;
+        if (unreported_ >= kProgressInterval) flushReceived();
+    }
+    void flushReceived() {
+        if (unreported_ > 0 && events_.received) events_.received(unreported_);
+        unreported_ = 0;
+    }
+
+    const ManifestFile& file_;
+    const std::atomic<bool>* cancel_;
+    const ChunkRepairEvents& events_;
+    base::ChunkIndex index_;
+    Sha256 whole_;  // the new file, as it is written
+    std::vector<uint8_t> buffer_;
+    int64_t unreported_ = 0;
+};
+
+}  // namespace
+
+bool chunkRepairApplies(const ManifestFile& file, const std::wstring& local) {
+    if (file.chunksUrl.empty() || file.chunksSha256.empty() || file.size <= 0) return false;
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    return GetFileAttributesExW(local.c_str(), GetFileExInfoStandard, &data) &&
+           !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+           (data.nFileSizeHigh != 0 || data.nFileSizeLow != 0);
+}
+
+ChunkRepairResult repairByChunks(const ManifestFile& file, const std::wstring& local,
+                                 const std::wstring& part, const std::atomic<bool>* cancel,
+                                 const ChunkRepairEvents& events, std::string& digest,
+                                 std::string& why) {
+    return ChunkBuild(file, cancel, events).run(local, part, digest, why);
+}
+
+}  // namespace pcupd

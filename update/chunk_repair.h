@@ -1,0 +1,66 @@
+#pragma once
+// Repair by chunks: a changed file that the manifest gives a chunk index is rebuilt from the
+// chunks of the player's copy that are still right, wherever they now sit, and byte ranges of
+// the published file for the rest. Never worse than a whole download: whatever goes wrong
+// ends in "fall back", and the caller then downloads the whole file as it always did.
+// Called on repair's download threads; nothing here is shared between calls.
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/chunker.h"
+#include "update/manifest.h"
+#include "update/sha256.h"
+
+namespace pcupd {
+
+using ChunkDigest = std::array<uint8_t, kSha256Size>;
+
+// Cuts a stream into the publisher's chunks and hashes each one as its bytes go by, so a
+// file is read once. feed() takes pieces of any size; `onChunk` hears of every chunk, in
+// order. False once hashing cannot start (then the digests are worthless).
+class ChunkHasher {
+public:
+    using OnChunk = std::function<void(uint32_t length, const ChunkDigest& digest)>;
+    explicit ChunkHasher(OnChunk onChunk) : onChunk_(std::move(onChunk)) {}
+    bool feed(const uint8_t* data, size_t size);
+    bool finish();  // the last, shorter chunk
+
+private:
+    bool emit(const uint8_t* data, size_t size);  // ends the chunk under way with these bytes
+
+    OnChunk onChunk_;
+    base::Chunker chunker_;
+    std::vector<uint32_t> lengths_;
+    std::unique_ptr<Sha256> chunk_;  // the chunk under way
+    uint32_t pending_ = 0;           // its bytes hashed so far
+    bool ok_ = true;
+};
+
+// What a chunk repair tells its caller, on the thread that runs it.
+struct ChunkRepairEvents {
+    // Once, when the plan is made: the bytes that will be downloaded instead of the file's size.
+    std::function<void(int64_t toDownload)> planned;
+    // Bytes received since the last call: about once per kProgressInterval, and after each range.
+    std::function<void(int64_t bytes)> received;
+};
+
+enum class ChunkRepairResult { Built, Fallback, Cancelled };
+
+// True when `file` has a chunk index and `local` (its old copy) holds at least one byte.
+bool chunkRepairApplies(const ManifestFile& file, const std::wstring& local);
+
+// Builds `file` in `part` from `local` and Range requests on file.url. Built: `part` holds
+// the file, its digest (in `digest`) matches the manifest's and it is flushed to disk.
+// Fallback (with the reason in `why`) or Cancelled (`*cancel` turned true): no `part` remains.
+ChunkRepairResult repairByChunks(const ManifestFile& file, const std::wstring& local,
+                                 const std::wstring& part, const std::atomic<bool>* cancel,
+                                 const ChunkRepairEvents& events, std::string& digest,
+                                 std::string& why);
+
+}  // namespace pcupd
