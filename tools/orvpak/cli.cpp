@@ -7,7 +7,9 @@
 
 #include "tools/orvpak/archive_reader.h"
 #include "tools/orvpak/entry_path.h"
+#include "tools/orvpak/manifest_signer.h"
 #include "tools/orvpak/publish.h"
+#include "tools/orvpak/signed_manifest.h"
 #include "tools/orvpak/url_text.h"
 
 namespace fs = std::filesystem;
@@ -28,9 +30,13 @@ const std::map<std::string, std::map<std::string, bool>>& commands() {
          {{"--base-url", true},
           {"--client-version", true},
           {"--optional", false},
-          {"--keep-releases", true}}},
+          {"--keep-releases", true},
+          {"--sign-key", true},
+          {"--expires-days", true}}},
         {"list", {}},
         {"verify", {}},
+        {"keygen", {}},
+        {"verify-manifest", {{"--key", true}}},
     };
     return kCommands;
 }
@@ -92,8 +98,11 @@ bool parse(const std::vector<std::string>& args, CommandLine& line, std::string&
     }
     const size_t wanted = line.command == "publish" ? 2 : 1;
     if (line.positional.size() != wanted) {
-        problem = line.command + " takes " +
-                  (wanted == 2 ? std::string("CLIENT_DIR and OUT_DIR") : std::string("ARCHIVE")) +
+        const char* what = line.command == "publish"           ? "CLIENT_DIR and OUT_DIR"
+                           : line.command == "keygen"          ? "KEYFILE"
+                           : line.command == "verify-manifest" ? "OUT_DIR"
+                                                               : "ARCHIVE";
+        problem = line.command + " takes " + what +
                   ", got " + std::to_string(line.positional.size()) + " argument" +
                   (line.positional.size() == 1 ? "" : "s");
         return false;
@@ -102,7 +111,7 @@ bool parse(const std::vector<std::string>& args, CommandLine& line, std::string&
 }
 
 // A whole number of 1 or more that fits comfortably; anything else is refused.
-bool parseKeptReleases(const std::string& text, size_t& count) {
+bool parseWholeNumber(const std::string& text, size_t& count) {
     if (text.empty() || text.size() > 6 || text[0] == '0') return false;
     count = 0;
     for (const char c : text) {
@@ -127,10 +136,24 @@ int runPublish(const CommandLine& line, std::ostream& out, std::ostream& err) {
         return usageError("--client-version is not valid UTF-8", err);
     options.optional = line.options.count("--optional") > 0;
     const auto keep = line.options.find("--keep-releases");
-    if (keep != line.options.end() && !parseKeptReleases(keep->second, options.keepReleases))
+    if (keep != line.options.end() && !parseWholeNumber(keep->second, options.keepReleases))
         return usageError("--keep-releases takes a whole number of 1 or more (got " +
                               quotedPath(keep->second) + ")",
                           err);
+
+    const auto signKey = line.options.find("--sign-key");
+    if (signKey != line.options.end()) options.signKey = fs::u8path(signKey->second);
+    const auto days = line.options.find("--expires-days");
+    size_t expiresDays = 0;
+    if (days != line.options.end()) {
+        if (signKey == line.options.end())
+            return usageError("--expires-days only applies with --sign-key", err);
+        if (!parseWholeNumber(days->second, expiresDays) || expiresDays > 36500)
+            return usageError("--expires-days takes a whole number of days from 1 to 36500 (got " +
+                                  quotedPath(days->second) + ")",
+                              err);
+        options.expiresDays = static_cast<uint32_t>(expiresDays);
+    }
 
     PublishSummary summary;
     std::string error;
@@ -148,8 +171,11 @@ int runPublish(const CommandLine& line, std::ostream& out, std::ostream& err) {
         << counted(summary.archiveBytes, "byte", "bytes") << "\n"
         << "  objects/       " << summary.objectsWritten << " written, the rest already in place\n"
         << "  " << kManifestName << "  " << (summary.newRelease ? "written last" : "in place")
-        << "; clients read it at " << summary.manifestUrl << "\n"
-        << "  kept           ";
+        << "; clients read it at " << summary.manifestUrl << "\n";
+    if (summary.sequence > 0)
+        out << "  " << kManifestName << kSignatureSuffix << "  signed: sequence "
+            << summary.sequence << ", expires " << summary.expires << "\n";
+    out << "  kept           ";
     if (summary.oldestKept == summary.release)
         out << "release " << summary.release;
     else
@@ -186,12 +212,47 @@ int runReader(const CommandLine& line, std::ostream& out, std::ostream& err) {
     return kExitOk;
 }
 
+int runKeygen(const CommandLine& line, std::ostream& out, std::ostream& err) {
+    std::string publicKey, error;
+    if (!generateKey(fs::u8path(line.positional[0]), publicKey, error)) {
+        err << "orvpak: keygen failed: " << error << "\n";
+        return kExitFailed;
+    }
+    // Alone on stdout so that a script can take it straight into the program's build.
+    out << publicKey << "\n";
+    err << "orvpak: private key written to " << line.positional[0]
+        << " (owner-only); keep it offline and backed up\n";
+    return kExitOk;
+}
+
+int runVerifyManifest(const CommandLine& line, std::ostream& out, std::ostream& err) {
+    const auto key = line.options.find("--key");
+    if (key == line.options.end()) return usageError("verify-manifest needs --key HEX", err);
+    if (!signingAvailable()) {
+        err << "orvpak: verify-manifest failed: " << kSigningUnavailable << "\n";
+        return kExitFailed;
+    }
+    VerifiedManifest verified;
+    std::string error;
+    const fs::path platformDir = fs::u8path(line.positional[0]) / kPlatformFolder;
+    if (!verifyPublishedManifest(platformDir, key->second, currentTime(), verified, error)) {
+        err << "orvpak: verify-manifest failed: " << error << "\n";
+        return kExitFailed;
+    }
+    out << "OK: " << (platformDir / kManifestName).generic_u8string()
+        << " is signed by this key; sequence " << verified.sequence << ", expires "
+        << verified.expires << "\n";
+    return kExitOk;
+}
+
 }  // namespace
 
 std::string usageText() {
     return "Usage:\n"
            "  orvpak publish CLIENT_DIR OUT_DIR --base-url URL [--client-version V] [--optional]\n"
-           "                 [--keep-releases N]\n"
+           "                 [--keep-releases N] [--sign-key KEYFILE [--expires-days N]]\n"
+           "  orvpak keygen KEYFILE\n"
+           "  orvpak verify-manifest OUT_DIR --key HEX\n"
            "  orvpak list ARCHIVE\n"
            "  orvpak verify ARCHIVE\n"
            "  orvpak --help\n"
@@ -207,6 +268,13 @@ std::string usageText() {
            "         --optional          the manifest marks the update as not required\n"
            "         --keep-releases N   earlier releases whose objects stay, so players holding\n"
            "                             their manifests can finish (N >= 1, default 2)\n"
+           "         --sign-key KEYFILE  signs manifest.json (manifest.json.sig beside it) and\n"
+           "                             adds \"sequence\" and \"expires\"; every signed\n"
+           "                             publish is a new release\n"
+           "         --expires-days N    how long the signed manifest stays valid (default 30)\n"
+           "keygen   Makes a P-256 signing key: the private key into KEYFILE (owner-only, never\n"
+           "         replaced), the public key as 128 hex digits on stdout.\n"
+           "verify-manifest  Checks OUT_DIR/pc/manifest.json against its signature and expiry.\n"
            "list     Prints each entry of an archive (size, SHA-256, path) and a summary.\n"
            "verify   Reads the whole archive and checks its structure and every SHA-256.\n"
            "\n"
@@ -230,7 +298,10 @@ int runCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     std::string problem;
     if (!parse(args, line, problem)) return usageError(problem, err);
     try {
-        return line.command == "publish" ? runPublish(line, out, err) : runReader(line, out, err);
+        if (line.command == "publish") return runPublish(line, out, err);
+        if (line.command == "keygen") return runKeygen(line, out, err);
+        if (line.command == "verify-manifest") return runVerifyManifest(line, out, err);
+        return runReader(line, out, err);
     } catch (const std::exception& e) {  // e.g. a path that does not convert
         err << "orvpak: " << line.command << " failed: " << e.what() << "\n";
         return kExitFailed;

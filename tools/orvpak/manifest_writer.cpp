@@ -25,6 +25,12 @@ std::string renderManifest(const ManifestContent& content) {
     writeString(writer, content.clientVersion);
     writer.Key("required");
     writer.Bool(content.required);
+    if (content.sequence > 0) {
+        writer.Key("sequence");
+        writer.Uint64(content.sequence);
+        writer.Key("expires");
+        writeString(writer, content.expires);
+    }
 
     writer.Key("fullArchive");
     writer.StartObject();

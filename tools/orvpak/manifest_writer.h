@@ -26,6 +26,11 @@ struct ManifestContent {
     std::string archiveUrl, archiveSha256;
     uint64_t archiveSize = 0;
     std::vector<ManifestRecord> files;  // written in this order
+    // Only in a signed manifest (sequence > 0): it counts signed releases up, so a program
+    // can refuse an older one, and `expires` (UTC, "YYYY-MM-DDTHH:MM:SSZ") ends a manifest
+    // that someone keeps serving after the operator has moved on.
+    uint64_t sequence = 0;
+    std::string expires;
 };
 
 // Indented UTF-8 JSON ending in a newline; the same content always gives the same bytes.

@@ -15,8 +15,10 @@
 #include "tools/orvpak/client_scan.h"
 #include "tools/orvpak/entry_path.h"
 #include "tools/orvpak/file_io.h"
+#include "tools/orvpak/manifest_signer.h"
 #include "tools/orvpak/release_history.h"
 #include "tools/orvpak/sha256_hasher.h"
+#include "tools/orvpak/signed_manifest.h"
 #include "tools/orvpak/url_text.h"
 
 namespace fs = std::filesystem;
@@ -286,6 +288,14 @@ bool publishUnguarded(const PublishOptions& options, PublishSummary& summary,
         error = "at least one earlier release must be kept (--keep-releases 1 or more)";
         return false;
     }
+    // A key that cannot sign must stop the publish before it writes anything.
+    SigningKey key;
+    const bool signing = !options.signKey.empty();
+    if (signing && !key.load(options.signKey, error)) return false;
+    if (signing && options.expiresDays < 1) {
+        error = "a signed manifest must stay valid for at least a day (--expires-days 1 or more)";
+        return false;
+    }
     const fs::path platformDir = options.outDir / kPlatformFolder;
     if (!checkFoldersApart(options.clientDir, platformDir, error)) return false;
 
@@ -324,8 +334,15 @@ bool publishUnguarded(const PublishOptions& options, PublishSummary& summary,
         if (!file.chunksSha256.empty())
             manifest.files.back().chunksUrl = platformUrl + "/" + objectPath(file.chunksSha256);
     }
+    std::string signature;
+    if (signing) {
+        const int64_t now = options.now != 0 ? options.now : currentTime();
+        manifest.sequence = nextSequence(history);
+        manifest.expires = utcTimestamp(now + int64_t{options.expiresDays} * 86400);
+    }
     current.manifest = renderManifest(manifest);
     current.format = kFormatName;
+    if (signing && !key.sign(current.manifest, signature, error)) return false;
 
     // Records before the manifest: a release players may see is always on record, and a
     // record whose manifest never went live only keeps a few objects a while longer.
@@ -344,8 +361,9 @@ bool publishUnguarded(const PublishOptions& options, PublishSummary& summary,
         kept.push_back(std::move(current));
     }
     const std::string& text = kept.back().manifest;
-    if (history.live != text && !writeText(platformDir / kManifestName, text, error))
-        return false;
+    if (!writeManifestPair(platformDir, history.live, text, signature, error)) return false;
+    summary.sequence = kept.back().content.sequence;
+    summary.expires = kept.back().content.expires;
     summary.files = files.size();
     summary.dataBytes = header.totalBytes;
     summary.manifestUrl = platformUrl + "/" + kManifestName;

@@ -10,6 +10,7 @@
 
 #include "tools/orvpak/manifest_writer.h"
 #include "tools/orvpak/object_store.h"
+#include "tools/orvpak/signed_manifest.h"
 
 namespace orvpak {
 
@@ -24,6 +25,11 @@ struct PublishOptions {
     std::string clientVersion;  // UTF-8; empty when unknown
     bool optional = false;      // the manifest then says "required": false
     size_t keepReleases = kDefaultKeptReleases;  // earlier releases whose objects stay; >= 1
+    // A private key file: the manifest then carries a sequence and an expiry and gets its
+    // signature beside it. Empty: an unsigned manifest, as before signing existed.
+    std::filesystem::path signKey;
+    uint32_t expiresDays = kDefaultExpiresDays;  // >= 1
+    int64_t now = 0;            // seconds since 1970 UTC that expiry counts from; 0: the clock
 };
 
 struct PublishSummary {
@@ -38,6 +44,8 @@ struct PublishSummary {
     size_t objectsWritten = 0;   // objects that were not in place yet
     size_t objectsRemoved = 0;   // what pruning took from objects/
     bool legacyRemoved = false;  // an earlier publisher's files/ and client.orvpak went
+    uint64_t sequence = 0;       // of the signed manifest; 0 when unsigned
+    std::string expires;
 };
 
 // Publishes `options.clientDir` into `options.outDir`/pc. Every name is checked, every file
@@ -46,7 +54,8 @@ struct PublishSummary {
 // manifest.json comes last, and only then are the objects no kept release needs removed, so
 // a player never sees half a publish nor loses what an earlier manifest promised. The same
 // folder always gives byte-identical objects and manifest. False with a message naming the
-// file (relative to the client folder where it is one) and what to do.
+// file (relative to the client folder where it is one) and what to do. A signed publish is
+// always a new release: its expiry moves on even when the client did not.
 bool publish(const PublishOptions& options, PublishSummary& summary, std::string& error);
 
 }  // namespace orvpak

@@ -116,6 +116,8 @@ bool parseRelease(const std::string& manifest, Release& release, std::string& pr
     content.clientVersion = stringMember(document, "clientVersion");
     const rapidjson::Value* required = member(document, "required");
     content.required = !(required && required->IsBool() && !required->GetBool());
+    content.sequence = sizeMember(document, "sequence");
+    content.expires = stringMember(document, "expires");
     const rapidjson::Value* archive = member(document, "fullArchive");
     const rapidjson::Value* files = member(document, "files");
     if (!archive || !archive->IsObject() || !files || !files->IsArray()) {
