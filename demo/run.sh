@@ -4,8 +4,10 @@
 #   demo/run.sh          (after `make build`; the Makefile's `demo` target runs both)
 #
 # 1. A sample client (demo/make_client.py: about 200 MB, a few hundred files; made once) is
-#    published with the native orvpak into build/demo/www, and nginx serves it over HTTPS
-#    on 127.0.0.1 with a certificate authority that only the demo's Wine prefix trusts.
+#    published with the native orvpak into build/demo/www, signed with a demo key made once
+#    under build/demo/keys, and nginx serves it over HTTPS on 127.0.0.1 with a certificate
+#    authority that only the demo's Wine prefix trusts. The program is built with that key's
+#    public half in build/demo/win-signed (ORVANE_MANIFEST_KEYS), so it checks the signature.
 # 2. OrvaneSetup.exe installs it into build/demo/player/OrvaneOnline; PLAY then starts the
 #    client's Engine.exe (a stand-in window), which is closed again.
 # 3. Two installed files are damaged (size and time kept) and one is deleted; a second run
@@ -19,14 +21,16 @@ set -uo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 demo=$root/build/demo
-setup_exe=$root/build/win/OrvaneSetup.exe
+# The program the demo runs is built apart, with the demo's public key (section 1).
+setup_exe=$demo/win-signed/OrvaneSetup.exe
+keys=$demo/keys
 engine_exe=$root/build/win/demo/demo_engine.exe
 orvpak=$root/build/native/tools/orvpak/orvpak
 screens=$demo/screens
 probe=$root/demo/screen_probe.py
 dpi=${DEMO_DPI:-144}
 
-for built in "$setup_exe" "$engine_exe" "$orvpak"; do
+for built in "$engine_exe" "$orvpak"; do
     [ -x "$built" ] || [ -f "$built" ] || { echo "demo: $built is missing: run make build first" >&2; exit 1; }
 done
 
@@ -192,16 +196,32 @@ archive_logged() { grep -q " \"GET $archive_path " "$NGINX_ACCESS_LOG"; }
 step "1. the update host"
 mkdir -p "$demo/www" "$screens"
 rm -f "$screens"/*.png
+# The demo's signing key, made once and kept owner-only, as an operator keeps theirs; the
+# program is built with its public key, so it accepts only what this key signed.
+mkdir -p "$keys" && chmod 700 "$keys"
+if [ ! -f "$keys/demo.pem" ]; then
+    "$orvpak" keygen "$keys/demo.pem" >"$keys/demo.pub.tmp" && mv "$keys/demo.pub.tmp" "$keys/demo.pub" ||
+        fail "orvpak keygen failed"
+fi
+public_key=$(cat "$keys/demo.pub" 2>/dev/null)
+[ ${#public_key} -eq 128 ] || fail "$keys/demo.pub does not hold the demo key's public key: remove $keys and run again"
+say "  building the program with the demo's public key into $demo/win-signed"
+{ cmake -S "$root" -B "$demo/win-signed" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
+      -DCMAKE_BUILD_TYPE=Release -DORVANE_MANIFEST_KEYS="$public_key" &&
+  cmake --build "$demo/win-signed" -j"$(nproc)" --target OrvaneSetup; } >"$demo/win-signed.log" 2>&1 ||
+    fail "building the signed program failed (see $demo/win-signed.log)"
 python3 "$root/demo/make_client.py" "$demo/client" "$engine_exe" || fail "making the sample client"
 nginx_fixture_start "$demo/nginx" "$demo/www" || fail "nginx did not start"
 base_url=https://127.0.0.1:$NGINX_HTTPS_PORT
 manifest_url=$base_url/pc/manifest.json
 # One release per run: the port, and so every URL in the manifest, differs from run to run;
 # the objects, named by their bytes, stay and are not written again.
-rm -rf "$demo/www/pc/releases" "$demo/www/pc/manifest.json"
-"$orvpak" publish "$demo/client" "$demo/www" --base-url "$base_url" --client-version 1.0-demo |
-    sed 's/^/  orvpak: /'
+rm -rf "$demo/www/pc/releases" "$demo/www/pc/manifest.json" "$demo/www/pc/manifest.json.sig"
+"$orvpak" publish "$demo/client" "$demo/www" --base-url "$base_url" --client-version 1.0-demo \
+    --sign-key "$keys/demo.pem" | sed 's/^/  orvpak: /'
 [ "${PIPESTATUS[0]}" -eq 0 ] || fail "orvpak publish failed"
+"$orvpak" verify-manifest "$demo/www" --key "$public_key" | sed 's/^/  orvpak: /'
+[ "${PIPESTATUS[0]}" -eq 0 ] || fail "the published manifest does not verify with the demo key"
 read -r file_count client_bytes archive_path archive_bytes < <(python3 - "$demo/www/pc/manifest.json" <<'PY'
 import json, sys, urllib.parse
 m = json.load(open(sys.argv[1], encoding="utf-8"))

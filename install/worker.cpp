@@ -11,8 +11,8 @@
 #include "install/folder_lock.h"
 #include "install/install_state.h"
 #include "install/shortcut.h"
-#include "update/http.h"
 #include "update/manifest.h"
+#include "update/manifest_signature.h"
 #include "update/update.h"
 
 namespace {
@@ -68,12 +68,15 @@ void onUpdateProgress(const pcupd::Progress& progress) {
 }
 
 // Reads the manifest once: its archive entry and its file list come from the same document,
-// so the archive is checked against exactly the files the verification then expects.
-bool readManifest(const std::string& url, pcupd::FullArchive& archive, pcupd::Manifest& manifest,
-                  std::string& error) {
+// so the archive is checked against exactly the files the verification then expects. It
+// passes the same signature and freshness checks as the update run's own fetch.
+bool readManifest(const std::string& url, const std::wstring& installDir,
+                  pcupd::FullArchive& archive, pcupd::Manifest& manifest, std::string& error) {
     std::string body;
-    return pcupd::httpGet(url, body, error) && pcupd::parseFullArchive(body, archive, error) &&
-           pcupd::parseManifest(body, manifest, error);
+    return pcupd::fetchSignedManifest(url, body, error) &&
+           pcupd::parseFullArchive(body, archive, error) &&
+           pcupd::parseManifest(body, manifest, error) &&
+           pcupd::acceptManifest(manifest, installDir, error);
 }
 
 // Everything between the first and the last assignment of a run: check the folder, install
@@ -92,7 +95,7 @@ std::wstring installOrRepair(const std::string& manifestUrl, const std::wstring&
         status(L"Contacting update server...");
         pcupd::FullArchive archive;
         std::string error;
-        if (!readManifest(manifestUrl, archive, manifest, error))
+        if (!readManifest(manifestUrl, installDir, archive, manifest, error))
             return L"Could not read the update manifest: " + base::toWide(error);
 
         // Better to say so now than with a write error a gigabyte later.
@@ -117,6 +120,7 @@ std::wstring installOrRepair(const std::string& manifestUrl, const std::wstring&
     // just wrote and hashed. A repair is asked for because something is wrong, and damage
     // need not change a file's size or time: then every file is read.
     const bool useCache = !repairMode;
+    // A repair reads the manifest in the update run, with the same checks.
     const pcupd::UpdateResult result =
         repairMode ? pcupd::runUpdate(manifestUrl, installDir, L"", useCache, manifest, onUpdateProgress)
                    : pcupd::runUpdate(manifest, installDir, L"", useCache, onUpdateProgress);

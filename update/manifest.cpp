@@ -3,6 +3,7 @@
 #include <rapidjson/document.h>
 
 #include "update/http.h"
+#include "update/manifest_signature.h"
 
 namespace pcupd {
 namespace {
@@ -50,6 +51,11 @@ bool parseManifest(const std::string& body, Manifest& manifest, std::string& err
     manifest.clientVersion = stringOf(document, "clientVersion");
     manifest.required = true;
     manifest.files.clear();
+    manifest.expires = stringOf(document, "expires");
+    manifest.sequence = -1;
+    if (const JsonValue* sequence = member(document, "sequence");
+        sequence && sequence->IsInt64() && sequence->GetInt64() >= 0)
+        manifest.sequence = sequence->GetInt64();
     if (const JsonValue* required = member(document, "required"); required && required->IsBool())
         manifest.required = required->GetBool();
 
@@ -107,12 +113,12 @@ bool parseFullArchive(const std::string& body, FullArchive& archive, std::string
 
 bool fetchManifest(const std::string& url, Manifest& manifest, std::string& error) {
     std::string body;
-    return httpGet(url, body, error) && parseManifest(body, manifest, error);
+    return fetchSignedManifest(url, body, error) && parseManifest(body, manifest, error);
 }
 
 bool fetchFullArchive(const std::string& url, FullArchive& archive, std::string& error) {
     std::string body;
-    return httpGet(url, body, error) && parseFullArchive(body, archive, error);
+    return fetchSignedManifest(url, body, error) && parseFullArchive(body, archive, error);
 }
 
 }  // namespace pcupd

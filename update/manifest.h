@@ -23,6 +23,10 @@ struct Manifest {
     std::string clientVersion;
     bool required = true;
     std::vector<ManifestFile> files;  // only usable entries, in document order
+    // Freshness of a signed manifest (update/manifest_signature.h): "sequence", a
+    // non-negative integer (-1 when absent or anything else), and "expires", as written.
+    int64_t sequence = -1;
+    std::string expires;
 };
 
 struct FullArchive {

@@ -2,6 +2,7 @@
 
 #include "update/file_scan.h"
 #include "update/leftovers.h"
+#include "update/manifest_signature.h"
 #include "update/repair.h"
 #include "update/verify_cache.h"
 
@@ -52,7 +53,7 @@ UpdateResult runUpdate(const std::string& manifestUrl, const std::wstring& insta
     if (callback) callback(progress);
     std::string error;
     UpdateResult result;
-    if (!fetchManifest(manifestUrl, manifest, error))
+    if (!fetchManifest(manifestUrl, manifest, error) || !acceptManifest(manifest, installDir, error))
         result.error = error;
     else
         result = checkAndRepair(manifest, installDir, selfPath, useCache, progress, callback);

@@ -17,8 +17,10 @@ struct UpdateResult {
 };
 
 // Verifies `installDir` against the manifest at `manifestUrl` (fetched into `manifest`) and
-// repairs the files that differ. `selfPath` names the running program, whose replacement is
-// staged rather than written over it. `useCache` false hashes every file. Reports phase 0
+// repairs the files that differ. With manifest keys in force the manifest must be signed,
+// unexpired and not older than `installDir` has accepted (update/manifest_signature.h).
+// `selfPath` names the running program, whose replacement is staged rather than written
+// over it. `useCache` false hashes every file. Reports phase 0
 // ("Connecting..."), 1 ("Checking files..."), then either 5 ("Up to date") or repair's.
 UpdateResult runUpdate(const std::string& manifestUrl, const std::wstring& installDir,
                        const std::wstring& selfPath, bool useCache, Manifest& manifest,

@@ -15,7 +15,9 @@
 #include "install/shortcut.h"
 #include "tests/install/published_client.h"
 #include "tests/support/archive_builder.h"
+#include "tests/update/manifest_signer.h"
 #include "update/manifest.h"
+#include "update/manifest_signature.h"
 #include "update/sha256.h"
 
 namespace fs = std::filesystem;
@@ -342,4 +344,43 @@ TEST(Shortcut, PointsAtTheClientInTheFolder) {
 
     EXPECT_FALSE(createShortcut((dir / "no" / "such" / "folder").wstring(), L"C:\\Games\\X", error));
     EXPECT_EQ(error, "could not write the shortcut");
+}
+
+TEST_F(WorkerTest, SignedManifestInstallsAndBothPathsRefuse) {
+    testsupport::ManifestSigner signer;
+    pcupd::setManifestKeysForTesting({signer.publicKey()});
+    struct Reset {
+        ~Reset() { pcupd::resetManifestKeysForTesting(); }
+    } reset;
+    const fs::path manifestFile = dir / "out" / "pc" / "manifest.json";
+    const fs::path signatureFile = dir / "out" / "pc" / "manifest.json.sig";
+    const std::string plain = readFile(manifestFile);
+    const auto publishSigned = [&](int sequence) {
+        const std::string body = "{\"sequence\":" + std::to_string(sequence) +
+                                 ",\"expires\":\"2099-01-01T00:00:00Z\"," +
+                                 plain.substr(plain.find('{') + 1);
+        testsupport::writeFile(manifestFile, body);
+        testsupport::writeFile(signatureFile, signer.sign(body));
+    };
+
+    publishSigned(2);
+    EXPECT_EQ(work(), L"");
+    expectInstalled();
+    EXPECT_EQ(server.requests(),
+              (std::vector<std::string>{"/pc/manifest.json", "/pc/manifest.json.sig", archiveTarget()}));
+
+    // A rollback refused on the repair path (in the update run, hence its prefix), a missing
+    // signature on the install path: nothing fetched beyond the pairs.
+    const size_t before = server.requests().size();
+    publishSigned(1);
+    prepare(installDir.wstring(), true);
+    EXPECT_EQ(work(), L"Verification failed: manifest is older than the installed client");
+    fs::remove(signatureFile);
+    prepare(installDir.wstring(), false);
+    EXPECT_EQ(work(), L"Could not read the update manifest: manifest signature missing");
+    std::vector<std::string> requests = server.requests();
+    requests.erase(requests.begin(), requests.begin() + static_cast<long>(before));
+    for (const std::string& target : requests)
+        EXPECT_EQ(target.rfind("/pc/manifest.json", 0), 0u) << target;
+    EXPECT_EQ(requests.size(), 2u + 4u);
 }

@@ -1,0 +1,152 @@
+#include "update/manifest_signature.h"
+
+#include "tests/update/manifest_signer.h"
+#include "tests/update/update_fixture.h"
+
+namespace {
+
+const std::map<std::string, UpdateFixture::ClientFile> kClient = {
+    {"Engine.exe", {std::string(20000, 'E')}},
+    {"data/readme.txt", {"hello"}},
+};
+constexpr char kLater[] = "2099-01-01T00:00:00Z";
+
+class SignedManifest : public UpdateFixture {
+protected:
+    void SetUp() override {
+        publish(kClient);  // the files' routes; the manifest is replaced below
+        pcupd::setManifestKeysForTesting({signer.publicKey()});
+    }
+    void TearDown() override { pcupd::resetManifestKeysForTesting(); }
+
+    std::string manifest(int64_t sequence, const std::string& expires = kLater,
+                         const std::string& version = "1") const {
+        std::string json = "{\"clientVersion\":\"" + version + "\",\"sequence\":" +
+                           std::to_string(sequence) + ",\"expires\":\"" + expires + "\",\"files\":[";
+        for (const auto& [path, file] : kClient)
+            json += (json.back() == '[' ? "" : ",") + std::string("{\"path\":") + jsonString(path) +
+                    ",\"sha256\":\"" + testsupport::sha256Hex(file.content) + "\",\"url\":" +
+                    jsonString(server.url("/files/" + path)) +
+                    ",\"size\":" + std::to_string(file.content.size()) + "}";
+        return json + "]}";
+    }
+    void serve(const std::string& body, const std::string& signature) {
+        server.route("/pc/manifest.json", response(body));
+        server.route("/pc/manifest.json.sig", response(signature));
+    }
+    static testsupport::Response response(const std::string& body) {
+        testsupport::Response response;
+        response.body = body;
+        return response;
+    }
+    // Runs an update; the requests it made.
+    std::vector<std::string> runAndList(Run& result) {
+        const size_t before = server.requests().size();
+        result = run();
+        std::vector<std::string> requests = server.requests();
+        requests.erase(requests.begin(), requests.begin() + static_cast<long>(before));
+        return requests;
+    }
+
+    testsupport::ManifestSigner signer;
+};
+
+}  // namespace
+
+TEST_F(SignedManifest, VerifiedManifestRepairsAndItsSequenceIsRecorded) {
+    const std::string body = manifest(5);
+    serve(body, signer.sign(body));
+    Run result;
+    const std::vector<std::string> requests = runAndList(result);
+    ASSERT_TRUE(result.result.ok) << result.result.error;
+    EXPECT_EQ(installed("Engine.exe"), kClient.at("Engine.exe").content);
+    EXPECT_EQ(result.manifest.sequence, 5);
+    EXPECT_EQ(requests.at(0), "/pc/manifest.json");
+    EXPECT_EQ(requests.at(1), "/pc/manifest.json.sig");
+    EXPECT_EQ(pcupd::acceptedSequence(installDir.wstring()), 5);
+
+    // The same release again is fine; an older one is a rollback.
+    EXPECT_TRUE(run().result.ok);
+    const std::string older = manifest(4);
+    serve(older, signer.sign(older));
+    EXPECT_EQ(run().result.error, "manifest is older than the installed client");
+    EXPECT_EQ(pcupd::acceptedSequence(installDir.wstring()), 5);
+}
+
+TEST_F(SignedManifest, EveryRefusalFetchesOnlyTheManifestAndItsSignature) {
+    const std::string body = manifest(3);
+    const std::string good = signer.sign(body);
+    std::string flippedBody = body;
+    flippedBody[flippedBody.find("\"1\"") + 1] = '2';  // still valid JSON, another version
+    std::string flippedSignature = good;
+    flippedSignature[40] ^= 0x01;
+    testsupport::ManifestSigner stranger;
+    const std::string expired = manifest(3, "2001-01-01T00:00:00Z");
+    const std::string timeless = manifest(3, "soon");
+
+    struct Case {
+        const char* name;
+        std::string body, signature;
+        int status;
+        const char* error;
+        int fetches;  // of each: a pair that does not verify is fetched twice
+    };
+    const Case cases[] = {
+        {"flipped manifest byte", flippedBody, good, 200, "manifest signature is not valid", 2},
+        {"flipped signature byte", body, flippedSignature, 200, "manifest signature is not valid", 2},
+        {"another key", body, stranger.sign(body), 200, "manifest signature is not valid", 2},
+        {"truncated signature", body, good.substr(0, 63), 200, "manifest signature is not valid", 2},
+        {"no signature", body, "", 404, "manifest signature missing", 2},
+        {"expired", expired, signer.sign(expired), 200, "manifest has expired", 1},
+        {"no valid expiry", timeless, signer.sign(timeless), 200, "manifest has expired", 1},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        serve(test.body, test.signature);
+        if (test.status != 200) {
+            testsupport::Response gone;
+            gone.status = test.status;
+            server.route("/pc/manifest.json.sig", gone);
+        }
+        Run result;
+        std::vector<std::string> requests = runAndList(result);
+        EXPECT_FALSE(result.result.ok);
+        EXPECT_EQ(result.result.error, test.error);
+        std::vector<std::string> expected;
+        for (int i = 0; i < test.fetches; ++i)
+            expected.insert(expected.end(), {"/pc/manifest.json", "/pc/manifest.json.sig"});
+        EXPECT_EQ(requests, expected);
+        EXPECT_FALSE(exists("Engine.exe"));
+    }
+    EXPECT_EQ(pcupd::acceptedSequence(installDir.wstring()), 0);
+}
+
+TEST_F(SignedManifest, RotatedKeyAndAPublishBetweenTheTwoRequestsBothPass) {
+    testsupport::ManifestSigner next;
+    pcupd::setManifestKeysForTesting({signer.publicKey(), next.publicKey()});
+    const std::string old = manifest(1), fresh = manifest(2, kLater, "2");
+    // The first manifest is the old release, its signature already the new one's.
+    server.route("/pc/manifest.json", std::vector<testsupport::Response>{response(old), response(fresh)});
+    server.route("/pc/manifest.json.sig", response(next.sign(fresh)));
+    Run result;
+    EXPECT_EQ(runAndList(result).size(), 4u + 2u);  // two pairs, then the two files
+    ASSERT_TRUE(result.result.ok) << result.result.error;
+    EXPECT_EQ(result.manifest.clientVersion, "2");
+
+    // With only the retired key left, the new release is refused.
+    pcupd::setManifestKeysForTesting({signer.publicKey()});
+    EXPECT_EQ(run().result.error, "manifest signature is not valid");
+}
+
+TEST(ManifestKeys, UnsignedManifestsWithoutKeysAskForNoSignature) {
+    EXPECT_TRUE(pcupd::manifestKeys().empty());  // the test build has none built in
+    testsupport::LoopbackServer server;
+    testsupport::Response manifest;
+    manifest.body = "{\"files\":[{\"path\":\"a\",\"sha256\":\"00\",\"url\":\"u\"}]}";
+    server.route("/m.json", manifest);
+    pcupd::Manifest parsed;
+    std::string error;
+    EXPECT_TRUE(pcupd::fetchManifest(server.url("/m.json"), parsed, error)) << error;
+    EXPECT_TRUE(pcupd::acceptManifest(parsed, L"", error));
+    EXPECT_EQ(server.requests(), std::vector<std::string>{"/m.json"});
+}
