@@ -42,6 +42,7 @@ int removeLeftovers(const Manifest& manifest, const std::wstring& installDir,
         }
     }
     remove("pcupd.cache.tmp");
+    remove("pcupd.sequence.tmp");
     return removed;
 }
 

@@ -160,13 +160,14 @@ TEST_F(Repair, ClearsOnlyWhatThisProgramLeftBehind) {
                     {"OrvaneSetup.exe", {"setup"}}, {"data/a.pak", {"a"}}});
     for (const char* name : {"data/a.pak.part", "Engine.exe.part", "OrvaneSetup.exe.new",
                              "OrvaneSetup.exe.old", "settings.ini.old", "settings.ini",
-                             "Engine.exe.new", "notes.part"})
+                             "Engine.exe.new", "notes.part", "pcupd.sequence.tmp"})
         testsupport::writeFile(installDir / name, "left");
     Run r = run(true, (installDir / "OrvaneSetup.exe").wstring());
     ASSERT_TRUE(r.result.upToDate) << r.result.error;
     // A killed repair's downloads and the staged copies of the running program go; the
     // player's and the game's own files stay, and so does every file the manifest lists.
-    for (const char* gone : {"data/a.pak.part", "Engine.exe.part", "OrvaneSetup.exe.new", "OrvaneSetup.exe.old"})
+    for (const char* gone : {"data/a.pak.part", "Engine.exe.part", "OrvaneSetup.exe.new", "OrvaneSetup.exe.old",
+                             "pcupd.sequence.tmp"})
         EXPECT_FALSE(exists(gone)) << gone;
     for (const char* kept : {"settings.ini.old", "settings.ini", "Engine.exe.new", "notes.part", "config.ini.old"})
         EXPECT_TRUE(exists(kept)) << kept;
