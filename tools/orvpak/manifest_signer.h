@@ -2,7 +2,8 @@
 // The operator's signing key and the detached signature of manifest.json: ECDSA P-256 over
 // SHA-256 of the manifest's exact bytes, stored as raw r||s (32 big-endian bytes each). The
 // public key travels as 128 lowercase hex digits, X then Y, which is what the setup program
-// is built with. Natively this runs on OpenSSL; a build without it says so on every call.
+// is built with. Natively this runs on OpenSSL, on Windows on BCrypt; a build without either
+// says so on every call.
 
 #include <cstddef>
 #include <filesystem>
