@@ -59,6 +59,17 @@ bool InputFile::skip(uint64_t count) {
 #endif
 }
 
+bool readWholeFile(const std::filesystem::path& path, std::string& bytes, std::string& error) {
+    InputFile input;
+    if (!input.open(path, error)) return false;
+    bytes.clear();
+    char buffer[65536];
+    for (size_t read; (read = input.read(buffer, sizeof(buffer))) > 0;) bytes.append(buffer, read);
+    if (!input.failed()) return true;
+    error = "cannot read " + displayPath(path) + ": " + std::strerror(errno);
+    return false;
+}
+
 AtomicOutputFile::~AtomicOutputFile() { discard(); }
 
 void AtomicOutputFile::discard() {

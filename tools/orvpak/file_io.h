@@ -42,6 +42,10 @@ private:
     FilePtr file_;
 };
 
+// All of a (small) file's bytes: a manifest, a release record, a key. False with a message
+// naming the file when it cannot be opened or read.
+bool readWholeFile(const std::filesystem::path& path, std::string& bytes, std::string& error);
+
 // Writes `<target>.orvpak-tmp` and renames it over `target` on commit(), so a reader sees
 // the old file or the complete new one. Dropped without commit(), it removes the temp file.
 class AtomicOutputFile {

@@ -188,10 +188,7 @@ SigningKey::~SigningKey() = default;
 
 bool SigningKey::load(const fs::path& keyFile, std::string& error) {
     std::string text;
-    InputFile input;
-    if (!input.open(keyFile, error)) return false;
-    char buffer[4096];
-    for (size_t read; (read = input.read(buffer, sizeof(buffer))) > 0;) text.append(buffer, read);
+    if (!readWholeFile(keyFile, text, error)) return false;
     BioPtr pem(BIO_new_mem_buf(text.data(), static_cast<int>(text.size())));
     KeyPtr key(pem ? PEM_read_bio_PrivateKey(pem.get(), nullptr, nullptr, nullptr) : nullptr);
     ERR_clear_error();

@@ -312,10 +312,7 @@ SigningKey::~SigningKey() = default;
 
 bool SigningKey::load(const fs::path& keyFile, std::string& error) {
     std::string text;
-    InputFile input;
-    if (!input.open(keyFile, error)) return false;
-    char buffer[4096];
-    for (size_t read; (read = input.read(buffer, sizeof(buffer))) > 0;) text.append(buffer, read);
+    if (!readWholeFile(keyFile, text, error)) return false;
     Bytes der, d, xy;
     // "EC PRIVATE KEY" contains "PRIVATE KEY": look for the longer label first.
     const bool parsed = derFromPem(text, kSec1Label, der)

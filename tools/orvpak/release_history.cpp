@@ -56,20 +56,6 @@ bool listRecords(const fs::path& platformDir, std::vector<uint64_t>& numbers,
     return true;
 }
 
-bool readWhole(const fs::path& path, std::string& bytes, std::string& error) {
-    InputFile input;
-    if (!input.open(path, error)) return false;
-    bytes.clear();
-    char buffer[65536];
-    for (;;) {
-        const size_t read = input.read(buffer, sizeof(buffer));
-        bytes.append(buffer, read);
-        if (read < sizeof(buffer)) break;
-    }
-    if (!input.failed()) return true;
-    error = "cannot read " + displayPath(path) + ": " + std::strerror(errno);
-    return false;
-}
 
 const rapidjson::Value* member(const rapidjson::Value& object, const char* name) {
     if (!object.IsObject()) return nullptr;
@@ -166,7 +152,7 @@ bool loadHistory(const fs::path& platformDir, size_t count, ReleaseHistory& hist
         const fs::path path = recordPath(platformDir, numbers[i]);
         Release release;
         std::string bytes, problem;
-        if (!readWhole(path, bytes, error)) return false;
+        if (!readWholeFile(path, bytes, error)) return false;
         if (!parseRelease(bytes, release, problem)) {
             error = "the release record " + displayPath(path) + " is damaged (" + problem +
                     "), so the objects that release needs are unknown; nothing was written: "
@@ -181,7 +167,7 @@ bool loadHistory(const fs::path& platformDir, size_t count, ReleaseHistory& hist
     std::error_code failure;
     if (!fs::exists(fs::symlink_status(livePath, failure))) return true;
     std::string live;
-    if (!readWhole(livePath, live, error)) return false;
+    if (!readWholeFile(livePath, live, error)) return false;
     history.live = live;
     const bool recorded = std::any_of(history.recent.begin(), history.recent.end(),
                                       [&](const Release& r) { return r.manifest == live; });

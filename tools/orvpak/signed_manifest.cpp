@@ -38,15 +38,6 @@ void civilFromDays(int64_t z, int64_t& y, int64_t& m, int64_t& d) {
     y = yoe + era * 400 + (m <= 2);
 }
 
-bool readAll(const fs::path& path, std::string& bytes, std::string& error) {
-    InputFile input;
-    if (!input.open(path, error)) return false;
-    char buffer[65536];
-    for (size_t read; (read = input.read(buffer, sizeof(buffer))) > 0;) bytes.append(buffer, read);
-    if (!input.failed()) return true;
-    error = "cannot read " + displayPath(path) + ": " + std::strerror(errno);
-    return false;
-}
 
 }  // namespace
 
@@ -132,13 +123,13 @@ bool verifyPublishedManifest(const fs::path& platformDir, const std::string& pub
     const fs::path manifestPath = platformDir / kManifestName;
     const fs::path signaturePath = fs::path(manifestPath.native() + fs::path(kSignatureSuffix).native());
     std::string manifest, signature;
-    if (!readAll(manifestPath, manifest, error)) return false;
+    if (!readWholeFile(manifestPath, manifest, error)) return false;
     std::error_code failure;
     if (!fs::exists(fs::symlink_status(signaturePath, failure))) {
         error = "manifest signature missing (no " + displayPath(signaturePath) + ")";
         return false;
     }
-    if (!readAll(signaturePath, signature, error)) return false;
+    if (!readWholeFile(signaturePath, signature, error)) return false;
     if (!verifySignature(publicKeyHex, manifest, signature, error)) return false;
     Release release;
     std::string problem;
