@@ -20,6 +20,7 @@
 
 #include "install/install_state.h"
 #include "install/worker.h"
+#include "tests/support/archive_builder.h"
 #include "tests/support/temp_dir.h"
 #include "tools/orvpak/publish.h"
 #include "update/http.h"
@@ -35,15 +36,7 @@ const std::wstring kRefused =
     L"Could not read the update manifest: WinHttpSendRequest failed (secure connection refused: "
     L"certificate not trusted or not for this host)";
 
-// Bytes that neither compress nor repeat, so a misplaced block shows.
-std::string noise(size_t size, uint32_t seed) {
-    std::string bytes(size, '\0');
-    for (char& byte : bytes) {
-        seed = seed * 1664525u + 1013904223u;
-        byte = static_cast<char>(seed >> 24);
-    }
-    return bytes;
-}
+using testsupport::noise;
 
 const std::vector<std::pair<std::string, std::string>> kClient = {
     {"Engine.exe", noise(150000, 1)},

@@ -47,4 +47,13 @@ std::string TestArchive::build() const {
     return out;
 }
 
+std::string noise(size_t size, uint32_t seed) {
+    std::string bytes(size, '\0');
+    for (char& byte : bytes) {
+        seed = seed * 1664525u + 1013904223u;
+        byte = static_cast<char>(seed >> 24);
+    }
+    return bytes;
+}
+
 }  // namespace testsupport

@@ -28,4 +28,8 @@ struct TestArchive {
 std::string sha256Raw(const std::string& data);
 std::string sha256Hex(const std::string& data);
 
+// Deterministic bytes that neither compress nor repeat (a linear congruential sequence), so
+// a misplaced block shows.
+std::string noise(size_t size, uint32_t seed);
+
 }  // namespace testsupport

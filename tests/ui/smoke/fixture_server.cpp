@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "tests/install/published_client.h"
+#include "tests/support/archive_builder.h"
 #include "update/manifest.h"
 
 namespace fs = std::filesystem;
@@ -32,15 +33,7 @@ constexpr auto kPoll = std::chrono::milliseconds(100);
 constexpr int kSlowPieces = 100;
 constexpr int kSlowPauseMs = 300;
 
-// Deterministic bytes that no archive compression could shrink to nothing.
-std::string noise(size_t size, uint32_t seed) {
-    std::string bytes(size, '\0');
-    for (char& byte : bytes) {
-        seed = seed * 1664525u + 1013904223u;
-        byte = static_cast<char>(seed >> 24);
-    }
-    return bytes;
-}
+using testsupport::noise;
 
 std::vector<std::pair<std::string, std::string>> clientFiles() {
     return {
