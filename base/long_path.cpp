@@ -46,3 +46,25 @@ void createParentDirectories(const std::wstring& path) {
 }
 
 }  // namespace base
+
+namespace base {
+
+bool samePath(const std::wstring& a, const std::wstring& b) {
+    std::wstring left = fullPath(a), right = fullPath(b);
+    // "C:\Games\" and "C:\Games" are one folder; "C:\" keeps its separator.
+    while (left.size() > 3 && left.back() == L'\\') left.pop_back();
+    while (right.size() > 3 && right.back() == L'\\') right.pop_back();
+    return CompareStringOrdinal(left.c_str(), static_cast<int>(left.size()), right.c_str(),
+                                static_cast<int>(right.size()), TRUE) == CSTR_EQUAL;
+}
+
+bool isInsideFolder(const std::wstring& path, const std::wstring& folder) {
+    std::wstring full = fullPath(path), root = fullPath(folder);
+    while (!root.empty() && root.back() == L'\\') root.pop_back();
+    // "C:\Games\OrvaneOnline2\x" is not inside "C:\Games\OrvaneOnline".
+    if (full.size() <= root.size() + 1 || full[root.size()] != L'\\') return false;
+    return CompareStringOrdinal(full.c_str(), static_cast<int>(root.size()), root.c_str(),
+                                static_cast<int>(root.size()), TRUE) == CSTR_EQUAL;
+}
+
+}  // namespace base

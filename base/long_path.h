@@ -22,4 +22,11 @@ std::wstring joinUnder(const std::wstring& root, const std::string& relativeUtf8
 // UNC roots. Failures are left to the file creation that follows to report.
 void createParentDirectories(const std::wstring& path);
 
+// Whether `a` and `b` name one file or folder: full paths compared without case, a trailing
+// separator ignored.
+bool samePath(const std::wstring& a, const std::wstring& b);
+
+// Whether `path` lies strictly inside `folder`, at any depth (compared as samePath does).
+bool isInsideFolder(const std::wstring& path, const std::wstring& folder);
+
 }  // namespace base

@@ -66,10 +66,18 @@ struct FindHandleTraits {
     static void close(Type h) noexcept { ::FindClose(h); }
 };
 
+// Registry keys opened or created under a root key.
+struct RegKeyTraits {
+    using Type = HKEY;
+    static Type invalid() noexcept { return nullptr; }
+    static void close(Type h) noexcept { ::RegCloseKey(h); }
+};
+
 // CreateToolhelp32Snapshot reports failure as INVALID_HANDLE_VALUE too: UniqueFile owns it.
 using UniqueFile = UniqueAny<FileHandleTraits>;
 using UniqueHandle = UniqueAny<KernelHandleTraits>;
 using UniqueFind = UniqueAny<FindHandleTraits>;
+using UniqueRegKey = UniqueAny<RegKeyTraits>;
 
 // Runs a clean-up at scope exit unless release()d, e.g. "delete the .part file unless it
 // was moved into place".

@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "base/long_path.h"
+#include "base/small_file.h"
 #include "base/unique_handle.h"
 #include "update/http.h"
 #include "update/sha256.h"
@@ -111,26 +112,8 @@ std::wstring sequencePath(const std::wstring& installDir) {
 // Written aside and moved over the old record: a crash leaves the old record or the new one.
 bool saveSequence(const std::wstring& installDir, int64_t sequence) {
     const std::wstring path = sequencePath(installDir);
-    const std::wstring temp = path + L".tmp";
     base::createParentDirectories(path);
-    const std::string text = std::to_string(sequence) + "\n";
-    {
-        base::UniqueFile file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file) return false;
-        DWORD written = 0;
-        if (!WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
-            written != text.size() || !FlushFileBuffers(file.get())) {
-            file.reset();
-            DeleteFileW(temp.c_str());
-            return false;
-        }
-    }
-    if (!MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        DeleteFileW(temp.c_str());
-        return false;
-    }
-    return true;
+    return base::replaceFile(path, std::to_string(sequence) + "\n");
 }
 
 }  // namespace

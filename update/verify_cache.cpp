@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/little_endian.h"
+#include "base/small_file.h"
 #include "base/unique_handle.h"
 #include "update/manifest.h"
 #include "update/sha256.h"
@@ -155,18 +156,9 @@ void VerifyCache::load(const std::wstring& installDir) {
     savedAt_ = 0;
     margin_ = timeMargin(installDir);
 
-    const std::wstring path = installDir + L"\\" + kCacheFileName;
-    base::UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    LARGE_INTEGER size{};
-    if (!file || !GetFileSizeEx(file.get(), &size) || size.QuadPart < 0 ||
-        static_cast<uint64_t>(size.QuadPart) > kMaxCacheBytes ||
-        static_cast<uint64_t>(size.QuadPart) < sizeof(kMagic) + kSha256Size)
-        return;
-    std::string data(static_cast<size_t>(size.QuadPart), '\0');
-    DWORD read = 0;
-    if (!ReadFile(file.get(), data.data(), static_cast<DWORD>(data.size()), &read, nullptr) ||
-        read != data.size())
+    std::string data;
+    if (!base::readSmallFile(installDir + L"\\" + kCacheFileName, kMaxCacheBytes, data) ||
+        data.size() < sizeof(kMagic) + kSha256Size)
         return;
 
     // The checksum catches a torn or damaged file before a single entry is believed.
@@ -225,13 +217,8 @@ bool VerifyCache::save(const std::wstring& installDir, bool settle) {
               [this](uint32_t a, uint32_t b) { return keyOf(entries_[a]) < keyOf(entries_[b]); });
 
     // Written aside and moved over the old one: a crash leaves the old cache or the new one.
-    const std::wstring path = installDir + L"\\" + kCacheFileName;
-    const std::wstring temp = path + L".tmp";
-    {
-        base::UniqueFile file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file) return false;
-        HashedWriter out(file.get());
+    const bool written = base::replaceFile(installDir + L"\\" + kCacheFileName, [&](HANDLE file) {
+        HashedWriter out(file);
         out.bytes(kMagic, sizeof(kMagic));
         out.number<uint32_t>(kVersion);
         out.number<uint64_t>(savedAt);
@@ -245,16 +232,9 @@ bool VerifyCache::save(const std::wstring& installDir, bool settle) {
             out.number<uint64_t>(entry.stamp.lastWrite);
             out.bytes(entry.digest, sizeof(entry.digest));
         }
-        if (!out.finish() || !FlushFileBuffers(file.get())) {
-            file.reset();
-            DeleteFileW(temp.c_str());
-            return false;
-        }
-    }
-    if (!MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        DeleteFileW(temp.c_str());
-        return false;
-    }
+        return out.finish();
+    });
+    if (!written) return false;
     savedAt_ = savedAt;
     return true;
 }
