@@ -17,9 +17,14 @@ void setStatus(const std::wstring& status, const std::wstring& detail) {
 void postToWindow(UINT message) {
     InstallState& state = installState();
     HWND window;
+    std::function<void(UINT)> listener;
     {
         std::lock_guard<std::mutex> hold(state.lock);
         window = state.mainWindow;
+        if (!window) listener = state.listener;
     }
-    PostMessageW(window, message, 0, 0);
+    if (listener)
+        listener(message);
+    else
+        PostMessageW(window, message, 0, 0);
 }

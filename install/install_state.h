@@ -7,12 +7,16 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 
 struct InstallState {
     std::mutex lock;
-    HWND mainWindow = nullptr;  // null: messages go to the posting thread's queue (tests)
+    HWND mainWindow = nullptr;  // null: messages go to `listener`, else the posting thread's queue
+    // Without a window (--silent), told each message on the posting thread, in order: every
+    // status a worker shows reaches it, however briefly it stands.
+    std::function<void(UINT message)> listener;
     std::wstring installDir;
     bool repairMode = false;
     std::wstring status, detail;
@@ -21,6 +25,10 @@ struct InstallState {
     int64_t bytesTotal = 0;
     uint32_t startTick = 0;  // GetTickCount at the start of the byte-counted phase
     std::wstring finalError;  // empty on success
+    // The running setup program: after a good run it is copied into the install folder and
+    // registered with Windows (Apps & features). Empty: neither happens (tests).
+    std::wstring setupProgram;
+    int64_t keptFiles = 0;  // after a removal: files left that this program did not install
     std::atomic<bool> running{false}, finished{false};
     std::atomic<bool> busy{false};  // no byte-counted progress yet: show activity, not a bar
 };
@@ -31,7 +39,8 @@ InstallState& installState();
 // Sets the status and detail lines under the lock.
 void setStatus(const std::wstring& status, const std::wstring& detail);
 
-// Posts `message` (wParam 0, lParam 0) to the main window; never waits for the window.
+// Posts `message` (wParam 0, lParam 0) to the main window, or hands it to the listener when
+// there is no window; never waits for the window.
 void postToWindow(UINT message);
 
 constexpr UINT kMsgProgress = WM_APP + 1;  // status or progress changed: repaint

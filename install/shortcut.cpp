@@ -27,14 +27,35 @@ private:
     HRESULT result_;
 };
 
+std::wstring knownFolder(REFKNOWNFOLDERID id) {
+    PWSTR path = nullptr;
+    std::wstring folder;
+    if (SUCCEEDED(SHGetKnownFolderPath(id, 0, nullptr, &path))) folder = path;
+    CoTaskMemFree(path);
+    return folder;
+}
+
+// Where the shortcut at `linkPath` points; empty when it is no shell link we can read.
+std::wstring shortcutTarget(const std::wstring& linkPath) {
+    ComPtr<IShellLinkW> link;
+    ComPtr<IPersistFile> file;
+    std::wstring target(32768, L'\0');
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&link))) ||
+        FAILED(link.As(&file)) || FAILED(file->Load(linkPath.c_str(), STGM_READ)) ||
+        link->GetPath(target.data(), static_cast<int>(target.size()), nullptr, 0) != S_OK)
+        return std::wstring();
+    target.resize(wcslen(target.c_str()));
+    return target;
+}
+
 }  // namespace
 
 std::wstring desktopFolder() {
-    PWSTR path = nullptr;
-    std::wstring folder;
-    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_Desktop, 0, nullptr, &path))) folder = path;
-    CoTaskMemFree(path);
-    return folder;
+    return knownFolder(FOLDERID_Desktop);
+}
+
+std::wstring programsFolder() {
+    return knownFolder(FOLDERID_Programs);
 }
 
 bool createShortcut(const std::wstring& folder, const std::wstring& installDir, std::string& error) {
@@ -60,4 +81,26 @@ bool createShortcut(const std::wstring& folder, const std::wstring& installDir, 
         return false;
     }
     return true;
+}
+
+bool removeShortcutInto(const std::wstring& folder, const std::wstring& installDir) {
+    if (folder.empty() || installDir.empty()) return false;
+    const std::wstring linkPath = folder + L"\\" + kShortcutName;
+    if (GetFileAttributesW(linkPath.c_str()) == INVALID_FILE_ATTRIBUTES) return false;
+    std::wstring target;
+    {
+        // The link is released before its file is deleted: a loaded link may hold it open.
+        ComScope com;
+        target = shortcutTarget(linkPath);
+    }
+    // Whole components: a shortcut into C:\Games\Orvane2 is not one into C:\Games\Orvane.
+    if (target.empty() || !base::isInsideFolder(target, installDir)) return false;
+    // The shell may still be reading a shortcut it just noticed (for its icon): a moment's
+    // sharing violation is not a refusal.
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        if (DeleteFileW(linkPath.c_str())) return true;
+        if (GetLastError() != ERROR_SHARING_VIOLATION) return false;
+        Sleep(50);
+    }
+    return false;
 }

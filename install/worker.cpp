@@ -10,10 +10,13 @@
 #include "install/client_process.h"
 #include "install/folder_lock.h"
 #include "install/install_state.h"
+#include "install/registration.h"
+#include "install/removal.h"
 #include "install/shortcut.h"
 #include "update/manifest.h"
 #include "update/manifest_signature.h"
 #include "update/update.h"
+#include "update/verify_cache.h"
 
 namespace {
 
@@ -79,6 +82,66 @@ bool readManifest(const std::string& url, const std::wstring& installDir,
            pcupd::acceptManifest(manifest, installDir, error);
 }
 
+// Every file the manifest lists goes into the folder's record before any of them is written:
+// a removal deletes only what the record shows this program put there.
+bool recordManifest(const std::wstring& installDir, const pcupd::Manifest& manifest, std::string& error) {
+    std::vector<std::string> paths;
+    paths.reserve(manifest.files.size());
+    for (const pcupd::ManifestFile& file : manifest.files) paths.push_back(file.path);
+    return addToInstallRecord(installDir, paths, error);
+}
+
+bool listsSetup(const pcupd::Manifest& manifest) {
+    const std::string setup = pcupd::VerifyCache::key(base::toUtf8(kSetupCopyName));
+    return std::any_of(manifest.files.begin(), manifest.files.end(),
+                       [&](const pcupd::ManifestFile& file) { return pcupd::VerifyCache::key(file.path) == setup; });
+}
+
+// A copy of the running setup in the install folder, for the Apps & features entry's
+// commands, unless the manifest ships one (the update keeps that one current) or this run is
+// that copy. The copy replaces an older one whole or not at all.
+bool placeSetupCopy(const std::wstring& installDir, const std::wstring& setupProgram,
+                    const pcupd::Manifest& manifest, std::string& error) {
+    if (listsSetup(manifest)) return true;
+    const std::wstring target = base::fullPath(installDir) + L"\\" + kSetupCopyName;
+    const std::wstring running = base::fullPath(setupProgram);
+    if (base::samePath(target, running)) return true;
+    if (!addToInstallRecord(installDir, {base::toUtf8(kSetupCopyName)}, error)) return false;
+    const std::wstring temporary = target + L".part";
+    if (!CopyFileW(running.c_str(), temporary.c_str(), FALSE) ||
+        !MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        DeleteFileW(temporary.c_str());
+        error = "could not copy the setup into the install folder";
+        return false;
+    }
+    return true;
+}
+
+// What makes the game a good citizen once it is installed and verified: the shortcuts, the
+// setup's copy and the Apps & features entry. None of it is a reason to call the install
+// failed: the game itself is in place.
+void settleIn(const std::wstring& installDir, const std::string& manifestUrl,
+              const pcupd::Manifest& manifest) {
+    std::string error;
+    createShortcut(desktopFolder(), installDir, error);
+    createShortcut(programsFolder(), installDir, error);
+
+    std::wstring setupProgram;
+    {
+        InstallState& state = installState();
+        std::lock_guard<std::mutex> hold(state.lock);
+        setupProgram = state.setupProgram;
+    }
+    if (setupProgram.empty() || !placeSetupCopy(installDir, setupProgram, manifest, error)) return;
+    Registration registration;
+    registration.installDir = installDir;
+    registration.clientVersion = manifest.clientVersion;
+    registration.manifestUrl = manifestUrl;
+    for (const pcupd::ManifestFile& file : manifest.files)
+        registration.clientBytes += static_cast<uint64_t>(std::max<int64_t>(file.size, 0));
+    registerInstallation(registration, error);
+}
+
 // Everything between the first and the last assignment of a run: check the folder, install
 // the archive (not in repair mode), verify and repair, place the shortcut. Returns the final
 // error, empty on success.
@@ -106,6 +169,8 @@ std::wstring installOrRepair(const std::string& manifestUrl, const std::wstring&
                    base::toWide(formatSize(static_cast<uint64_t>(archive.size))) + L" needed, " +
                    base::toWide(formatSize(available)) + L" free)";
 
+        if (!recordManifest(installDir, manifest, error)) return L"Install failed: " + base::toWide(error);
+
         status(L"Downloading client...");
         if (!installFullArchive(archive, manifest, installDir, error))
             return L"Install failed: " + base::toWide(error);
@@ -124,12 +189,15 @@ std::wstring installOrRepair(const std::string& manifestUrl, const std::wstring&
     const pcupd::UpdateResult result =
         repairMode ? pcupd::runUpdate(manifestUrl, installDir, L"", useCache, manifest, onUpdateProgress)
                    : pcupd::runUpdate(manifest, installDir, L"", useCache, onUpdateProgress);
+    // A repair learns the file list only in its run; whatever it wrote is recorded, done or
+    // not. A folder installed before the record existed gets one here.
+    std::string recordError;
+    if (repairMode && !manifest.files.empty() && !recordManifest(installDir, manifest, recordError) &&
+        result.ok)
+        return L"Repair failed: " + base::toWide(recordError);
     if (!result.ok) return L"Verification failed: " + base::toWide(result.error);
 
-    // The game is installed and verified whatever happens here: a missing shortcut is no
-    // reason to call the install failed.
-    std::string shortcutError;
-    createShortcut(desktopFolder(), installDir, shortcutError);
+    settleIn(installDir, manifestUrl, manifest);
 
     state.busy = false;
     {

@@ -17,6 +17,8 @@ namespace testsupport {
 // Writes `files` (UTF-8 relative path, content) under `clientDir`, publishes them to
 // `outDir` for `server` and serves that folder as it stands at each request. The manifest is
 // at /pc/manifest.json.
+constexpr const char* kPublishedVersion = "1.4.2";
+
 inline void publishClient(LoopbackServer& server, const std::filesystem::path& clientDir,
                           const std::filesystem::path& outDir,
                           const std::vector<std::pair<std::string, std::string>>& files) {
@@ -25,6 +27,7 @@ inline void publishClient(LoopbackServer& server, const std::filesystem::path& c
     options.clientDir = clientDir;
     options.outDir = outDir;
     options.baseUrl = server.url("");
+    options.clientVersion = kPublishedVersion;
     orvpak::PublishSummary summary;
     std::string error;
     if (!orvpak::publish(options, summary, error)) throw std::runtime_error(error);

@@ -1,0 +1,258 @@
+#include "install/removal.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <algorithm>
+
+#include <gtest/gtest.h>
+
+#include "base/unique_handle.h"
+#include "install/folder_lock.h"
+#include "install/install_state.h"
+#include "install/shortcut.h"
+#include "install/worker.h"
+#include "tests/install/published_client.h"
+#include "update/verify_cache.h"
+
+namespace fs = std::filesystem;
+using testsupport::readFile;
+using testsupport::writeFile;
+
+namespace {
+
+// Every regular file under `folder`, relative with `/`, sorted.
+std::vector<std::string> filesUnder(const fs::path& folder) {
+    std::vector<std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(folder))
+        if (entry.is_regular_file()) files.push_back(fs::relative(entry.path(), folder).generic_u8string());
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+std::wstring knownFolder(REFKNOWNFOLDERID id) {
+    PWSTR path = nullptr;
+    SHGetKnownFolderPath(id, 0, nullptr, &path);
+    std::wstring folder = path ? path : L"";
+    CoTaskMemFree(path);
+    return folder;
+}
+
+// Sets the folder the workers use; their messages come to this thread's queue.
+void prepare(const fs::path& folder) {
+    MSG message;
+    PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);  // give this thread a queue
+    InstallState& state = installState();
+    std::lock_guard<std::mutex> hold(state.lock);
+    state.mainWindow = nullptr;
+    state.installDir = folder.wstring();
+    state.repairMode = false;
+    state.setupProgram.clear();
+}
+
+// How many kMsgFinished the queue held, and whether one came last.
+std::pair<int, bool> drainMessages() {
+    int finished = 0;
+    UINT last = 0;
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        finished += message.message == kMsgFinished;
+        last = message.message;
+    }
+    return {finished, last == kMsgFinished};
+}
+
+// Runs the removal worker in `folder`; returns its final error after checking that
+// kMsgFinished came once, last.
+std::wstring runWorker(const fs::path& folder) {
+    prepare(folder);
+    runRemovalWorker(L"");
+    EXPECT_EQ(drainMessages(), std::make_pair(1, true));
+    InstallState& state = installState();
+    EXPECT_FALSE(state.busy);
+    std::lock_guard<std::mutex> hold(state.lock);
+    return state.finalError;
+}
+
+// Files written and recorded as an install would.
+void plant(const fs::path& folder, const std::vector<std::string>& files) {
+    for (const std::string& file : files) writeFile(folder / fs::u8path(file), file);
+    std::string error;
+    ASSERT_TRUE(addToInstallRecord(folder.wstring(), files, error)) << error;
+}
+
+}  // namespace
+
+TEST(Removal, TakesOnlyWhatTheInstallPutThere) {
+    testsupport::TempDir dir;
+    testsupport::LoopbackServer server;
+    const std::vector<std::pair<std::string, std::string>> client = {
+        {"Engine.exe", std::string(5000, 'E')}, {"data/maps/forest.pak", "forest"}, {"data/readme.txt", "hi"}};
+    testsupport::publishClient(server, dir / "client", dir / "out", client);
+    const fs::path installDir = dir / "Orvane Online";
+    ASSERT_EQ(runWorker(installDir), kNothingToRemove);  // before the install: no record yet
+    prepare(installDir);
+    runInstallWorker(server.url("/pc/manifest.json"));
+    drainMessages();
+    {
+        InstallState& state = installState();
+        std::lock_guard<std::mutex> hold(state.lock);
+        ASSERT_EQ(state.finalError, L"");
+    }
+    const fs::path desktopLink = fs::path(desktopFolder()) / kShortcutName;
+    const fs::path programsLink = fs::path(programsFolder()) / kShortcutName;
+    ASSERT_TRUE(fs::exists(desktopLink));
+
+    // The player's, a leftover download, a read-only client file, and the running setup's
+    // own recorded copy that goes later.
+    writeFile(installDir / "screenshots" / "shot1.png", "png");
+    fs::create_directories(installDir / "saves");
+    writeFile(installDir / "data" / "maps" / "forest.pak.part", "part");
+    SetFileAttributesW((installDir / "data" / "readme.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+    const fs::path setup = installDir / "OrvaneSetup.exe";
+    plant(installDir, {"OrvaneSetup.exe"});
+    // A shortcut of the same name to another folder stays, even one whose name starts alike.
+    testsupport::TempDir other;
+    std::string error;
+    ASSERT_TRUE(createShortcut(other.str(), installDir.wstring() + L"2", error)) << error;
+
+    RemovalResult result;
+    int64_t lastDone = -1, lastTotal = -1;
+    EXPECT_EQ(removeInstallation(installDir.wstring(), setup.wstring(), result,
+                                 [&](int64_t done, int64_t total, const std::wstring&) {
+                                     lastDone = done;
+                                     lastTotal = total;
+                                 }),
+              L"");
+    EXPECT_EQ(result.removed, 3);
+    EXPECT_EQ(result.kept, 1);
+    EXPECT_EQ(lastTotal, 4);
+    EXPECT_EQ(lastDone, 4);
+    EXPECT_EQ(filesUnder(installDir), (std::vector<std::string>{"OrvaneSetup.exe", "screenshots/shot1.png"}));
+    EXPECT_FALSE(fs::exists(installDir / "saves"));
+    EXPECT_FALSE(fs::exists(installDir / "data"));
+    EXPECT_FALSE(fs::exists(desktopLink));
+    EXPECT_FALSE(fs::exists(programsLink));
+    EXPECT_TRUE(fs::exists(other / kShortcutName));
+    EXPECT_FALSE(removeShortcutInto(other.str(), installDir.wstring()));
+
+    // The setup's copy, once it has ended: its folder stays for the player's screenshot.
+    EXPECT_TRUE(removeLeftFile(installDir.wstring(), setup.wstring()));
+    EXPECT_EQ(filesUnder(installDir), (std::vector<std::string>{"screenshots/shot1.png"}));
+}
+
+TEST(Removal, LeftFileTakesTheFoldersItLeavesEmpty) {
+    testsupport::TempDir dir;
+    const fs::path installDir = dir / "Game", setup = installDir / "bin" / "x64" / "OrvaneSetup.exe";
+    writeFile(setup, "MZ");
+    writeFile(dir / "outside.exe", "MZ");
+    EXPECT_FALSE(removeLeftFile(installDir.wstring(), (dir / "outside.exe").wstring()));
+    EXPECT_TRUE(fs::exists(dir / "outside.exe"));
+    EXPECT_TRUE(removeLeftFile(installDir.wstring() + L"\\", setup.wstring()));
+    EXPECT_FALSE(fs::exists(installDir));
+    EXPECT_TRUE(fs::exists(dir.path()));
+}
+
+TEST(Removal, RefusesFoldersNotShownToBeOurs) {
+    testsupport::TempDir dir;
+    writeFile(dir / "Game" / "Engine.exe", "E");
+    RemovalResult result;
+    EXPECT_FALSE(canRemove((dir / "Game").wstring()));
+    EXPECT_EQ(removeInstallation((dir / "Game").wstring(), L"", result, nullptr), kNothingToRemove);
+    EXPECT_TRUE(fs::exists(dir / "Game" / "Engine.exe"));
+
+    wchar_t volume[MAX_PATH] = {};
+    ASSERT_TRUE(GetVolumePathNameW(dir.str().c_str(), volume, MAX_PATH));
+    EXPECT_TRUE(isProtectedFolder(volume));
+    EXPECT_TRUE(isProtectedFolder(L"C:\\"));
+    const fs::path profile = knownFolder(FOLDERID_Profile);
+    ASSERT_FALSE(profile.empty());
+    std::wstring shouted = profile.wstring() + L"\\";
+    CharUpperBuffW(shouted.data(), static_cast<DWORD>(shouted.size()));
+    EXPECT_TRUE(isProtectedFolder(shouted));
+    EXPECT_TRUE(isProtectedFolder(profile.parent_path().wstring()));
+    EXPECT_TRUE(isProtectedFolder(knownFolder(FOLDERID_Desktop)));
+    // Names that merely start alike are other folders.
+    EXPECT_FALSE(isProtectedFolder(profile.wstring() + L"2"));
+    EXPECT_FALSE(isProtectedFolder(profile.wstring().substr(0, profile.wstring().size() - 1)));
+    EXPECT_FALSE(isProtectedFolder((profile / "Games" / "Orvane Online").wstring()));
+    EXPECT_FALSE(isProtectedFolder(dir.str()));
+
+    // A record forged into the profile deletes nothing there.
+    const fs::path record = profile / kRecordFileName, forged = profile / "orvane-forged.txt";
+    ASSERT_FALSE(fs::exists(record));
+    const base::ScopeExit cleanUp([&] {
+        std::error_code ignored;
+        fs::remove(record, ignored);
+        fs::remove(forged, ignored);
+    });
+    writeFile(forged, "x");
+    writeFile(record, "pcupd.files 1\norvane-forged.txt\n");
+    EXPECT_FALSE(canRemove(profile.wstring()));
+    EXPECT_EQ(removeInstallation(profile.wstring(), L"", result, nullptr), kNothingToRemove);
+    EXPECT_TRUE(fs::exists(forged));
+    EXPECT_TRUE(fs::exists(record));
+}
+
+TEST(Removal, FilesInUseKeepTheRecordForAnotherRun) {
+    testsupport::TempDir dir;
+    const fs::path game = dir / "Game";
+    plant(game, {"Engine.exe", "data/a.pak", "data/b.pak", "data/readme.txt"});
+    writeFile(game / "pcupd.sequence", "7\n");
+
+    FolderLock busy;
+    ASSERT_TRUE(busy.acquire(game.wstring()));
+    EXPECT_EQ(runWorker(game), L"Removal failed: a setup is working in this folder");
+    busy.release();
+    EXPECT_EQ(filesUnder(game).size(), 6u);
+
+    const auto hold = [&](const char* path) {
+        return base::UniqueFile(CreateFileW((game / path).c_str(), GENERIC_READ,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    };
+    base::UniqueFile heldB = hold("data/b.pak"), heldReadme = hold("data/readme.txt");
+    ASSERT_TRUE(heldB && heldReadme);
+    EXPECT_EQ(runWorker(game),
+              L"Removal incomplete: 2 files could not be deleted, first data\\b.pak (in use by another program)");
+    EXPECT_EQ(filesUnder(game), (std::vector<std::string>{"data/b.pak", "data/readme.txt", "pcupd.files",
+                                                          "pcupd.sequence"}));
+    heldB.reset();
+    RemovalResult result;
+    EXPECT_EQ(removeInstallation(game.wstring(), L"", result, nullptr),
+              L"Removal incomplete: 1 file could not be deleted: data\\readme.txt (in use by another program)");
+    EXPECT_EQ(result.removed, 1);
+    heldReadme.reset();
+
+    EXPECT_EQ(runWorker(game), L"");
+    EXPECT_FALSE(fs::exists(game));
+    InstallState& state = installState();
+    std::lock_guard<std::mutex> lock(state.lock);
+    EXPECT_EQ(state.status, L"Orvane Online was removed");
+    EXPECT_EQ(state.detail, game.wstring());
+    EXPECT_DOUBLE_EQ(state.progress, 1.0);
+    EXPECT_EQ(state.keptFiles, 0);
+}
+
+TEST(Removal, RecordListsEachPathOnce) {
+    testsupport::TempDir dir;
+    const fs::path game = dir / "Not Yet Made";
+    std::string error;
+    ASSERT_TRUE(addToInstallRecord(game.wstring(), {"Engine.exe", "data/a.pak"}, error)) << error;
+    ASSERT_TRUE(addToInstallRecord(game.wstring(), {"DATA\\A.PAK", "data/b.pak", "../evil.dll"}, error));
+    EXPECT_EQ(readFile(game / "pcupd.files"), "pcupd.files 1\nEngine.exe\ndata/a.pak\ndata/b.pak\n");
+    EXPECT_FALSE(fs::exists(game / "pcupd.files.tmp"));
+    std::vector<std::string> paths;
+    EXPECT_TRUE(readInstallRecord(game.wstring(), paths));
+    EXPECT_EQ(paths, (std::vector<std::string>{"Engine.exe", "data/a.pak", "data/b.pak"}));
+
+    // Another first line is no record; an older install answers from its cache.
+    writeFile(game / "pcupd.files", "pcupd.files 2\nEngine.exe\n");
+    EXPECT_FALSE(readInstallRecord(game.wstring(), paths));
+    EXPECT_FALSE(canRemove(game.wstring()));
+    pcupd::VerifyCache cache;
+    cache.record("Data/C.pak", pcupd::FileStamp{1, 2}, std::string(64, 'a'));
+    ASSERT_TRUE(cache.save(game.wstring(), false));
+    EXPECT_TRUE(readInstallRecord(game.wstring(), paths));
+    EXPECT_EQ(paths, (std::vector<std::string>{"data/c.pak"}));
+}
