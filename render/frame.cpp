@@ -14,7 +14,8 @@ bool operator==(const Frame& a, const Frame& b) {
            a.detail == b.detail && a.progress == b.progress && a.busy == b.busy &&
            a.spinnerStep == b.spinnerStep && a.bytesDone == b.bytesDone &&
            a.bytesTotal == b.bytesTotal && a.bytesPerSecond == b.bytesPerSecond &&
-           a.secondsLeft == b.secondsLeft && a.error == b.error;
+           a.secondsLeft == b.secondsLeft && a.error == b.error && a.removal == b.removal &&
+           a.keptFiles == b.keptFiles;
 }
 
 bool frameChanged(const Frame& last, float lastScale, const Frame& next, float nextScale) {

@@ -24,6 +24,7 @@ enum ButtonId : int32_t {
     kButtonPlay = 3,
     kButtonClose = 4,
     kButtonRetry = 5,
+    kButtonFinish = 6,  // CLOSE at the end of a removal
 };
 
 // The window's logical size in 96-dpi units.
@@ -61,6 +62,11 @@ struct Frame {
 
     // Failed.
     std::wstring error;  // the whole final error text
+
+    // The job is removing the installation in installDir (--uninstall), not installing:
+    // the working, done and failed screens say so, and the working screen counts no bytes.
+    bool removal = false;
+    int64_t keptFiles = 0;  // done after a removal: files the game or the player made, left
 };
 
 // Steps of one spinner turn; the window advances one step per timer tick while busy.

@@ -121,11 +121,14 @@ struct LayerKey {
     int32_t width = 0, height = 0;
     std::wstring location, installDir, error;
     bool installationExists = false;
+    bool removal = false;
+    int64_t keptFiles = 0;
 
     bool operator==(const LayerKey& o) const {
         return screen == o.screen && scale == o.scale && width == o.width && height == o.height &&
                location == o.location && installDir == o.installDir && error == o.error &&
-               installationExists == o.installationExists;
+               installationExists == o.installationExists && removal == o.removal &&
+               keptFiles == o.keptFiles;
     }
 };
 
@@ -186,6 +189,8 @@ void Painter::paint(const Frame& frame, float scale, Canvas& canvas) {
     key.installDir = frame.installDir;
     key.error = frame.error;
     key.installationExists = frame.installationExists;
+    key.removal = frame.removal;
+    key.keptFiles = frame.keptFiles;
     if (!(key == impl_->layerKey)) impl_->paintLayer(frame, scale, key);
     if (impl_->layer && impl_->layer->valid()) {
         BitBlt(canvas.dc(), 0, 0, canvas.width(), canvas.height(), impl_->layer->dc(), 0, 0,

@@ -84,7 +84,8 @@ void paintWorkingLive(Scene& scene, const Frame& frame) {
         elideMiddle(frame.detail, bar.right - bar.left, scene.text.measurer(kSmallStyle)),
         kSmallStyle, bar.left, layout::kDetailBaseline);
     paintBarFill(scene, frame.progress);
-    if (!frame.busy)
+    // A removal deletes files, it moves no bytes: a counter there would only read zero.
+    if (!frame.busy && !frame.removal)
         scene.text.draw(bytesLine(frame), kSmallStyle, bar.left, layout::kBytesBaseline);
 }
 
@@ -107,33 +108,54 @@ void paintOutcomeMark(Scene& scene, float cy, float r, bool success) {
 
 }  // namespace
 
-void paintDoneStatic(Scene& scene, const Frame& frame) {
-    paintBackground(scene);
-    paintHeader(scene);
-    paintOutcomeMark(scene, layout::kDoneMarkY, 36.0f, true);
-    const float centre = kWindowWidth / 2.0f;
-    // A repair ran over a client that was there before the run began.
-    scene.text.draw(frame.installationExists ? L"Repair complete" : L"Installation complete",
-                    {26.0f, Weight::kSemibold, palette::kText}, centre,
-                    layout::kDoneHeadingBaseline, Align::kCenter);
-    scene.text.draw(L"Orvane Online is ready, and a shortcut to it is on your desktop.",
-                    {14.0f, Weight::kRegular, palette::kTextMuted}, centre,
-                    layout::kDoneHeadingBaseline + 31.0f, Align::kCenter);
-    if (frame.installDir.empty()) return;
+namespace {
 
+// A captioned box holding the install folder, under the done screen's heading.
+void paintFolderBox(Scene& scene, const std::wstring& caption, const std::wstring& folder) {
     const layout::Box& box = layout::kInstalledIn;
     const RectF rect = toRect(box);
     fillRoundRect(scene.g, rect, 10.0f, palette::kField);
     strokeRoundRect(scene.g, rect, 10.0f, palette::kFieldEdge);
     const TextStyle label{10.5f, Weight::kSemibold, palette::kTextDim, 1.2f};
-    const std::wstring caption = L"INSTALLED IN";
     scene.text.draw(caption, label, box.left + 18.0f,
                     scene.text.centredBaseline(label, box.centreY()));
     const float left = box.left + 18.0f + scene.text.width(caption, label) + 18.0f;
     const TextStyle path{13.5f, Weight::kRegular, palette::kText};
-    scene.text.draw(
-        elideMiddle(frame.installDir, box.right - 18.0f - left, scene.text.measurer(path)), path,
-        left, scene.text.centredBaseline(path, box.centreY()));
+    scene.text.draw(elideMiddle(folder, box.right - 18.0f - left, scene.text.measurer(path)),
+                    path, left, scene.text.centredBaseline(path, box.centreY()));
+}
+
+std::wstring keptLine(int64_t kept) {
+    if (kept <= 0) return L"Everything it installed is gone, shortcuts included.";
+    if (kept == 1) return L"1 file made by the game or by you was kept.";
+    return std::to_wstring(kept) + L" files made by the game or by you were kept.";
+}
+
+}  // namespace
+
+void paintDoneStatic(Scene& scene, const Frame& frame) {
+    paintBackground(scene);
+    paintHeader(scene);
+    paintOutcomeMark(scene, layout::kDoneMarkY, 36.0f, true);
+    const float centre = kWindowWidth / 2.0f;
+    const TextStyle heading{26.0f, Weight::kSemibold, palette::kText};
+    const TextStyle line{14.0f, Weight::kRegular, palette::kTextMuted};
+    const float lineBaseline = layout::kDoneHeadingBaseline + 31.0f;
+    if (frame.removal) {
+        scene.text.draw(L"Orvane Online was removed", heading, centre,
+                        layout::kDoneHeadingBaseline, Align::kCenter);
+        scene.text.draw(keptLine(frame.keptFiles), line, centre, lineBaseline, Align::kCenter);
+        // What was kept is still in the folder: say which one, so the player can find it.
+        if (frame.keptFiles > 0 && !frame.installDir.empty())
+            paintFolderBox(scene, L"KEPT IN", frame.installDir);
+        return;
+    }
+    // A repair ran over a client that was there before the run began.
+    scene.text.draw(frame.installationExists ? L"Repair complete" : L"Installation complete",
+                    heading, centre, layout::kDoneHeadingBaseline, Align::kCenter);
+    scene.text.draw(L"Orvane Online is ready, and a shortcut to it is on your desktop.", line,
+                    centre, lineBaseline, Align::kCenter);
+    if (!frame.installDir.empty()) paintFolderBox(scene, L"INSTALLED IN", frame.installDir);
 }
 
 FittedText fitErrorText(Typesetter& text, const std::wstring& error) {
@@ -173,8 +195,9 @@ void paintFailedStatic(Scene& scene, const Frame& frame) {
     paintBackground(scene);
     paintHeader(scene);
     paintOutcomeMark(scene, layout::kFailedMarkY, 30.0f, false);
-    scene.text.draw(L"Installation failed", {24.0f, Weight::kSemibold, palette::kText},
-                    kWindowWidth / 2.0f, layout::kFailedHeadingBaseline, Align::kCenter);
+    scene.text.draw(frame.removal ? L"Removal failed" : L"Installation failed",
+                    {24.0f, Weight::kSemibold, palette::kText}, kWindowWidth / 2.0f,
+                    layout::kFailedHeadingBaseline, Align::kCenter);
 
     const layout::Box& panel = layout::kErrorPanel;
     fillRoundRect(scene.g, toRect(panel), 12.0f, palette::kErrorPanel);

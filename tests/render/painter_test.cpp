@@ -137,6 +137,31 @@ Frame failedFrame(std::wstring error) {
     return f;
 }
 
+Frame removedFrame(int64_t kept) {
+    Frame f = doneFrame();
+    f.removal = true;
+    f.keptFiles = kept;
+    f.buttons = {closeButton(), mainButton(render::kButtonFinish, L"CLOSE")};
+    return f;
+}
+
+// The byte counters keep what an install would show, as stale state might: a removal hides them.
+Frame removalWorkingFrame() {
+    Frame f = workingFrame(0.62f, false);
+    f.removal = true;
+    f.status = L"Removing files...";
+    f.detail = L"data\\sound\\music\\highlands_ambient_night_02.ogg";
+    return f;
+}
+
+Frame removalFailedFrame() {
+    Frame f = failedFrame(
+        L"Could not delete C:\\Users\\Player\\Games\\OrvaneOnline\\Engine.exe: the file is "
+        L"in use by another program. Close Orvane Online and press TRY AGAIN.");
+    f.removal = true;
+    return f;
+}
+
 // About 400 characters with an unbroken path, as a disk failure deep in an install reads.
 const std::wstring kLongError =
     L"Install failed: could not write C:\\Users\\Player\\AppData\\Local\\Games\\OrvaneOnline\\"
@@ -211,6 +236,10 @@ TEST(Painter, RendersEveryScreenWithAccentPrimaryButton) {
          logo()},
         {L"failed-long", failedFrame(kLongError), logo()},
         {L"failed-longer", failedFrame(kLongError + L"\r\n" + kLongError), logo()},
+        {L"removal-working", removalWorkingFrame(), logo()},
+        {L"removed", removedFrame(0), logo()},
+        {L"removed-kept", removedFrame(3), logo()},
+        {L"removal-failed", removalFailedFrame(), logo()},
     };
     for (float scale : kScales) {
         for (const Case& c : cases) {
@@ -285,6 +314,30 @@ TEST(Painter, WorkingScreenShowsStatusBarAndBytes) {
     }
 }
 
+TEST(Painter, RemovalHidesBytesAndShowsKeptFolderOnlyWhenFilesWereKept) {
+    const float bytes = render::layout::kBytesBaseline;
+    const render::layout::Box bytesLine{render::layout::kProgressBar.left, bytes - 16,
+                                        render::layout::kProgressBar.right, bytes + 6};
+    const render::layout::Box& box = render::layout::kInstalledIn;
+    // Inside the box's fill, above its text and clear of its rounded corners.
+    const float fieldX = box.centreX(), fieldY = box.top + 5.0f;
+    for (float scale : kScales) {
+        Frame removing = removalWorkingFrame();
+        Frame installing = removing;
+        installing.removal = false;
+        Frame quiet = installing;  // busy: the install screen without its bytes line
+        quiet.busy = true;
+        const Rendered r = paint(removing, scale);
+        EXPECT_GT(differing(r, paint(installing, scale), bytesLine), 40);
+        EXPECT_EQ(differing(r, paint(quiet, scale), bytesLine), 0);
+
+        const uint32_t field = paint(doneFrame(), scale).at(fieldX, fieldY);
+        EXPECT_EQ(paint(removedFrame(3), scale).at(fieldX, fieldY), field);
+        EXPECT_EQ(paint(removedFrame(1), scale).at(fieldX, fieldY), field);
+        EXPECT_NE(paint(removedFrame(0), scale).at(fieldX, fieldY), field);
+    }
+}
+
 TEST(Painter, LongErrorStaysInsideItsPanel) {
     const render::layout::Box& panel = render::layout::kErrorPanel;
     for (float scale : kScales) {
@@ -330,9 +383,15 @@ TEST(Painter, ErrorFitShowsAllTextBeforeShrinkingBelowReadable) {
 
 TEST(Painter, CachedLayerFollowsWhatTheScreenShows) {
     // One painter through a sequence of frames must match fresh painters frame by frame.
+    Frame failedRemoval = failedFrame(L"second error");
+    failedRemoval.removal = true;
     const Frame frames[] = {chooseFrame(L"D:\\Games", false), chooseFrame(L"E:\\Other", true),
                             workingFrame(0.2f, false),        workingFrame(0.7f, false),
-                            failedFrame(L"first error"),      failedFrame(L"second error")};
+                            removalWorkingFrame(),            failedFrame(L"first error"),
+                            failedFrame(L"second error"),     failedRemoval,
+                            doneFrame(),                      removedFrame(0),
+                            removedFrame(3),                  removedFrame(1),
+                            doneFrame()};
     const float scale = 1.25f;
     render::Painter painter(logo());
     for (const Frame& frame : frames) {
