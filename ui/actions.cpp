@@ -16,6 +16,7 @@
 #include "install/worker.h"
 #include "ui/animation.h"
 #include "ui/buttons.h"
+#include "ui/jobs.h"
 
 namespace ui {
 
@@ -80,7 +81,7 @@ void retry(WindowState& state) {
 }  // namespace
 
 void layOut(WindowState& state) {
-    state.buttons = layoutButtons(state.screen, state.location);
+    state.buttons = layoutButtons(state.screen, state.location, state.removal);
 }
 
 void repaint(const WindowState& state) {
@@ -104,6 +105,7 @@ void runButtonAction(WindowState& state, int32_t id) {
     case render::kButtonPlay: play(state); break;
     case render::kButtonClose: closeRequest(state); break;
     case render::kButtonRetry: retry(state); break;
+    case render::kButtonFinish: closeRequest(state); break;
     default: break;
     }
 }
@@ -112,8 +114,9 @@ bool closeRequest(WindowState& state) {
     if (installState().running) {
         const bool yes = state.confirmCancel
                              ? state.confirmCancel()
-                             : MessageBoxW(state.window, L"Cancel the installation?", kWindowTitle,
-                                           MB_YESNO | MB_ICONQUESTION) == IDYES;
+                             : MessageBoxW(state.window,
+                                           state.removal ? L"Cancel the removal?" : L"Cancel the installation?",
+                                           kWindowTitle, MB_YESNO | MB_ICONQUESTION) == IDYES;
         if (!yes) return false;
     }
     PostQuitMessage(0);
@@ -122,18 +125,7 @@ bool closeRequest(WindowState& state) {
 
 void startInstall(WindowState& state) {
     InstallState& shared = installState();
-    {
-        std::lock_guard<std::mutex> hold(shared.lock);
-        shared.mainWindow = state.window;
-        shared.installDir = state.location.installDir;
-        shared.repairMode = state.location.installationExists;
-        shared.progress = 0.0;
-        shared.bytesDone = 0;
-        shared.bytesTotal = 0;
-        shared.startTick = GetTickCount();
-        shared.status.clear();
-        shared.detail.clear();
-    }
+    prepareJob(state.location, state.removal, state.window);
     state.displayedProgress = 0.0f;
     state.speed.reset();
     state.error.clear();
@@ -144,6 +136,8 @@ void startInstall(WindowState& state) {
     try {
         if (state.launchWorker) {
             state.launchWorker();
+        } else if (state.removal) {
+            std::thread([] { runRemovalJob(); }).detach();
         } else {
             const std::string url = state.manifestUrl;
             std::thread([url] { runInstallWorker(url); }).detach();
@@ -151,7 +145,8 @@ void startInstall(WindowState& state) {
     } catch (const std::exception&) {  // std::system_error, std::bad_alloc
         shared.running = false;
         shared.busy = false;
-        state.error = L"Install failed: could not start the install";
+        state.error = state.removal ? L"Removal failed: could not start the removal"
+                                    : L"Install failed: could not start the install";
         setScreen(state, render::kScreenFailed);
     }
 }
@@ -203,9 +198,11 @@ render::Frame buildFrame(const WindowState& state) {
     frame.installationExists = state.location.installationExists;
     frame.progress = state.displayedProgress;
     frame.error = state.error;
+    frame.removal = state.removal;
     InstallState& shared = installState();
     {
         std::lock_guard<std::mutex> hold(shared.lock);
+        frame.keptFiles = shared.keptFiles;
         frame.status = shared.status;
         frame.detail = shared.detail;
         frame.bytesDone = shared.bytesDone;

@@ -22,12 +22,13 @@ void chooseLocation(WindowState& state, const std::wstring& folder);
 // Runs the action of button `id`.
 void runButtonAction(WindowState& state, int32_t id);
 
-// Close, Escape or WM_CLOSE: ends the program, after asking "Cancel the installation?" while
-// the worker runs. True when it posted the quit message.
+// Close, Escape or WM_CLOSE: ends the program, after asking "Cancel the installation?" (or
+// "Cancel the removal?") while the worker runs. True when it posted the quit message.
 bool closeRequest(WindowState& state);
 
-// The working screen, a fresh progress record, and the worker on its own thread. A thread
-// that cannot be made shows the failed screen instead of ending the program.
+// The working screen, a fresh progress record, and the worker (the install's, or the
+// removal's) on its own thread. A thread that cannot be made shows the failed screen instead
+// of ending the program.
 void startInstall(WindowState& state);
 
 // The worker's finished message: the failed screen with its error, or the done screen.

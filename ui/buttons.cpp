@@ -24,7 +24,8 @@ render::Button primaryButton(int32_t id, std::wstring label, bool enabled) {
 
 }  // namespace
 
-std::vector<render::Button> layoutButtons(int32_t screen, const InstallLocation& location) {
+std::vector<render::Button> layoutButtons(int32_t screen, const InstallLocation& location,
+                                          bool removal) {
     std::vector<render::Button> buttons;
     if (screen == render::kScreenSplash) return buttons;
     buttons.push_back(makeButton(render::kButtonClose, 716, 14, 746, 44, L"", false, true));
@@ -36,10 +37,14 @@ std::vector<render::Button> layoutButtons(int32_t screen, const InstallLocation&
                                         !location.chosen.empty()));
         break;
     case render::kScreenDone:
-        buttons.push_back(primaryButton(render::kButtonPlay, L"PLAY", true));
-        break;
     case render::kScreenFailed:
-        buttons.push_back(primaryButton(render::kButtonRetry, L"TRY AGAIN", true));
+        // After a removal there is nothing to play, and a second try is the same command.
+        if (removal)
+            buttons.push_back(primaryButton(render::kButtonFinish, L"CLOSE", true));
+        else if (screen == render::kScreenDone)
+            buttons.push_back(primaryButton(render::kButtonPlay, L"PLAY", true));
+        else
+            buttons.push_back(primaryButton(render::kButtonRetry, L"TRY AGAIN", true));
         break;
     default:
         break;

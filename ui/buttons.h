@@ -11,7 +11,8 @@ namespace ui {
 
 // The buttons of `screen`, Close first. Start reads "REPAIR" over an existing client and is
 // enabled only once a location is chosen.
-std::vector<render::Button> layoutButtons(int32_t screen, const InstallLocation& location);
+std::vector<render::Button> layoutButtons(int32_t screen, const InstallLocation& location,
+                                          bool removal = false);
 
 // The id of the first enabled button under window pixel (x, y) at `scale`, or 0. Disabled
 // buttons are never hit, so a press on one drags the window like empty space.

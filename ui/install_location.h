@@ -18,4 +18,8 @@ constexpr const wchar_t* kClientExecutable = L"Engine.exe";
 // separator of `folder` is not doubled ("D:\" gives "D:\OrvaneOnline").
 InstallLocation makeInstallLocation(const std::wstring& folder);
 
+// The install location of a folder named itself (--install-dir=, or the folder a removal
+// runs from): chosen is the folder that holds it.
+InstallLocation locationOfInstallDir(const std::wstring& installDir);
+
 }  // namespace ui

@@ -5,13 +5,22 @@
 #include <objidl.h>
 #include <gdiplus.h>
 
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "base/long_path.h"
+#include "install/install_state.h"
+#include "install/removal.h"
 #include "render/painter.h"
 #include "resources/resource_ids.h"
-#include "base/long_path.h"
 #include "ui/actions.h"
 #include "ui/animation.h"
 #include "ui/command_line.h"
+#include "ui/handover.h"
+#include "ui/jobs.h"
 #include "ui/logo.h"
+#include "ui/silent.h"
 #include "ui/window_metrics.h"
 #include "ui/window_proc.h"
 #include "ui/window_state.h"
@@ -47,13 +56,74 @@ HICON loadIcon(HINSTANCE instance, int widthMetric, int heightMetric) {
                                          GetSystemMetrics(heightMetric), 0));
 }
 
-void applyCommandLine(ui::WindowState& state) {
-    const ui::CommandLineOptions options = ui::parseArguments(ui::splitCommandLine(GetCommandLineW()));
+// A removal asks first, and only when there is something this program may remove.
+// Returns the exit code to end with at once, or -1 to go on and show the window.
+int confirmRemoval(const ui::InstallLocation& location) {
+    if (!canRemove(location.installDir)) {
+        const std::wstring text = std::wstring(kNothingToRemove) + L"\n\n" + location.installDir;
+        MessageBoxW(nullptr, text.c_str(), ui::kWindowTitle, MB_ICONINFORMATION | MB_OK);
+        ui::handover().report(ui::kExitFailure);
+        return ui::kExitFailure;
+    }
+    if (MessageBoxW(nullptr, L"Remove Orvane Online from this computer?", ui::kWindowTitle,
+                    MB_YESNO | MB_ICONQUESTION) != IDYES) {
+        ui::handover().report(ui::kExitSuccess);
+        return ui::kExitSuccess;
+    }
+    return -1;
+}
+
+// Says why a removal could not be handed to its temporary copy, where the player or the
+// caller will see it.
+void reportHandoverFailure(const ui::CommandLineOptions& options, const std::wstring& error) {
+    if (!options.silent) {
+        MessageBoxW(nullptr, error.c_str(), ui::kWindowTitle, MB_ICONERROR | MB_OK);
+        return;
+    }
+    ui::ProgressLog log;
+    log.attachConsole();
+    std::wstring ignored;
+    if (options.logGiven) log.openFile(options.logPath, ignored);
+    log.write(L"Error: " + error);
+}
+
+// What runs before any window: the command line, the silent mode, the hand-over of a
+// removal to a temporary copy. Returns the exit code to end with, or -1 to show the window.
+int prepareRun(ui::WindowState& state) {
+    const std::vector<std::wstring> arguments = ui::splitCommandLine(GetCommandLineW());
+    const ui::CommandLineOptions options = ui::parseArguments(arguments);
+    const std::wstring program = ui::currentProgram();
+    if (!options.handover.empty() && !ui::handover().take(options.handover)) return ui::kExitUsage;
+    {
+        InstallState& shared = installState();
+        std::lock_guard<std::mutex> hold(shared.lock);
+        shared.setupProgram = program;
+    }
     if (options.manifestGiven) state.manifestUrl = options.manifestUrl;
-    if (!options.installLocation.empty()) {
-        ui::chooseLocation(state, options.installLocation);
+    const ui::InstallLocation location = ui::locationFor(options, program);
+
+    if (options.uninstall && !ui::handover().active()) {
+        ui::sweepTemporaryCopies();
+        if (base::isInsideFolder(program, location.installDir)) {
+            std::wstring error;
+            const int code = ui::handOverRemoval(program, arguments, location.installDir, error);
+            // A copy that ended without a word had its own window to say why.
+            if (!error.empty() && (options.silent || error != ui::kCopyEndedWithoutResult))
+                reportHandoverFailure(options, error);
+            return code;
+        }
+    }
+    if (options.silent) return ui::runSilently(options, location, state.manifestUrl);
+    if (options.uninstall) {
+        const int code = confirmRemoval(location);
+        if (code >= 0) return code;
+        state.removal = true;
+    }
+    if (!location.chosen.empty()) {
+        state.location = location;
         state.autoStart = true;
     }
+    return -1;
 }
 
 }  // namespace
@@ -61,13 +131,16 @@ void applyCommandLine(ui::WindowState& state) {
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     becomeDpiAware();
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    ui::WindowState& state = ui::windowState();
+    const int exitCode = prepareRun(state);
+    if (exitCode >= 0) {
+        CoUninitialize();
+        return exitCode;
+    }
     Gdiplus::GdiplusStartupInput gdiplusInput;
     ULONG_PTR gdiplusToken = 0;
     Gdiplus::GdiplusStartup(&gdiplusToken, &gdiplusInput, nullptr);
-
-    ui::WindowState& state = ui::windowState();
     state.splashStart = GetTickCount();
-    applyCommandLine(state);
     state.logo = ui::loadPngResource(instance, IDR_LOGO_PNG);
 
     HICON largeIcon = loadIcon(instance, SM_CXICON, SM_CYICON);
@@ -99,7 +172,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     ShowWindow(state.window, SW_SHOW);
     UpdateWindow(state.window);
     SetTimer(state.window, ui::kTimerId, ui::kTickMs, nullptr);
-    if (state.autoStart) {
+    if (state.autoStart && !state.removal) {
         base::createParentDirectories(state.location.installDir);
         CreateDirectoryW(state.location.installDir.c_str(), nullptr);
     }

@@ -39,6 +39,7 @@ struct WindowState {
     uint32_t splashStart = 0;
     float displayedProgress = 0.0f;
     bool autoStart = false;
+    bool removal = false;  // --uninstall: the work removes the installation in location
     int32_t screen = render::kScreenSplash;
     int32_t hover = render::kButtonNone;
     std::vector<render::Button> buttons;
@@ -47,10 +48,11 @@ struct WindowState {
     int32_t spinnerStep = 0;
     SpeedMeter speed;
 
-    // Starts the install worker on a thread of its own; may throw when no thread can be made.
+    // Starts the install (or removal) worker on a thread of its own; may throw when no thread
+    // can be made.
     // Tests replace it; empty means the real worker.
     std::function<void()> launchWorker;
-    // Asks whether to cancel a running install; tests replace it. Empty means a message box.
+    // Asks whether to cancel the running work; tests replace it. Empty means a message box.
     std::function<bool()> confirmCancel;
 
     // Drawing: the logo, the painter with its back buffer, and the frame last drawn, so that

@@ -7,6 +7,8 @@
 #include "ui/buttons.h"
 #include "ui/command_line.h"
 #include "ui/install_location.h"
+#include "ui/jobs.h"
+#include "ui/silent.h"
 #include "ui/speed_meter.h"
 #include "ui/window_metrics.h"
 
@@ -39,6 +41,49 @@ TEST(CommandLine, EmptyCaseOnlyAndRepeatedOptions) {
                               L"--install=C:\\b"});
     EXPECT_EQ(options.manifestUrl, "http://b/\xc3\xa9");
     EXPECT_EQ(options.installLocation, L"C:\\b");
+}
+
+TEST(CommandLine, SilentRemovalAndWhatSilentRefuses) {
+    CommandLineOptions options = parseArguments(
+        splitCommandLine(LR"(setup.exe --uninstall --silent "--log=C:\Logs\setup.log" --install-dir=D:\Orvane)"));
+    EXPECT_TRUE(options.uninstall);
+    EXPECT_TRUE(options.silent);
+    EXPECT_EQ(options.logPath, L"C:\\Logs\\setup.log");
+    EXPECT_EQ(options.installDir, L"D:\\Orvane");
+    // Removal needs no location: it can work on the folder the program runs from.
+    EXPECT_EQ(silentUsageError(options), L"");
+
+    EXPECT_EQ(silentUsageError(parseArguments({L"--silent"})),
+              L"--silent needs --install=FOLDER: where to install Orvane Online");
+    EXPECT_EQ(silentUsageError(parseArguments({L"--silent", L"--install=C:\\x", L"--Silent"})),
+              L"Unknown option: --Silent");
+    EXPECT_EQ(silentUsageError(parseArguments({L"--silent", L"--install=C:\\x", L"--log="})),
+              L"--log= needs a file name");
+}
+
+TEST(SilentLog, ANewStatusAndEachTenthGetALine) {
+    ProgressLines lines;
+    EXPECT_EQ(lines.next(L"", true, 0.0), L"");
+    EXPECT_EQ(lines.next(L"Contacting update server...", false, 0.0), L"Contacting update server...");
+    EXPECT_EQ(lines.next(L"Contacting update server...", false, 0.0), L"");
+    EXPECT_EQ(lines.next(L"Downloading client...", true, 0.04), L"Downloading client... 0%");
+    EXPECT_EQ(lines.next(L"Downloading client...", true, 0.09), L"");
+    EXPECT_EQ(lines.next(L"Downloading client...", true, 0.37), L"Downloading client... 30%");
+    // The bar of a new phase starts again at nothing.
+    EXPECT_EQ(lines.next(L"Verifying files...", true, 0.0), L"Verifying files... 0%");
+    EXPECT_EQ(lines.next(L"Verifying files...", true, 1.0), L"Verifying files... 100%");
+    EXPECT_EQ(lines.next(L"Verifying files...", true, 1.0), L"");
+}
+
+TEST(Location, ARemovalWithoutAFolderWorksWhereTheProgramRuns) {
+    CommandLineOptions options = parseArguments({L"--uninstall"});
+    InstallLocation location = locationFor(options, L"D:\\Games\\OrvaneOnline\\OrvaneSetup.exe");
+    EXPECT_EQ(location.installDir, L"D:\\Games\\OrvaneOnline");
+    EXPECT_EQ(location.chosen, L"D:\\Games");
+    options = parseArguments({L"--uninstall", L"--install=D:\\Other\\"});
+    EXPECT_EQ(locationFor(options, L"C:\\OrvaneSetup.exe").installDir, L"D:\\Other\\OrvaneOnline");
+    // Nothing names a folder for an install: the player chooses.
+    EXPECT_TRUE(locationFor(parseArguments({}), L"C:\\OrvaneSetup.exe").chosen.empty());
 }
 
 TEST(WindowMetrics, SizeAndCornerFollowTheDpi) {

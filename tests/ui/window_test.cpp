@@ -34,6 +34,7 @@ protected:
         s.screen = render::kScreenChoose;
         s.hover = 0;
         s.autoStart = false;
+        s.removal = false;
         s.error.clear();
         s.splashStart = 0;
         s.displayedProgress = 0.0f;
@@ -140,6 +141,33 @@ TEST_F(WindowTest, FinishedShowsDoneOrFailedAndRetryGoesBack) {
     EXPECT_EQ(s.screen, render::kScreenChoose);
     EXPECT_EQ(s.location.chosen, temp.str());
     EXPECT_EQ(s.buttons.back().label, L"REPAIR");
+}
+
+TEST_F(WindowTest, ARemovalEndsWithCloseAndAsksItsOwnQuestion) {
+    WindowState& s = windowState();
+    s.removal = true;
+    startInstall(s);
+    EXPECT_EQ(launches, 1);
+    EXPECT_TRUE(buildFrame(s).removal);
+    bool asked = false;
+    s.confirmCancel = [&] { asked = true; return false; };
+    windowProc(nullptr, WM_KEYDOWN, VK_ESCAPE, 0);
+    EXPECT_TRUE(asked);
+    EXPECT_FALSE(quitPosted());
+
+    {
+        std::lock_guard<std::mutex> hold(installState().lock);
+        installState().keptFiles = 2;
+    }
+    installState().running = false;
+    windowProc(nullptr, kMsgFinished, 0, 0);
+    EXPECT_EQ(s.screen, render::kScreenDone);
+    EXPECT_EQ(buildFrame(s).keptFiles, 2);
+    // Nothing to play after a removal: CLOSE ends the program.
+    EXPECT_EQ(s.buttons.back().id, render::kButtonFinish);
+    EXPECT_EQ(s.buttons.back().label, L"CLOSE");
+    windowProc(nullptr, WM_LBUTTONUP, 0, at(300, 400));
+    EXPECT_TRUE(quitPosted());
 }
 
 TEST_F(WindowTest, IdleScreensRepeatTheirFrameWorkingOnesMove) {

@@ -4,7 +4,9 @@
 # a. A fresh install from a loopback update host reaches the done screen: the published files
 #    are in place, the shortcut is on the desktop and PLAY shows in the accent colour; Escape
 #    then ends the program with exit code 0.
-# b. Escape while the archive is still downloading asks first; Yes ends the program, code 0.
+# b. The setup's copy in the install folder removes the install of a. in its window: the
+#    question, then the done screen with CLOSE; a player's file stays, the rest is gone.
+# c. Escape while the archive is still downloading asks first; Yes ends the program, code 0.
 # Screenshots go to BUILD_DIR/screens/smoke-*.png. The Wine prefix (BUILD_DIR/wineprefix-ui-smoke)
 # is made once and kept: a fresh one costs ten seconds.
 set -uo pipefail
@@ -121,22 +123,41 @@ say "a. fresh install: done screen reached"
 press "$wid" Escape
 expect_exit_zero 10 "a. Escape on the done screen"
 
-# --- b. Cancel while working --------------------------------------------------------------
+# --- b. Removal from the install folder, in the window ----------------------------------
+mkdir -p "$install_a/OrvaneOnline/screenshots"
+printf 'player' >"$install_a/OrvaneOnline/screenshots/shot1.png"
+say "b. removal from the install folder"
+start_setup "$install_a/OrvaneOnline/OrvaneSetup.exe" --uninstall
+wait_until 20 "b. removal: the question appears" window_count_is 1
+screenshot remove-question
+press "$(setup_windows)" Return
+only_player_file() { [ "$(cd "$install_a/OrvaneOnline" && find . -type f)" = "./screenshots/shot1.png" ]; }
+wait_until 30 "b. removal: only the player's file stays" only_player_file
+wait_until 10 "b. removal: the window shows" window_count_is 1
+find_main_window "b. removal"
+wait_until 10 "b. removal: CLOSE in the accent colour #$accent" button_is_accent removed
+shortcut_placed && fail "b. removal: the desktop shortcut is still there"
+# The setup that was started ended with the copy's result, as soon as it had it.
+expect_exit_zero 10 "b. the setup started from the install folder"
+press "$wid" Escape
+wait_until 10 "b. removal: the window closes" window_count_is 0
+
+# --- c. Cancel while working --------------------------------------------------------------
 url=$(fixture_url slow)
 install_b=$work/install-b
 mkdir -p "$install_b"
-say "b. cancel while working, from $url (slow archive)"
+say "c. cancel while working, from $url (slow archive)"
 start_setup "$setup_exe" --manifest="$url" --install="$(windows_path "$install_b")"
-find_main_window "b. cancel"
+find_main_window "c. cancel"
 # The archive request shows that the splash is over and the work has begun.
-wait_until 20 "b. cancel: the program starts downloading" test -f "$work/fixture-slow/archive-requested"
+wait_until 20 "c. cancel: the program starts downloading" test -f "$work/fixture-slow/archive-requested"
 screenshot working
 press "$wid" Escape
-wait_until 10 "b. cancel: Escape while working shows the message box" window_count_is 2
+wait_until 10 "c. cancel: Escape while working shows the message box" window_count_is 2
 screenshot cancel
 box=$(setup_windows | grep -vx "$wid" | head -n1)
 press "$box" Return
-expect_exit_zero 10 "b. Yes in the message box"
+expect_exit_zero 10 "c. Yes in the message box"
 
 elapsed=$(( $(date +%s%3N) - started ))
 say "passed in $(( elapsed / 1000 )).$(( elapsed % 1000 / 100 )) s; screenshots in $screens"

@@ -1,0 +1,213 @@
+#include "ui/silent.h"
+
+#include <windows.h>
+
+#include <cmath>
+#include <mutex>
+#include <thread>
+
+#include "base/long_path.h"
+#include "base/text.h"
+#include "install/install_state.h"
+#include "install/removal.h"
+#include "install/worker.h"
+#include "ui/jobs.h"
+
+namespace ui {
+
+namespace {
+
+std::wstring timestamp() {
+    SYSTEMTIME now{};
+    GetLocalTime(&now);
+    wchar_t text[32];
+    swprintf(text, 32, L"%04u-%02u-%02u %02u:%02u:%02u", now.wYear, now.wMonth, now.wDay, now.wHour,
+             now.wMinute, now.wSecond);
+    return text;
+}
+
+// The folders above `path` the log needs; a bare name needs none.
+void makeParentFolders(const std::wstring& path) {
+    base::createParentDirectories(base::fullPath(path));
+}
+
+struct Snapshot {
+    std::wstring status, detail, finalError;
+    double progress = 0.0;
+    int64_t keptFiles = 0;
+};
+
+Snapshot snapshot() {
+    InstallState& shared = installState();
+    Snapshot copy;
+    std::lock_guard<std::mutex> hold(shared.lock);
+    copy.status = shared.status;
+    copy.detail = shared.detail;
+    copy.finalError = shared.finalError;
+    copy.progress = shared.progress;
+    copy.keptFiles = shared.keptFiles;
+    return copy;
+}
+
+std::wstring keptLine(int64_t kept, const std::wstring& folder) {
+    if (kept <= 0) return L"Nothing was kept.";
+    return std::to_wstring(kept) + (kept == 1 ? L" file made by the game or by you was kept in "
+                                              : L" files made by the game or by you were kept in ") +
+           folder;
+}
+
+}  // namespace
+
+std::wstring ProgressLines::next(const std::wstring& status, bool counted, double progress) {
+    const int tenths = counted ? static_cast<int>(std::floor(std::fmin(std::fmax(progress, 0.0), 1.0) * 10.0)) : -1;
+    if (status.empty() || (status == status_ && tenths <= tenths_)) return std::wstring();
+    if (status != status_) tenths_ = -1;
+    status_ = status;
+    if (tenths <= tenths_) return status;
+    tenths_ = tenths;
+    return counted ? status + L" " + std::to_wstring(tenths * 10) + L"%" : status;
+}
+
+bool ProgressLog::openFile(const std::wstring& path, std::wstring& error) {
+    makeParentFolders(path);
+    file_.reset(CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file_) {
+        error = L"Could not open the log file " + path;
+        return false;
+    }
+    return true;
+}
+
+void ProgressLog::attachConsole() {
+    HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (!output || output == INVALID_HANDLE_VALUE || GetFileType(output) == FILE_TYPE_UNKNOWN) {
+        // A program without a console of its own reaches its starter's console only by asking.
+        if (!AttachConsole(ATTACH_PARENT_PROCESS)) return;
+        output = CreateFileW(L"CONOUT$", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, 0, nullptr);
+        if (output == INVALID_HANDLE_VALUE) return;
+    }
+    DWORD mode = 0;
+    console_ = output;
+    consoleIsTerminal_ = GetConsoleMode(output, &mode) != 0;
+}
+
+void ProgressLog::write(const std::wstring& text) {
+    const std::wstring line = timestamp() + L"  " + text + L"\r\n";
+    if (file_) {
+        const std::string bytes = base::toUtf8(line);
+        DWORD written = 0;
+        WriteFile(file_.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    }
+    if (!console_) return;
+    DWORD written = 0;
+    if (consoleIsTerminal_) {
+        WriteConsoleW(console_, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    } else {
+        const std::string bytes = base::toUtf8(line);
+        WriteFile(console_, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    }
+}
+
+namespace {
+
+// One run's lines, written on the worker's thread as it reports progress. A removal's
+// outcome is written there too, before the result goes to the original setup: a temporary
+// copy must have written everything before the original ends.
+class SilentRun {
+public:
+    explicit SilentRun(ProgressLog& log) : log_(log) {}
+
+    // Writes what the work shows now, if it is news.
+    void poll() {
+        std::lock_guard<std::mutex> hold(lock_);
+        pollLocked(snapshot());
+    }
+
+    // The progress up to the end, then the outcome; once.
+    void outcome(bool removal, const std::wstring& installDir) {
+        std::lock_guard<std::mutex> hold(lock_);
+        if (done_) return;
+        done_ = true;
+        const Snapshot now = snapshot();
+        pollLocked(now);
+        if (!now.finalError.empty())
+            log_.write(L"Error: " + now.finalError);
+        else if (removal)
+            log_.write(keptLine(now.keptFiles, installDir));
+    }
+
+private:
+    void pollLocked(const Snapshot& now) {
+        const std::wstring line = lines_.next(now.status, !installState().busy, now.progress);
+        if (!line.empty()) log_.write(line);
+    }
+
+    ProgressLog& log_;
+    ProgressLines lines_;
+    std::mutex lock_;
+    bool done_ = false;
+};
+
+}  // namespace
+
+int runSilently(const CommandLineOptions& options, const InstallLocation& location,
+                const std::string& manifestUrl) {
+    ProgressLog log;
+    log.attachConsole();
+    const std::wstring usage = silentUsageError(options);
+    std::wstring error;
+    if (!usage.empty() || (options.logGiven && !log.openFile(options.logPath, error))) {
+        log.write(usage.empty() ? error : usage);
+        handover().report(kExitUsage);
+        return kExitUsage;
+    }
+
+    const bool removal = options.uninstall;
+    if (removal && !canRemove(location.installDir)) {
+        log.write(std::wstring(kNothingToRemove) + L" (" + location.installDir + L")");
+        handover().report(kExitFailure);
+        return kExitFailure;
+    }
+    if (!removal) {
+        // The whole path: a location named on the command line need not exist yet.
+        base::createParentDirectories(location.installDir);
+        CreateDirectoryW(location.installDir.c_str(), nullptr);
+    }
+    log.write(removal ? L"Removing Orvane Online from " + location.installDir
+                      : (location.installationExists ? L"Repairing Orvane Online in "
+                                                     : L"Installing Orvane Online to ") +
+                            location.installDir);
+
+    SilentRun run(log);
+    prepareJob(location, removal, nullptr);
+    InstallState& shared = installState();
+    {
+        std::lock_guard<std::mutex> hold(shared.lock);
+        shared.listener = [&run](UINT message) {
+            if (message == kMsgProgress) run.poll();
+        };
+    }
+    shared.running = true;
+    std::thread worker;
+    try {
+        if (removal)
+            worker = std::thread([&] { runRemovalJob([&](bool) { run.outcome(true, location.installDir); }); });
+        else
+            worker = std::thread([manifestUrl] { runInstallWorker(manifestUrl); });
+    } catch (const std::exception&) {
+        shared.running = false;
+        log.write(removal ? L"Error: Removal failed: could not start the removal"
+                          : L"Error: Install failed: could not start the install");
+        handover().report(kExitFailure);
+        return kExitFailure;
+    }
+    worker.join();
+    run.outcome(removal, location.installDir);
+    std::lock_guard<std::mutex> hold(shared.lock);
+    shared.listener = nullptr;
+    return shared.finalError.empty() ? kExitSuccess : kExitFailure;
+}
+
+}  // namespace ui
