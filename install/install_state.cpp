@@ -21,10 +21,8 @@ void postToWindow(UINT message) {
     {
         std::lock_guard<std::mutex> hold(state.lock);
         window = state.mainWindow;
-        if (!window) listener = state.listener;
+        listener = state.listener;
     }
-    if (listener)
-        listener(message);
-    else
-        PostMessageW(window, message, 0, 0);
+    if (listener) listener(message);
+    if (window || !listener) PostMessageW(window, message, 0, 0);
 }

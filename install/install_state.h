@@ -13,9 +13,9 @@
 
 struct InstallState {
     std::mutex lock;
-    HWND mainWindow = nullptr;  // null: messages go to `listener`, else the posting thread's queue
-    // Without a window (--silent), told each message on the posting thread, in order: every
-    // status a worker shows reaches it, however briefly it stands.
+    HWND mainWindow = nullptr;  // null: messages go to `listener` alone, else the posting thread's queue
+    // The log (--log=), told each message on the posting thread, in order, before the window
+    // gets it: every status a worker shows reaches it, however briefly it stands.
     std::function<void(UINT message)> listener;
     std::wstring installDir;
     bool repairMode = false;
@@ -39,8 +39,8 @@ InstallState& installState();
 // Sets the status and detail lines under the lock.
 void setStatus(const std::wstring& status, const std::wstring& detail);
 
-// Posts `message` (wParam 0, lParam 0) to the main window, or hands it to the listener when
-// there is no window; never waits for the window.
+// Hands `message` to the listener, and posts it (wParam 0, lParam 0) to the main window;
+// never waits for the window.
 void postToWindow(UINT message);
 
 constexpr UINT kMsgProgress = WM_APP + 1;  // status or progress changed: repaint

@@ -5,6 +5,7 @@
 #include <objidl.h>
 #include <gdiplus.h>
 
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -87,6 +88,22 @@ void reportHandoverFailure(const ui::CommandLineOptions& options, const std::wst
     log.write(L"Error: " + error);
 }
 
+// --log= with the window: the same lines as without. The log outlives the window, for a
+// worker the player walked away from may still report while the program ends.
+void keepLog(const ui::CommandLineOptions& options, bool removal) {
+    auto log = std::make_unique<ui::ProgressLog>();
+    std::wstring error = L"--log= needs a file name";
+    if (options.logPath.empty() || !log->openFile(options.logPath, error)) {
+        MessageBoxW(nullptr, (error + L"\n\nThe setup goes on without a log.").c_str(), ui::kWindowTitle,
+                    MB_ICONWARNING | MB_OK);
+        return;
+    }
+    auto* lines = new ui::RunLog(*log.release(), removal);
+    InstallState& shared = installState();
+    std::lock_guard<std::mutex> hold(shared.lock);
+    shared.listener = [lines](UINT message) { lines->onMessage(message); };
+}
+
 // What runs before any window: the command line, the silent mode, the hand-over of a
 // removal to a temporary copy. Returns the exit code to end with, or -1 to show the window.
 int prepareRun(ui::WindowState& state) {
@@ -123,6 +140,7 @@ int prepareRun(ui::WindowState& state) {
         state.location = location;
         state.autoStart = true;
     }
+    if (options.logGiven) keepLog(options, state.removal);
     return -1;
 }
 

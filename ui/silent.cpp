@@ -31,18 +31,12 @@ void makeParentFolders(const std::wstring& path) {
     base::createParentDirectories(base::fullPath(path));
 }
 
-struct Snapshot {
-    std::wstring status, detail, finalError;
-    double progress = 0.0;
-    int64_t keptFiles = 0;
-};
-
-Snapshot snapshot() {
+RunLog::Snapshot snapshot() {
     InstallState& shared = installState();
-    Snapshot copy;
+    RunLog::Snapshot copy;
     std::lock_guard<std::mutex> hold(shared.lock);
     copy.status = shared.status;
-    copy.detail = shared.detail;
+    copy.installDir = shared.installDir;
     copy.finalError = shared.finalError;
     copy.progress = shared.progress;
     copy.keptFiles = shared.keptFiles;
@@ -110,47 +104,51 @@ void ProgressLog::write(const std::wstring& text) {
     }
 }
 
-namespace {
+RunLog::RunLog(ProgressLog& log, bool removal) : log_(log), removal_(removal) {}
 
-// One run's lines, written on the worker's thread as it reports progress. A removal's
-// outcome is written there too, before the result goes to the original setup: a temporary
-// copy must have written everything before the original ends.
-class SilentRun {
-public:
-    explicit SilentRun(ProgressLog& log) : log_(log) {}
-
-    // Writes what the work shows now, if it is news.
-    void poll() {
-        std::lock_guard<std::mutex> hold(lock_);
-        pollLocked(snapshot());
+void RunLog::onMessage(UINT message) {
+    if (message == kMsgFinished) {
+        outcome();
+        return;
     }
+    std::lock_guard<std::mutex> hold(lock_);
+    const Snapshot now = snapshot();
+    if (!started_) begin();
+    progress(now);
+}
 
-    // The progress up to the end, then the outcome; once.
-    void outcome(bool removal, const std::wstring& installDir) {
-        std::lock_guard<std::mutex> hold(lock_);
-        if (done_) return;
-        done_ = true;
-        const Snapshot now = snapshot();
-        pollLocked(now);
-        if (!now.finalError.empty())
-            log_.write(L"Error: " + now.finalError);
-        else if (removal)
-            log_.write(keptLine(now.keptFiles, installDir));
+void RunLog::outcome() {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (!started_) return;
+    started_ = false;
+    const Snapshot now = snapshot();
+    progress(now);
+    if (!now.finalError.empty())
+        log_.write(L"Error: " + now.finalError);
+    else if (removal_)
+        log_.write(keptLine(now.keptFiles, now.installDir));
+}
+
+void RunLog::begin() {
+    started_ = true;
+    lines_ = ProgressLines();
+    InstallState& shared = installState();
+    std::wstring installDir;
+    bool repair = false;
+    {
+        std::lock_guard<std::mutex> hold(shared.lock);
+        installDir = shared.installDir;
+        repair = shared.repairMode;
     }
+    log_.write(removal_ ? L"Removing Orvane Online from " + installDir
+                        : (repair ? L"Repairing Orvane Online in " : L"Installing Orvane Online to ") +
+                              installDir);
+}
 
-private:
-    void pollLocked(const Snapshot& now) {
-        const std::wstring line = lines_.next(now.status, !installState().busy, now.progress);
-        if (!line.empty()) log_.write(line);
-    }
-
-    ProgressLog& log_;
-    ProgressLines lines_;
-    std::mutex lock_;
-    bool done_ = false;
-};
-
-}  // namespace
+void RunLog::progress(const Snapshot& now) {
+    const std::wstring line = lines_.next(now.status, !installState().busy, now.progress);
+    if (!line.empty()) log_.write(line);
+}
 
 int runSilently(const CommandLineOptions& options, const InstallLocation& location,
                 const std::string& manifestUrl) {
@@ -175,25 +173,19 @@ int runSilently(const CommandLineOptions& options, const InstallLocation& locati
         base::createParentDirectories(location.installDir);
         CreateDirectoryW(location.installDir.c_str(), nullptr);
     }
-    log.write(removal ? L"Removing Orvane Online from " + location.installDir
-                      : (location.installationExists ? L"Repairing Orvane Online in "
-                                                     : L"Installing Orvane Online to ") +
-                            location.installDir);
-
-    SilentRun run(log);
+    RunLog run(log, removal);
     prepareJob(location, removal, nullptr);
     InstallState& shared = installState();
     {
         std::lock_guard<std::mutex> hold(shared.lock);
-        shared.listener = [&run](UINT message) {
-            if (message == kMsgProgress) run.poll();
-        };
+        shared.listener = [&run](UINT message) { run.onMessage(message); };
     }
+    run.onMessage(kMsgProgress);  // the run's first line, before the worker's
     shared.running = true;
     std::thread worker;
     try {
         if (removal)
-            worker = std::thread([&] { runRemovalJob([&](bool) { run.outcome(true, location.installDir); }); });
+            worker = std::thread([&run] { runRemovalJob([&run](bool) { run.outcome(); }); });
         else
             worker = std::thread([manifestUrl] { runInstallWorker(manifestUrl); });
     } catch (const std::exception&) {
@@ -204,7 +196,7 @@ int runSilently(const CommandLineOptions& options, const InstallLocation& locati
         return kExitFailure;
     }
     worker.join();
-    run.outcome(removal, location.installDir);
+    run.outcome();
     std::lock_guard<std::mutex> hold(shared.lock);
     shared.listener = nullptr;
     return shared.finalError.empty() ? kExitSuccess : kExitFailure;

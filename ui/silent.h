@@ -3,6 +3,10 @@
 // exit code; progress and the final error go to --log= and to the console the program was
 // started from.
 
+#include <windows.h>
+
+#include <cstdint>
+#include <mutex>
 #include <string>
 
 #include "base/unique_handle.h"
@@ -42,6 +46,35 @@ private:
     base::UniqueFile file_;
     HANDLE console_ = nullptr;  // not owned
     bool consoleIsTerminal_ = false;
+};
+
+// The lines of the runs of one program: written on the worker's thread as it reports
+// progress (the install state's listener), each run opened by a line naming the job and
+// closed by its outcome. A removal's outcome is written before its result goes to an
+// original setup waiting for it: a temporary copy must have said everything by then.
+class RunLog {
+public:
+    struct Snapshot {
+        std::wstring status, installDir, finalError;
+        double progress = 0.0;
+        int64_t keptFiles = 0;
+    };
+
+    RunLog(ProgressLog& log, bool removal);
+    // kMsgProgress: what the work shows now, if it is news; kMsgFinished: the outcome.
+    void onMessage(UINT message);
+    // The progress up to the end, then the final error or what a removal kept; once a run.
+    void outcome();
+
+private:
+    void begin();
+    void progress(const Snapshot& now);
+
+    ProgressLog& log_;
+    const bool removal_;
+    ProgressLines lines_;
+    std::mutex lock_;
+    bool started_ = false;
 };
 
 // Runs the job the command line names (Install or Repair as the button would choose, or the

@@ -107,7 +107,8 @@ mkdir -p "$install_a"
 rm -f "$WINEPREFIX"/drive_c/users/*/Desktop/"Orvane Online.lnk"
 shortcut_placed() { compgen -G "$WINEPREFIX/drive_c/users/*/Desktop/Orvane Online.lnk" >/dev/null; }
 say "a. fresh install from $url"
-start_setup "$setup_exe" --manifest="$url" --install="$(windows_path "$install_a")"
+start_setup "$setup_exe" --manifest="$url" --install="$(windows_path "$install_a")" \
+    --log="$(windows_path "$work/window.log")"
 find_main_window "a. fresh install"
 # Give the first frame a moment to reach the screen; the splash is on it for 1.5 s.
 for _ in 1 2 3 4 5; do
@@ -119,7 +120,8 @@ wait_until 60 "a. fresh install: the files are in place" \
     client_installed "$work/fixture-fast/client" "$install_a/OrvaneOnline"
 wait_until 10 "a. fresh install: the desktop shortcut is there" shortcut_placed
 wait_until 10 "a. fresh install: PLAY in the accent colour #$accent" button_is_accent done
-say "a. fresh install: done screen reached"
+grep -q "Installation complete" "$work/window.log" || fail "a. fresh install: the log does not say it is complete"
+say "a. fresh install: done screen reached, and logged"
 press "$wid" Escape
 expect_exit_zero 10 "a. Escape on the done screen"
 
