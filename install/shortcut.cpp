@@ -60,7 +60,7 @@ std::wstring programsFolder() {
 
 bool createShortcut(const std::wstring& folder, const std::wstring& installDir, std::string& error) {
     if (folder.empty()) {
-        error = "no desktop folder";
+        error = "no folder for the shortcut";
         return false;
     }
     ComScope com;

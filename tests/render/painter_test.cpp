@@ -149,16 +149,17 @@ Frame removedFrame(int64_t kept) {
 Frame removalWorkingFrame() {
     Frame f = workingFrame(0.62f, false);
     f.removal = true;
-    f.status = L"Removing files...";
+    f.status = L"Removing Orvane Online...";
     f.detail = L"data\\sound\\music\\highlands_ambient_night_02.ogg";
     return f;
 }
 
 Frame removalFailedFrame() {
     Frame f = failedFrame(
-        L"Could not delete C:\\Users\\Player\\Games\\OrvaneOnline\\Engine.exe: the file is "
-        L"in use by another program. Close Orvane Online and press TRY AGAIN.");
+        L"Removal incomplete: 1 file could not be deleted: data\\maps\\forest.pak (in use by "
+        L"another program)");
     f.removal = true;
+    f.buttons = {closeButton(), mainButton(render::kButtonFinish, L"CLOSE")};
     return f;
 }
 
