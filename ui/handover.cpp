@@ -107,6 +107,12 @@ int handOverRemoval(const std::wstring& program, const std::vector<std::wstring>
     commandLine += L" " + quoteArgument(L"--handover=" + handleText(writeEnd.get()) + L"," +
                                         handleText(self.get()) + L"," + program);
 
+    // The copy goes when its last handle closes: this one, which the copy inherits and holds
+    // until it ends. Nothing is left in the temporary folder.
+    base::UniqueFile deleteOnClose(CreateFileW(copy.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                               &inheritable, OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE,
+                                               nullptr));
+
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     // Whatever this program writes to goes on receiving the copy's lines.
@@ -123,6 +129,7 @@ int handOverRemoval(const std::wstring& program, const std::vector<std::wstring>
     }
     CloseHandle(process.hThread);
     base::UniqueHandle child(process.hProcess);
+    deleteOnClose.reset();
     // Only the copy holds the write end now: its end, or its report, ends the read.
     writeEnd.reset();
 

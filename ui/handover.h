@@ -43,8 +43,8 @@ private:
     std::wstring originalProgram_;
 };
 
-// Deletes the copies earlier removals left in the temporary folder; a copy still running
-// stays.
+// Deletes the copies earlier removals left in the temporary folder (a copy normally deletes
+// itself as it ends); a copy still running stays.
 void sweepTemporaryCopies();
 
 // The running program's full path.
