@@ -139,7 +139,9 @@ wait_until 10 "c. only the player's file stays" \
 ! desktop_link || fail "c. the desktop shortcut is still there"
 ! start_menu_link || fail "c. the Start-menu shortcut is still there"
 [ -z "$(reg_value DisplayName)" ] || fail "c. the Apps & features entry is still there"
-say "c. quiet uninstall from the install folder: only the player's file stays"
+no_temporary_copy() { ! compgen -G "$profile/Temp/OrvaneSetup-removal-*.exe" >/dev/null; }
+wait_until 10 "c. the temporary copy deletes itself" no_temporary_copy
+say "c. quiet uninstall from the install folder: only the player's file stays, no copy left"
 
 # --- d. Nothing outside a recorded installation is touched ------------------------------
 stranger=$work/stranger
