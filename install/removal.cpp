@@ -79,20 +79,31 @@ bool isFile(DWORD attributes) {
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// Clears the read-only flag a player's tool or an archive may have set, then deletes.
-// Returns 0 on success or when there is no such file (a folder of that name stays), else
-// the error; on failure the file keeps its attributes.
-DWORD deleteFile(const std::wstring& path) {
+// Deletes the file at `path`, clearing the read-only flag a player's tool or an archive may
+// have set. Returns 0 on success or when there is no such file (a folder of that name
+// stays), else the error; on failure the file keeps its attributes. `deleted` says whether a
+// file went. The delete comes first: a client holds thousands of files, and a look at each
+// before deleting it would cost as much again.
+DWORD deleteFile(const std::wstring& path, bool* deleted = nullptr) {
+    if (deleted) *deleted = false;
+    if (DeleteFileW(path.c_str())) {
+        if (deleted) *deleted = true;
+        return 0;
+    }
+    DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return 0;
     const DWORD attributes = GetFileAttributesW(path.c_str());
     if (!isFile(attributes)) return 0;
-    if (attributes & FILE_ATTRIBUTE_READONLY) {
+    if (error == ERROR_ACCESS_DENIED && (attributes & FILE_ATTRIBUTE_READONLY)) {
         const DWORD writable = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
         SetFileAttributesW(path.c_str(), writable ? writable : FILE_ATTRIBUTE_NORMAL);
+        if (DeleteFileW(path.c_str())) {
+            if (deleted) *deleted = true;
+            return 0;
+        }
+        error = GetLastError();
+        SetFileAttributesW(path.c_str(), attributes);
     }
-    if (DeleteFileW(path.c_str())) return 0;
-    const DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return 0;
-    if (attributes & FILE_ATTRIBUTE_READONLY) SetFileAttributesW(path.c_str(), attributes);
     return error ? error : ERROR_ACCESS_DENIED;
 }
 
@@ -162,10 +173,10 @@ std::wstring removeRecorded(const std::wstring& root, const std::vector<std::str
         if (!base::isSafeRelativePath(path)) continue;
         const std::wstring full = base::joinUnder(root, path);
         if (leave.empty() || !equalsIgnoringCase(full, leave)) {
-            const bool present = isFile(GetFileAttributesW(full.c_str()));
-            if (const DWORD error = deleteFile(full)) {
+            bool deleted = false;
+            if (const DWORD error = deleteFile(full, &deleted)) {
                 if (failed++ == 0) firstFailure = shownPath(path) + L" (" + reason(error) + L")";
-            } else if (present) {
+            } else if (deleted) {
                 ++result.removed;
             }
         }
