@@ -154,10 +154,12 @@ int runSilently(const CommandLineOptions& options, const InstallLocation& locati
                 const std::string& manifestUrl) {
     ProgressLog log;
     log.attachConsole();
-    const std::wstring usage = silentUsageError(options);
-    std::wstring error;
-    if (!usage.empty() || (options.logGiven && !log.openFile(options.logPath, error))) {
-        log.write(usage.empty() ? error : usage);
+    // The log first: a launcher that reads only the log learns what was wrong too.
+    std::wstring usage;
+    if (options.logGiven && !options.logPath.empty()) log.openFile(options.logPath, usage);
+    if (usage.empty()) usage = silentUsageError(options);
+    if (!usage.empty()) {
+        log.write(usage);
         handover().report(kExitUsage);
         return kExitUsage;
     }

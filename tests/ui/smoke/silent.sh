@@ -76,9 +76,10 @@ rm -f "$WINEPREFIX"/drive_c/users/*/Desktop/"Orvane Online.lnk" "$WINEPREFIX-hom
 run "$setup_exe" --silent
 expect_code 2 "a. --silent without a location"
 expect_line "$work/out.txt" "--silent needs --install=" "a. --silent without a location"
-run "$setup_exe" --silent --install=C:\\x --colour=blue
+run "$setup_exe" --silent --install=C:\\x --colour=blue --log="$(windows_path "$work/usage.log")"
 expect_code 2 "a. an unknown option"
 expect_line "$work/out.txt" "Unknown option: --colour=blue" "a. an unknown option"
+expect_line "$work/usage.log" "Unknown option: --colour=blue" "a. an unknown option, in the log"
 say "a. wrong command lines: code 2 and the reason"
 
 # --- b. Install, entry, repair, failure -------------------------------------------------
