@@ -142,9 +142,9 @@ void settleIn(const std::wstring& installDir, const std::string& manifestUrl,
     registerInstallation(registration, error);
 }
 
-// Everything between the first and the last assignment of a run: check the folder, install
-// the archive (not in repair mode), verify and repair, place the shortcut. Returns the final
-// error, empty on success.
+// Everything between the first and the last assignment of a run: check the folder, record
+// and install the archive (not in repair mode), verify and repair, settle in. Returns the
+// final error, empty on success.
 std::wstring installOrRepair(const std::string& manifestUrl, const std::wstring& installDir,
                              bool repairMode) {
     InstallState& state = installState();

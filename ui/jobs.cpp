@@ -16,8 +16,10 @@ InstallLocation locationFor(const CommandLineOptions& options, const std::wstrin
 }
 
 Handover& handover() {
-    static Handover instance;
-    return instance;
+    // Never destroyed: a removal the player walked away from may still report while the
+    // program ends.
+    static Handover* const instance = new Handover;
+    return *instance;
 }
 
 void prepareJob(const InstallLocation& location, bool removal, HWND window) {
