@@ -13,6 +13,7 @@ constexpr wchar_t kCopyPrefix[] = L"OrvaneSetup-removal-";
 // How long the copy waits for the original to end after telling it the result: it ends at
 // once, so this is only a bound for a stuck machine.
 constexpr DWORD kOriginalExitWaitMs = 30000;
+constexpr DWORD kFileRetryMs = 100;
 
 std::wstring temporaryFolder() {
     wchar_t path[MAX_PATH + 1] = {};
@@ -88,6 +89,7 @@ int handOverRemoval(const std::wstring& program, const std::vector<std::wstring>
         !SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0) ||
         !DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &selfHandle,
                          SYNCHRONIZE, TRUE, 0)) {
+        DeleteFileW(copy.c_str());
         error = L"Removal failed: could not start the temporary copy";
         return 1;
     }
@@ -107,12 +109,6 @@ int handOverRemoval(const std::wstring& program, const std::vector<std::wstring>
     commandLine += L" " + quoteArgument(L"--handover=" + handleText(writeEnd.get()) + L"," +
                                         handleText(self.get()) + L"," + program);
 
-    // The copy goes when its last handle closes: this one, which the copy inherits and holds
-    // until it ends. Nothing is left in the temporary folder.
-    base::UniqueFile deleteOnClose(CreateFileW(copy.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                               &inheritable, OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE,
-                                               nullptr));
-
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     // Whatever this program writes to goes on receiving the copy's lines.
@@ -121,8 +117,22 @@ int handOverRemoval(const std::wstring& program, const std::vector<std::wstring>
     startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(copy.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                        folder.c_str(), &startup, &process)) {
+    const auto start = [&] {
+        return CreateProcessW(copy.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                              folder.c_str(), &startup, &process) != FALSE;
+    };
+    // The copy goes when its last handle closes: this one, which the copy inherits and holds
+    // until it ends, so nothing is left in the temporary folder. A system that will not start
+    // a program so held gets a plain copy, which the next removal sweeps up.
+    base::UniqueFile deleteOnClose(CreateFileW(copy.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                               &inheritable, OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE,
+                                               nullptr));
+    bool started = start();
+    if (!started && deleteOnClose) {
+        deleteOnClose.reset();
+        started = CopyFileW(program.c_str(), copy.c_str(), FALSE) && start();
+    }
+    if (!started) {
         DeleteFileW(copy.c_str());
         error = L"Removal failed: could not start the temporary copy";
         return 1;
@@ -167,7 +177,13 @@ void Handover::finish(const std::wstring& installDir) {
     if (!original_) return;
     WaitForSingleObject(original_.get(), kOriginalExitWaitMs);
     original_.reset();
-    removeLeftFile(installDir, originalProgram_);
+    // An ended program's file can stay locked a moment after its process says it has ended.
+    for (DWORD waited = 0; !removeLeftFile(installDir, originalProgram_); waited += kFileRetryMs) {
+        if (waited >= kOriginalExitWaitMs ||
+            GetFileAttributesW(originalProgram_.c_str()) == INVALID_FILE_ATTRIBUTES)
+            break;
+        Sleep(kFileRetryMs);
+    }
 }
 
 void sweepTemporaryCopies() {

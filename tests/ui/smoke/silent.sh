@@ -135,8 +135,11 @@ run "$install/OrvaneSetup.exe" --uninstall --silent --log="$(windows_path "$log"
 expect_code 0 "c. quiet uninstall"
 expect_line "$log" "1 file made by the game or by you was kept in" "c. quiet uninstall log"
 # The temporary copy deletes the setup's own file as soon as the original has ended.
-wait_until 10 "c. only the player's file stays" \
-    test "$(files_under "$install")" = "./screenshots/shot1.png"
+only_player_file() {
+    seen="left: $(files_under "$install" | tr '\n' ' ')"
+    [ "$(files_under "$install")" = "./screenshots/shot1.png" ]
+}
+wait_until 10 "c. only the player's file stays" only_player_file
 ! desktop_link || fail "c. the desktop shortcut is still there"
 ! start_menu_link || fail "c. the Start-menu shortcut is still there"
 [ -z "$(reg_value DisplayName)" ] || fail "c. the Apps & features entry is still there"
