@@ -91,6 +91,21 @@ void wrapParagraph(const std::wstring& paragraph, float maxWidth, const MeasureT
     lines.push_back(line);
 }
 
+// `build(kept)` for the largest kept in 0..most whose text fits `maxWidth` (0 when none
+// does); the width grows with kept, so a binary search finds it.
+template <typename Build>
+std::wstring longestFitting(size_t most, const Build& build, float maxWidth, const MeasureText& measure) {
+    size_t low = 0, high = most;
+    while (low < high) {
+        const size_t mid = (low + high + 1) / 2;
+        if (measure(build(mid)) <= maxWidth)
+            low = mid;
+        else
+            high = mid - 1;
+    }
+    return build(low);
+}
+
 }  // namespace
 
 std::vector<std::wstring> wrapText(const std::wstring& text, float maxWidth,
@@ -120,16 +135,7 @@ std::wstring elideMiddle(const std::wstring& text, float maxWidth, const Measure
         return text.substr(0, head) + kEllipsis + text.substr(tail);
     };
     if (measure(std::wstring(1, kEllipsis)) > maxWidth) return std::wstring();
-    size_t low = 0, high = text.size() - 1;  // characters kept around the ellipsis
-    while (low < high) {
-        size_t mid = (low + high + 1) / 2;
-        if (measure(build(mid)) <= maxWidth) {
-            low = mid;
-        } else {
-            high = mid - 1;
-        }
-    }
-    return build(low);
+    return longestFitting(text.size() - 1, build, maxWidth, measure);  // kept around the ellipsis
 }
 
 std::wstring elideEnd(const std::wstring& text, float maxWidth, const MeasureText& measure) {
@@ -138,16 +144,7 @@ std::wstring elideEnd(const std::wstring& text, float maxWidth, const MeasureTex
         return trimRight(text.substr(0, keepPairs(text, kept))) + kEllipsis;
     };
     if (measure(std::wstring(1, kEllipsis)) > maxWidth) return std::wstring();
-    size_t low = 0, high = text.size() - 1;
-    while (low < high) {
-        size_t mid = (low + high + 1) / 2;
-        if (measure(build(mid)) <= maxWidth) {
-            low = mid;
-        } else {
-            high = mid - 1;
-        }
-    }
-    return build(low);
+    return longestFitting(text.size() - 1, build, maxWidth, measure);
 }
 
 }  // namespace render
