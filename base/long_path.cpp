@@ -3,12 +3,15 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cwctype>
 
 #include "base/text.h"
 
 namespace base {
 
 std::wstring fullPath(const std::wstring& path) {
+    // A bare drive names its root here, not the folder last current on it.
+    if (path.size() == 2 && path[1] == L':' && iswalpha(path[0])) return path + L"\\";
     const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
     if (needed == 0) return path;
     std::wstring full(needed, L'\0');
@@ -43,28 +46,6 @@ void createParentDirectories(const std::wstring& path) {
         if (prefix.empty() || (prefix.size() == 2 && prefix[1] == L':')) continue;
         CreateDirectoryW(prefix.c_str(), nullptr);
     }
-}
-
-}  // namespace base
-
-namespace base {
-
-bool samePath(const std::wstring& a, const std::wstring& b) {
-    std::wstring left = fullPath(a), right = fullPath(b);
-    // "C:\Games\" and "C:\Games" are one folder; "C:\" keeps its separator.
-    while (left.size() > 3 && left.back() == L'\\') left.pop_back();
-    while (right.size() > 3 && right.back() == L'\\') right.pop_back();
-    return CompareStringOrdinal(left.c_str(), static_cast<int>(left.size()), right.c_str(),
-                                static_cast<int>(right.size()), TRUE) == CSTR_EQUAL;
-}
-
-bool isInsideFolder(const std::wstring& path, const std::wstring& folder) {
-    std::wstring full = fullPath(path), root = fullPath(folder);
-    while (!root.empty() && root.back() == L'\\') root.pop_back();
-    // "C:\Games\OrvaneOnline2\x" is not inside "C:\Games\OrvaneOnline".
-    if (full.size() <= root.size() + 1 || full[root.size()] != L'\\') return false;
-    return CompareStringOrdinal(full.c_str(), static_cast<int>(root.size()), root.c_str(),
-                                static_cast<int>(root.size()), TRUE) == CSTR_EQUAL;
 }
 
 }  // namespace base

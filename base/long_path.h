@@ -6,7 +6,8 @@
 
 namespace base {
 
-// `path` made absolute and normalised (GetFullPathNameW); unchanged when that fails.
+// `path` made absolute and normalised (GetFullPathNameW), a bare drive ("C:") as its root;
+// unchanged when that fails.
 std::wstring fullPath(const std::wstring& path);
 
 // The \\?\ (or \\?\UNC\) form of an absolute, normalised path when it is too long for the
@@ -21,12 +22,5 @@ std::wstring joinUnder(const std::wstring& root, const std::string& relativeUtf8
 // Creates every missing folder above `path`, skipping a bare drive ("C:") and the \\?\ and
 // UNC roots. Failures are left to the file creation that follows to report.
 void createParentDirectories(const std::wstring& path);
-
-// Whether `a` and `b` name one file or folder: full paths compared without case, a trailing
-// separator ignored.
-bool samePath(const std::wstring& a, const std::wstring& b);
-
-// Whether `path` lies strictly inside `folder`, at any depth (compared as samePath does).
-bool isInsideFolder(const std::wstring& path, const std::wstring& folder);
 
 }  // namespace base

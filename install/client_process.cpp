@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "base/long_path.h"
+#include "base/path_identity.h"
 #include "base/unique_handle.h"
 
 namespace {
@@ -14,18 +14,11 @@ bool equalsIgnoringCase(const std::wstring& a, const std::wstring& b) {
                                 static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
-// True when `path` names something strictly inside `folder` (both full paths).
-bool isInside(const std::wstring& path, std::wstring folder) {
-    if (folder.empty()) return false;
-    if (folder.back() != L'\\') folder += L'\\';
-    return path.size() > folder.size() && equalsIgnoringCase(path.substr(0, folder.size()), folder);
-}
-
 std::wstring imagePath(HANDLE process) {
     std::vector<wchar_t> buffer(32768);
     DWORD size = static_cast<DWORD>(buffer.size());
     if (!QueryFullProcessImageNameW(process, 0, buffer.data(), &size)) return {};
-    return base::fullPath(std::wstring(buffer.data(), size));
+    return std::wstring(buffer.data(), size);
 }
 
 BOOL CALLBACK askToClose(HWND window, LPARAM processId) {
@@ -39,7 +32,7 @@ BOOL CALLBACK askToClose(HWND window, LPARAM processId) {
 }  // namespace
 
 int stopRunningClient(const std::wstring& installDir, DWORD graceMs) {
-    const std::wstring folder = base::fullPath(installDir);
+    const std::wstring folder = base::comparablePath(installDir);
     std::vector<base::UniqueHandle> targets;
     {
         base::UniqueFile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
@@ -55,7 +48,7 @@ int stopRunningClient(const std::wstring& installDir, DWORD graceMs) {
                 PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE, FALSE,
                 entry.th32ProcessID));
             // A common name: only the client in this install folder is ours to stop.
-            if (process && isInside(imagePath(process.get()), folder)) {
+            if (process && base::holdsComparable(folder, base::comparablePath(imagePath(process.get())))) {
                 EnumWindows(askToClose, static_cast<LPARAM>(entry.th32ProcessID));
                 targets.push_back(std::move(process));
             }

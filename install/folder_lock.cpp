@@ -2,13 +2,12 @@
 
 #include <windows.h>
 
-#include "base/long_path.h"
+#include "base/path_identity.h"
 #include "base/text.h"
 #include "update/sha256.h"
 
 std::wstring FolderLock::name(const std::wstring& installDir) {
-    std::wstring folder = base::fullPath(installDir);
-    while (folder.size() > 3 && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
+    std::wstring folder = base::comparablePath(installDir);
     if (!folder.empty()) CharLowerBuffW(folder.data(), static_cast<DWORD>(folder.size()));
     // A path can be longer than a kernel object's name, and may not contain '\'.
     pcupd::Sha256 sha;

@@ -1,8 +1,8 @@
 #pragma once
 // One setup per install folder: two working in one folder would overwrite each other's
 // files and cache. The lock is a named mutex, per user session, derived from the folder's
-// full, lower-cased path, so it holds across processes and whatever spelling the folder was
-// given in.
+// identity (base/path_identity.h), lower-cased, so it holds across processes and whatever
+// spelling the folder was given in.
 
 #include <string>
 

@@ -29,6 +29,7 @@ struct InstallState {
     // registered with Windows (Apps & features). Empty: neither happens (tests).
     std::wstring setupProgram;
     int64_t keptFiles = 0;  // after a removal: files left that this program did not install
+    int64_t obsoleteRemoved = 0;  // after an install or repair: files an earlier release had, deleted
     std::atomic<bool> running{false}, finished{false};
     std::atomic<bool> busy{false};  // no byte-counted progress yet: show activity, not a bar
 };

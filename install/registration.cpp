@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "base/long_path.h"
+#include "base/path_identity.h"
 #include "base/text.h"
 #include "base/unique_handle.h"
 #include "install/client_process.h"

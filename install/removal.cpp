@@ -4,11 +4,11 @@
 #include <shlobj.h>
 
 #include <algorithm>
-#include <unordered_set>
 
 #include "base/long_path.h"
+#include "base/owned_folder.h"
+#include "base/path_identity.h"
 #include "base/safe_path.h"
-#include "base/small_file.h"
 #include "base/text.h"
 #include "base/unique_handle.h"
 #include "install/client_process.h"
@@ -20,98 +20,11 @@
 
 namespace {
 
-constexpr char kRecordHeader[] = "pcupd.files 1";
-// Far more than any client's list; a larger file is no record of ours.
-constexpr uint64_t kMaxRecordBytes = 256ull << 20;
 constexpr ULONGLONG kProgressIntervalMs = 50;
 
 bool equalsIgnoringCase(const std::wstring& a, const std::wstring& b) {
     return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
                                 static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
-}
-
-// The full path without trailing separators and without a \\?\ prefix, so that every
-// spelling of one folder compares equal: "C:\Games\" and "c:\games" alike. A drive root
-// becomes "C:".
-std::wstring comparable(const std::wstring& path) {
-    std::wstring full = base::fullPath(path);
-    if (full.rfind(L"\\\\?\\UNC\\", 0) == 0)
-        full = L"\\\\" + full.substr(8);
-    else if (full.rfind(L"\\\\?\\", 0) == 0)
-        full = full.substr(4);
-    while (!full.empty() && (full.back() == L'\\' || full.back() == L'/')) full.pop_back();
-    return full;
-}
-
-// True when `folder` holds `path` at any depth, by whole components: C:\Users\m does not
-// hold C:\Users\me. Both in comparable() form.
-bool holds(const std::wstring& folder, const std::wstring& path) {
-    return path.size() > folder.size() && path[folder.size()] == L'\\' &&
-           equalsIgnoringCase(path.substr(0, folder.size()), folder);
-}
-
-std::wstring ownFile(const std::wstring& root, const wchar_t* name) {
-    return base::extendedLengthPath(root + L"\\" + name);
-}
-
-// The paths of a pcupd.files, or false when the file is missing or not a record.
-bool readRecordFile(const std::wstring& root, std::vector<std::string>& paths) {
-    std::string data;
-    if (!base::readSmallFile(ownFile(root, kRecordFileName), kMaxRecordBytes, data)) return false;
-    bool header = true;
-    for (size_t start = 0; start < data.size();) {
-        size_t end = data.find('\n', start);
-        if (end == std::string::npos) end = data.size();
-        size_t length = end - start;
-        if (length > 0 && data[start + length - 1] == '\r') --length;  // edited by hand
-        if (header) {
-            if (data.compare(start, length, kRecordHeader) != 0) return false;
-            header = false;
-        } else if (length > 0) {
-            paths.emplace_back(data, start, length);
-        }
-        start = end + 1;
-    }
-    return !header;
-}
-
-bool isFile(DWORD attributes) {
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-// Deletes the file at `path`, clearing the read-only flag a player's tool or an archive may
-// have set. Returns 0 on success or when there is no such file (a folder of that name
-// stays), else the error; on failure the file keeps its attributes. `deleted` says whether a
-// file went. The delete comes first: a client holds thousands of files, and a look at each
-// before deleting it would cost as much again.
-DWORD deleteFile(const std::wstring& path, bool* deleted = nullptr) {
-    if (deleted) *deleted = false;
-    if (DeleteFileW(path.c_str())) {
-        if (deleted) *deleted = true;
-        return 0;
-    }
-    DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return 0;
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    if (!isFile(attributes)) return 0;
-    if (error == ERROR_ACCESS_DENIED && (attributes & FILE_ATTRIBUTE_READONLY)) {
-        const DWORD writable = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
-        SetFileAttributesW(path.c_str(), writable ? writable : FILE_ATTRIBUTE_NORMAL);
-        if (DeleteFileW(path.c_str())) {
-            if (deleted) *deleted = true;
-            return 0;
-        }
-        error = GetLastError();
-        SetFileAttributesW(path.c_str(), attributes);
-    }
-    return error ? error : ERROR_ACCESS_DENIED;
-}
-
-std::wstring reason(DWORD error) {
-    if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION)
-        return L"in use by another program";
-    if (error == ERROR_ACCESS_DENIED) return L"access denied";
-    return L"error " + std::to_wstring(error);
 }
 
 std::wstring shownPath(const std::string& path) {
@@ -120,12 +33,47 @@ std::wstring shownPath(const std::string& path) {
     return shown;
 }
 
-// After the deletions: removes every folder under `root` left empty, deepest first, then
-// `root` itself; returns the regular files still there but `skip` (in joinUnder's form). A junction or link
-// inside is neither entered nor removed: what it points to is not this folder's.
-int64_t removeEmptyFolders(const std::wstring& root, const std::wstring& skip) {
-    int64_t files = 0;
-    std::vector<std::wstring> folders{root}, pending{root};
+// A drive's root or a network share's: "C:\", "\\server\share", or whatever the system
+// calls the root of a volume (a drive mounted into a folder).
+bool isVolumeRoot(const std::wstring& identity) {
+    if (identity.size() <= 3 && identity.size() >= 2 && identity[1] == L':') return true;
+    if (identity.rfind(L"\\\\", 0) == 0 && identity.find(L'\\', identity.find(L'\\', 2) + 1) == std::wstring::npos)
+        return true;
+    std::wstring volume(identity.size() + 2, L'\0');
+    if (!GetVolumePathNameW((identity + L"\\").c_str(), volume.data(), static_cast<DWORD>(volume.size())))
+        return false;
+    return base::sameComparable(base::comparablePath(volume.c_str()), identity);
+}
+
+// The folders no install or removal may be, or hold, in comparable form.
+std::vector<std::wstring> protectedFolders() {
+    static const KNOWNFOLDERID* const kKnown[] = {
+        &FOLDERID_Profile,       &FOLDERID_Desktop,          &FOLDERID_Documents,
+        &FOLDERID_Downloads,     &FOLDERID_Pictures,         &FOLDERID_Music,
+        &FOLDERID_Videos,        &FOLDERID_SavedGames,       &FOLDERID_RoamingAppData,
+        &FOLDERID_LocalAppData,  &FOLDERID_LocalAppDataLow,  &FOLDERID_ProgramData,
+        &FOLDERID_ProgramFiles,  &FOLDERID_ProgramFilesX86,  &FOLDERID_ProgramFilesX64,
+        &FOLDERID_Windows,       &FOLDERID_System,           &FOLDERID_Programs,
+        &FOLDERID_StartMenu,     &FOLDERID_Public,
+    };
+    std::vector<std::wstring> folders;
+    for (const KNOWNFOLDERID* id : kKnown) {
+        PWSTR path = nullptr;
+        if (SUCCEEDED(SHGetKnownFolderPath(*id, KF_FLAG_DONT_VERIFY, nullptr, &path)) && path && *path)
+            folders.push_back(base::comparablePath(path));
+        CoTaskMemFree(path);
+    }
+    wchar_t temp[MAX_PATH + 1] = {};
+    const DWORD length = GetTempPathW(MAX_PATH + 1, temp);
+    if (length > 0 && length <= MAX_PATH) folders.push_back(base::comparablePath(temp));
+    return folders;
+}
+
+// Files (and links, which are never entered) under `root` after the deletions, but the
+// setup's copy at its top when it is left for later.
+int64_t countKept(const std::wstring& root, bool skipSetupCopy) {
+    int64_t kept = 0;
+    std::vector<std::wstring> pending{root};
     while (!pending.empty()) {
         const std::wstring folder = std::move(pending.back());
         pending.pop_back();
@@ -137,27 +85,23 @@ int64_t removeEmptyFolders(const std::wstring& root, const std::wstring& skip) {
         do {
             const std::wstring name = found.cFileName;
             if (name == L"." || name == L"..") continue;
-            const std::wstring path = folder + L"\\" + name;
-            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-                if (!equalsIgnoringCase(base::extendedLengthPath(path), skip)) ++files;
-            } else if (!(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-                folders.push_back(path);
-                pending.push_back(path);
-            }
+            const DWORD attributes = found.dwFileAttributes;
+            if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+                pending.push_back(folder + L"\\" + name);
+            else if (!(skipSetupCopy && folder == root && equalsIgnoringCase(name, kSetupCopyName)))
+                ++kept;
         } while (FindNextFileW(find.get(), &found));
     }
-    // Each folder was listed after the one holding it: backwards, children go first.
-    for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder)
-        RemoveDirectoryW(base::extendedLengthPath(*folder).c_str());
-    return files;
+    return kept;
 }
 
 // The removal proper, under the folder lock; see removeInstallation.
-std::wstring removeRecorded(const std::wstring& root, const std::vector<std::string>& paths,
-                            const std::wstring& leave, RemovalResult& result,
-                            const RemovalProgress& onProgress) {
+std::wstring removeRecorded(const base::OwnedFolder& folder, const std::vector<std::string>& paths,
+                            bool leaveSetupCopy, RemovalResult& result, const RemovalProgress& onProgress) {
+    const std::wstring& root = folder.identity();
     stopRunningClient(root);
 
+    const std::string setupKey = pcupd::VerifyCache::key(base::toUtf8(kSetupCopyName));
     const int64_t total = static_cast<int64_t>(paths.size());
     int64_t failed = 0;
     std::wstring firstFailure;
@@ -172,139 +116,94 @@ std::wstring removeRecorded(const std::wstring& root, const std::vector<std::str
         // A record is only a file in the folder: a line naming anything outside it is ignored.
         if (!base::isSafeRelativePath(path)) continue;
         const std::wstring full = base::joinUnder(root, path);
-        if (leave.empty() || !equalsIgnoringCase(full, leave)) {
-            bool deleted = false;
-            if (const DWORD error = deleteFile(full, &deleted)) {
-                if (failed++ == 0) firstFailure = shownPath(path) + L" (" + reason(error) + L")";
-            } else if (deleted) {
+        if (!leaveSetupCopy || pcupd::VerifyCache::key(path) != setupKey) {
+            const base::DeleteOutcome outcome = folder.deleteFile(full);
+            if (outcome.result == base::Deletion::kDeleted) {
                 ++result.removed;
+            } else if (outcome.result == base::Deletion::kFailed && failed++ == 0) {
+                firstFailure = shownPath(path) + L" (" + whyNotDeleted(outcome.error) + L")";
             }
         }
-        deleteFile(full + L".part");
+        folder.deleteFile(full + L".part");
     }
     if (onProgress) onProgress(total, total, std::wstring());
 
+    const auto own = [&root](const wchar_t* name) { return base::extendedLengthPath(root + L"\\" + name); };
     for (const wchar_t* name : {L"pcupd.cache.tmp", L"pcupd.sequence.tmp", L"pcupd.files.tmp"})
-        deleteFile(ownFile(root, name));
+        folder.deleteFile(own(name));
     removeShortcutInto(desktopFolder(), root);
     removeShortcutInto(programsFolder(), root);
     if (failed == 0) {
         // The record goes last: until then a removal that stops half-way can be run again.
-        deleteFile(ownFile(root, pcupd::kCacheFileName));
-        deleteFile(ownFile(root, pcupd::kSequenceFileName));
-        deleteFile(ownFile(root, kRecordFileName));
+        folder.deleteFile(own(pcupd::kCacheFileName));
+        folder.deleteFile(own(pcupd::kSequenceFileName));
+        folder.deleteFile(own(kRecordFileName));
         unregisterInstallation(root);
     }
-    result.kept = removeEmptyFolders(root, leave);
+    folder.removeFoldersOf(paths);
+    folder.removeEmptyFolder(root);
+    result.kept = countKept(root, leaveSetupCopy);
     if (failed == 0) return std::wstring();
     return L"Removal incomplete: " + std::to_wstring(failed) +
            (failed == 1 ? L" file could not be deleted: " : L" files could not be deleted, first ") +
            firstFailure;
 }
 
+bool listsSetupCopy(const std::vector<std::string>& paths) {
+    const std::string setupKey = pcupd::VerifyCache::key(base::toUtf8(kSetupCopyName));
+    return std::any_of(paths.begin(), paths.end(),
+                       [&](const std::string& path) { return pcupd::VerifyCache::key(path) == setupKey; });
+}
+
 }  // namespace
 
-bool addToInstallRecord(const std::wstring& installDir, const std::vector<std::string>& paths,
-                        std::string& error) {
-    error = "could not write the install record";
-    const std::wstring root = comparable(installDir);
-    if (root.empty()) return false;
-    std::vector<std::string> listed;
-    const bool existing = readRecordFile(root, listed);
-    std::unordered_set<std::string> keys;
-    for (const std::string& path : listed) keys.insert(pcupd::VerifyCache::key(path));
-    const size_t before = listed.size();
-    for (const std::string& path : paths)
-        if (base::isSafeRelativePath(path) && keys.insert(pcupd::VerifyCache::key(path)).second)
-            listed.push_back(path);
-    if (existing && listed.size() == before) {
-        error.clear();
-        return true;
-    }
-
-    std::string text = std::string(kRecordHeader) + "\n";
-    for (const std::string& path : listed) text += path + "\n";
-    const std::wstring path = ownFile(root, kRecordFileName);
-    base::createParentDirectories(path);
-    if (!base::replaceFile(path, text)) return false;
-    error.clear();
-    return true;
-}
-
-bool readInstallRecord(const std::wstring& installDir, std::vector<std::string>& paths) {
-    paths.clear();
-    const std::wstring root = comparable(installDir);
-    if (root.empty()) return false;
-    if (readRecordFile(root, paths)) return true;
-    paths.clear();
-    pcupd::VerifyCache cache;
-    cache.load(root);
-    if (cache.empty()) return false;
-    paths.reserve(cache.size());
-    cache.retain([&paths](const std::string& path) {
-        paths.push_back(path);
-        return true;
-    });
-    return true;
-}
-
 bool isProtectedFolder(const std::wstring& folder) {
-    const std::wstring full = comparable(folder);
-    if (full.empty() || (full.size() == 2 && full[1] == L':')) return true;
-    std::wstring volume(full.size() + 2, L'\0');
-    if (GetVolumePathNameW((full + L"\\").c_str(), volume.data(), static_cast<DWORD>(volume.size())) &&
-        equalsIgnoringCase(comparable(volume.c_str()), full))
-        return true;
-
-    static const KNOWNFOLDERID* const kKnown[] = {
-        &FOLDERID_Profile,       &FOLDERID_Desktop,         &FOLDERID_Documents,
-        &FOLDERID_Downloads,     &FOLDERID_Windows,         &FOLDERID_System,
-        &FOLDERID_ProgramFiles,  &FOLDERID_ProgramFilesX86, &FOLDERID_ProgramData,
-        &FOLDERID_LocalAppData,  &FOLDERID_RoamingAppData,  &FOLDERID_Programs,
-        &FOLDERID_StartMenu,
-    };
-    for (const KNOWNFOLDERID* id : kKnown) {
-        PWSTR path = nullptr;
-        std::wstring known;
-        if (SUCCEEDED(SHGetKnownFolderPath(*id, KF_FLAG_DONT_VERIFY, nullptr, &path))) known = path;
-        CoTaskMemFree(path);
-        if (known.empty()) continue;
-        known = comparable(known);
-        if (equalsIgnoringCase(known, full) || holds(full, known)) return true;
-    }
+    const std::wstring identity = base::comparablePath(folder);
+    if (identity.empty() || isVolumeRoot(identity)) return true;
+    for (const std::wstring& known : protectedFolders())
+        if (base::sameComparable(known, identity) || base::holdsComparable(identity, known)) return true;
     return false;
 }
 
-bool canRemove(const std::wstring& installDir) {
+std::wstring removalRefusal(const std::wstring& installDir) {
+    if (isProtectedFolder(installDir))
+        return L"Nothing was removed: " + base::fullPath(installDir) +
+               L" is a system or personal folder, which this setup never removes.";
     std::vector<std::string> paths;
-    return !isProtectedFolder(installDir) && readInstallRecord(installDir, paths);
+    return readInstallRecord(installDir, paths) ? std::wstring() : kNothingToRemove;
+}
+
+bool canRemove(const std::wstring& installDir) { return removalRefusal(installDir).empty(); }
+
+std::wstring whyNotDeleted(uint32_t error) {
+    if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) return L"in use by another program";
+    if (error == ERROR_ACCESS_DENIED) return L"access denied";
+    return L"error " + std::to_wstring(error);
 }
 
 std::wstring removeInstallation(const std::wstring& installDir, const std::wstring& leaveForLater,
                                 RemovalResult& result, const RemovalProgress& onProgress) {
     result = RemovalResult();
-    std::vector<std::string> paths;
-    if (isProtectedFolder(installDir) || !readInstallRecord(installDir, paths)) return kNothingToRemove;
+    const std::wstring refusal = removalRefusal(installDir);
+    if (!refusal.empty()) return refusal;
     FolderLock folderLock;
     if (!folderLock.acquire(installDir)) return L"Removal failed: a setup is working in this folder";
     // Another setup may have added to the record before it let the folder go.
+    std::vector<std::string> paths;
     if (!readInstallRecord(installDir, paths)) return kNothingToRemove;
-    // In the form joinUnder gives a recorded path, which is already full and normalised.
-    const std::wstring leave =
-        leaveForLater.empty() ? std::wstring() : base::extendedLengthPath(comparable(leaveForLater));
-    return removeRecorded(comparable(installDir), paths, leave, result, onProgress);
+    const base::OwnedFolder folder(installDir);
+    result.setupCopyLeft = !leaveForLater.empty() && listsSetupCopy(paths) &&
+                           base::samePath(leaveForLater, folder.identity() + L"\\" + kSetupCopyName);
+    return removeRecorded(folder, paths, result.setupCopyLeft, result, onProgress);
 }
 
-bool removeLeftFile(const std::wstring& installDir, const std::wstring& file) {
-    const std::wstring root = comparable(installDir);
-    const std::wstring full = comparable(file);
-    // Only a file of the installation, and never a folder no removal may touch.
-    if (root.empty() || !holds(root, full) || isProtectedFolder(root)) return false;
-    if (deleteFile(base::extendedLengthPath(full)) != 0) return false;
-    for (std::wstring folder = full.substr(0, full.find_last_of(L'\\'));
-         folder.size() >= root.size(); folder.resize(folder.find_last_of(L'\\'))) {
-        if (!RemoveDirectoryW(base::extendedLengthPath(folder).c_str()) || folder.size() == root.size())
-            break;
-    }
+bool removeSetupCopy(const std::wstring& installDir, const std::wstring& file) {
+    const base::OwnedFolder folder(installDir);
+    // Only the setup's own copy, and never in a folder no removal may touch.
+    if (!base::samePath(file, folder.identity() + L"\\" + kSetupCopyName) || isProtectedFolder(installDir))
+        return false;
+    const base::DeleteOutcome outcome = folder.deleteFile(file);
+    if (outcome.result != base::Deletion::kDeleted && outcome.result != base::Deletion::kAbsent) return false;
+    folder.removeEmptyFolder(folder.identity());
     return true;
 }

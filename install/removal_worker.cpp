@@ -8,11 +8,11 @@
 // install, so the window shows both alike.
 
 void runRemovalWorker(const std::wstring& leaveForLater,
-                      const std::function<void(bool succeeded)>& beforeFinished) {
+                      const std::function<void(bool succeeded, bool setupCopyLeft)>& beforeFinished) {
     // Nothing may leave this thread, and the window waits for kMsgFinished on every path.
     InstallState& state = installState();
     const wchar_t* failure = nullptr;
-    bool succeeded = false;
+    bool succeeded = false, setupCopyLeft = false;
     try {
         state.running = true;
         state.finished = false;
@@ -45,6 +45,7 @@ void runRemovalWorker(const std::wstring& leaveForLater,
             });
         state.busy = false;
         succeeded = error.empty();
+        setupCopyLeft = result.setupCopyLeft;
         {
             std::lock_guard<std::mutex> hold(state.lock);
             state.keptFiles = result.kept;
@@ -72,7 +73,7 @@ void runRemovalWorker(const std::wstring& leaveForLater,
     }
     if (beforeFinished) {
         try {
-            beforeFinished(succeeded);
+            beforeFinished(succeeded, setupCopyLeft);
         } catch (...) {  // the removal's outcome stands whatever its follow-up does
         }
     }

@@ -6,6 +6,7 @@
 #include <wrl/client.h>
 
 #include "base/long_path.h"
+#include "base/path_identity.h"
 #include "install/client_process.h"
 
 using Microsoft::WRL::ComPtr;

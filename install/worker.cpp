@@ -5,11 +5,13 @@
 #include <new>
 
 #include "base/long_path.h"
+#include "base/path_identity.h"
 #include "base/text.h"
 #include "install/archive.h"
 #include "install/client_process.h"
 #include "install/folder_lock.h"
 #include "install/install_state.h"
+#include "install/obsolete_files.h"
 #include "install/registration.h"
 #include "install/removal.h"
 #include "install/shortcut.h"
@@ -149,6 +151,10 @@ std::wstring installOrRepair(const std::string& manifestUrl, const std::wstring&
                              bool repairMode) {
     InstallState& state = installState();
     if (installDir.empty()) return L"No install location was selected.";
+    // A location such as Documents is fine: the client goes into a folder of its own there.
+    if (isProtectedFolder(installDir))
+        return L"Install failed: " + base::fullPath(installDir) +
+               L" is a system or personal folder; choose a folder of its own for the game.";
     FolderLock folderLock;
     if (!folderLock.acquire(installDir)) return L"Install failed: another setup is working in this folder";
 
@@ -197,6 +203,14 @@ std::wstring installOrRepair(const std::string& manifestUrl, const std::wstring&
         return L"Repair failed: " + base::toWide(recordError);
     if (!result.ok) return L"Verification failed: " + base::toWide(result.error);
 
+    // The folder now holds the whole release: what earlier ones had and this one dropped goes.
+    const ObsoleteFiles obsolete = removeObsoleteFiles(installDir, manifest);
+    {
+        std::lock_guard<std::mutex> hold(state.lock);
+        state.obsoleteRemoved = obsolete.removed;
+    }
+    if (!obsolete.error.empty()) return L"Verification failed: " + base::toWide(obsolete.error);
+
     settleIn(installDir, manifestUrl, manifest);
 
     state.busy = false;
@@ -220,6 +234,7 @@ void beginRun(std::wstring& installDir, bool& repairMode) {
     installDir = state.installDir;
     repairMode = state.repairMode;
     state.finalError.clear();
+    state.obsoleteRemoved = 0;
     state.status.clear();
     state.detail.clear();
     state.progress = 0.0;

@@ -15,7 +15,7 @@ bool operator==(const Frame& a, const Frame& b) {
            a.spinnerStep == b.spinnerStep && a.bytesDone == b.bytesDone &&
            a.bytesTotal == b.bytesTotal && a.bytesPerSecond == b.bytesPerSecond &&
            a.secondsLeft == b.secondsLeft && a.error == b.error && a.removal == b.removal &&
-           a.keptFiles == b.keptFiles;
+           a.keptFiles == b.keptFiles && a.doneNote == b.doneNote;
 }
 
 bool frameChanged(const Frame& last, float lastScale, const Frame& next, float nextScale) {

@@ -67,6 +67,9 @@ struct Frame {
     // the working, done and failed screens say so, and the working screen counts no bytes.
     bool removal = false;
     int64_t keptFiles = 0;  // done after a removal: files the game or the player made, left
+    // Done after an install or repair: one more line under the folder, e.g. how many files
+    // an earlier release had and this one dropped were removed; empty: none.
+    std::wstring doneNote;
 };
 
 // Steps of one spinner turn; the window advances one step per timer tick while busy.

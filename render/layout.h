@@ -41,6 +41,7 @@ constexpr float kBytesBaseline = 376;
 constexpr float kDoneMarkY = 140;
 constexpr float kDoneHeadingBaseline = 232;
 constexpr Box kInstalledIn = {140, 292, 620, 336};
+constexpr float kDoneNoteBaseline = 366;
 
 // Failed: a smaller mark and heading, to leave the error panel the room.
 constexpr float kFailedMarkY = 106;

@@ -123,12 +123,13 @@ struct LayerKey {
     bool installationExists = false;
     bool removal = false;
     int64_t keptFiles = 0;
+    std::wstring doneNote;
 
     bool operator==(const LayerKey& o) const {
         return screen == o.screen && scale == o.scale && width == o.width && height == o.height &&
                location == o.location && installDir == o.installDir && error == o.error &&
                installationExists == o.installationExists && removal == o.removal &&
-               keptFiles == o.keptFiles;
+               keptFiles == o.keptFiles && doneNote == o.doneNote;
     }
 };
 
@@ -191,6 +192,7 @@ void Painter::paint(const Frame& frame, float scale, Canvas& canvas) {
     key.installationExists = frame.installationExists;
     key.removal = frame.removal;
     key.keptFiles = frame.keptFiles;
+    key.doneNote = frame.doneNote;
     if (!(key == impl_->layerKey)) impl_->paintLayer(frame, scale, key);
     if (impl_->layer && impl_->layer->valid()) {
         BitBlt(canvas.dc(), 0, 0, canvas.width(), canvas.height(), impl_->layer->dc(), 0, 0,

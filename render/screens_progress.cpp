@@ -156,6 +156,11 @@ void paintDoneStatic(Scene& scene, const Frame& frame) {
     scene.text.draw(L"Orvane Online is ready, and a shortcut to it is on your desktop.", line,
                     centre, lineBaseline, Align::kCenter);
     if (!frame.installDir.empty()) paintFolderBox(scene, L"INSTALLED IN", frame.installDir);
+    if (!frame.doneNote.empty()) {
+        const TextStyle note{12.5f, Weight::kRegular, palette::kTextMuted};
+        scene.text.draw(elideMiddle(frame.doneNote, layout::kInstalledIn.width(), scene.text.measurer(note)),
+                        note, centre, layout::kDoneNoteBaseline, Align::kCenter);
+    }
 }
 
 FittedText fitErrorText(Typesetter& text, const std::wstring& error) {

@@ -13,6 +13,7 @@
 
 #include "base/long_path.h"
 #include "install/install_state.h"
+#include "install/obsolete_files.h"
 #include "install/worker.h"
 #include "ui/animation.h"
 #include "ui/buttons.h"
@@ -203,6 +204,7 @@ render::Frame buildFrame(const WindowState& state) {
     {
         std::lock_guard<std::mutex> hold(shared.lock);
         frame.keptFiles = shared.keptFiles;
+        frame.doneNote = obsoleteFilesLine(shared.obsoleteRemoved);
         frame.status = shared.status;
         frame.detail = shared.detail;
         frame.bytesDone = shared.bytesDone;

@@ -33,8 +33,9 @@ public:
     const std::wstring& originalProgram() const { return originalProgram_; }
     // Sends the exit code the original ends with; once.
     void report(int exitCode);
-    // Waits (a while at most) for the original to end, then deletes its file and the folders
-    // left empty. Call after report().
+    // Waits (a while at most) for the original to end, then deletes its file when it is the
+    // setup copy in `installDir`, and the folder when that leaves it empty. Call after
+    // report(), and only when the removal left the recorded setup copy for later.
     void finish(const std::wstring& installDir);
 
 private:

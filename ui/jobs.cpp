@@ -32,6 +32,7 @@ void prepareJob(const InstallLocation& location, bool removal, HWND window) {
     shared.bytesDone = 0;
     shared.bytesTotal = 0;
     shared.keptFiles = 0;
+    shared.obsoleteRemoved = 0;
     shared.startTick = GetTickCount();
     shared.status.clear();
     shared.detail.clear();
@@ -47,11 +48,13 @@ void runRemovalJob(const std::function<void(bool succeeded)>& beforeReport) {
         std::lock_guard<std::mutex> hold(shared.lock);
         installDir = shared.installDir;
     }
-    runRemovalWorker(link.originalProgram(), [&](bool succeeded) {
+    runRemovalWorker(link.originalProgram(), [&](bool succeeded, bool setupCopyLeft) {
         if (beforeReport) beforeReport(succeeded);
         link.report(succeeded ? 0 : 1);
-        // After a failure the setup's copy stays: the Apps & features entry still runs it.
-        if (succeeded) link.finish(installDir);
+        // After a failure the setup's copy stays: the Apps & features entry still runs it. A
+        // program that is not that copy (a download the player ran from the folder) is the
+        // player's, and stays too.
+        if (succeeded && setupCopyLeft) link.finish(installDir);
     });
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/long_path.h"
+#include "base/path_identity.h"
 #include "install/install_state.h"
 #include "install/removal.h"
 #include "render/painter.h"
@@ -60,8 +61,9 @@ HICON loadIcon(HINSTANCE instance, int widthMetric, int heightMetric) {
 // A removal asks first, and only when there is something this program may remove.
 // Returns the exit code to end with at once, or -1 to go on and show the window.
 int confirmRemoval(const ui::InstallLocation& location) {
-    if (!canRemove(location.installDir)) {
-        const std::wstring text = std::wstring(kNothingToRemove) + L"\n\n" + location.installDir;
+    const std::wstring refusal = removalRefusal(location.installDir);
+    if (!refusal.empty()) {
+        const std::wstring text = refusal + L"\n\n" + location.installDir;
         MessageBoxW(nullptr, text.c_str(), ui::kWindowTitle, MB_ICONINFORMATION | MB_OK);
         ui::handover().report(ui::kExitFailure);
         return ui::kExitFailure;

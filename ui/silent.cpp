@@ -9,6 +9,7 @@
 #include "base/long_path.h"
 #include "base/text.h"
 #include "install/install_state.h"
+#include "install/obsolete_files.h"
 #include "install/removal.h"
 #include "install/worker.h"
 #include "ui/jobs.h"
@@ -40,6 +41,7 @@ RunLog::Snapshot snapshot() {
     copy.finalError = shared.finalError;
     copy.progress = shared.progress;
     copy.keptFiles = shared.keptFiles;
+    copy.obsoleteRemoved = shared.obsoleteRemoved;
     return copy;
 }
 
@@ -127,6 +129,8 @@ void RunLog::outcome() {
         log_.write(L"Error: " + now.finalError);
     else if (removal_)
         log_.write(keptLine(now.keptFiles, now.installDir));
+    else if (now.obsoleteRemoved > 0)
+        log_.write(obsoleteFilesLine(now.obsoleteRemoved));
 }
 
 void RunLog::begin() {
@@ -165,8 +169,9 @@ int runSilently(const CommandLineOptions& options, const InstallLocation& locati
     }
 
     const bool removal = options.uninstall;
-    if (removal && !canRemove(location.installDir)) {
-        log.write(std::wstring(kNothingToRemove) + L" (" + location.installDir + L")");
+    const std::wstring refusal = removal ? removalRefusal(location.installDir) : std::wstring();
+    if (!refusal.empty()) {
+        log.write(refusal == kNothingToRemove ? refusal + L" (" + location.installDir + L")" : refusal);
         handover().report(kExitFailure);
         return kExitFailure;
     }

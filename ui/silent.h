@@ -58,6 +58,7 @@ public:
         std::wstring status, installDir, finalError;
         double progress = 0.0;
         int64_t keptFiles = 0;
+        int64_t obsoleteRemoved = 0;
     };
 
     RunLog(ProgressLog& log, bool removal);

@@ -5,6 +5,8 @@
 #include <unordered_set>
 
 #include "base/long_path.h"
+#include "base/owned_folder.h"
+#include "base/path_identity.h"
 #include "base/safe_path.h"
 #include "update/verify_cache.h"
 
@@ -12,31 +14,31 @@ namespace pcupd {
 
 int removeLeftovers(const Manifest& manifest, const std::wstring& installDir,
                     const std::wstring& selfPath) {
-    const std::wstring root = base::fullPath(installDir);
+    const base::OwnedFolder folder(installDir);
+    const std::wstring& root = folder.identity();
     std::unordered_set<std::string> listed;
     for (const ManifestFile& file : manifest.files) listed.insert(VerifyCache::key(file.path));
-    const std::wstring self = selfPath.empty() ? std::wstring() : base::fullPath(selfPath);
-    // Joined under the normalised root, a safe path is already a full path.
-    const auto isSelf = [&](const std::string& path) {
-        if (self.empty()) return false;
-        const std::wstring full = base::joinUnder(root, path);
-        return CompareStringOrdinal(full.c_str(), static_cast<int>(full.size()),
-                                                     self.c_str(), static_cast<int>(self.size()),
-                                                     TRUE) == CSTR_EQUAL;
-    };
+    // Which manifest path the running program is, if any: asked once, not per file.
+    std::string self;
+    if (!selfPath.empty()) {
+        const std::wstring selfIdentity = base::comparablePath(selfPath);
+        for (const ManifestFile& file : manifest.files)
+            if (base::isSafeRelativePath(file.path) &&
+                base::sameComparable(base::joinUnder(root, file.path), selfIdentity)) {
+                self = VerifyCache::key(file.path);
+                break;
+            }
+    }
 
     int removed = 0;
     const auto remove = [&](const std::string& path) {
         if (listed.count(VerifyCache::key(path)) || !base::isSafeRelativePath(path)) return;
-        const std::wstring full = base::joinUnder(root, path);
-        const DWORD attributes = GetFileAttributesW(full.c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
-        if (DeleteFileW(full.c_str())) ++removed;
+        if (folder.deleteFile(base::joinUnder(root, path)).result == base::Deletion::kDeleted) ++removed;
     };
     for (const ManifestFile& file : manifest.files) {
         if (!base::isSafeRelativePath(file.path)) continue;
         remove(file.path + ".part");
-        if (isSelf(file.path)) {
+        if (!self.empty() && VerifyCache::key(file.path) == self) {
             remove(file.path + ".new");
             remove(file.path + ".old");
         }

@@ -10,6 +10,8 @@
 #include <thread>
 
 #include "base/long_path.h"
+#include "base/owned_folder.h"
+#include "base/path_identity.h"
 #include "base/safe_path.h"
 #include "update/chunk_repair.h"
 #include "update/sha256.h"
@@ -31,12 +33,6 @@ bool isTransient(const std::string& error) {
     return error == "download read failed" || startsWith("WinHttpSendRequest failed") ||
            error == "WinHttpReceiveResponse failed" || startsWith("HTTP status 5") ||
            startsWith("HTTP status 0 ");
-}
-
-bool samePath(const std::wstring& a, const std::wstring& b) {
-    if (a.empty() || b.empty()) return false;
-    const std::wstring fullA = base::fullPath(a), fullB = base::fullPath(b);
-    return CompareStringOrdinal(fullA.c_str(), -1, fullB.c_str(), -1, TRUE) == CSTR_EQUAL;
 }
 
 // Says what stands where `path` (a safe manifest path) must go: a folder of that name, or a
@@ -63,13 +59,13 @@ class RepairRun {
 public:
     RepairRun(const ChangedFiles& changed, const std::wstring& installDir,
               const std::wstring& selfPath, const ProgressCallback& callback, VerifyCache& cache)
-        : root_(base::fullPath(installDir)), callback_(callback), cache_(cache),
+        : root_(base::fullPath(installDir)), folder_(installDir), callback_(callback), cache_(cache),
           caller_(std::this_thread::get_id()) {
         progress_.filesTotal = static_cast<int32_t>(changed.size());
         for (const ManifestFile* file : changed) {
             progress_.bytesTotal += std::max<int64_t>(file->size, 0);
             const bool self = base::isSafeRelativePath(file->path) &&
-                              samePath(base::joinUnder(root_, file->path), selfPath);
+                              base::samePath(base::joinUnder(root_, file->path), selfPath);
             (self ? staged_ : files_).push_back(file);
         }
     }
@@ -201,14 +197,14 @@ private:
         // until then, and also when the replacement is refused.
         if (self) {
             if (!MoveFileExW(part.c_str(), (target + L".new").c_str(), MOVEFILE_REPLACE_EXISTING)) {
-                DeleteFileW(part.c_str());
+                folder_.deleteFile(part);
                 error = "could not stage self-update";
                 return false;
             }
         } else {
             if (!MoveFileExW(part.c_str(), target.c_str(),
                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-                DeleteFileW(part.c_str());
+                folder_.deleteFile(part);
                 error = "could not replace " + file.path + " (file in use?)";
                 return false;
             }
@@ -287,14 +283,14 @@ private:
             }
             if (ok) {
                 if (digest == file.sha256) return true;
-                DeleteFileW(part.c_str());
+                folder_.deleteFile(part);
                 if (++digestFailures >= kDigestAttempts) {
                     error = "hash mismatch for " + file.path;
                     return false;
                 }
                 continue;
             }
-            DeleteFileW(part.c_str());  // "sha init failed" leaves its empty file
+            folder_.deleteFile(part);  // "sha init failed" leaves its empty file
             if ((cancel && *cancel) || !isTransient(error) || ++transportFailures >= kDownloadAttempts)
                 return false;
             Sleep(kRetryPauseMs * static_cast<DWORD>(transportFailures));
@@ -340,6 +336,7 @@ private:
     }
 
     const std::wstring root_;
+    const base::OwnedFolder folder_;  // every delete goes through it
     const ProgressCallback& callback_;
     VerifyCache& cache_;
     const std::thread::id caller_;

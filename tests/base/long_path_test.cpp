@@ -19,6 +19,7 @@ TEST(LongPath, OnlyLongAbsolutePathsGetThePrefix) {
 
 TEST(LongPath, FullPathNormalises) {
     EXPECT_EQ(base::fullPath(L"C:\\Games\\.\\Orvane\\..\\x/y"), L"C:\\Games\\x\\y");
+    EXPECT_EQ(base::fullPath(L"D:"), L"D:\\");  // the drive, not the folder last current on it
     wchar_t current[MAX_PATH];
     GetCurrentDirectoryW(MAX_PATH, current);
     std::wstring expected = current;

@@ -128,8 +128,9 @@ TEST(Removal, TakesOnlyWhatTheInstallPutThere) {
     EXPECT_EQ(result.kept, 1);
     EXPECT_EQ(lastTotal, 4);
     EXPECT_EQ(lastDone, 4);
+    EXPECT_TRUE(result.setupCopyLeft);
     EXPECT_EQ(filesUnder(installDir), (std::vector<std::string>{"OrvaneSetup.exe", "screenshots/shot1.png"}));
-    EXPECT_FALSE(fs::exists(installDir / "saves"));
+    EXPECT_TRUE(fs::is_directory(installDir / "saves"));  // the player's, though empty
     EXPECT_FALSE(fs::exists(installDir / "data"));
     EXPECT_FALSE(fs::exists(desktopLink));
     EXPECT_FALSE(fs::exists(programsLink));
@@ -137,20 +138,55 @@ TEST(Removal, TakesOnlyWhatTheInstallPutThere) {
     EXPECT_FALSE(removeShortcutInto(other.str(), installDir.wstring()));
 
     // The setup's copy, once it has ended: its folder stays for the player's screenshot.
-    EXPECT_TRUE(removeLeftFile(installDir.wstring(), setup.wstring()));
+    EXPECT_TRUE(removeSetupCopy(installDir.wstring(), setup.wstring()));
     EXPECT_EQ(filesUnder(installDir), (std::vector<std::string>{"screenshots/shot1.png"}));
 }
 
-TEST(Removal, LeftFileTakesTheFoldersItLeavesEmpty) {
+TEST(Removal, OnlyTheRecordedSetupCopyIsLeftForLaterAndTaken) {
     testsupport::TempDir dir;
-    const fs::path installDir = dir / "Game", setup = installDir / "bin" / "x64" / "OrvaneSetup.exe";
-    writeFile(setup, "MZ");
+    const fs::path game = dir / "Game", setup = game / "OrvaneSetup.exe", download = game / "OrvaneSetup (2).exe";
+    plant(game, {"Engine.exe", "OrvaneSetup.exe"});
+    writeFile(download, "MZ");  // a download the player ran from the folder
     writeFile(dir / "outside.exe", "MZ");
-    EXPECT_FALSE(removeLeftFile(installDir.wstring(), (dir / "outside.exe").wstring()));
+    RemovalResult result;
+    EXPECT_EQ(removeInstallation(game.wstring(), download.wstring(), result, nullptr), L"");
+    EXPECT_FALSE(result.setupCopyLeft);
+    EXPECT_EQ(result.kept, 1);
+    EXPECT_EQ(filesUnder(game), (std::vector<std::string>{"OrvaneSetup (2).exe"}));
+    EXPECT_FALSE(removeSetupCopy(game.wstring(), download.wstring()));
+    EXPECT_FALSE(removeSetupCopy(game.wstring(), (dir / "outside.exe").wstring()));
+    EXPECT_TRUE(fs::exists(download));
     EXPECT_TRUE(fs::exists(dir / "outside.exe"));
-    EXPECT_TRUE(removeLeftFile(installDir.wstring() + L"\\", setup.wstring()));
-    EXPECT_FALSE(fs::exists(installDir));
+
+    // Another spelling of the copy is still the copy; its folder goes once empty.
+    fs::remove(download);
+    writeFile(setup, "MZ");
+    std::wstring shouted = setup.wstring();
+    CharUpperBuffW(shouted.data(), static_cast<DWORD>(shouted.size()));
+    EXPECT_TRUE(removeSetupCopy(game.wstring() + L"\\", shouted));
+    EXPECT_FALSE(fs::exists(game));
     EXPECT_TRUE(fs::exists(dir.path()));
+}
+
+TEST(Removal, NeverReachesThroughALink) {
+    testsupport::TempDir dir;
+    const fs::path game = dir / "Game", elsewhere = dir / "Other Drive";
+    plant(game, {"Engine.exe", "data/victim.txt", "data/a.pak", "linked.txt"});
+    // The player moved data elsewhere and linked it back; linked.txt points at another file.
+    writeFile(elsewhere / "victim.txt", "the player's");
+    writeFile(elsewhere / "f.txt", "the player's");
+    fs::remove_all(game / "data");
+    fs::remove(game / "linked.txt");
+    ASSERT_TRUE(testsupport::makeLink(game / "data", elsewhere));
+    ASSERT_TRUE(testsupport::makeLink(game / "linked.txt", elsewhere / "f.txt"));
+
+    RemovalResult result;
+    EXPECT_EQ(removeInstallation(game.wstring(), L"", result, nullptr), L"");
+    EXPECT_EQ(readFile(elsewhere / "victim.txt"), "the player's");
+    EXPECT_EQ(readFile(elsewhere / "f.txt"), "the player's");
+    EXPECT_FALSE(fs::exists(game / "Engine.exe"));
+    EXPECT_GE(result.kept, 1);  // the link, at least: never "nothing was kept"
+    EXPECT_TRUE(fs::exists(game / "data" / "victim.txt"));
 }
 
 TEST(Removal, RefusesFoldersNotShownToBeOurs) {
@@ -159,6 +195,7 @@ TEST(Removal, RefusesFoldersNotShownToBeOurs) {
     RemovalResult result;
     EXPECT_FALSE(canRemove((dir / "Game").wstring()));
     EXPECT_EQ(removeInstallation((dir / "Game").wstring(), L"", result, nullptr), kNothingToRemove);
+    EXPECT_EQ(removalRefusal((dir / "Game").wstring()), kNothingToRemove);
     EXPECT_TRUE(fs::exists(dir / "Game" / "Engine.exe"));
 
     wchar_t volume[MAX_PATH] = {};
@@ -177,6 +214,21 @@ TEST(Removal, RefusesFoldersNotShownToBeOurs) {
     EXPECT_FALSE(isProtectedFolder(profile.wstring().substr(0, profile.wstring().size() - 1)));
     EXPECT_FALSE(isProtectedFolder((profile / "Games" / "Orvane Online").wstring()));
     EXPECT_FALSE(isProtectedFolder(dir.str()));
+    // Every spelling of a protected folder is that folder, a link to one included.
+    const std::wstring documents = knownFolder(FOLDERID_Documents);
+    wchar_t shortDocuments[MAX_PATH] = {};
+    ASSERT_GT(GetShortPathNameW(documents.c_str(), shortDocuments, MAX_PATH), 0u);
+    ASSERT_TRUE(testsupport::makeLink(dir / "docs", documents));
+    for (const std::wstring& spelling :
+         {std::wstring(shortDocuments), L"\\\\.\\" + documents, L"\\\\?\\" + documents, documents + L"\\.",
+          documents + L"\\x\\..\\", (dir / "docs").wstring(), L"\\\\.\\" + profile.wstring(),
+          knownFolder(FOLDERID_SavedGames), knownFolder(FOLDERID_LocalAppData), std::wstring(L"C:"),
+          std::wstring(L"\\\\?\\C:\\")})
+        EXPECT_TRUE(isProtectedFolder(spelling)) << spelling;
+    EXPECT_FALSE(isProtectedFolder(documents + L"\\OrvaneOnline"));  // a location there is fine
+    EXPECT_EQ(removalRefusal(shortDocuments),
+              L"Nothing was removed: " + std::wstring(shortDocuments) +
+                  L" is a system or personal folder, which this setup never removes.");
 
     // A record forged into the profile deletes nothing there.
     const fs::path record = profile / kRecordFileName, forged = profile / "orvane-forged.txt";
@@ -189,7 +241,7 @@ TEST(Removal, RefusesFoldersNotShownToBeOurs) {
     writeFile(forged, "x");
     writeFile(record, "pcupd.files 1\norvane-forged.txt\n");
     EXPECT_FALSE(canRemove(profile.wstring()));
-    EXPECT_EQ(removeInstallation(profile.wstring(), L"", result, nullptr), kNothingToRemove);
+    EXPECT_NE(removeInstallation(L"\\\\.\\" + profile.wstring(), L"", result, nullptr), L"");
     EXPECT_TRUE(fs::exists(forged));
     EXPECT_TRUE(fs::exists(record));
 }

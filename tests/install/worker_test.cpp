@@ -1,6 +1,7 @@
 #include "install/worker.h"
 
 #include <objbase.h>
+#include <shlobj.h>
 #include <shobjidl.h>
 #include <wrl/client.h>
 
@@ -9,9 +10,12 @@
 #include <gtest/gtest.h>
 
 #include "base/text.h"
+#include "base/unique_handle.h"
 #include "install/client_process.h"
 #include "install/folder_lock.h"
+#include "install/install_record.h"
 #include "install/install_state.h"
+#include "install/obsolete_files.h"
 #include "install/shortcut.h"
 #include "tests/install/published_client.h"
 #include "tests/support/archive_builder.h"
@@ -187,6 +191,17 @@ TEST_F(WorkerTest, RepairFixesOnlyWhatDiffers) {
 TEST_F(WorkerTest, EachFailureReachesTheWindowAsOneFinalError) {
     prepare(L"", false);
     EXPECT_EQ(work(), L"No install location was selected.");
+    // Documents as the install folder itself, in its 8.3 spelling: nothing is written there.
+    PWSTR documents = nullptr;
+    ASSERT_TRUE(SUCCEEDED(SHGetKnownFolderPath(FOLDERID_Documents, 0, nullptr, &documents)));
+    wchar_t shortDocuments[MAX_PATH] = {};
+    GetShortPathNameW(documents, shortDocuments, MAX_PATH);
+    CoTaskMemFree(documents);
+    prepare(shortDocuments, false);
+    EXPECT_EQ(work(), L"Install failed: " + std::wstring(shortDocuments) +
+                          L" is a system or personal folder; choose a folder of its own for the game.");
+    EXPECT_FALSE(fs::exists(fs::path(shortDocuments) / "pcupd.files"));
+    EXPECT_EQ(server.requests().size(), 0u);
 
     prepare(installDir.wstring(), false);
     const std::string missing = server.url("/missing.json");
@@ -290,6 +305,47 @@ TEST_F(WorkerTest, NotEnoughDiskSpaceFailsBeforeDownloading) {
     const std::wstring error = work("/huge.json");
     EXPECT_EQ(error.rfind(L"Install failed: not enough disk space (4000000000.00 GB needed, ", 0), 0u) << error;
     EXPECT_EQ(server.requestCount("/huge.orvpak"), 0);
+}
+
+TEST_F(WorkerTest, AnUpdateLeavesExactlyTheNewRelease) {
+    const std::vector<std::pair<std::string, std::string>> dropped = {
+        {"plugins/old/hook.dll", "MZ"}, {"data/gone.txt", "gone"}, {"data/held.txt", "held"}};
+    testsupport::publishClient(server, dir / "client", dir / "out", dropped);
+    ASSERT_EQ(work(), L"");
+    ASSERT_TRUE(fs::exists(installDir / "plugins" / "old" / "hook.dll"));
+    testsupport::writeFile(installDir / "data" / "mine.txt", "the player's");
+    testsupport::writeFile(installDir / "plugins" / "my-mod.dll", "the player's");
+    fs::create_directories(installDir / "saves");
+
+    // The next release drops all three; one of them is open in another program.
+    for (const auto& [path, content] : dropped) fs::remove(dir / "client" / fs::u8path(path));
+    testsupport::publishClient(server, dir / "client", dir / "out", {});
+    base::UniqueFile held(CreateFileW((installDir / "data" / "held.txt").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(held);
+    prepare(installDir.wstring(), true);
+    EXPECT_EQ(work(), L"Verification failed: could not delete data/held.txt, a file this release no "
+                      L"longer has (in use by another program)");
+    EXPECT_FALSE(fs::exists(installDir / "plugins" / "old"));
+    EXPECT_FALSE(fs::exists(installDir / "data" / "gone.txt"));
+    EXPECT_NE(readFile(installDir / "pcupd.files").find("data/held.txt\n"), std::string::npos);
+    EXPECT_EQ(readFile(installDir / "pcupd.files").find("gone.txt"), std::string::npos);
+
+    held.reset();
+    EXPECT_EQ(work(), L"");
+    expectInstalled();
+    EXPECT_FALSE(fs::exists(installDir / "data" / "held.txt"));
+    EXPECT_EQ(readFile(installDir / "data" / "mine.txt"), "the player's");
+    EXPECT_EQ(readFile(installDir / "plugins" / "my-mod.dll"), "the player's");
+    EXPECT_TRUE(fs::is_directory(installDir / "saves"));
+    std::vector<std::string> recorded;
+    ASSERT_TRUE(readInstallRecord(installDir.wstring(), recorded));
+    EXPECT_EQ(recorded.size(), kClient.size());
+    InstallState& state = installState();
+    std::lock_guard<std::mutex> hold(state.lock);
+    EXPECT_EQ(state.obsoleteRemoved, 1);
+    EXPECT_EQ(obsoleteFilesLine(state.obsoleteRemoved), L"1 file that this release no longer has was removed.");
+    EXPECT_EQ(obsoleteFilesLine(3), L"3 files that this release no longer has were removed.");
 }
 
 TEST_F(WorkerTest, ANewRunStartsClean) {

@@ -27,4 +27,9 @@ private:
 std::string readFile(const std::filesystem::path& path);
 void writeFile(const std::filesystem::path& path, const std::string& content);
 
+// Makes `link` a symbolic link to `target` (a file or folder), as a player's junction or link
+// would be. Wine accepts CreateSymbolicLinkW but makes nothing, so there the link is a Unix
+// one, which Wine shows as a link. False when no link could be made.
+bool makeLink(const std::filesystem::path& link, const std::filesystem::path& target);
+
 }  // namespace testsupport

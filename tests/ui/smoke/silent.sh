@@ -9,7 +9,10 @@
 # c. The entry's quiet uninstall command, run from the install folder, with a player's file
 #    in it: only that file and its folder stay; shortcuts and entry are gone.
 # d. Removal aimed at a folder without the record, at a drive root and at the profile folder
-#    (both holding a forged record) deletes nothing.
+#    (both holding a forged record) deletes nothing, whatever the spelling (8.3, \\.\); an
+#    install into Documents itself (its 8.3 spelling) is refused with nothing written.
+# e. A removal run from a program in the install folder that is not the setup's own copy
+#    (a player's download) leaves that program where it is.
 # Its own Wine prefix (BUILD_DIR/wineprefix-silent), kept between runs; no X display needed.
 set -uo pipefail
 
@@ -171,12 +174,48 @@ expect_code 1 "d. a drive root"
 
 printf 'pcupd.files 1\nforged.txt\n' >"$profile/pcupd.files"
 printf 'keep' >"$profile/forged.txt"
-run "$setup_exe" --silent --uninstall --install-dir="C:\\users\\$(basename "$profile")"
-kept_profile=$([ -f "$profile/forged.txt" ] && [ -f "$profile/pcupd.files" ] && echo yes)
-rm -f "$profile/pcupd.files" "$profile/forged.txt"
-expect_code 1 "d. the profile folder"
-[ "$kept_profile" = yes ] || fail "d. a file went from the profile folder"
-say "d. no record, a drive root, the profile folder: nothing deleted"
+me=$(basename "$profile")
+# The short name Wine gives Documents, as `dir /x` lists it.
+short_documents=$("$wine_run" cmd /c "dir /x C:\\users\\$me" 2>/dev/null | tr -d '\r' |
+                  awk '$NF == "Documents" && $(NF-1) ~ /~/ { print $(NF-1) }')
+[ -n "$short_documents" ] || fail "d. no 8.3 name for Documents"
+mkdir -p "$profile/Documents/My Folder"
+printf 'pcupd.files 1\nMy Folder/x.txt\n' >"$profile/Documents/pcupd.files"
+kept_profile=yes
+for spelling in "C:\\users\\$me" "\\\\.\\C:\\users\\$me" "\\\\?\\C:\\users\\$me\\" \
+                "C:\\users\\$me\\$short_documents" "\\\\.\\C:\\users\\$me\\Documents"; do
+    run "$setup_exe" --silent --uninstall --install-dir="$spelling"
+    expect_code 1 "d. removal of $spelling"
+    expect_line "$work/out.txt" "is a system or personal folder" "d. removal of $spelling"
+    [ -f "$profile/forged.txt" ] && [ -f "$profile/pcupd.files" ] && [ -d "$profile/Documents/My Folder" ] &&
+        [ -f "$profile/Documents/pcupd.files" ] || kept_profile=no
+done
+rm -f "$profile/pcupd.files" "$profile/forged.txt" "$profile/Documents/pcupd.files"
+[ "$kept_profile" = yes ] || fail "d. something went from the profile folder"
+run "$setup_exe" --silent --manifest="$url" --install-dir="C:\\users\\$me\\$short_documents"
+expect_code 1 "d. an install into Documents itself"
+expect_line "$work/out.txt" "is a system or personal folder; choose a folder of its own" "d. install into Documents"
+[ ! -e "$profile/Documents/pcupd.files" ] && [ -z "$(reg_value DisplayName)" ] ||
+    fail "d. an install into Documents wrote its record or its entry"
+rmdir "$profile/Documents/My Folder"
+say "d. no record, a drive root, the profile and Documents in five spellings: nothing deleted or installed"
+
+# --- e. A program in the folder that is not the setup's copy stays ----------------------
+rm -rf "$install"
+run "$setup_exe" --silent --manifest="$url" --install="$(windows_path "$location")"
+expect_code 0 "e. install again"
+cp "$setup_exe" "$install/OrvaneSetup (2).exe"
+run "$install/OrvaneSetup (2).exe" --uninstall --silent
+expect_code 0 "e. removal from a player's copy"
+only_download() {
+    seen="left: $(files_under "$install" | tr '\n' ' ')"
+    [ "$(files_under "$install")" = "./OrvaneSetup (2).exe" ]
+}
+wait_until 10 "e. the recorded copy goes, the player's program stays" only_download
+sleep 1
+only_download || fail "e. the player's program went: $seen"
+rm -rf "$install"
+say "e. a removal run from a player's copy of the setup: that copy stays"
 
 elapsed=$(( $(date +%s%3N) - started ))
 say "passed in $(( elapsed / 1000 )).$(( elapsed % 1000 / 100 )) s"
