@@ -129,6 +129,13 @@ Frame doneFrame() {
     return f;
 }
 
+Frame droppedFrame() {
+    Frame f = doneFrame();
+    f.installationExists = true;
+    f.doneNote = L"12 files that this release no longer has were removed.";
+    return f;
+}
+
 Frame failedFrame(std::wstring error) {
     Frame f;
     f.screen = render::kScreenFailed;
@@ -233,6 +240,7 @@ TEST(Painter, RendersEveryScreenWithAccentPrimaryButton) {
         {L"working-hover-close", hovering(workingFrame(0.003f, false), render::kButtonClose),
          logo()},
         {L"done", doneFrame(), logo()},
+        {L"done-dropped", droppedFrame(), logo()},
         {L"failed", failedFrame(L"Could not read the update manifest: WinHttpSendRequest failed"),
          logo()},
         {L"failed-long", failedFrame(kLongError), logo()},
@@ -336,6 +344,16 @@ TEST(Painter, RemovalHidesBytesAndShowsKeptFolderOnlyWhenFilesWereKept) {
         EXPECT_EQ(paint(removedFrame(3), scale).at(fieldX, fieldY), field);
         EXPECT_EQ(paint(removedFrame(1), scale).at(fieldX, fieldY), field);
         EXPECT_NE(paint(removedFrame(0), scale).at(fieldX, fieldY), field);
+
+        // The note on dropped files sits under the folder box, and only there.
+        Frame repaired = doneFrame();
+        repaired.installationExists = true;
+        const render::layout::Box& box = render::layout::kInstalledIn;
+        const float note = render::layout::kDoneNoteBaseline;
+        const Rendered dropped = paint(droppedFrame(), scale), plain = paint(repaired, scale);
+        EXPECT_GT(differing(dropped, plain, {box.left, box.bottom, box.right, note + 6.0f}), 40);
+        EXPECT_EQ(differing(dropped, plain, {0, 0, 760, box.bottom}), 0);
+        EXPECT_EQ(differing(dropped, plain, {0, note + 8.0f, 760, 500}), 0);
     }
 }
 
@@ -392,6 +410,7 @@ TEST(Painter, CachedLayerFollowsWhatTheScreenShows) {
                             failedFrame(L"second error"),     failedRemoval,
                             doneFrame(),                      removedFrame(0),
                             removedFrame(3),                  removedFrame(1),
+                            doneFrame(),                      droppedFrame(),
                             doneFrame()};
     const float scale = 1.25f;
     render::Painter painter(logo());
