@@ -22,11 +22,6 @@ namespace {
 
 constexpr ULONGLONG kProgressIntervalMs = 50;
 
-bool equalsIgnoringCase(const std::wstring& a, const std::wstring& b) {
-    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
-                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
-}
-
 std::wstring shownPath(const std::string& path) {
     std::wstring shown = base::toWide(path);
     std::replace(shown.begin(), shown.end(), L'/', L'\\');
@@ -88,7 +83,7 @@ int64_t countKept(const std::wstring& root, bool skipSetupCopy) {
             const DWORD attributes = found.dwFileAttributes;
             if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
                 pending.push_back(folder + L"\\" + name);
-            else if (!(skipSetupCopy && folder == root && equalsIgnoringCase(name, kSetupCopyName)))
+            else if (!(skipSetupCopy && folder == root && base::sameComparable(name, kSetupCopyName)))
                 ++kept;
         } while (FindNextFileW(find.get(), &found));
     }
