@@ -8,6 +8,7 @@
 #include "base/owned_folder.h"
 #include "base/path_identity.h"
 #include "base/safe_path.h"
+#include "base/text.h"
 #include "update/verify_cache.h"
 
 namespace pcupd {
@@ -18,16 +19,16 @@ int removeLeftovers(const Manifest& manifest, const std::wstring& installDir,
     const std::wstring& root = folder.identity();
     std::unordered_set<std::string> listed;
     for (const ManifestFile& file : manifest.files) listed.insert(VerifyCache::key(file.path));
-    // Which manifest path the running program is, if any: asked once, not per file.
+    // Which manifest path the running program is, if any: its place relative to the folder,
+    // worked out once rather than asked of the system for every file.
     std::string self;
     if (!selfPath.empty()) {
         const std::wstring selfIdentity = base::comparablePath(selfPath);
-        for (const ManifestFile& file : manifest.files)
-            if (base::isSafeRelativePath(file.path) &&
-                base::sameComparable(base::joinUnder(root, file.path), selfIdentity)) {
-                self = VerifyCache::key(file.path);
-                break;
-            }
+        if (base::holdsComparable(root, selfIdentity)) {
+            const size_t start = root.size() + (root.back() == L'\\' ? 0 : 1);
+            self = VerifyCache::key(base::toUtf8(selfIdentity.substr(start)));
+            if (!listed.count(self)) self.clear();
+        }
     }
 
     int removed = 0;
