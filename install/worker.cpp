@@ -77,11 +77,12 @@ void onUpdateProgress(const pcupd::Progress& progress) {
 // passes the same signature and freshness checks as the update run's own fetch.
 bool readManifest(const std::string& url, const std::wstring& installDir,
                   pcupd::FullArchive& archive, pcupd::Manifest& manifest, std::string& error) {
-    std::string body;
-    return pcupd::fetchSignedManifest(url, body, error) &&
-           pcupd::parseFullArchive(body, archive, error) &&
-           pcupd::parseManifest(body, manifest, error) &&
-           pcupd::acceptManifest(manifest, installDir, error);
+    std::string body, signedBy;
+    if (!pcupd::fetchSignedManifest(url, body, signedBy, error) ||
+        !pcupd::parseFullArchive(body, archive, error) || !pcupd::parseManifest(body, manifest, error))
+        return false;
+    manifest.signedBy = std::move(signedBy);
+    return pcupd::acceptManifest(manifest, installDir, error);
 }
 
 // Every file the manifest lists goes into the folder's record before any of them is written:

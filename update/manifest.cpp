@@ -52,10 +52,9 @@ bool parseManifest(const std::string& body, Manifest& manifest, std::string& err
     manifest.required = true;
     manifest.files.clear();
     manifest.expires = stringOf(document, "expires");
-    manifest.sequence = -1;
-    if (const JsonValue* sequence = member(document, "sequence");
-        sequence && sequence->IsInt64() && sequence->GetInt64() >= 0)
-        manifest.sequence = sequence->GetInt64();
+    manifest.sequence.reset();
+    if (const JsonValue* sequence = member(document, "sequence"); sequence && sequence->IsUint64())
+        manifest.sequence = sequence->GetUint64();
     if (const JsonValue* required = member(document, "required"); required && required->IsBool())
         manifest.required = required->GetBool();
 
@@ -112,13 +111,16 @@ bool parseFullArchive(const std::string& body, FullArchive& archive, std::string
 }
 
 bool fetchManifest(const std::string& url, Manifest& manifest, std::string& error) {
-    std::string body;
-    return fetchSignedManifest(url, body, error) && parseManifest(body, manifest, error);
+    std::string body, signedBy;
+    if (!fetchSignedManifest(url, body, signedBy, error) || !parseManifest(body, manifest, error))
+        return false;
+    manifest.signedBy = std::move(signedBy);
+    return true;
 }
 
 bool fetchFullArchive(const std::string& url, FullArchive& archive, std::string& error) {
-    std::string body;
-    return fetchSignedManifest(url, body, error) && parseFullArchive(body, archive, error);
+    std::string body, signedBy;
+    return fetchSignedManifest(url, body, signedBy, error) && parseFullArchive(body, archive, error);
 }
 
 }  // namespace pcupd

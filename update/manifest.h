@@ -3,6 +3,7 @@
 // the full archive used by a fresh install. Called on the worker thread.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,10 +24,12 @@ struct Manifest {
     std::string clientVersion;
     bool required = true;
     std::vector<ManifestFile> files;  // only usable entries, in document order
-    // Freshness of a signed manifest (update/manifest_signature.h): "sequence", a
-    // non-negative integer (-1 when absent or anything else), and "expires", as written.
-    int64_t sequence = -1;
+    // Freshness of a signed manifest (update/manifest_signature.h): "sequence", a whole
+    // number from 0 to 2^64-1 (none when absent or anything else), and "expires", as written.
+    std::optional<uint64_t> sequence;
     std::string expires;
+    // The public key whose signature the manifest carried; empty when it was read unsigned.
+    std::string signedBy;
 };
 
 struct FullArchive {

@@ -3,12 +3,12 @@
 #include <windows.h>
 #include <bcrypt.h>
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 
-#include "base/long_path.h"
-#include "base/small_file.h"
 #include "base/unique_handle.h"
+#include "base/utc_time.h"
 #include "update/http.h"
 #include "update/sha256.h"
 
@@ -80,40 +80,13 @@ bool fetchSignature(const std::string& url, std::string& signature, bool& missin
     return missing;
 }
 
-// "YYYY-MM-DDTHH:MM:SSZ" as FILETIME ticks; false for anything else or an impossible date.
-bool parseUtc(const std::string& text, uint64_t& ticks) {
-    if (text.size() != 20 || text[4] != '-' || text[7] != '-' || text[10] != 'T' ||
-        text[13] != ':' || text[16] != ':' || text[19] != 'Z')
-        return false;
-    const auto field = [&](size_t at, size_t length, WORD& out) {
-        unsigned value = 0;
-        for (size_t i = at; i < at + length; ++i) {
-            if (text[i] < '0' || text[i] > '9') return false;
-            value = value * 10 + static_cast<unsigned>(text[i] - '0');
-        }
-        out = static_cast<WORD>(value);
-        return true;
-    };
-    SYSTEMTIME time{};
-    if (!field(0, 4, time.wYear) || !field(5, 2, time.wMonth) || !field(8, 2, time.wDay) ||
-        !field(11, 2, time.wHour) || !field(14, 2, time.wMinute) || !field(17, 2, time.wSecond))
-        return false;
-    // SystemTimeToFileTime refuses 13th months, 31st Aprils and 61st seconds.
-    FILETIME file{};
-    if (!SystemTimeToFileTime(&time, &file)) return false;
-    ticks = (static_cast<uint64_t>(file.dwHighDateTime) << 32) | file.dwLowDateTime;
-    return true;
-}
-
-std::wstring sequencePath(const std::wstring& installDir) {
-    return installDir + L"\\" + kSequenceFileName;
-}
-
-// Written aside and moved over the old record: a crash leaves the old record or the new one.
-bool saveSequence(const std::wstring& installDir, int64_t sequence) {
-    const std::wstring path = sequencePath(installDir);
-    base::createParentDirectories(path);
-    return base::replaceFile(path, std::to_string(sequence) + "\n");
+// The clock, in seconds since 1970 UTC.
+int64_t secondsNow() {
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    const uint64_t ticks = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    constexpr uint64_t kTicksTo1970 = 116444736000000000ULL, kTicksPerSecond = 10000000ULL;
+    return static_cast<int64_t>((ticks - kTicksTo1970) / kTicksPerSecond);
 }
 
 }  // namespace
@@ -136,7 +109,7 @@ void resetManifestKeysForTesting() {
 }
 
 bool verifyManifestSignature(const std::string& body, const std::string& signature,
-                             const std::vector<std::string>& keys) {
+                             const std::vector<std::string>& keys, std::string* signedBy) {
     if (signature.size() != kSignatureSize) return false;
     uint8_t digest[kSha256Size];
     Sha256 hash;
@@ -157,13 +130,17 @@ bool verifyManifestSignature(const std::string& body, const std::string& signatu
             continue;
         if (BCRYPT_SUCCESS(BCryptVerifySignature(key.get(), nullptr, digest, sizeof(digest),
                                                  signatureBytes.data(),
-                                                 static_cast<ULONG>(signatureBytes.size()), 0)))
+                                                 static_cast<ULONG>(signatureBytes.size()), 0))) {
+            if (signedBy) *signedBy = hex;
             return true;
+        }
     }
     return false;
 }
 
-bool fetchSignedManifest(const std::string& url, std::string& body, std::string& error) {
+bool fetchSignedManifest(const std::string& url, std::string& body, std::string& signedBy,
+                         std::string& error) {
+    signedBy.clear();
     const std::vector<std::string> keys = manifestKeys();
     if (keys.empty()) return httpGet(url, body, error);
     bool missing = false;
@@ -171,7 +148,7 @@ bool fetchSignedManifest(const std::string& url, std::string& body, std::string&
         std::string signature;
         if (!httpGet(url, body, error) || !fetchSignature(url, signature, missing, error))
             return false;
-        if (!missing && verifyManifestSignature(body, signature, keys)) return true;
+        if (!missing && verifyManifestSignature(body, signature, keys, &signedBy)) return true;
     }
     body.clear();  // nothing unverified may be read by mistake
     error = missing ? "manifest signature missing" : "manifest signature is not valid";
@@ -179,38 +156,40 @@ bool fetchSignedManifest(const std::string& url, std::string& body, std::string&
 }
 
 bool acceptManifest(const Manifest& manifest, const std::wstring& installDir, std::string& error) {
-    if (manifestKeys().empty()) return true;
-    uint64_t expires = 0;
-    FILETIME now{};
-    GetSystemTimeAsFileTime(&now);
-    const uint64_t nowTicks = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-    if (!parseUtc(manifest.expires, expires) || expires <= nowTicks) {
+    const std::vector<std::string> keys = manifestKeys();
+    if (keys.empty()) return true;
+    // Only a manifest that came through fetchSignedManifest knows its key.
+    if (std::find(keys.begin(), keys.end(), manifest.signedBy) == keys.end()) {
+        error = "manifest signature missing";
+        return false;
+    }
+    int64_t expires = 0;
+    if (!base::parseUtcTimestamp(manifest.expires, expires)) {
+        error = "manifest has no valid expiry time";
+        return false;
+    }
+    if (expires <= secondsNow()) {
         error = "manifest has expired";
         return false;
     }
-    const int64_t accepted = acceptedSequence(installDir);
-    if (manifest.sequence < 0 || manifest.sequence < accepted) {
+    std::optional<uint64_t> folderSequence, userSequence;
+    if (!readFolderSequence(installDir, folderSequence, error) ||
+        !readUserSequence(manifest.signedBy, userSequence, error))
+        return false;
+    if (!manifest.sequence || (folderSequence && *manifest.sequence < *folderSequence)) {
         error = "manifest is older than the installed client";
+        return false;
+    }
+    const uint64_t sequence = *manifest.sequence;
+    if (userSequence && sequence < *userSequence) {
+        error = "manifest is older than a release already installed on this computer";
         return false;
     }
     // Recorded now, not after the run: a run an attacker makes fail must not leave the door
     // open to the older manifest next time. The operator's next publish is always higher.
-    if (manifest.sequence > accepted) saveSequence(installDir, manifest.sequence);
+    if (!folderSequence || sequence > *folderSequence) saveFolderSequence(installDir, sequence);
+    if (!userSequence || sequence > *userSequence) saveUserSequence(manifest.signedBy, sequence);
     return true;
-}
-
-int64_t acceptedSequence(const std::wstring& installDir) {
-    base::UniqueFile file(CreateFileW(sequencePath(installDir).c_str(), GENERIC_READ,
-                                      FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return 0;
-    char text[32] = {};
-    DWORD read = 0;
-    if (!ReadFile(file.get(), text, sizeof(text) - 1, &read, nullptr)) return 0;
-    int64_t value = 0;
-    DWORD i = 0;
-    for (; i < read && text[i] >= '0' && text[i] <= '9' && i < 18; ++i) value = value * 10 + (text[i] - '0');
-    return i > 0 && (i == read || text[i] == '\n') ? value : 0;
 }
 
 }  // namespace pcupd

@@ -406,8 +406,13 @@ TEST_F(WorkerTest, SignedManifestInstallsAndBothPathsRefuse) {
     testsupport::ManifestSigner signer;
     pcupd::setManifestKeysForTesting({signer.publicKey()});
     struct Reset {
-        ~Reset() { pcupd::resetManifestKeysForTesting(); }
-    } reset;
+        std::string key;
+        ~Reset() {
+            pcupd::resetManifestKeysForTesting();
+            RegDeleteKeyValueW(HKEY_CURRENT_USER, pcupd::kUserMemoryKey,
+                               pcupd::userSequenceName(key).c_str());
+        }
+    } reset{signer.publicKey()};
     const fs::path manifestFile = dir / "out" / "pc" / "manifest.json";
     const fs::path signatureFile = dir / "out" / "pc" / "manifest.json.sig";
     const std::string plain = readFile(manifestFile);
@@ -431,6 +436,10 @@ TEST_F(WorkerTest, SignedManifestInstallsAndBothPathsRefuse) {
     publishSigned(1);
     prepare(installDir.wstring(), true);
     EXPECT_EQ(work(), L"Verification failed: manifest is older than the installed client");
+    // A folder of its own is no way round it: this user has installed release 2.
+    prepare((dir / "Elsewhere").wstring(), false);
+    EXPECT_EQ(work(), L"Could not read the update manifest: manifest is older than a release "
+                      L"already installed on this computer");
     fs::remove(signatureFile);
     prepare(installDir.wstring(), false);
     EXPECT_EQ(work(), L"Could not read the update manifest: manifest signature missing");
@@ -438,5 +447,5 @@ TEST_F(WorkerTest, SignedManifestInstallsAndBothPathsRefuse) {
     requests.erase(requests.begin(), requests.begin() + static_cast<long>(before));
     for (const std::string& target : requests)
         EXPECT_EQ(target.rfind("/pc/manifest.json", 0), 0u) << target;
-    EXPECT_EQ(requests.size(), 2u + 4u);
+    EXPECT_EQ(requests.size(), 2u + 2u + 4u);
 }

@@ -229,7 +229,9 @@ TEST(Signing, CommandLineMistakes) {
         {{"publish", client, out, "--base-url=http://h", "--expires-days=3"},
          orvpak::kExitUsage, "only applies with --sign-key"},
         {{"publish", client, out, "--base-url=http://h", "--sign-key=k", "--expires-days=0"},
-         orvpak::kExitUsage, "from 1 to 36500"},
+         orvpak::kExitUsage, "from 1 to 365 (got \"0\")"},
+        {{"publish", client, out, "--base-url=http://h", "--sign-key=k", "--expires-days=366"},
+         orvpak::kExitUsage, "from 1 to 365 (got \"366\"): until it expires"},
         {{"verify-manifest", out}, orvpak::kExitUsage, "needs --key HEX"},
         {{"keygen"}, orvpak::kExitUsage, "keygen takes KEYFILE, got 0"},
         {{"publish", client, out, "--base-url=http://h", "--sign-key",
@@ -251,7 +253,10 @@ TEST(Signing, TimestampsRoundTripAndRejectImpossibleDates) {
     EXPECT_EQ(orvpak::utcTimestamp(seconds), "2024-02-29T23:59:59Z");
     EXPECT_EQ(orvpak::utcTimestamp(seconds + 1), "2024-03-01T00:00:00Z");
     EXPECT_EQ(orvpak::utcTimestamp(0), "1970-01-01T00:00:00Z");
-    for (const char* bad : {"2023-02-29T00:00:00Z", "2024-13-01T00:00:00Z",
-                            "2024-01-01T24:00:00Z", "2024-01-01 00:00:00Z", "2024-01-01T00:00:00"})
+    ASSERT_TRUE(orvpak::parseUtcTimestamp("2000-02-29T00:00:00Z", seconds));  // 400th year
+    for (const char* bad : {"2023-02-29T00:00:00Z", "2100-02-29T00:00:00Z", "2024-04-31T00:00:00Z",
+                            "2024-13-01T00:00:00Z", "2024-00-10T00:00:00Z", "2024-01-00T00:00:00Z",
+                            "2024-01-01T24:00:00Z", "2024-01-01T00:60:00Z", "2024-01-01T00:00:60Z",
+                            "2024-01-01 00:00:00Z", "2024-01-01T00:00:00", "+024-01-01T00:00:00Z"})
         EXPECT_FALSE(orvpak::parseUtcTimestamp(bad, seconds)) << bad;
 }

@@ -17,9 +17,13 @@ protected:
         publish(kClient);  // the files' routes; the manifest is replaced below
         pcupd::setManifestKeysForTesting({signer.publicKey()});
     }
-    void TearDown() override { pcupd::resetManifestKeysForTesting(); }
+    void TearDown() override {
+        pcupd::resetManifestKeysForTesting();
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, pcupd::kUserMemoryKey,
+                           pcupd::userSequenceName(signer.publicKey()).c_str());
+    }
 
-    std::string manifest(int64_t sequence, const std::string& expires = kLater,
+    std::string manifest(uint64_t sequence, const std::string& expires = kLater,
                          const std::string& version = "1") const {
         std::string json = "{\"clientVersion\":\"" + version + "\",\"sequence\":" +
                            std::to_string(sequence) + ",\"expires\":\"" + expires + "\",\"files\":[";
@@ -48,6 +52,14 @@ protected:
         return requests;
     }
 
+    // What the install folder's record says; 0 when there is none.
+    uint64_t folderSequence() const {
+        std::optional<uint64_t> sequence;
+        std::string error;
+        EXPECT_TRUE(pcupd::readFolderSequence(installDir.wstring(), sequence, error)) << error;
+        return sequence.value_or(0);
+    }
+
     testsupport::ManifestSigner signer;
 };
 
@@ -60,17 +72,47 @@ TEST_F(SignedManifest, VerifiedManifestRepairsAndItsSequenceIsRecorded) {
     const std::vector<std::string> requests = runAndList(result);
     ASSERT_TRUE(result.result.ok) << result.result.error;
     EXPECT_EQ(installed("Engine.exe"), kClient.at("Engine.exe").content);
-    EXPECT_EQ(result.manifest.sequence, 5);
+    EXPECT_EQ(result.manifest.sequence, 5u);
     EXPECT_EQ(requests.at(0), "/pc/manifest.json");
     EXPECT_EQ(requests.at(1), "/pc/manifest.json.sig");
-    EXPECT_EQ(pcupd::acceptedSequence(installDir.wstring()), 5);
+    EXPECT_EQ(folderSequence(), 5u);
 
     // The same release again is fine; an older one is a rollback.
     EXPECT_TRUE(run().result.ok);
     const std::string older = manifest(4);
     serve(older, signer.sign(older));
     EXPECT_EQ(run().result.error, "manifest is older than the installed client");
-    EXPECT_EQ(pcupd::acceptedSequence(installDir.wstring()), 5);
+    EXPECT_EQ(folderSequence(), 5u);
+}
+
+TEST_F(SignedManifest, SequencesKeepAllSixtyFourBitsInTheFolderAndForTheUser) {
+    const std::filesystem::path first = installDir, second = dir / "Second";
+    for (const uint64_t sequence : {uint64_t{1000000000000000000}, uint64_t{1} << 63, ~uint64_t{0}}) {
+        SCOPED_TRACE(sequence);
+        installDir = first;
+        const std::string body = manifest(sequence), older = manifest(sequence - 1);
+        serve(body, signer.sign(body));
+        ASSERT_TRUE(run().result.ok);
+        EXPECT_EQ(folderSequence(), sequence);
+        // A replay of the release before, to this folder and to one that never saw either.
+        serve(older, signer.sign(older));
+        EXPECT_EQ(run().result.error, "manifest is older than the installed client");
+        EXPECT_EQ(folderSequence(), sequence);
+        installDir = second;
+        EXPECT_EQ(run().result.error,
+                  "manifest is older than a release already installed on this computer");
+        EXPECT_FALSE(exists("Engine.exe"));
+    }
+    // The folder's record is never misread as a smaller number.
+    uint64_t parsed = 0;
+    for (const char* bad : {"18446744073709551616\n", "-1\n", "+5\n", " 5\n", "5 \n", "\n", ""})
+        EXPECT_FALSE(pcupd::parseSequenceText(bad, parsed)) << bad;
+    ASSERT_TRUE(pcupd::parseSequenceText(pcupd::sequenceText(~uint64_t{0}), parsed));
+    EXPECT_EQ(parsed, ~uint64_t{0});
+    installDir = first;
+    testsupport::writeFile(installDir / "pcupd.sequence", "99999999999999999999\n");
+    EXPECT_EQ(run().result.error,
+              "the install folder's record of accepted releases (pcupd.sequence) is damaged");
 }
 
 TEST_F(SignedManifest, EveryRefusalFetchesOnlyTheManifestAndItsSignature) {
@@ -83,6 +125,7 @@ TEST_F(SignedManifest, EveryRefusalFetchesOnlyTheManifestAndItsSignature) {
     testsupport::ManifestSigner stranger;
     const std::string expired = manifest(3, "2001-01-01T00:00:00Z");
     const std::string timeless = manifest(3, "soon");
+    const std::string leapless = manifest(3, "2099-02-29T00:00:00Z");
 
     struct Case {
         const char* name;
@@ -98,7 +141,8 @@ TEST_F(SignedManifest, EveryRefusalFetchesOnlyTheManifestAndItsSignature) {
         {"truncated signature", body, good.substr(0, 63), 200, "manifest signature is not valid", 2},
         {"no signature", body, "", 404, "manifest signature missing", 2},
         {"expired", expired, signer.sign(expired), 200, "manifest has expired", 1},
-        {"no valid expiry", timeless, signer.sign(timeless), 200, "manifest has expired", 1},
+        {"no valid expiry", timeless, signer.sign(timeless), 200, "manifest has no valid expiry time", 1},
+        {"29 February 2099", leapless, signer.sign(leapless), 200, "manifest has no valid expiry time", 1},
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.name);
@@ -118,7 +162,7 @@ TEST_F(SignedManifest, EveryRefusalFetchesOnlyTheManifestAndItsSignature) {
         EXPECT_EQ(requests, expected);
         EXPECT_FALSE(exists("Engine.exe"));
     }
-    EXPECT_EQ(pcupd::acceptedSequence(installDir.wstring()), 0);
+    EXPECT_EQ(folderSequence(), 0u);
 }
 
 TEST_F(SignedManifest, RotatedKeyAndAPublishBetweenTheTwoRequestsBothPass) {

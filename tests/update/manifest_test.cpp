@@ -128,6 +128,15 @@ TEST(Manifest, IntegerRule) {
     EXPECT_EQ(sizeFromJson("1e3"), 0);
     EXPECT_EQ(sizeFromJson("\"123\""), 0);
     EXPECT_EQ(sizeFromJson("true"), 0);
+
+    // A sequence is any whole number of 64 bits, and nothing else.
+    const auto sequence = [](const std::string& json) {
+        return parseManifest("{\"sequence\":" + json + ",\"files\":[" + file("a") + "]}").manifest.sequence;
+    };
+    EXPECT_EQ(sequence("18446744073709551615"), ~uint64_t{0});
+    EXPECT_EQ(sequence("0"), uint64_t{0});
+    for (const char* none : {"18446744073709551616", "-1", "1.0", "\"7\"", "null"})
+        EXPECT_FALSE(sequence(none).has_value()) << none;
 }
 
 TEST(Manifest, RequiredOnlyFromABoolean) {

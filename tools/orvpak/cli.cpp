@@ -148,9 +148,12 @@ int runPublish(const CommandLine& line, std::ostream& out, std::ostream& err) {
     if (days != line.options.end()) {
         if (signKey == line.options.end())
             return usageError("--expires-days only applies with --sign-key", err);
-        if (!parseWholeNumber(days->second, expiresDays) || expiresDays > 36500)
-            return usageError("--expires-days takes a whole number of days from 1 to 36500 (got " +
-                                  quotedPath(days->second) + ")",
+        if (!parseWholeNumber(days->second, expiresDays) || expiresDays > kMaxExpiresDays)
+            return usageError("--expires-days takes a whole number of days from 1 to " +
+                                  std::to_string(kMaxExpiresDays) + " (got " +
+                                  quotedPath(days->second) +
+                                  "): until it expires, a signed manifest can be served again "
+                                  "to players who have not seen a newer one",
                               err);
         options.expiresDays = static_cast<uint32_t>(expiresDays);
     }
@@ -271,7 +274,8 @@ std::string usageText() {
            "         --sign-key KEYFILE  signs manifest.json (manifest.json.sig beside it) and\n"
            "                             adds \"sequence\" and \"expires\"; every signed\n"
            "                             publish is a new release\n"
-           "         --expires-days N    how long the signed manifest stays valid (default 30)\n"
+           "         --expires-days N    how long the signed manifest stays valid (default 30,\n"
+           "                             at most 365 days)\n"
            "keygen   Makes a P-256 signing key: the private key into KEYFILE (owner-only, never\n"
            "         replaced), the public key as 128 hex digits on stdout.\n"
            "verify-manifest  Checks OUT_DIR/pc/manifest.json against its signature and expiry.\n"

@@ -6,16 +6,19 @@
 #include <optional>
 #include <string>
 
+#include "base/utc_time.h"
 #include "tools/orvpak/release_history.h"
 
 namespace orvpak {
 
 constexpr uint32_t kDefaultExpiresDays = 30;
+// Until it expires, a signed manifest can be served again to any player who has not yet seen
+// a newer one: a signature that lives for years would let an old release be replayed for
+// years.
+constexpr uint32_t kMaxExpiresDays = 365;
 
-// Seconds since 1970 UTC as "YYYY-MM-DDTHH:MM:SSZ".
-std::string utcTimestamp(int64_t seconds);
-// The reverse; false for any other text.
-bool parseUtcTimestamp(const std::string& text, int64_t& seconds);
+using base::parseUtcTimestamp;
+using base::utcTimestamp;
 // The clock, in seconds since 1970 UTC.
 int64_t currentTime();
 
