@@ -46,7 +46,7 @@ public:
         while (size > 0) {
             const int32_t got = stream_.read(out, static_cast<int32_t>(std::min<size_t>(size, INT32_MAX)));
             if (got <= 0) {
-                error = "connection closed early";
+                error = stream_.stalled() ? stream_.stalledText() : "connection closed early";
                 return false;
             }
             out += got;
@@ -81,7 +81,7 @@ bool streamEntry(pcupd::ResumingStream& stream, EntryWriter& writer, const std::
         bool ended = false;
         const DWORD began = GetTickCount();
         while (filled < want) {
-            // Read in slices: Wine's WinHttpReadData waits until it has filled the buffer.
+            // Read in slices, so that the hand-over check below comes round often.
             const size_t slice = std::min<size_t>(want - filled, kReadSlice);
             const int32_t got = stream.read(out + filled, static_cast<int32_t>(slice));
             if (got <= 0) {
@@ -94,7 +94,8 @@ bool streamEntry(pcupd::ResumingStream& stream, EntryWriter& writer, const std::
         remaining -= filled;
         writer.commit(filled, remaining == 0);
         if (ended) {
-            if (writer.drain(error)) error = "connection closed while reading " + path;
+            if (writer.drain(error))
+                error = stream.stalled() ? stream.stalledText() : "connection closed while reading " + path;
             return false;
         }
         if (filled < want) writer.handOver();
@@ -175,6 +176,10 @@ bool matchesWholeArchive(pcupd::ResumingStream& stream, pcupd::Sha256* streamHas
     for (int32_t got = 1; got > 0 && received() <= limit;) {
         got = stream.read(rest, sizeof(rest));
         if (got > 0 && streamHash) streamHash->update(rest, static_cast<size_t>(got));
+    }
+    if (stream.stalled()) {
+        error = stream.stalledText();
+        return false;
     }
     if (binding.size > 0 && received() != binding.size) {
         error = "archive size mismatch";

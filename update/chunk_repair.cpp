@@ -256,12 +256,18 @@ private:
         size_t chunk = step.firstChunk;
         uint32_t chunkDone = 0;
         std::unique_ptr<Sha256> chunkSha = std::make_unique<Sha256>();
+        StallWatch watch;
         for (uint64_t done = 0; done < step.length;) {
             if (cancelled(cancel_)) return false;
-            const DWORD want = static_cast<DWORD>(std::min<uint64_t>(kRangeReadSize, step.length - done));
-            DWORD read = 0;
-            if (!WinHttpReadData(shared.request.get(), buffer_.data(), want, &read) || read == 0) {
+            const int32_t want = static_cast<int32_t>(std::min<uint64_t>(kRangeReadSize, step.length - done));
+            const int32_t got = readAvailable(shared.request.get(), buffer_.data(), want);
+            if (got <= 0) {
                 why = "range read failed";
+                return false;
+            }
+            const DWORD read = static_cast<DWORD>(got);
+            if (watch.stalled(read)) {
+                why = stalledText(file_.url, watch.limit());
                 return false;
             }
             if (!write(target, buffer_.data(), read, why)) return false;

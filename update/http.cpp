@@ -294,7 +294,8 @@ int64_t contentLength(HINTERNET request) {
     return value;
 }
 
-bool httpGet(const std::string& url, std::string& body, std::string& error) {
+bool httpGet(const std::string& url, std::string& body, std::string& error,
+             const StallLimit& limit) {
     SharedRequest shared;
     if (!openSharedRequest(url, shared, error)) return false;
     HINTERNET request = shared.request.get();
@@ -307,6 +308,7 @@ bool httpGet(const std::string& url, std::string& body, std::string& error) {
     }
     // Bytes past the declared length are no part of the body (Wine's transport can hand
     // over what a server sent after it).
+    StallWatch watch(limit);
     while (expected < 0 || static_cast<int64_t>(body.size()) < expected) {
         DWORD available = 0;
         if (!WinHttpQueryDataAvailable(request, &available)) {
@@ -329,6 +331,10 @@ bool httpGet(const std::string& url, std::string& body, std::string& error) {
             return false;
         }
         body.resize(old + read);
+        if (watch.stalled(read)) {
+            error = stalledText(url, limit);
+            return false;
+        }
     }
     // A connection that drops early can look like a normal end of the body; the declared
     // length is the only way to tell a cut document from a whole one.
@@ -337,6 +343,17 @@ bool httpGet(const std::string& url, std::string& body, std::string& error) {
         return false;
     }
     return true;
+}
+
+int32_t readAvailable(HINTERNET request, void* buffer, int32_t length) {
+    if (length < 1) return -1;
+    DWORD available = 0;
+    if (!WinHttpQueryDataAvailable(request, &available)) return -1;
+    if (available == 0) return 0;
+    DWORD read = 0;
+    if (!WinHttpReadData(request, buffer, std::min<DWORD>(available, static_cast<DWORD>(length)), &read))
+        return -1;
+    return static_cast<int32_t>(read);
 }
 
 }  // namespace pcupd

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "base/unique_handle.h"
+#include "update/stall_watch.h"
 
 namespace pcupd {
 
@@ -81,10 +82,17 @@ int64_t contentLength(HINTERNET request);
 // anything else (an unknown total "*" included).
 bool contentRange(HINTERNET request, int64_t& first, int64_t& last, int64_t& total);
 
+// One read of what has arrived: waits, up to the receive timeout, for at least one byte and
+// takes at most `length` of what is there. The count, 0 at the end of the body, -1 when the
+// read fails. (Wine's WinHttpReadData waits until it has filled the whole buffer, which a
+// server sending a byte at a time would stretch without end.)
+int32_t readAvailable(HINTERNET request, void* buffer, int32_t length);
+
 // GETs a small document (the manifest) into `body`, bytes as received. Fails with "read failed"
 // when the body breaks off or ends short of its Content-Length, and with "response too large"
-// beyond kMaxHttpGetBody.
-bool httpGet(const std::string& url, std::string& body, std::string& error);
+// beyond kMaxHttpGetBody; with stalledText() when it comes slower than `limit` allows.
+bool httpGet(const std::string& url, std::string& body, std::string& error,
+             const StallLimit& limit = StallLimit{});
 
 // A response body read piece by piece into the caller's buffer (the archive stream).
 struct HttpStream {

@@ -84,10 +84,9 @@ int32_t HttpStream::read(void* buffer, int32_t length) {
         if (received >= contentLength) return 0;
         length = static_cast<int32_t>(std::min<int64_t>(length, contentLength - received));
     }
-    DWORD read = 0;
-    if (!WinHttpReadData(request, buffer, static_cast<DWORD>(length), &read)) return -1;
-    received += read;
-    return static_cast<int32_t>(read);
+    const int32_t read = readAvailable(request, buffer, length);
+    if (read > 0) received += read;
+    return read;
 }
 
 void HttpStream::close() {

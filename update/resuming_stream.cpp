@@ -43,6 +43,7 @@ bool ResumingStream::open(const std::string& url, std::string& error) {
     total_ = stream_.contentLength;
     validator_ = strongEtag(stream_.request);
     resumable_ = total_ >= 0 && acceptsByteRanges(stream_.request);
+    watch_.restart();
     return true;
 }
 
@@ -53,7 +54,7 @@ void ResumingStream::close() {
     total_ = -1;
     position_ = 0;
     resumes_ = failedInARow_ = 0;
-    awaitingByte_ = refused_ = resumable_ = false;
+    awaitingByte_ = refused_ = resumable_ = stalled_ = false;
 }
 
 int32_t ResumingStream::read(void* buffer, int32_t length) {
@@ -64,6 +65,8 @@ int32_t ResumingStream::read(void* buffer, int32_t length) {
             position_ += got;
             failedInARow_ = 0;
             awaitingByte_ = false;
+            stalled_ = watch_.stalled(static_cast<uint64_t>(got)) && position_ != total_;
+            if (stalled_) stream_.close();  // the next read resumes, or fails as stalled
             return got;
         }
         // Without a length a cut looks like the end, and nobody can tell where the rest starts.
@@ -84,6 +87,7 @@ bool ResumingStream::resume() {
         switch (stream_.openRange(url_, position_, total_, validator_, ignored)) {
         case HttpStream::Range::Opened:
             awaitingByte_ = true;
+            watch_.restart();
             return true;
         case HttpStream::Range::Refused:
             refused_ = true;

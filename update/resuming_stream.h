@@ -1,13 +1,15 @@
 #pragma once
 // A response body that survives a dropped connection: where the body ends short of its
-// Content-Length or a read fails midway, the stream asks the server for the rest with a
-// Range request and goes on from exactly the next byte, so the reader never sees the cut.
-// Used by the archive install and by each repair download, on the thread that reads.
+// Content-Length, a read fails midway or the connection stalls (update/stall_watch.h), the
+// stream asks the server for the rest with a Range request and goes on from exactly the next
+// byte, so the reader never sees the cut. Used by the archive install and by each repair
+// download, on the thread that reads.
 
 #include <cstdint>
 #include <string>
 
 #include "update/http.h"
+#include "update/stall_watch.h"
 
 namespace pcupd {
 
@@ -16,7 +18,7 @@ public:
     // Reopenings allowed per stream, whether they bring bytes or not.
     static constexpr int kMaxResumes = 5;
 
-    ResumingStream() = default;
+    explicit ResumingStream(const StallLimit& limit = StallLimit{}) : watch_(limit) {}
     ResumingStream(const ResumingStream&) = delete;
     ResumingStream& operator=(const ResumingStream&) = delete;
 
@@ -25,18 +27,24 @@ public:
     // As HttpStream::read, cuts hidden: 0 only at the end of the body, -1 when closed or when
     // length < 1. A cut that cannot be resumed reads as it does on an HttpStream (0 or -1):
     // no Content-Length, no "Accept-Ranges: bytes" in the first response, a server that does
-    // not answer the rest exactly (then no further tries), or kMaxResumes used up.
+    // not answer the rest exactly (then no further tries), or kMaxResumes used up. A stalled
+    // connection is dropped and resumed the same way; one that cannot be reads as -1.
     int32_t read(void* buffer, int32_t length);
     void close();
 
     int64_t contentLength() const { return total_; }  // the whole body's; -1 when unknown
     int64_t received() const { return position_; }    // body bytes read, over every response
     int resumes() const { return resumes_; }
+    // Whether the read that failed last did so because the connection had stalled, and the
+    // reader's text for it.
+    bool stalled() const { return stalled_; }
+    std::string stalledText() const { return pcupd::stalledText(url_, watch_.limit()); }
 
 private:
     bool resume();
 
     HttpStream stream_;
+    StallWatch watch_;
     std::string url_;
     std::wstring validator_;  // the first response's strong ETag, empty when it had none
     int64_t total_ = -1, position_ = 0;
@@ -45,6 +53,7 @@ private:
     bool awaitingByte_ = false;  // reopened, no byte read since
     bool refused_ = false;
     bool resumable_ = false;   // a known length, and a server that says it takes byte ranges
+    bool stalled_ = false;     // the connection was dropped for want of speed, no byte since
 };
 
 // The pause before a second try after a cut, doubling with each further failed try (the first

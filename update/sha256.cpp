@@ -10,8 +10,8 @@ namespace pcupd {
 namespace {
 
 constexpr DWORD kFileReadSize = 262144;
-// Reads of a download: Wine's WinHttpReadData returns only once it has filled the buffer, so
-// a larger one would hold back progress reports and the cancel check on a slow link.
+// The most one read of a download takes: each returns what has arrived, up to this, so
+// progress reports and the cancel check come round at a steady pace.
 constexpr size_t kDownloadSlice = 64 * 1024;
 
 std::atomic<uint64_t> gHashedFileBytes{0};
@@ -186,7 +186,7 @@ bool downloadToFile(const std::string& url, const std::wstring& path, Progress& 
         }
         const int32_t read = stream.read(buffer.data(), static_cast<int32_t>(buffer.size()));
         if (read < 0) {
-            error = "download read failed";
+            error = stream.stalled() ? stream.stalledText() : "download read failed";
             return false;
         }
         if (read == 0) break;

@@ -49,12 +49,13 @@ protected:
     void SetUp() override { pcupd::setResumePauseForTesting(20); }
     void TearDown() override { pcupd::setResumePauseForTesting(500); }
 
-    Outcome fetch(const std::string& path) {
-        ResumingStream stream;
+    Outcome fetch(const std::string& path, const pcupd::StallLimit& limit = {}) {
+        ResumingStream stream(limit);
         std::string error;
         EXPECT_TRUE(stream.open(server.url(path), error)) << error;
         Outcome outcome = readAll(stream);
         resumes = stream.resumes();
+        stalled = stream.stalled() ? stream.stalledText() : "";
         return outcome;
     }
 
@@ -71,7 +72,16 @@ protected:
     LoopbackServer server;
     const std::string body = patterned(1000000);
     int resumes = 0;
+    std::string stalled;  // the stream's text when it ended stalled
 };
+
+// The minimum speed over a window a hundredth as long: 16 bytes every 100 ms is far below it.
+constexpr pcupd::StallLimit kQuickLimit{pcupd::kStallMinBytesPerSecond, pcupd::kStallWindowMs / 100};
+Response trickling(Response response) {
+    response.pieceSize = 16;
+    response.pauseMs = 100;
+    return response;
+}
 
 }  // namespace
 
@@ -157,6 +167,44 @@ TEST_F(Resume, TriesThatBringNothingCountAndWaitLongerEachTime) {
     EXPECT_TRUE(fetch("/empty").data == body.substr(0, 300000));
     EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(300));
     EXPECT_EQ(server.requestCount("/empty"), 6);
+}
+
+TEST_F(Resume, AStalledConnectionIsDroppedAndResumedUntilResumesRunOut) {
+    const std::string data = body.substr(0, 100000);
+    server.route("/slow-once", std::vector<Response>{trickling(ranged(data)), ranged(data)});
+    Outcome outcome = fetch("/slow-once", kQuickLimit);
+    EXPECT_EQ(outcome.last, 0);
+    EXPECT_TRUE(outcome.data == data);
+    EXPECT_EQ(resumes, 1);
+    EXPECT_EQ(stalled, "");
+    const std::vector<std::string> ranges = rangesAsked();
+    ASSERT_EQ(ranges.size(), 2u);
+    // Asked from whatever had arrived in the window, not from the start.
+    const int64_t from = std::stoll(ranges[1].substr(6));
+    EXPECT_GT(from, 0);
+    EXPECT_LT(from, 2000);
+
+    // Every answer trickles: the first connection and five resumes, then it fails as stalled.
+    server.route("/slow", trickling(ranged(data)));
+    outcome = fetch("/slow", kQuickLimit);
+    EXPECT_EQ(outcome.last, -1);
+    EXPECT_EQ(resumes, pcupd::ResumingStream::kMaxResumes);
+    EXPECT_EQ(server.requestCount("/slow"), 1 + pcupd::ResumingStream::kMaxResumes);
+    EXPECT_EQ(stalled, "download stalled for " + server.url("/slow") + " (under 1024 bytes/s for 1 s)");
+
+    // A server that takes no ranges cannot be asked for the rest: the first stall ends it.
+    Response plain = trickling(ranged(data));
+    plain.ranges = false;
+    server.route("/slow-plain", plain);
+    outcome = fetch("/slow-plain", kQuickLimit);
+    EXPECT_EQ(outcome.last, -1);
+    EXPECT_EQ(server.requestCount("/slow-plain"), 1);
+    EXPECT_NE(stalled, "");
+
+    // The manifest's fetch has the same floor.
+    std::string text, error;
+    EXPECT_FALSE(pcupd::httpGet(server.url("/slow-plain"), text, error, kQuickLimit));
+    EXPECT_EQ(error, pcupd::stalledText(server.url("/slow-plain"), kQuickLimit));
 }
 
 TEST_F(Resume, CutDownloadGoesOnIntoTheSamePartFile) {
