@@ -12,6 +12,7 @@
 
 #include "base/long_path.h"
 #include "base/path_identity.h"
+#include "base/system_dlls.h"
 #include "install/install_state.h"
 #include "install/removal.h"
 #include "render/painter.h"
@@ -149,6 +150,9 @@ int prepareRun(ui::WindowState& state) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    // Before anything loads a DLL. Should the system refuse, the delay-load hook still keeps
+    // the three DLLs that matter to System32.
+    base::loadSystemDllsOnly();
     becomeDpiAware();
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     ui::WindowState& state = ui::windowState();

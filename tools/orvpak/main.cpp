@@ -15,6 +15,7 @@
 
 #include <memory>
 
+#include "base/system_dlls.h"
 #include "base/text.h"
 #endif
 
@@ -41,6 +42,9 @@ std::vector<std::string> utf8Arguments(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+    base::loadSystemDllsOnly();  // an operator may run it from Downloads too
+#endif
     try {
         return orvpak::runCli(utf8Arguments(argc, argv), std::cout, std::cerr);
     } catch (const std::bad_alloc&) {

@@ -1,23 +1,30 @@
 #!/usr/bin/env bash
 # The setup window end to end, under an X server of its own at 144 dpi:
-#   smoke.sh ORVANESETUP_EXE FIXTURE_SERVER_EXE BUILD_DIR
+#   smoke.sh ORVANESETUP_EXE FIXTURE_SERVER_EXE BUILD_DIR PLANTED_DLL ORVPAK_EXE
 # a. A fresh install from a loopback update host reaches the done screen: the published files
 #    are in place, the shortcut is on the desktop and PLAY shows in the accent colour; Escape
 #    then ends the program with exit code 0.
 # b. The setup's copy in the install folder removes the install of a. in its window: the
 #    question, then the done screen with CLOSE; a player's file stays, the rest is gone.
 # c. Escape while the archive is still downloading asks first; Yes ends the program, code 0.
+# The program of a. runs from a "Downloads" folder, and the removal of b. from %TEMP%, each
+# beside a planted winhttp.dll, bcrypt.dll and gdiplus.dll that leaves a marker when loaded;
+# orvpak.exe makes a key from there too. Between them they call into all three DLLs, and not
+# one planted copy may load. (Wine prefers its own DLLs to any beside a program unless told
+# native-first, as Windows is: WINEDLLOVERRIDES below.)
 # Screenshots go to BUILD_DIR/screens/smoke-*.png. The Wine prefix (BUILD_DIR/wineprefix-ui-smoke)
 # is made once and kept: a fresh one costs ten seconds.
 set -uo pipefail
 
-if [ $# -ne 3 ]; then
-    echo "usage: smoke.sh ORVANESETUP_EXE FIXTURE_SERVER_EXE BUILD_DIR" >&2
+if [ $# -ne 5 ]; then
+    echo "usage: smoke.sh ORVANESETUP_EXE FIXTURE_SERVER_EXE BUILD_DIR PLANTED_DLL ORVPAK_EXE" >&2
     exit 2
 fi
 setup_exe=$1
 fixture_exe=$2
 build=$(cd "$3" && pwd)
+planted_dll=$4
+orvpak_exe=$5
 screens=$build/screens
 gui_name=ui_smoke
 # The update hosts end when they see their stop file.
@@ -34,6 +41,7 @@ scaled() { echo $(( $1 * kScalePercent / 100 )); }
 started=$(date +%s%3N)
 gui_start "$build/wineprefix-ui-smoke"
 mkdir -p "$screens"
+export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d;winhttp,bcrypt,gdiplus=n,b"
 
 # --- Helpers ------------------------------------------------------------------------------
 # Starts the update host in $work/fixture-NAME; its URL is in $work/fixture-NAME/url.txt.
@@ -93,6 +101,27 @@ client_installed() {
     done < <(cd "$client" && find . -type f -print0)
 }
 
+# Puts the planted DLLs into folder $1 under the names the program imports.
+plant() {
+    local name
+    for name in winhttp bcrypt gdiplus; do cp -f "$planted_dll" "$1/$name.dll" || fail "cannot plant $1/$name.dll"; done
+    rm -f "$1/planted.marker"
+}
+expect_nothing_planted_loaded() {
+    local marker
+    for marker in "$downloads/planted.marker" "$temp/planted.marker"; do
+        [ -e "$marker" ] && fail "$1: the program loaded the planted $(cat "$marker")"
+    done
+    say "$1: no planted DLL was loaded"
+}
+downloads=$work/Downloads
+mkdir -p "$downloads"
+cp -f "$setup_exe" "$orvpak_exe" "$downloads/"
+plant "$downloads"
+temp=$("$wine_run" winepath -u "$("$wine_run" cmd /c echo %TEMP% | tr -d '\r')" 2>/dev/null)
+[ -d "$temp" ] || fail "no %TEMP% folder in the prefix ($temp)"
+plant "$temp"
+
 # The fill of primary buttons, from the painter's palette (0xAARRGGBB there).
 accent=$(grep -o 'kAccent *= *0x[0-9A-Fa-f]\{8\}' "$gui_root/render/palette.h" |
          grep -o '[0-9A-Fa-f]\{6\}$' | tr a-f A-F)
@@ -107,8 +136,12 @@ mkdir -p "$install_a"
 rm -f "$WINEPREFIX"/drive_c/users/*/Desktop/"Orvane Online.lnk"
 shortcut_placed() { compgen -G "$WINEPREFIX/drive_c/users/*/Desktop/Orvane Online.lnk" >/dev/null; }
 say "a. fresh install from $url"
-start_setup "$setup_exe" --manifest="$url" --install="$(windows_path "$install_a")" \
+start_setup "$downloads/OrvaneSetup.exe" --manifest="$url" --install="$(windows_path "$install_a")" \
     --log="$(windows_path "$work/window.log")"
+# A program that took a planted DLL never shows its window: say so rather than wait for it.
+window_or_planted() { window_count_is 1 || [ -e "$downloads/planted.marker" ]; }
+wait_until 20 "a. fresh install: the setup window appears" window_or_planted
+expect_nothing_planted_loaded "a. start from Downloads"
 find_main_window "a. fresh install"
 # Give the first frame a moment to reach the screen; the splash is on it for 1.5 s.
 for _ in 1 2 3 4 5; do
@@ -124,6 +157,7 @@ grep -q "Installation complete" "$work/window.log" || fail "a. fresh install: th
 say "a. fresh install: done screen reached, and logged"
 press "$wid" Escape
 expect_exit_zero 10 "a. Escape on the done screen"
+expect_nothing_planted_loaded "a. run from Downloads"
 
 # --- b. Removal from the install folder, in the window ----------------------------------
 mkdir -p "$install_a/OrvaneOnline/screenshots"
@@ -143,6 +177,10 @@ shortcut_placed && fail "b. removal: the desktop shortcut is still there"
 expect_exit_zero 10 "b. the setup started from the install folder"
 press "$wid" Escape
 wait_until 10 "b. removal: the window closes" window_count_is 0
+expect_nothing_planted_loaded "b. removal run from %TEMP%"
+"$wine_run" "$downloads/orvpak.exe" keygen "$(windows_path "$work/operator.key")" >"$work/orvpak.log" 2>&1 ||
+    fail "orvpak keygen from Downloads failed: $(cat "$work/orvpak.log")"
+expect_nothing_planted_loaded "orvpak.exe run from Downloads"
 
 # --- c. Cancel while working --------------------------------------------------------------
 url=$(fixture_url slow)

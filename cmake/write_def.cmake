@@ -1,0 +1,20 @@
+# cmake -DNM=nm -DIMPORT=libX.a -DNAME=X -DDEF=X.def -P write_def.cmake
+# Writes a module-definition file naming every function that the import library IMPORT
+# imports, sorted, so that the same toolchain always gives the same file.
+execute_process(COMMAND ${NM} ${IMPORT} OUTPUT_VARIABLE symbols RESULT_VARIABLE failed)
+if(failed)
+    message(FATAL_ERROR "${NM} ${IMPORT} failed")
+endif()
+string(REGEX MATCHALL " I __imp_[A-Za-z0-9_@?$]+" imports "${symbols}")
+set(names "")
+foreach(entry IN LISTS imports)
+    string(REGEX REPLACE "^ I __imp_" "" entry "${entry}")
+    list(APPEND names "${entry}")
+endforeach()
+list(REMOVE_DUPLICATES names)
+list(SORT names)
+if(NOT names)
+    message(FATAL_ERROR "no functions found in ${IMPORT}")
+endif()
+list(JOIN names "\n" body)
+file(WRITE ${DEF} "LIBRARY ${NAME}.dll\nEXPORTS\n${body}\n")
