@@ -13,6 +13,7 @@
 #include "install/shortcut.h"
 #include "install/worker.h"
 #include "tests/install/published_client.h"
+#include "update/release_memory.h"
 #include "update/verify_cache.h"
 
 namespace fs = std::filesystem;
@@ -276,8 +277,17 @@ TEST(Removal, FilesInUseKeepTheRecordForAnotherRun) {
     EXPECT_EQ(result.removed, 1);
     heldReadme.reset();
 
+    // What this user has installed outlives the folder: a reinstall must not take an older
+    // release.
+    const std::string key(128, 'e');
+    ASSERT_TRUE(pcupd::saveUserSequence(key, 7));
     EXPECT_EQ(runWorker(game), L"");
     EXPECT_FALSE(fs::exists(game));
+    std::optional<uint64_t> remembered;
+    std::string error;
+    EXPECT_TRUE(pcupd::readUserSequence(key, remembered, error)) << error;
+    EXPECT_EQ(remembered, uint64_t{7});
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, pcupd::kUserMemoryKey, pcupd::userSequenceName(key).c_str());
     InstallState& state = installState();
     std::lock_guard<std::mutex> lock(state.lock);
     EXPECT_EQ(state.status, L"Orvane Online was removed");
