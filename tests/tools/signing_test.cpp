@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "base/utc_time.h"
 #include "tests/tools/orvpak_fixture.h"
 #include "tools/orvpak/cli.h"
 #include "tools/orvpak/manifest_signer.h"
@@ -249,14 +250,14 @@ TEST(Signing, CommandLineMistakes) {
 
 TEST(Signing, TimestampsRoundTripAndRejectImpossibleDates) {
     int64_t seconds = 0;
-    ASSERT_TRUE(orvpak::parseUtcTimestamp("2024-02-29T23:59:59Z", seconds));
-    EXPECT_EQ(orvpak::utcTimestamp(seconds), "2024-02-29T23:59:59Z");
-    EXPECT_EQ(orvpak::utcTimestamp(seconds + 1), "2024-03-01T00:00:00Z");
-    EXPECT_EQ(orvpak::utcTimestamp(0), "1970-01-01T00:00:00Z");
-    ASSERT_TRUE(orvpak::parseUtcTimestamp("2000-02-29T00:00:00Z", seconds));  // 400th year
+    ASSERT_TRUE(base::parseUtcTimestamp("2024-02-29T23:59:59Z", seconds));
+    EXPECT_EQ(base::utcTimestamp(seconds), "2024-02-29T23:59:59Z");
+    EXPECT_EQ(base::utcTimestamp(seconds + 1), "2024-03-01T00:00:00Z");
+    EXPECT_EQ(base::utcTimestamp(0), "1970-01-01T00:00:00Z");
+    ASSERT_TRUE(base::parseUtcTimestamp("2000-02-29T00:00:00Z", seconds));  // 400th year
     for (const char* bad : {"2023-02-29T00:00:00Z", "2100-02-29T00:00:00Z", "2024-04-31T00:00:00Z",
                             "2024-13-01T00:00:00Z", "2024-00-10T00:00:00Z", "2024-01-00T00:00:00Z",
                             "2024-01-01T24:00:00Z", "2024-01-01T00:60:00Z", "2024-01-01T00:00:60Z",
                             "2024-01-01 00:00:00Z", "2024-01-01T00:00:00", "+024-01-01T00:00:00Z"})
-        EXPECT_FALSE(orvpak::parseUtcTimestamp(bad, seconds)) << bad;
+        EXPECT_FALSE(base::parseUtcTimestamp(bad, seconds)) << bad;
 }

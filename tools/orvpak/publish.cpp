@@ -10,6 +10,7 @@
 #include <system_error>
 #include <vector>
 
+#include "base/utc_time.h"
 #include "tools/orvpak/archive_format.h"
 #include "tools/orvpak/chunk_index_builder.h"
 #include "tools/orvpak/client_scan.h"
@@ -338,7 +339,7 @@ bool publishUnguarded(const PublishOptions& options, PublishSummary& summary,
     if (signing) {
         const int64_t now = options.now != 0 ? options.now : currentTime();
         manifest.sequence = nextSequence(history);
-        manifest.expires = utcTimestamp(now + int64_t{options.expiresDays} * 86400);
+        manifest.expires = base::utcTimestamp(now + int64_t{options.expiresDays} * 86400);
     }
     current.manifest = renderManifest(manifest);
     current.format = kFormatName;

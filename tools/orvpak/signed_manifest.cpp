@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <cstring>
 #include <system_error>
 
+#include "base/utc_time.h"
 #include "tools/orvpak/file_io.h"
 #include "tools/orvpak/manifest_signer.h"
 
@@ -79,7 +79,7 @@ bool verifyPublishedManifest(const fs::path& platformDir, const std::string& pub
         return false;
     }
     int64_t expires = 0;
-    if (release.content.sequence == 0 || !parseUtcTimestamp(release.content.expires, expires)) {
+    if (release.content.sequence == 0 || !base::parseUtcTimestamp(release.content.expires, expires)) {
         error = "the signed manifest has no sequence or no expiry (\"expires\"); publish it "
                 "again with --sign-key";
         return false;

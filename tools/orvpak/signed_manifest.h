@@ -6,7 +6,6 @@
 #include <optional>
 #include <string>
 
-#include "base/utc_time.h"
 #include "tools/orvpak/release_history.h"
 
 namespace orvpak {
@@ -17,8 +16,6 @@ constexpr uint32_t kDefaultExpiresDays = 30;
 // years.
 constexpr uint32_t kMaxExpiresDays = 365;
 
-using base::parseUtcTimestamp;
-using base::utcTimestamp;
 // The clock, in seconds since 1970 UTC.
 int64_t currentTime();
 
