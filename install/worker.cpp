@@ -56,9 +56,11 @@ void status(const std::wstring& text, const std::wstring& detail = std::wstring(
 // Shows the update run's progress: its phase as the status, the file as the detail, and,
 // while files download, their bytes on the bar.
 void onUpdateProgress(const pcupd::Progress& progress) {
-    const std::wstring label = progress.phase == 1 ? L"Verifying files..." : L"Repairing files...";
+    using pcupd::UpdateStage;
+    const std::wstring label = progress.stage == UpdateStage::kChecking ? L"Verifying files..." : L"Repairing files...";
     InstallState& state = installState();
-    if ((progress.phase == 2 || progress.phase == 3) && progress.bytesTotal > 0) {
+    if ((progress.stage == UpdateStage::kDownloading || progress.stage == UpdateStage::kUpdated) &&
+        progress.bytesTotal > 0) {
         {
             std::lock_guard<std::mutex> hold(state.lock);
             if (state.busy) state.startTick = GetTickCount();

@@ -8,12 +8,19 @@
 
 namespace pcupd {
 
+enum class UpdateStage {
+    kConnecting,   // fetching the manifest
+    kChecking,     // comparing the folder with it
+    kDownloading,  // a file is downloading (`item`)
+    kUpdated,      // a file is in place (`item`)
+    kRepaired,     // every changed file is in place
+    kUpToDate,     // nothing needed repair
+};
+
 struct Progress {
-    int32_t phase = 0;    // 0 connecting, 1 checking, 2..4 repairing, 5 up to date
-    std::string item;     // UTF-8 path of the file being worked on, if any
-    int32_t filesDone = 0, filesTotal = 0;  // set by file repair
+    UpdateStage stage = UpdateStage::kConnecting;
+    std::string item;  // UTF-8 path of the file being worked on, if any
     int64_t bytesDone = 0, bytesTotal = 0;  // bytesDone: bytes downloaded so far
-    std::string message;  // the phase text
 };
 
 using ProgressCallback = std::function<void(const Progress&)>;

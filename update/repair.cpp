@@ -61,7 +61,6 @@ public:
               const std::wstring& selfPath, const ProgressCallback& callback, VerifyCache& cache)
         : root_(base::fullPath(installDir)), folder_(installDir), callback_(callback), cache_(cache),
           caller_(std::this_thread::get_id()) {
-        progress_.filesTotal = static_cast<int32_t>(changed.size());
         for (const ManifestFile* file : changed) {
             progress_.bytesTotal += std::max<int64_t>(file->size, 0);
             const bool self = base::isSafeRelativePath(file->path) &&
@@ -84,9 +83,8 @@ public:
         }
         result.selfUpdateStaged = !staged_.empty();
         report([](Progress& p) {
-            p.phase = 4;
+            p.stage = UpdateStage::kRepaired;
             p.item.clear();
-            p.message = "Repair complete";
         });
         result.ok = true;
     }
@@ -184,9 +182,8 @@ private:
         base::createParentDirectories(target);
 
         report([&file](Progress& p) {
-            p.phase = 2;
+            p.stage = UpdateStage::kDownloading;
             p.item = file.path;
-            p.message = "Downloading " + file.path;
         });
         std::string digest;
         if (!fetchByChunks(file, target, part, cancel, digest) &&
@@ -215,10 +212,8 @@ private:
             }
         }
         report([&file](Progress& p) {
-            ++p.filesDone;
-            p.phase = 3;
+            p.stage = UpdateStage::kUpdated;
             p.item = file.path;
-            p.message = "Updated " + file.path;
         });
         return true;
     }
@@ -240,9 +235,8 @@ private:
         events.received = [&](int64_t bytes) {
             received += bytes;
             report([&](Progress& p) {
-                p.phase = 2;
+                p.stage = UpdateStage::kDownloading;
                 p.item = file.path;
-                p.message = "Downloading " + file.path;
                 p.bytesDone += bytes;
             });
         };
@@ -270,9 +264,8 @@ private:
                 const int64_t fresh = own.bytesDone - shared;
                 shared = own.bytesDone;
                 report([&](Progress& p) {
-                    p.phase = 2;
+                    p.stage = UpdateStage::kDownloading;
                     p.item = file.path;
-                    p.message = "Downloading " + file.path;
                     p.bytesDone += fresh;
                 });
             };

@@ -14,7 +14,8 @@ namespace pcupd {
 // every moment each target holds either its old content or the verified new content; a
 // download that fails or does not match leaves no ".part" file. A target that is
 // `selfPath` is staged as "<target>.new" instead. Repaired files are recorded in `cache`.
-// Reports phase 2 while a file downloads, 3 when it is in place, 4 when all are.
+// Reports kDownloading while a file downloads, kUpdated when it is in place, kRepaired when
+// all are.
 // Up to four files download at once, on helper threads; the reports still reach `callback`
 // on the calling thread, one at a time, with bytes counted once. The failure reported is the
 // first in manifest order (the own program's file, staged alone after all others, last);

@@ -17,8 +17,7 @@ UpdateResult checkAndRepair(const Manifest& manifest, const std::wstring& instal
     const auto report = [&] {
         if (callback) callback(progress);
     };
-    progress.phase = 1;
-    progress.message = "Checking files...";
+    progress.stage = UpdateStage::kChecking;
     report();
     removeLeftovers(manifest, installDir, selfPath);
     VerifyCache cache;
@@ -36,8 +35,7 @@ UpdateResult checkAndRepair(const Manifest& manifest, const std::wstring& instal
 
     result.ok = true;
     result.upToDate = true;
-    progress.phase = 5;
-    progress.message = "Up to date";
+    progress.stage = UpdateStage::kUpToDate;
     report();
     return result;
 }
@@ -48,8 +46,7 @@ UpdateResult runUpdate(const std::string& manifestUrl, const std::wstring& insta
                        const std::wstring& selfPath, bool useCache, Manifest& manifest,
                        ProgressCallback callback) {
     Progress progress;
-    progress.phase = 0;
-    progress.message = "Connecting...";
+    progress.stage = UpdateStage::kConnecting;
     if (callback) callback(progress);
     std::string error;
     UpdateResult result;

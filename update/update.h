@@ -20,14 +20,14 @@ struct UpdateResult {
 // repairs the files that differ. With manifest keys in force the manifest must be signed,
 // unexpired and not older than `installDir` has accepted (update/manifest_signature.h).
 // `selfPath` names the running program, whose replacement is staged rather than written
-// over it. `useCache` false hashes every file. Reports phase 0
-// ("Connecting..."), 1 ("Checking files..."), then either 5 ("Up to date") or repair's.
+// over it. `useCache` false hashes every file. Reports kConnecting,
+// kChecking, then either kUpToDate or repair's stages.
 UpdateResult runUpdate(const std::string& manifestUrl, const std::wstring& installDir,
                        const std::wstring& selfPath, bool useCache, Manifest& manifest,
                        ProgressCallback callback);
 
 // The same over a manifest the caller has already read (an install reads it once, for the
-// archive and for the verification that follows): starts at phase 1.
+// archive and for the verification that follows): starts at kChecking.
 UpdateResult runUpdate(const Manifest& manifest, const std::wstring& installDir,
                        const std::wstring& selfPath, bool useCache, ProgressCallback callback);
 

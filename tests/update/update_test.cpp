@@ -30,15 +30,15 @@ TEST_F(UpdateRun, UnreachableHostReportsOnce) {
         return gone.port();
     }();
     pcupd::Manifest manifest;
-    std::vector<int> phases;
+    std::vector<pcupd::UpdateStage> phases;
     const pcupd::UpdateResult result = pcupd::runUpdate(
         "http://127.0.0.1:" + std::to_string(port) + "/pc/manifest.json", installDir.wstring(), L"",
-        true, manifest, [&](const pcupd::Progress& p) { phases.push_back(p.phase); });
+        true, manifest, [&](const pcupd::Progress& p) { phases.push_back(p.stage); });
     EXPECT_FALSE(result.ok);
     EXPECT_FALSE(result.upToDate);
     EXPECT_FALSE(result.selfUpdateStaged);
     EXPECT_EQ(result.error, "WinHttpSendRequest failed (no network?)");
-    EXPECT_EQ(phases, std::vector<int>{0});
+    EXPECT_EQ(phases, std::vector<pcupd::UpdateStage>{pcupd::UpdateStage::kConnecting});
 
     const Run missing = run(true, L"", "/nothing.json");
     EXPECT_EQ(missing.result.error, "HTTP status 404 for " + server.url("/nothing.json"));
@@ -51,13 +51,12 @@ TEST_F(UpdateRun, AllFilesMatch) {
     EXPECT_TRUE(r.result.ok);
     EXPECT_TRUE(r.result.upToDate);
     EXPECT_EQ(r.result.error, "");
-    EXPECT_EQ(phases(r), (std::vector<int>{0, 1, 5}));
-    EXPECT_EQ(r.reports[0].message, "Connecting...");
-    EXPECT_EQ(r.reports[1].message, "Checking files...");
-    EXPECT_EQ(r.reports[2].message, "Up to date");
+    EXPECT_EQ(phases(r), (std::vector<pcupd::UpdateStage>{pcupd::UpdateStage::kConnecting,
+                                                          pcupd::UpdateStage::kChecking,
+                                                          pcupd::UpdateStage::kUpToDate}));
     for (const pcupd::Progress& p : r.reports) {
         EXPECT_EQ(p.item, "");
-        EXPECT_EQ(p.filesTotal, 0);
+        EXPECT_EQ(p.bytesTotal, 0);
         EXPECT_EQ(p.bytesDone, 0);
     }
     EXPECT_EQ(r.manifest.files.size(), 3u);
@@ -87,20 +86,18 @@ TEST_F(UpdateRun, ChangedFileGoesThroughRepair) {
     EXPECT_EQ(requests, (std::vector<std::string>{"/pc/manifest.json", "/files/data/maps/forest.pak",
                                                   "/files/data/readme.txt"}));
 
-    const std::vector<int> seen = phases(r);
+    using pcupd::UpdateStage;
+    const std::vector<UpdateStage> seen = phases(r);
     ASSERT_GE(seen.size(), 7u);
-    EXPECT_EQ(std::vector<int>(seen.begin(), seen.begin() + 2), (std::vector<int>{0, 1}));
-    EXPECT_EQ(seen.back(), 4);
+    EXPECT_EQ(std::vector<UpdateStage>(seen.begin(), seen.begin() + 2),
+              (std::vector<UpdateStage>{UpdateStage::kConnecting, UpdateStage::kChecking}));
+    EXPECT_EQ(seen.back(), UpdateStage::kRepaired);
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), UpdateStage::kUpdated), 2);
     const pcupd::Progress& first = r.reports[2];
-    EXPECT_EQ(first.phase, 2);
+    EXPECT_EQ(first.stage, UpdateStage::kDownloading);
     EXPECT_TRUE(first.item == "data/maps/forest.pak" || first.item == "data/readme.txt") << first.item;
-    EXPECT_EQ(first.message, "Downloading " + first.item);
-    EXPECT_EQ(first.filesDone, 0);
-    EXPECT_EQ(first.filesTotal, 2);
     EXPECT_EQ(first.bytesTotal, 700005);
-    const pcupd::Progress& last = r.reports.back();
-    EXPECT_EQ(last.filesDone, 2);
-    EXPECT_EQ(last.bytesDone, 700005);
+    EXPECT_EQ(r.reports.back().bytesDone, 700005);
 
     // Repaired files went into the cache: the next verification reads nothing.
     const Run again = run();
