@@ -98,9 +98,9 @@ double readLoop(const std::string& url, bool hash, uint64_t& bytes) {
     std::vector<char> buffer(1 << 20);
     const auto start = Clock::now();
     pcupd::HttpStream stream;
-    std::string error;
+    base::Failure error;
     if (!stream.open(url, error)) {
-        std::fprintf(stderr, "open failed: %s\n", error.c_str());
+        std::fprintf(stderr, "open failed: %s\n", error.text.c_str());
         return -1;
     }
     pcupd::Sha256 sha;
@@ -177,15 +177,16 @@ void measureVerification(testsupport::LoopbackServer& server, const bench::Gener
                          const std::wstring& installDir) {
     const auto verify = [&](const char* label, bool useCache) {
         pcupd::Manifest manifest;
-        const uint64_t hashedBefore = pcupd::hashedFileBytes();
         const size_t requestsBefore = server.requests().size();
+        pcupd::UpdateOptions options;
+        options.useCache = useCache;
         const auto start = Clock::now();
         const pcupd::UpdateResult result =
-            pcupd::runUpdate(server.url("/pc/manifest.json"), installDir, L"", useCache, manifest, nullptr);
+            pcupd::runUpdate(server.url("/pc/manifest.json"), installDir, options, manifest, nullptr);
         const double t = seconds(start);
         std::printf("  %-34s %7.3f s, %8.1f MB hashed, %zu requests%s%s\n", label, t,
-                    mb(pcupd::hashedFileBytes() - hashedBefore), server.requests().size() - requestsBefore,
-                    result.ok ? "" : ", failed: ", result.error.c_str());
+                    mb(result.bytesHashed), server.requests().size() - requestsBefore,
+                    result.ok ? "" : ", failed: ", result.error.text.c_str());
         std::fflush(stdout);
         return t;
     };
@@ -208,11 +209,11 @@ void measureVerification(testsupport::LoopbackServer& server, const bench::Gener
     int64_t downloaded = 0;
     pcupd::Manifest manifest;
     const pcupd::UpdateResult result = pcupd::runUpdate(
-        server.url("/pc/manifest.json"), installDir, L"", true, manifest,
+        server.url("/pc/manifest.json"), installDir, pcupd::UpdateOptions(), manifest,
         [&downloaded](const pcupd::Progress& p) { downloaded = p.bytesDone; });
     const std::vector<std::string> requests = server.requests();
     std::printf("  one-file repair: %s, %.3f MB of files downloaded (the file: %.3f MB), requests:",
-                result.ok ? "ok" : result.error.c_str(), mb(downloaded), mb(victim.size));
+                result.ok ? "ok" : result.error.text.c_str(), mb(downloaded), mb(victim.size));
     for (size_t i = requestsBefore; i < requests.size(); ++i) std::printf(" %s", requests[i].c_str());
     std::printf("\n");
     std::fflush(stdout);

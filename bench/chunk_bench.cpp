@@ -21,6 +21,7 @@
 #include "tests/support/loopback_server.h"
 #include "tests/support/temp_dir.h"
 #include "update/chunk_repair.h"
+#include "update/download.h"
 #include "update/repair.h"
 #include "update/sha256.h"
 
@@ -108,14 +109,14 @@ Repaired repair(testsupport::LoopbackServer& server, const pcupd::ManifestFile& 
     pcupd::VerifyCache cache;
     const uint64_t before = server.bytesSent();
     const auto start = Clock::now();
-    pcupd::repairFiles(outcome, {&file}, installDir, L"", [&result](const pcupd::Progress& p) {
+    pcupd::repairFiles(outcome, {&file}, installDir, pcupd::UpdateOptions(), [&result](const pcupd::Progress& p) {
         result.bytesDone = p.bytesDone;
         result.bytesTotal = p.bytesTotal;
     }, cache);
     result.seconds = seconds(start);
     result.sent = server.bytesSent() - before;
     result.ok = outcome.ok;
-    result.error = outcome.error;
+    result.error = outcome.error.text;
     return result;
 }
 
@@ -209,11 +210,10 @@ int main(int argc, char** argv) {
         testsupport::Response sample = body;
         sample.generatedSize = std::min<uint64_t>(next.size(), static_cast<uint64_t>(mbit * 1e6 / 8 * 2));
         server.route("/trial" + std::to_string(trial), sample);
-        pcupd::Progress progress;
-        std::string digest, error;
+        pcupd::Downloaded got;
+        base::Failure error;
         const auto start = Clock::now();
-        pcupd::downloadToFile(server.url("/trial" + std::to_string(trial)), installDir + L"\\trial.bin", progress,
-                              nullptr, digest, error);
+        pcupd::download(server.url("/trial" + std::to_string(trial)), installDir + L"\\trial.bin", {}, got, error);
         const double rate = mb(sample.generatedSize) * 8 / seconds(start);
         DeleteFileW((installDir + L"\\trial.bin").c_str());
         body.pieceSize = static_cast<size_t>(static_cast<double>(body.pieceSize) * mbit / std::max(rate, 1.0));

@@ -1,9 +1,7 @@
 // Work that runs in parallel, each case against its one-thread (or old) way in the same run:
 //   1. repair of many small files from a distant server (20 ms before each response);
 //   2. deep verification of 1 GB in 2,000 files;
-//   3. the per-entry cost of a fresh install: 100 MB in 2,000 entries against the same bytes
-//      in 20, with the SHA-256 provider opened once per process and once per hash.
-//   parallel_bench.exe [--repair N] [--verify-mb N] [--install-mb N] [--runs N]
+//   parallel_bench.exe [--repair N] [--verify-mb N] [--runs N]
 // A size of 0 skips its case. Wine's speed swings with CPU placement: compare only the
 // ratios of one run.
 
@@ -22,7 +20,6 @@
 #include "base/long_path.h"
 #include "base/unique_handle.h"
 #include "bench/generated_archive.h"
-#include "install/archive.h"
 #include "tests/support/archive_builder.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/temp_dir.h"
@@ -89,21 +86,20 @@ void benchRepair(uint32_t count, int runs) {
                   {"4 at once, kept-alive connections", 4, true, 1e9}};
     for (int run = 0; run < runs; ++run) {
         for (Way& way : ways) {
-            pcupd::setRepairThreadsForTesting(way.threads);
-            pcupd::setConnectionReuseForTesting(way.reuse);
+            pcupd::UpdateOptions options;
+            options.downloads = static_cast<unsigned>(way.threads);
+            options.transfer.reuseConnections = way.reuse;
             testsupport::TempDir dir;
             const int connections = server.connectionCount();
             const auto start = Clock::now();
             const pcupd::UpdateResult result =
-                pcupd::runUpdate(manifest, (dir / "OrvaneOnline").wstring(), L"", true, nullptr);
+                pcupd::runUpdate(manifest, (dir / "OrvaneOnline").wstring(), options, nullptr);
             const double t = seconds(start);
             way.best = std::min(way.best, t);
             say("  %-42s %7.3f s  %6.1f files/s  %4d connections%s%s\n", way.label, t, count / t,
-                server.connectionCount() - connections, result.ok ? "" : "  FAILED: ", result.error.c_str());
+                server.connectionCount() - connections, result.ok ? "" : "  FAILED: ", result.error.text.c_str());
         }
     }
-    pcupd::setRepairThreadsForTesting(0);
-    pcupd::setConnectionReuseForTesting(true);
     say("  %.1f MB in all; best of %d: one at a time with a connection per file %.3f s, now %.3f s: %.2fx\n",
         total / 1e6, runs, ways[0].best, ways[3].best, ways[0].best / ways[3].best);
 }
@@ -138,97 +134,38 @@ void benchVerify(uint64_t megabytes, uint32_t count, int runs) {
     pcupd::Manifest manifest;
     writeEntries(archive, root, manifest);
     double best[2] = {1e9, 1e9};
-    const int threads[2] = {1, 0};
+    const unsigned threads[2] = {1, 0};
     for (int run = 0; run < runs; ++run) {
         for (int way = 0; way < 2; ++way) {
-            pcupd::setScanThreadsForTesting(threads[way]);
             pcupd::VerifyCache cache;
             pcupd::ChangedFiles changed;
-            const uint64_t hashedBefore = pcupd::hashedFileBytes();
             const auto start = Clock::now();
-            pcupd::scanFiles(manifest, root, false, cache, changed);
+            const uint64_t hashed = pcupd::scanFiles(manifest, root, false, threads[way], cache, changed);
             const double t = seconds(start);
             best[way] = std::min(best[way], t);
-            const double mb = (pcupd::hashedFileBytes() - hashedBefore) / 1e6;
+            const double mb = hashed / 1e6;
             say("  %-22s %7.3f s  %7.1f MB/s  %zu changed\n", way ? "default threads" : "one thread", t,
                 mb / t, changed.size());
         }
     }
-    pcupd::setScanThreadsForTesting(0);
     say("  best of %d: one thread %.3f s, default (min(4, cores) = %u) %.3f s: %.2fx\n", runs, best[0],
         std::min(4u, std::max(1u, std::thread::hardware_concurrency())), best[1], best[0] / best[1]);
-}
-
-// The cost of setting up one SHA-256, empty, in either way.
-double setupMicroseconds(bool perObject) {
-    pcupd::setSha256ProviderPerObjectForTesting(perObject);
-    constexpr int kCount = 20000;
-    const auto start = Clock::now();
-    for (int i = 0; i < kCount; ++i) {
-        pcupd::Sha256 sha;
-        sha.finish();
-    }
-    pcupd::setSha256ProviderPerObjectForTesting(false);
-    return seconds(start) * 1e6 / kCount;
-}
-
-// 3. Per-entry overhead = (time for many entries - time for the same bytes in few) / many.
-void benchInstall(uint64_t megabytes, int runs) {
-    constexpr uint32_t kMany = 2000, kFew = 20;
-    say("fresh install of %llu MB in %u entries and in %u (loopback)\n",
-        static_cast<unsigned long long>(megabytes), kMany, kFew);
-    const bench::GeneratedArchive many(megabytes * 1000000, kMany), few(megabytes * 1000000, kFew);
-    testsupport::LoopbackServer server;
-    for (const auto& [path, archive] : {std::make_pair("/many.orvpak", &many), std::make_pair("/few.orvpak", &few)}) {
-        testsupport::Response response;
-        response.generatedSize = archive->size();
-        response.generate = [archive = archive](uint64_t offset, char* out, size_t size) {
-            archive->read(offset, out, size);
-        };
-        server.route(path, response);
-    }
-    double best[2][2] = {{1e9, 1e9}, {1e9, 1e9}};  // [per object][many]
-    for (int run = 0; run < runs; ++run) {
-        for (const bool perObject : {true, false}) {
-            for (const bool isMany : {true, false}) {
-                pcupd::setSha256ProviderPerObjectForTesting(perObject);
-                testsupport::TempDir dir;
-                std::string error;
-                const auto start = Clock::now();
-                const bool ok = installFullArchive(server.url(isMany ? "/many.orvpak" : "/few.orvpak"),
-                                                   (dir / "OrvaneOnline").wstring(), error);
-                const double t = seconds(start);
-                pcupd::setSha256ProviderPerObjectForTesting(false);
-                best[perObject][isMany] = std::min(best[perObject][isMany], t);
-                say("  %-27s %4u entries %7.3f s%s%s\n", perObject ? "provider per hash (before)" : "provider once (now)",
-                    isMany ? kMany : kFew, t, ok ? "" : "  FAILED: ", error.c_str());
-            }
-        }
-    }
-    const double before = (best[1][1] - best[1][0]) / kMany * 1000.0;
-    const double now = (best[0][1] - best[0][0]) / kMany * 1000.0;
-    say("  per-entry overhead, best of %d: before %.4f ms, now %.4f ms: %.1f%% lower\n", runs, before, now,
-        100.0 * (before - now) / before);
-    say("  one SHA-256 set up and finished: %.3f us with a provider per hash, %.3f us with the shared one\n",
-        setupMicroseconds(true), setupMicroseconds(false));
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     uint32_t repairFiles = 500;
-    uint64_t verifyMb = 1000, installMb = 100;
+    uint64_t verifyMb = 1000;
     int runs = 2;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (!std::strcmp(argv[i], "--repair")) repairFiles = static_cast<uint32_t>(std::strtoul(argv[i + 1], nullptr, 10));
         else if (!std::strcmp(argv[i], "--verify-mb")) verifyMb = std::strtoull(argv[i + 1], nullptr, 10);
-        else if (!std::strcmp(argv[i], "--install-mb")) installMb = std::strtoull(argv[i + 1], nullptr, 10);
         else if (!std::strcmp(argv[i], "--runs")) runs = std::max(1, std::atoi(argv[i + 1]));
     }
     say("parallel work benchmark: %u cores reported, %u usable by this process\n",
         std::thread::hardware_concurrency(), usableCores());
     if (repairFiles) benchRepair(repairFiles, runs);
     if (verifyMb) benchVerify(verifyMb, 2000, runs);
-    if (installMb) benchInstall(installMb, runs + 1);
     return 0;
 }

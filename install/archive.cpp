@@ -46,7 +46,7 @@ public:
         while (size > 0) {
             const int32_t got = stream_.read(out, static_cast<int32_t>(std::min<size_t>(size, INT32_MAX)));
             if (got <= 0) {
-                error = stream_.stalled() ? stream_.stalledText() : "connection closed early";
+                error = stream_.readFailure("connection closed early").text;
                 return false;
             }
             out += got;
@@ -95,7 +95,7 @@ bool streamEntry(pcupd::ResumingStream& stream, EntryWriter& writer, const std::
         writer.commit(filled, remaining == 0);
         if (ended) {
             if (writer.drain(error))
-                error = stream.stalled() ? stream.stalledText() : "connection closed while reading " + path;
+                error = stream.readFailure("connection closed while reading " + path).text;
             return false;
         }
         if (filled < want) writer.handOver();
@@ -178,7 +178,7 @@ bool matchesWholeArchive(pcupd::ResumingStream& stream, pcupd::Sha256* streamHas
         if (got > 0 && streamHash) streamHash->update(rest, static_cast<size_t>(got));
     }
     if (stream.stalled()) {
-        error = stream.stalledText();
+        error = stream.readFailure(std::string()).text;
         return false;
     }
     if (binding.size > 0 && received() != binding.size) {
@@ -195,7 +195,11 @@ bool matchesWholeArchive(pcupd::ResumingStream& stream, pcupd::Sha256* streamHas
 bool installArchive(const std::string& url, const std::wstring& installDir,
                     const Binding* binding, std::string& error) {
     pcupd::ResumingStream stream;
-    if (!stream.open(url, error)) return false;
+    base::Failure failure;
+    if (!stream.open(url, failure)) {
+        error = failure.text;
+        return false;
+    }
     ExactReader reader(stream);
 
     unsigned char header[base::kArchiveHeaderSize];

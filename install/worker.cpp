@@ -74,19 +74,6 @@ void onUpdateProgress(const pcupd::Progress& progress) {
     status(label, base::toWide(progress.item));
 }
 
-// Reads the manifest once: its archive entry and its file list come from the same document,
-// so the archive is checked against exactly the files the verification then expects. It
-// passes the same signature and freshness checks as the update run's own fetch.
-bool readManifest(const std::string& url, const std::wstring& installDir,
-                  pcupd::FullArchive& archive, pcupd::Manifest& manifest, std::string& error) {
-    std::string body, signedBy;
-    if (!pcupd::fetchSignedManifest(url, body, signedBy, error) ||
-        !pcupd::parseFullArchive(body, archive, error) || !pcupd::parseManifest(body, manifest, error))
-        return false;
-    manifest.signedBy = std::move(signedBy);
-    return pcupd::acceptManifest(manifest, installDir, error);
-}
-
 // Every file the manifest lists goes into the folder's record before any of them is written:
 // a removal deletes only what the record shows this program put there.
 bool recordManifest(const std::wstring& installDir, const pcupd::Manifest& manifest, std::string& error) {
@@ -151,7 +138,7 @@ void settleIn(const std::wstring& installDir, const std::string& manifestUrl,
 // and install the archive (not in repair mode), verify and repair, settle in. Returns the
 // final error, empty on success.
 std::wstring installOrRepair(const std::string& manifestUrl, const std::wstring& installDir,
-                             bool repairMode) {
+                             bool repairMode, pcupd::UpdateOptions options) {
     InstallState& state = installState();
     if (installDir.empty()) return L"No install location was selected.";
     // A location such as Documents is fine: the client goes into a folder of its own there.
@@ -165,10 +152,14 @@ std::wstring installOrRepair(const std::string& manifestUrl, const std::wstring&
     if (!repairMode) {
         state.busy = true;
         status(L"Contacting update server...");
+        // Read once: the archive is checked against exactly the files the verification then
+        // expects.
         pcupd::FullArchive archive;
+        base::Failure failure;
+        if (!pcupd::readManifest(manifestUrl, options.manifestKeys, installDir, manifest, &archive,
+                                 failure, options.transfer))
+            return L"Could not read the update manifest: " + base::toWide(failure.text);
         std::string error;
-        if (!readManifest(manifestUrl, installDir, archive, manifest, error))
-            return L"Could not read the update manifest: " + base::toWide(error);
 
         // Better to say so now than with a write error a gigabyte later.
         uint64_t available = 0;
@@ -193,18 +184,22 @@ std::wstring installOrRepair(const std::string& manifestUrl, const std::wstring&
     // Right after this run's own install the cache holds only digests of bytes the stream
     // just wrote and hashed. A repair is asked for because something is wrong, and damage
     // need not change a file's size or time: then every file is read.
-    const bool useCache = !repairMode;
+    options.useCache = !repairMode;
+    {
+        std::lock_guard<std::mutex> hold(state.lock);
+        options.selfPath = state.setupProgram;
+    }
     // A repair reads the manifest in the update run, with the same checks.
     const pcupd::UpdateResult result =
-        repairMode ? pcupd::runUpdate(manifestUrl, installDir, L"", useCache, manifest, onUpdateProgress)
-                   : pcupd::runUpdate(manifest, installDir, L"", useCache, onUpdateProgress);
+        repairMode ? pcupd::runUpdate(manifestUrl, installDir, options, manifest, onUpdateProgress)
+                   : pcupd::runUpdate(manifest, installDir, options, onUpdateProgress);
     // A repair learns the file list only in its run; whatever it wrote is recorded, done or
     // not. A folder installed before the record existed gets one here.
     std::string recordError;
     if (repairMode && !manifest.files.empty() && !recordManifest(installDir, manifest, recordError) &&
         result.ok)
         return L"Repair failed: " + base::toWide(recordError);
-    if (!result.ok) return L"Verification failed: " + base::toWide(result.error);
+    if (!result.ok) return L"Verification failed: " + base::toWide(result.error.text);
 
     // The folder now holds the whole release: what earlier ones had and this one dropped goes.
     const ObsoleteFiles obsolete = removeObsoleteFiles(installDir, manifest);
@@ -261,7 +256,7 @@ void endRun(const std::wstring& finalError) {
 
 }  // namespace
 
-void runInstallWorker(const std::string& manifestUrl) {
+void runInstallWorker(const std::string& manifestUrl, const pcupd::UpdateOptions& options) {
     // Nothing may leave this thread: an escaping exception would end the whole program. The
     // window waits for kMsgFinished, so it is posted on every path.
     const wchar_t* failure = nullptr;
@@ -269,7 +264,7 @@ void runInstallWorker(const std::string& manifestUrl) {
         std::wstring installDir;
         bool repairMode = false;
         beginRun(installDir, repairMode);
-        endRun(installOrRepair(manifestUrl, installDir, repairMode));
+        endRun(installOrRepair(manifestUrl, installDir, repairMode, options));
         return;
     } catch (const std::bad_alloc&) {
         failure = L"Install failed: out of memory";

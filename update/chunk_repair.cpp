@@ -92,8 +92,8 @@ bool readAt(HANDLE file, uint64_t offset, void* buffer, DWORD size) {
 class ChunkBuild {
 public:
     ChunkBuild(const ManifestFile& file, const std::atomic<bool>* cancel,
-               const ChunkRepairEvents& events)
-        : file_(file), cancel_(cancel), events_(events) {}
+               const ChunkRepairEvents& events, const TransferOptions& transfer)
+        : file_(file), cancel_(cancel), events_(events), transfer_(transfer) {}
 
     ChunkRepairResult run(const std::wstring& local, const std::wstring& part, std::string& digest,
                           std::string& why) {
@@ -146,9 +146,10 @@ private:
     }
 
     bool loadIndex(std::string& why) {
-        std::string body, error;
-        if (!httpGet(file_.chunksUrl, body, error)) {
-            why = "chunk index: " + error;
+        std::string body;
+        base::Failure failure;
+        if (!httpGet(file_.chunksUrl, body, failure, transfer_)) {
+            why = "chunk index: " + failure.text;
             return false;
         }
         Sha256 sha;
@@ -238,29 +239,24 @@ private:
 
     // One Range request for the step's chunks; each chunk's digest is checked as it arrives.
     bool download(const Step& step, HANDLE target, std::string& why) {
-        const uint64_t last = step.from + step.length - 1;
-        const std::wstring range = L"Range: bytes=" + std::to_wstring(step.from) + L"-" + std::to_wstring(last);
-        SharedRequest shared;
-        DWORD status = 0;
-        if (!sendSharedRequest(file_.url, range, shared, status, why)) return false;
-        int64_t first = 0, end = 0, total = 0;
-        const int64_t length = contentLength(shared.request.get());
-        if (status != HTTP_STATUS_PARTIAL_CONTENT ||
-            !contentRange(shared.request.get(), first, end, total) ||
-            static_cast<uint64_t>(first) != step.from || static_cast<uint64_t>(end) != last ||
-            total != file_.size || (length >= 0 && static_cast<uint64_t>(length) != step.length)) {
-            why = "range refused (HTTP status " + std::to_string(status) + ")";
+        const int64_t from = static_cast<int64_t>(step.from);
+        const int64_t last = from + static_cast<int64_t>(step.length) - 1;
+        HttpStream stream;
+        base::Failure failure;
+        if (stream.openRange(file_.url, from, last, file_.size, L"", failure, transfer_) !=
+            HttpStream::Range::Opened) {
+            why = "range refused: " + failure.text;
             return false;
         }
         buffer_.resize(kRangeReadSize);
         size_t chunk = step.firstChunk;
         uint32_t chunkDone = 0;
         std::unique_ptr<Sha256> chunkSha = std::make_unique<Sha256>();
-        StallWatch watch;
+        StallWatch watch(transfer_.stall);
         for (uint64_t done = 0; done < step.length;) {
             if (cancelled(cancel_)) return false;
             const int32_t want = static_cast<int32_t>(std::min<uint64_t>(kRangeReadSize, step.length - done));
-            const int32_t got = readAvailable(shared.request.get(), buffer_.data(), want);
+            const int32_t got = stream.read(buffer_.data(), want);
             if (got <= 0) {
                 why = "range read failed";
                 return false;
@@ -306,6 +302,7 @@ private:
     const ManifestFile& file_;
     const std::atomic<bool>* cancel_;
     const ChunkRepairEvents& events_;
+    const TransferOptions& transfer_;
     base::ChunkIndex index_;
     Sha256 whole_;  // the new file, as it is written
     std::vector<uint8_t> buffer_;
@@ -324,9 +321,9 @@ bool chunkRepairApplies(const ManifestFile& file, const std::wstring& local) {
 
 ChunkRepairResult repairByChunks(const ManifestFile& file, const std::wstring& local,
                                  const std::wstring& part, const std::atomic<bool>* cancel,
-                                 const ChunkRepairEvents& events, std::string& digest,
-                                 std::string& why) {
-    return ChunkBuild(file, cancel, events).run(local, part, digest, why);
+                                 const ChunkRepairEvents& events, const TransferOptions& transfer,
+                                 std::string& digest, std::string& why) {
+    return ChunkBuild(file, cancel, events, transfer).run(local, part, digest, why);
 }
 
 }  // namespace pcupd

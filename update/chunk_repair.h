@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "base/chunker.h"
+#include "update/download.h"
+#include "update/http.h"
 #include "update/manifest.h"
 #include "update/sha256.h"
 
@@ -55,12 +57,13 @@ enum class ChunkRepairResult { Built, Fallback, Cancelled };
 // True when `file` has a chunk index and `local` (its old copy) holds at least one byte.
 bool chunkRepairApplies(const ManifestFile& file, const std::wstring& local);
 
-// Builds `file` in `part` from `local` and Range requests on file.url. Built: `part` holds
+// Builds `file` in `part` from `local` and Range requests on file.url (update/http.h's
+// HttpStream::openRange, which takes only exactly the range asked for). Built: `part` holds
 // the file, its digest (in `digest`) matches the manifest's and it is flushed to disk.
 // Fallback (with the reason in `why`) or Cancelled (`*cancel` turned true): no `part` remains.
 ChunkRepairResult repairByChunks(const ManifestFile& file, const std::wstring& local,
                                  const std::wstring& part, const std::atomic<bool>* cancel,
-                                 const ChunkRepairEvents& events, std::string& digest,
-                                 std::string& why);
+                                 const ChunkRepairEvents& events, const TransferOptions& transfer,
+                                 std::string& digest, std::string& why);
 
 }  // namespace pcupd

@@ -14,7 +14,6 @@ namespace {
 
 constexpr unsigned kMaxHashThreads = 4;  // beyond this the disk, not the cores, sets the pace
 
-std::atomic<int> gThreadsForTesting{0};
 
 // What the first look at a file decided; Hash waits for its digest.
 enum class Look : uint8_t { Changed, Missing, Same, Hash };
@@ -26,15 +25,16 @@ struct Hashed {
     bool ok;
 };
 
-unsigned hashThreads(size_t jobs) {
+unsigned hashThreads(size_t jobs, unsigned asked) {
     unsigned threads = std::min(kMaxHashThreads, std::max(1u, std::thread::hardware_concurrency()));
-    if (const int forced = gThreadsForTesting; forced > 0) threads = static_cast<unsigned>(forced);
+    if (asked > 0) threads = asked;
     return static_cast<unsigned>(std::min<size_t>(threads, jobs));
 }
 
 // Hashes every job, the calling thread among the workers. A thread that cannot be started
 // leaves its share to the others, so this never fails.
-void hashAll(std::vector<Hashed>& jobs, const Manifest& manifest, const std::wstring& root) {
+void hashAll(std::vector<Hashed>& jobs, const Manifest& manifest, const std::wstring& root,
+             unsigned threads) {
     std::atomic<size_t> next{0};
     const auto work = [&]() noexcept {
         for (size_t i = next++; i < jobs.size(); i = next++) {
@@ -47,7 +47,7 @@ void hashAll(std::vector<Hashed>& jobs, const Manifest& manifest, const std::wst
         }
     };
     std::vector<std::thread> helpers;
-    for (unsigned i = 1; i < hashThreads(jobs.size()); ++i) {
+    for (unsigned i = 1; i < hashThreads(jobs.size(), threads); ++i) {
         try {
             helpers.emplace_back(work);
         } catch (...) {
@@ -60,10 +60,8 @@ void hashAll(std::vector<Hashed>& jobs, const Manifest& manifest, const std::wst
 
 }  // namespace
 
-void setScanThreadsForTesting(int threads) { gThreadsForTesting = threads; }
-
-void scanFiles(const Manifest& manifest, const std::wstring& installDir, bool useCache,
-               VerifyCache& cache, ChangedFiles& changed) {
+uint64_t scanFiles(const Manifest& manifest, const std::wstring& installDir, bool useCache,
+                   unsigned threads, VerifyCache& cache, ChangedFiles& changed) {
     const std::wstring root = base::fullPath(installDir);
     // The cache is only read until every digest is in; then it learns in manifest order, so
     // that it ends up exactly as a scan on one thread leaves it.
@@ -91,9 +89,10 @@ void scanFiles(const Manifest& manifest, const std::wstring& installDir, bool us
         looks[i] = Look::Hash;
         jobs.push_back({i, stamp, {}, false});
     }
-    hashAll(jobs, manifest, root);
+    hashAll(jobs, manifest, root, threads);
 
     std::unordered_set<std::string> listed;
+    uint64_t hashed = 0;
     auto job = jobs.begin();
     for (size_t i = 0; i < manifest.files.size(); ++i) {
         const ManifestFile& file = manifest.files[i];
@@ -103,6 +102,7 @@ void scanFiles(const Manifest& manifest, const std::wstring& installDir, bool us
             cache.forget(file.path);
         } else if (looks[i] == Look::Hash) {
             if (job->ok) {
+                hashed += job->stamp.size;
                 cache.record(file.path, job->stamp, job->digest);
                 same = toHex(job->digest, kSha256Size) == file.sha256;
             } else {
@@ -113,6 +113,7 @@ void scanFiles(const Manifest& manifest, const std::wstring& installDir, bool us
         if (!same) changed.push_back(&file);
     }
     cache.retain([&listed](const std::string& key) { return listed.count(key) > 0; });
+    return hashed;
 }
 
 }  // namespace pcupd

@@ -16,12 +16,10 @@ using ChangedFiles = std::vector<const ManifestFile*>;  // entries of the caller
 // on the list without the disk being touched, so that repair refuses it. With `useCache` a
 // file whose stamp matches a trusted cache entry is not read: the cached digest is compared
 // instead. Without it every file is hashed (a deep verification). `cache` ends up holding
-// exactly what this scan learned. Files to hash are shared among up to min(4, cores) threads;
-// the result and the cache are the same as on one thread. The calling thread owns `cache`.
-void scanFiles(const Manifest& manifest, const std::wstring& installDir, bool useCache,
-               VerifyCache& cache, ChangedFiles& changed);
-
-// Test and benchmark seam: hash on exactly this many threads (0: the default).
-void setScanThreadsForTesting(int threads);
+// exactly what this scan learned. Files to hash are shared among `threads` threads (0: up to
+// min(4, cores)); the result and the cache are the same as on one thread. The calling thread
+// owns `cache`. Returns the bytes it read back from disk to hash.
+uint64_t scanFiles(const Manifest& manifest, const std::wstring& installDir, bool useCache,
+                   unsigned threads, VerifyCache& cache, ChangedFiles& changed);
 
 }  // namespace pcupd

@@ -1,7 +1,6 @@
 #include "update/http.h"
 
 #include <algorithm>
-#include <atomic>
 #include <map>
 #include <mutex>
 #include <tuple>
@@ -34,25 +33,21 @@ bool isSecureFailure(DWORD code) {
 constexpr int kResolveTimeoutMs = 15000, kConnectTimeoutMs = 15000, kSendTimeoutMs = 15000,
               kReceiveTimeoutMs = 30000;
 
-std::atomic<HttpFault> gFault{HttpFault::None};
-std::atomic<bool> gReuse{true};
-
-// atoi-style: optional blanks and sign, then digits up to the first other character; no
-// digits gives 0. The value is taken modulo 2^16, as a 16-bit truncation of the integer.
-uint16_t parsePort(const std::string& text) {
-    size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+// The port of "host:port": 1 to 65535 in plain digits, nothing else (no sign, no blank, no
+// wrap-around that would turn 65616 into 80).
+bool parsePort(const std::string& text, uint16_t& port) {
+    if (text.empty() || text.size() > 5) return false;
     uint32_t value = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
-        value = (value * 10 + static_cast<uint32_t>(text[i] - '0')) & 0xFFFF;
-    return static_cast<uint16_t>(negative ? (0x10000 - value) & 0xFFFF : value);
+    for (const char c : text) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + static_cast<uint32_t>(c - '0');
+    }
+    if (value < 1 || value > 65535) return false;
+    port = static_cast<uint16_t>(value);
+    return true;
 }
 
 }  // namespace
-
-void setHttpFaultForTesting(HttpFault fault) { gFault = fault; }
 
 bool parseUrl(const std::string& url, std::wstring& host, uint16_t& port, std::wstring& path,
               bool& secure) {
@@ -78,7 +73,7 @@ bool parseUrl(const std::string& url, std::wstring& host, uint16_t& port, std::w
     std::string hostText = hostAndPort;
     if (colon != std::string::npos) {
         hostText = hostAndPort.substr(0, colon);
-        port = parsePort(hostAndPort.substr(colon + 1));
+        if (!parsePort(hostAndPort.substr(colon + 1), port)) return false;
     }
     host = base::toWide(hostText);
     path = base::toWide(pathText);
@@ -87,8 +82,7 @@ bool parseUrl(const std::string& url, std::wstring& host, uint16_t& port, std::w
 
 namespace {
 
-HINTERNET openSession(HttpFault fault) {
-    if (fault == HttpFault::Open) return nullptr;
+HINTERNET openSession() {
     HINTERNET session = WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
                                     WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
     if (session)
@@ -97,39 +91,37 @@ HINTERNET openSession(HttpFault fault) {
     return session;
 }
 
-HINTERNET connectTo(HINTERNET session, const std::wstring& host, uint16_t port, HttpFault fault) {
-    return fault == HttpFault::Connect ? nullptr : WinHttpConnect(session, host.c_str(), port, 0);
-}
-
 // Opens a GET for `path` on `connection`, sends it and waits for the response headers. The
-// request is handed back whatever happens; false with the step's text when no response came.
+// request is handed back whatever happens; false with the step's failure when no response came.
 bool sendGet(HINTERNET connection, const std::wstring& path, bool secure,
-             const std::wstring& headers, bool keepAlive, HttpFault fault, HINTERNET& request,
-             std::string& error) {
-    request = fault == HttpFault::OpenRequest
-                  ? nullptr
-                  : WinHttpOpenRequest(connection, L"GET", path.c_str(), nullptr,
-                                       WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                       secure ? WINHTTP_FLAG_SECURE : 0);
+             const std::wstring& headers, bool keepAlive, UniqueInternet& request,
+             base::Failure& failure) {
+    request.reset(WinHttpOpenRequest(connection, L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
+                                     WINHTTP_DEFAULT_ACCEPT_TYPES, secure ? WINHTTP_FLAG_SECURE : 0));
     if (!request) {
-        error = "WinHttpOpenRequest failed";
+        failure = base::Failure(base::FailureKind::kInternal, "WinHttpOpenRequest failed", GetLastError());
         return false;
     }
     if (!keepAlive) {
         DWORD feature = WINHTTP_DISABLE_KEEP_ALIVE;
-        WinHttpSetOption(request, WINHTTP_OPTION_DISABLE_FEATURE, &feature, sizeof(feature));
+        WinHttpSetOption(request.get(), WINHTTP_OPTION_DISABLE_FEATURE, &feature, sizeof(feature));
     }
     const wchar_t* extra = headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headers.c_str();
-    if (!WinHttpSendRequest(request, extra, static_cast<DWORD>(headers.size()),
+    if (!WinHttpSendRequest(request.get(), extra, static_cast<DWORD>(headers.size()),
                             WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
-        error = isSecureFailure(GetLastError())
-                    ? "WinHttpSendRequest failed (secure connection refused: certificate not "
-                      "trusted or not for this host)"
-                    : "WinHttpSendRequest failed (no network?)";
+        const DWORD code = GetLastError();
+        failure = isSecureFailure(code)
+                      ? base::Failure(base::FailureKind::kSecure,
+                                      "WinHttpSendRequest failed (secure connection refused: "
+                                      "certificate not trusted or not for this host)",
+                                      code)
+                      : base::Failure(base::FailureKind::kConnection,
+                                      "WinHttpSendRequest failed (no network?)", code);
         return false;
     }
-    if (!WinHttpReceiveResponse(request, nullptr)) {
-        error = "WinHttpReceiveResponse failed";
+    if (!WinHttpReceiveResponse(request.get(), nullptr)) {
+        failure = base::Failure(base::FailureKind::kConnection, "WinHttpReceiveResponse failed",
+                                GetLastError());
         return false;
     }
     return true;
@@ -144,51 +136,6 @@ DWORD statusCode(HINTERNET request) {
     return status;
 }
 
-bool requireOk(HINTERNET request, const std::string& url, std::string& error) {
-    const DWORD status = statusCode(request);
-    if (status == HTTP_STATUS_OK) return true;
-    error = "HTTP status " + std::to_string(status) + " for " + url;
-    return false;
-}
-
-}  // namespace
-
-bool openRequest(const std::string& url, HINTERNET& session, HINTERNET& connection,
-                 HINTERNET& request, std::string& error) {
-    session = connection = request = nullptr;
-    std::wstring host, path;
-    uint16_t port = 0;
-    bool secure = true;
-    if (!parseUrl(url, host, port, path, secure)) {
-        error = "bad url: " + url;
-        return false;
-    }
-    const HttpFault fault = gFault;
-    session = openSession(fault);
-    if (!session) {
-        error = "WinHttpOpen failed";
-        return false;
-    }
-    connection = connectTo(session, host, port, fault);
-    if (!connection) {
-        error = "WinHttpConnect failed";
-        return false;
-    }
-    return sendGet(connection, path, secure, {}, true, fault, request, error) &&
-           requireOk(request, url, error);
-}
-
-bool openRequest(const std::string& url, RequestHandles& handles, std::string& error) {
-    HINTERNET session = nullptr, connection = nullptr, request = nullptr;
-    const bool ok = openRequest(url, session, connection, request, error);
-    handles.request.reset(request);
-    handles.connection.reset(connection);
-    handles.session.reset(session);
-    return ok;
-}
-
-namespace {
-
 using HostKey = std::tuple<bool, std::wstring, uint16_t>;  // secure, host, port
 
 // The pool is never destroyed: when the window ends the program, the detached install worker
@@ -202,24 +149,24 @@ SessionPool& pool() {
     return *instance;
 }
 
-// The shared session for `key`, opened on first use. Opening happens outside the lock (it may
-// look for a proxy); when two threads race, the first one pooled is used by both.
-std::shared_ptr<HostSession> hostSession(const HostKey& key, bool pooled, HttpFault fault,
-                                         std::string& error) {
+// The shared session for `key`, opened on first use (or, unpooled, one of its own). Opening
+// happens outside the lock (it may look for a proxy); when two threads race, the first one
+// pooled is used by both.
+std::shared_ptr<HostSession> hostSession(const HostKey& key, bool pooled, base::Failure& failure) {
     if (pooled) {
         std::lock_guard<std::mutex> hold(pool().lock);
         const auto found = pool().hosts.find(key);
         if (found != pool().hosts.end()) return found->second;
     }
     auto fresh = std::make_shared<HostSession>();
-    fresh->session.reset(openSession(fault));
+    fresh->session.reset(openSession());
     if (!fresh->session) {
-        error = "WinHttpOpen failed";
+        failure = base::Failure(base::FailureKind::kInternal, "WinHttpOpen failed", GetLastError());
         return nullptr;
     }
-    fresh->connection.reset(connectTo(fresh->session.get(), std::get<1>(key), std::get<2>(key), fault));
-    if (!fresh->connection) {
-        error = "WinHttpConnect failed";
+    fresh->connection.reset(WinHttpConnect(fresh->session.get(), std::get<1>(key).c_str(), std::get<2>(key), 0));
+    if (!fresh->connection) {  // a host name WinHTTP will not take
+        failure = base::Failure(base::FailureKind::kBadInput, "WinHttpConnect failed", GetLastError());
         return nullptr;
     }
     if (!pooled) return fresh;
@@ -237,45 +184,36 @@ void dropHostSession(const HostKey& key, const std::shared_ptr<HostSession>& hos
 
 }  // namespace
 
-void setConnectionReuseForTesting(bool reuse) {
-    gReuse = reuse;
-    std::lock_guard<std::mutex> hold(pool().lock);
-    pool().hosts.clear();
-}
-
 bool sendSharedRequest(const std::string& url, const std::wstring& headers, SharedRequest& shared,
-                       DWORD& status, std::string& error) {
+                       DWORD& status, base::Failure& failure, const TransferOptions& options) {
     shared.request.reset();
     shared.host.reset();
     std::wstring host, path;
     uint16_t port = 0;
     bool secure = true;
     if (!parseUrl(url, host, port, path, secure)) {
-        error = "bad url: " + url;
+        failure = base::Failure(base::FailureKind::kBadInput, "bad url: " + url);
         return false;
     }
-    const HttpFault fault = gFault;
-    const bool reuse = gReuse;
-    const bool pooled = reuse && fault == HttpFault::None;
+    const bool pooled = options.reuseConnections;
     const HostKey key{secure, host, port};
-    shared.host = hostSession(key, pooled, fault, error);
+    shared.host = hostSession(key, pooled, failure);
     if (!shared.host) return false;
-    HINTERNET request = nullptr;
-    const bool sent = sendGet(shared.host->connection.get(), path, secure, headers, reuse, fault,
-                              request, error);
-    shared.request.reset(request);
-    if (!sent) {
+    if (!sendGet(shared.host->connection.get(), path, secure, headers, pooled, shared.request, failure)) {
         if (pooled) dropHostSession(key, shared.host);
         return false;
     }
-    status = statusCode(request);
+    status = statusCode(shared.request.get());
     return true;
 }
 
-bool openSharedRequest(const std::string& url, SharedRequest& shared, std::string& error) {
+bool openSharedRequest(const std::string& url, SharedRequest& shared, base::Failure& failure,
+                       const TransferOptions& options) {
     DWORD status = 0;
-    return sendSharedRequest(url, {}, shared, status, error) &&
-           requireOk(shared.request.get(), url, error);
+    if (!sendSharedRequest(url, {}, shared, status, failure, options)) return false;
+    if (status == HTTP_STATUS_OK) return true;
+    failure = base::Failure::http(status, "HTTP status " + std::to_string(status) + " for " + url);
+    return false;
 }
 
 int64_t contentLength(HINTERNET request) {
@@ -294,54 +232,35 @@ int64_t contentLength(HINTERNET request) {
     return value;
 }
 
-bool httpGet(const std::string& url, std::string& body, std::string& error,
-             const StallLimit& limit) {
-    SharedRequest shared;
-    if (!openSharedRequest(url, shared, error)) return false;
-    HINTERNET request = shared.request.get();
-
+bool httpGet(const std::string& url, std::string& body, base::Failure& failure,
+             const TransferOptions& options) {
+    HttpStream stream;
     body.clear();
-    const int64_t expected = contentLength(request);
-    if (expected > kMaxHttpGetBody) {
-        error = "response too large";
+    if (!stream.open(url, failure, options)) return false;
+    const auto fail = [&failure](base::FailureKind kind, std::string text) {
+        failure = base::Failure(kind, std::move(text));
         return false;
-    }
-    // Bytes past the declared length are no part of the body (Wine's transport can hand
-    // over what a server sent after it).
-    StallWatch watch(limit);
-    while (expected < 0 || static_cast<int64_t>(body.size()) < expected) {
-        DWORD available = 0;
-        if (!WinHttpQueryDataAvailable(request, &available)) {
-            error = "read failed";
-            return false;
-        }
-        if (available == 0) break;
-        if (expected >= 0)
-            available = static_cast<DWORD>(std::min<int64_t>(available, expected - static_cast<int64_t>(body.size())));
-        if (body.size() + available > static_cast<uint64_t>(kMaxHttpGetBody)) {
-            error = "response too large";
-            return false;
-        }
-        const size_t old = body.size();
-        body.resize(old + available);
-        DWORD read = 0;
-        if (!WinHttpReadData(request, &body[old], available, &read)) {
-            body.resize(old);
-            error = "read failed";
-            return false;
-        }
-        body.resize(old + read);
-        if (watch.stalled(read)) {
-            error = stalledText(url, limit);
-            return false;
-        }
+    };
+    const int64_t expected = stream.contentLength();
+    if (expected > kMaxHttpGetBody) return fail(base::FailureKind::kTooLarge, "response too large");
+    StallWatch watch(options.stall);
+    char buffer[16384];
+    for (;;) {
+        // The stream gives nothing past the declared length (Wine's transport can hand over
+        // what a server sent after it).
+        const int32_t read = stream.read(buffer, sizeof(buffer));
+        if (read < 0) return fail(base::FailureKind::kConnection, "read failed");
+        if (read == 0) break;
+        if (body.size() + static_cast<size_t>(read) > static_cast<uint64_t>(kMaxHttpGetBody))
+            return fail(base::FailureKind::kTooLarge, "response too large");
+        body.append(buffer, static_cast<size_t>(read));
+        if (watch.stalled(static_cast<uint64_t>(read)))
+            return fail(base::FailureKind::kStalled, stalledText(url, options.stall));
     }
     // A connection that drops early can look like a normal end of the body; the declared
     // length is the only way to tell a cut document from a whole one.
-    if (expected >= 0 && static_cast<int64_t>(body.size()) < expected) {
-        error = "read failed";
-        return false;
-    }
+    if (expected >= 0 && static_cast<int64_t>(body.size()) < expected)
+        return fail(base::FailureKind::kConnection, "read failed");
     return true;
 }
 

@@ -32,69 +32,63 @@ bool contentRange(HINTERNET request, int64_t& first, int64_t& last, int64_t& tot
            readNumber(p, total) && *p == L'\0';
 }
 
-namespace {
-
-// Hands the shared request over to the stream, which owns the request from here on.
-void adopt(HttpStream& stream, SharedRequest& shared) {
-    stream.host = std::move(shared.host);
-    stream.session = stream.host->session.get();
-    stream.connection = stream.host->connection.get();
-    stream.request = shared.request.release();
-}
-
-}  // namespace
-
-bool HttpStream::open(const std::string& url, std::string& error) {
+bool HttpStream::open(const std::string& url, base::Failure& failure, const TransferOptions& options) {
     close();
-    SharedRequest shared;
-    if (!openSharedRequest(url, shared, error)) return false;
-    adopt(*this, shared);
-    contentLength = pcupd::contentLength(request);
+    if (!openSharedRequest(url, shared_, failure, options)) {
+        close();
+        return false;
+    }
+    contentLength_ = pcupd::contentLength(shared_.request.get());
     return true;
 }
 
-HttpStream::Range HttpStream::openRange(const std::string& url, int64_t from, int64_t total,
-                                        const std::wstring& validator, std::string& error) {
+HttpStream::Range HttpStream::openRange(const std::string& url, int64_t from, int64_t last,
+                                        int64_t total, const std::wstring& validator,
+                                        base::Failure& failure, const TransferOptions& options) {
     close();
     std::wstring headers = L"Range: bytes=" + std::to_wstring(from) + L"-";
+    if (last >= 0) headers += std::to_wstring(last);
     if (!validator.empty()) headers += L"\r\nIf-Range: " + validator;
-    SharedRequest shared;
     DWORD status = 0;
-    if (!sendSharedRequest(url, headers, shared, status, error)) return Range::NoResponse;
-    // Anything but the exact rest of the same body would be spliced in at the wrong place.
+    if (!sendSharedRequest(url, headers, shared_, status, failure, options)) {
+        close();
+        return Range::NoResponse;
+    }
+    // Anything but exactly the bytes asked for would be spliced in at the wrong place.
     if (status != HTTP_STATUS_PARTIAL_CONTENT) {
-        error = "HTTP status " + std::to_string(status) + " for " + url;
+        close();
+        failure = base::Failure::http(status, "HTTP status " + std::to_string(status) + " for " + url);
         return Range::Refused;
     }
-    int64_t first = 0, last = 0, size = 0;
-    const int64_t length = pcupd::contentLength(shared.request.get());
-    if (!contentRange(shared.request.get(), first, last, size) || first != from || size != total ||
-        last < first || last >= total || (length >= 0 && length != last - first + 1)) {
-        error = "bad Content-Range for " + url;
+    int64_t first = 0, end = 0, size = 0;
+    const int64_t length = pcupd::contentLength(shared_.request.get());
+    if (!contentRange(shared_.request.get(), first, end, size) || first != from || size != total ||
+        end < first || end >= total || (last >= 0 && end != last) ||
+        (length >= 0 && length != end - first + 1)) {
+        close();
+        failure = base::Failure(base::FailureKind::kBadInput, "bad Content-Range for " + url);
         return Range::Refused;
     }
-    adopt(*this, shared);
-    contentLength = last - first + 1;
+    contentLength_ = end - first + 1;
     return Range::Opened;
 }
 
 int32_t HttpStream::read(void* buffer, int32_t length) {
-    if (!request || length < 1) return -1;
-    if (contentLength >= 0) {  // nothing past the declared length, as in httpGet
-        if (received >= contentLength) return 0;
-        length = static_cast<int32_t>(std::min<int64_t>(length, contentLength - received));
+    if (!shared_.request || length < 1) return -1;
+    if (contentLength_ >= 0) {  // nothing past the declared length
+        if (received_ >= contentLength_) return 0;
+        length = static_cast<int32_t>(std::min<int64_t>(length, contentLength_ - received_));
     }
-    const int32_t read = readAvailable(request, buffer, length);
-    if (read > 0) received += read;
+    const int32_t read = readAvailable(shared_.request.get(), buffer, length);
+    if (read > 0) received_ += read;
     return read;
 }
 
 void HttpStream::close() {
-    if (request) WinHttpCloseHandle(request);
-    request = connection = session = nullptr;
-    host.reset();
-    contentLength = -1;
-    received = 0;
+    shared_.request.reset();
+    shared_.host.reset();
+    contentLength_ = -1;
+    received_ = 0;
 }
 
 }  // namespace pcupd

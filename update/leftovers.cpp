@@ -40,7 +40,6 @@ int removeLeftovers(const Manifest& manifest, const std::wstring& installDir,
         if (!base::isSafeRelativePath(file.path)) continue;
         remove(file.path + ".part");
         if (!self.empty() && VerifyCache::key(file.path) == self) {
-            remove(file.path + ".new");
             remove(file.path + ".old");
         }
     }

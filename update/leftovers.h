@@ -8,9 +8,9 @@
 namespace pcupd {
 
 // Deletes, under `installDir`, the names this program itself creates and that an earlier run
-// may have left behind: "<file>.part" downloads of the manifest's files, the staged
-// "<self>.new" / "<self>.old" copies of the running program (`selfPath`, may be empty) and a
-// torn "pcupd.cache.tmp". A name the manifest lists is never deleted, nor is anything else a
+// may have left behind: "<file>.part" downloads of the manifest's files, the running program's
+// file that an update moved aside ("<self>.old"; `selfPath` may be empty), and a torn
+// "pcupd.cache.tmp" or "pcupd.sequence.tmp". A name the manifest lists is never deleted, nor is anything else a
 // player or the game keeps there ("settings.ini.old"). Returns how many files went.
 int removeLeftovers(const Manifest& manifest, const std::wstring& installDir,
                     const std::wstring& selfPath);

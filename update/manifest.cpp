@@ -2,8 +2,6 @@
 
 #include <rapidjson/document.h>
 
-#include "update/http.h"
-#include "update/manifest_signature.h"
 
 namespace pcupd {
 namespace {
@@ -108,19 +106,6 @@ bool parseFullArchive(const std::string& body, FullArchive& archive, std::string
     }
     archive.valid = true;
     return true;
-}
-
-bool fetchManifest(const std::string& url, Manifest& manifest, std::string& error) {
-    std::string body, signedBy;
-    if (!fetchSignedManifest(url, body, signedBy, error) || !parseManifest(body, manifest, error))
-        return false;
-    manifest.signedBy = std::move(signedBy);
-    return true;
-}
-
-bool fetchFullArchive(const std::string& url, FullArchive& archive, std::string& error) {
-    std::string body, signedBy;
-    return fetchSignedManifest(url, body, signedBy, error) && parseFullArchive(body, archive, error);
 }
 
 }  // namespace pcupd

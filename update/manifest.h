@@ -36,15 +36,12 @@ struct FullArchive {
     std::string url, sha256;
     int64_t size = 0;
     std::string format;
-    bool valid = false;  // true only after a successful fetchFullArchive
+    bool valid = false;  // true only after a successful parseFullArchive
 };
 
-// Download the manifest at `url` and read its files list / its fullArchive entry. On
-// failure `error` gets the transport's or the parser's message; on success it is untouched.
-bool fetchManifest(const std::string& url, Manifest& manifest, std::string& error);
-bool fetchFullArchive(const std::string& url, FullArchive& archive, std::string& error);
-
-// The same, for a document already in memory (the body as downloaded).
+// Reads the files list / the fullArchive entry of a manifest's body (as downloaded; fetched
+// and checked by readManifest, update/manifest_signature.h). On failure `error` gets the
+// parser's message; on success it is untouched.
 bool parseManifest(const std::string& body, Manifest& manifest, std::string& error);
 bool parseFullArchive(const std::string& body, FullArchive& archive, std::string& error);
 

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <mutex>
 
 #include "base/unique_handle.h"
 #include "base/utc_time.h"
@@ -30,7 +29,7 @@ constexpr size_t kSignatureSize = 2 * kCoordinateSize;
 
 // The build's keys, checked at configure time, arrive comma-separated (CMake would split a
 // ";" list into separate definitions).
-std::vector<std::string> builtInKeys() {
+std::vector<std::string> buildKeys() {
     std::vector<std::string> keys;
     const std::string text = ORVANE_MANIFEST_KEYS;
     size_t start = 0;
@@ -42,10 +41,6 @@ std::vector<std::string> builtInKeys() {
     }
     return keys;
 }
-
-std::mutex keysLock;
-bool keysOverridden = false;
-std::vector<std::string> overrideKeys;
 
 int hexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -68,16 +63,21 @@ std::vector<UCHAR> publicBlob(const std::string& hex) {
     return blob;
 }
 
-// The ".sig" of `url`: into `signature`, or `missing` on 404; false on any other failure.
+// The ".sig" of `url`: into `signature`, or `missing` when the server says it has none (404);
+// false on any other failure.
 bool fetchSignature(const std::string& url, std::string& signature, bool& missing,
-                    std::string& error) {
-    const std::string sigUrl = url + ".sig";
-    std::string fetchError;
+                    base::Failure& failure, const TransferOptions& options) {
+    base::Failure fetchFailure;
     missing = false;
-    if (httpGet(sigUrl, signature, fetchError)) return true;
-    missing = fetchError == "HTTP status 404 for " + sigUrl;
-    if (!missing) error = fetchError;
+    if (httpGet(url + ".sig", signature, fetchFailure, options)) return true;
+    missing = fetchFailure.kind == base::FailureKind::kHttpStatus && fetchFailure.httpStatus == 404;
+    if (!missing) failure = fetchFailure;
     return missing;
+}
+
+bool refuse(base::Failure& failure, const char* text) {
+    failure = base::Failure(base::FailureKind::kRefused, text);
+    return false;
 }
 
 // The clock, in seconds since 1970 UTC.
@@ -91,22 +91,7 @@ int64_t secondsNow() {
 
 }  // namespace
 
-std::vector<std::string> manifestKeys() {
-    std::lock_guard<std::mutex> hold(keysLock);
-    return keysOverridden ? overrideKeys : builtInKeys();
-}
-
-void setManifestKeysForTesting(const std::vector<std::string>& keys) {
-    std::lock_guard<std::mutex> hold(keysLock);
-    keysOverridden = true;
-    overrideKeys = keys;
-}
-
-void resetManifestKeysForTesting() {
-    std::lock_guard<std::mutex> hold(keysLock);
-    keysOverridden = false;
-    overrideKeys.clear();
-}
+std::vector<std::string> builtInManifestKeys() { return buildKeys(); }
 
 bool verifyManifestSignature(const std::string& body, const std::string& signature,
                              const std::vector<std::string>& keys, std::string* signedBy) {
@@ -138,58 +123,63 @@ bool verifyManifestSignature(const std::string& body, const std::string& signatu
     return false;
 }
 
-bool fetchSignedManifest(const std::string& url, std::string& body, std::string& signedBy,
-                         std::string& error) {
+bool fetchSignedManifest(const std::string& url, const std::vector<std::string>& keys,
+                         std::string& body, std::string& signedBy, base::Failure& failure,
+                         const TransferOptions& options) {
     signedBy.clear();
-    const std::vector<std::string> keys = manifestKeys();
-    if (keys.empty()) return httpGet(url, body, error);
+    if (keys.empty()) return httpGet(url, body, failure, options);
     bool missing = false;
     for (int attempt = 0; attempt < 2; ++attempt) {
         std::string signature;
-        if (!httpGet(url, body, error) || !fetchSignature(url, signature, missing, error))
+        if (!httpGet(url, body, failure, options) ||
+            !fetchSignature(url, signature, missing, failure, options))
             return false;
         if (!missing && verifyManifestSignature(body, signature, keys, &signedBy)) return true;
     }
     body.clear();  // nothing unverified may be read by mistake
-    error = missing ? "manifest signature missing" : "manifest signature is not valid";
-    return false;
+    return refuse(failure, missing ? "manifest signature missing" : "manifest signature is not valid");
 }
 
-bool acceptManifest(const Manifest& manifest, const std::wstring& installDir, std::string& error) {
-    const std::vector<std::string> keys = manifestKeys();
+bool acceptManifest(const Manifest& manifest, const std::vector<std::string>& keys,
+                    const std::wstring& installDir, base::Failure& failure) {
     if (keys.empty()) return true;
     // Only a manifest that came through fetchSignedManifest knows its key.
-    if (std::find(keys.begin(), keys.end(), manifest.signedBy) == keys.end()) {
-        error = "manifest signature missing";
-        return false;
-    }
+    if (std::find(keys.begin(), keys.end(), manifest.signedBy) == keys.end())
+        return refuse(failure, "manifest signature missing");
     int64_t expires = 0;
-    if (!base::parseUtcTimestamp(manifest.expires, expires)) {
-        error = "manifest has no valid expiry time";
-        return false;
-    }
-    if (expires <= secondsNow()) {
-        error = "manifest has expired";
-        return false;
-    }
+    if (!base::parseUtcTimestamp(manifest.expires, expires))
+        return refuse(failure, "manifest has no valid expiry time");
+    if (expires <= secondsNow()) return refuse(failure, "manifest has expired");
     std::optional<uint64_t> folderSequence, userSequence;
-    if (!readFolderSequence(installDir, folderSequence, error) ||
-        !readUserSequence(manifest.signedBy, userSequence, error))
-        return false;
-    if (!manifest.sequence || (folderSequence && *manifest.sequence < *folderSequence)) {
-        error = "manifest is older than the installed client";
+    std::string damaged;
+    if (!readFolderSequence(installDir, folderSequence, damaged) ||
+        !readUserSequence(manifest.signedBy, userSequence, damaged)) {
+        failure = base::Failure(base::FailureKind::kBadInput, damaged);
         return false;
     }
+    if (!manifest.sequence || (folderSequence && *manifest.sequence < *folderSequence))
+        return refuse(failure, "manifest is older than the installed client");
     const uint64_t sequence = *manifest.sequence;
-    if (userSequence && sequence < *userSequence) {
-        error = "manifest is older than a release already installed on this computer";
-        return false;
-    }
+    if (userSequence && sequence < *userSequence)
+        return refuse(failure, "manifest is older than a release already installed on this computer");
     // Recorded now, not after the run: a run an attacker makes fail must not leave the door
     // open to the older manifest next time. The operator's next publish is always higher.
     if (!folderSequence || sequence > *folderSequence) saveFolderSequence(installDir, sequence);
     if (!userSequence || sequence > *userSequence) saveUserSequence(manifest.signedBy, sequence);
     return true;
+}
+
+bool readManifest(const std::string& url, const std::vector<std::string>& keys,
+                  const std::wstring& installDir, Manifest& manifest, FullArchive* archive,
+                  base::Failure& failure, const TransferOptions& options) {
+    std::string body, signedBy, error;
+    if (!fetchSignedManifest(url, keys, body, signedBy, failure, options)) return false;
+    if ((archive && !parseFullArchive(body, *archive, error)) || !parseManifest(body, manifest, error)) {
+        failure = base::Failure(base::FailureKind::kBadInput, error);
+        return false;
+    }
+    manifest.signedBy = std::move(signedBy);
+    return acceptManifest(manifest, keys, installDir, failure);
 }
 
 }  // namespace pcupd

@@ -11,16 +11,17 @@
 #include <string>
 #include <vector>
 
+#include "base/failure.h"
+#include "update/http.h"
 #include "update/manifest.h"
 #include "update/release_memory.h"
 
 namespace pcupd {
 
-// The public keys in force: 128 hex characters each, X then Y. Empty: verification is off.
-std::vector<std::string> manifestKeys();
-// Test seam: replaces the built-in keys until reset (an empty list switches verification off).
-void setManifestKeysForTesting(const std::vector<std::string>& keys);
-void resetManifestKeysForTesting();
+// The public keys built into the program (ORVANE_MANIFEST_KEYS): 128 hex characters each, X
+// then Y. The functions below take the keys in force from their caller; with none,
+// verification is off.
+std::vector<std::string> builtInManifestKeys();
 
 // True when `signature` (64 bytes, r then s) over `body` verifies under one of `keys`; that
 // key into `signedBy` when given.
@@ -28,21 +29,30 @@ bool verifyManifestSignature(const std::string& body, const std::string& signatu
                              const std::vector<std::string>& keys,
                              std::string* signedBy = nullptr);
 
-// Downloads the manifest at `url` into `body`, bytes as received. With keys in force, its
-// signature too, checked before the body is parsed, and the key that signed it into
-// `signedBy` (left empty with no keys); a pair that does not verify is fetched once more,
-// since a publish may land between the two requests. Fails with the transport's message or
-// "manifest signature missing" / "manifest signature is not valid".
-bool fetchSignedManifest(const std::string& url, std::string& body, std::string& signedBy,
-                         std::string& error);
+// Downloads the manifest at `url` into `body`, bytes as received. With `keys`, its signature
+// too (a 404 for it means it has none), checked before the body is parsed, and the key that
+// signed it into `signedBy` (left empty with no keys); a pair that does not verify is fetched
+// once more, since a publish may land between the two requests. Fails with the transport's
+// failure or kRefused "manifest signature missing" / "manifest signature is not valid".
+bool fetchSignedManifest(const std::string& url, const std::vector<std::string>& keys,
+                         std::string& body, std::string& signedBy, base::Failure& failure,
+                         const TransferOptions& options = TransferOptions{});
 
-// With keys in force, refuses a parsed manifest that is not signed by one of them ("manifest
+// With `keys`, refuses (kRefused) a parsed manifest that is not signed by one of them ("manifest
 // signature missing"), that gives no valid "expires" ("manifest has no valid expiry time") or
 // has expired ("manifest has expired"), or whose sequence is below the highest that
 // `installDir` has accepted ("manifest is older than the installed client", also when it gives
 // none) or this user has accepted under the same key ("manifest is older than a release
-// already installed on this computer"). A damaged record refuses too, with its own text.
-// Otherwise raises both records to the manifest's sequence. Does nothing with no key in force.
-bool acceptManifest(const Manifest& manifest, const std::wstring& installDir, std::string& error);
+// already installed on this computer"). A damaged record refuses too (kBadInput), with its
+// own text. Otherwise raises both records to the manifest's sequence. Does nothing without keys.
+bool acceptManifest(const Manifest& manifest, const std::vector<std::string>& keys,
+                    const std::wstring& installDir, base::Failure& failure);
+
+// The manifest a run works from, read once: fetched and checked (fetchSignedManifest), its
+// files parsed into `manifest` and, when `archive` is given, its full archive too (kBadInput
+// with the parser's text), and accepted for `installDir` (acceptManifest).
+bool readManifest(const std::string& url, const std::vector<std::string>& keys,
+                  const std::wstring& installDir, Manifest& manifest, FullArchive* archive,
+                  base::Failure& failure, const TransferOptions& options = TransferOptions{});
 
 }  // namespace pcupd

@@ -14,6 +14,7 @@
 #include "base/path_identity.h"
 #include "base/safe_path.h"
 #include "update/chunk_repair.h"
+#include "update/download.h"
 #include "update/sha256.h"
 
 namespace pcupd {
@@ -22,17 +23,17 @@ namespace {
 constexpr int kDownloadAttempts = 3;  // a transient transport failure is retried twice
 constexpr int kDigestAttempts = 2;    // a damaged transfer gets one more try, no more
 constexpr DWORD kRetryPauseMs = 250;  // times the attempt number
-constexpr unsigned kMaxDownloads = 4;  // enough to hide the round trips; more only crowds the link
 constexpr size_t kNone = std::numeric_limits<size_t>::max();
 
-std::atomic<int> gThreadsForTesting{0};
+// Failures that another attempt may not meet: the connection or the server, not the request or
+// the disk. A refused secure connection counts too: Wine reports a connection reset in the
+// middle of the handshake as the same channel error as an untrusted certificate.
+bool worthRetrying(const base::Failure& failure) {
+    return failure.transient() || failure.kind == base::FailureKind::kSecure;
+}
 
-// Failures that another attempt may not meet: the connection, not the request or the disk.
-bool isTransient(const std::string& error) {
-    const auto startsWith = [&error](const char* prefix) { return error.rfind(prefix, 0) == 0; };
-    return error == "download read failed" || startsWith("WinHttpSendRequest failed") ||
-           error == "WinHttpReceiveResponse failed" || startsWith("HTTP status 5") ||
-           startsWith("HTTP status 0 ");
+base::Failure diskFailure(std::string text) {
+    return base::Failure(base::FailureKind::kDisk, std::move(text), GetLastError());
 }
 
 // Says what stands where `path` (a safe manifest path) must go: a folder of that name, or a
@@ -58,22 +59,23 @@ std::string obstacle(const std::wstring& root, const std::string& path) {
 class RepairRun {
 public:
     RepairRun(const ChangedFiles& changed, const std::wstring& installDir,
-              const std::wstring& selfPath, const ProgressCallback& callback, VerifyCache& cache)
-        : root_(base::fullPath(installDir)), folder_(installDir), callback_(callback), cache_(cache),
-          caller_(std::this_thread::get_id()) {
+              const UpdateOptions& options, const ProgressCallback& callback, VerifyCache& cache)
+        : root_(base::fullPath(installDir)), folder_(installDir), options_(options),
+          callback_(callback), cache_(cache), caller_(std::this_thread::get_id()) {
         for (const ManifestFile* file : changed) {
             progress_.bytesTotal += std::max<int64_t>(file->size, 0);
             const bool self = base::isSafeRelativePath(file->path) &&
-                              base::samePath(base::joinUnder(root_, file->path), selfPath);
+                              !options.selfPath.empty() &&
+                              base::samePath(base::joinUnder(root_, file->path), options.selfPath);
             (self ? staged_ : files_).push_back(file);
         }
     }
 
     void run(UpdateResult& result) {
         downloadAll();
-        // Staged only once everything else is in place: a failed repair stages nothing.
+        // Replaced only once everything else is in place: a failed repair leaves it as it was.
         for (size_t i = 0; i < staged_.size() && failed_ == kNone; ++i) {
-            std::string error;
+            base::Failure error;
             if (!repairOne(*staged_[i], true, nullptr, error)) fail(files_.size() + i, error, nullptr);
         }
         if (failure_) std::rethrow_exception(failure_);
@@ -81,7 +83,7 @@ public:
             result.error = error_;
             return;
         }
-        result.selfUpdateStaged = !staged_.empty();
+        result.selfReplaced = !staged_.empty();
         report([](Progress& p) {
             p.stage = UpdateStage::kRepaired;
             p.item.clear();
@@ -98,9 +100,7 @@ private:
     // Runs the downloads on up to kMaxDownloads threads, or on this one when no thread can
     // be had; returns when all have ended.
     void downloadAll() {
-        unsigned threads = kMaxDownloads;
-        if (const int forced = gThreadsForTesting; forced > 0) threads = static_cast<unsigned>(forced);
-        threads = static_cast<unsigned>(std::min<size_t>(threads, files_.size()));
+        const unsigned threads = static_cast<unsigned>(std::min<size_t>(options_.downloads, files_.size()));
         std::deque<Slot> slots(std::max(threads, 1u));
         std::vector<std::thread> workers;
         workers.reserve(slots.size());
@@ -122,7 +122,7 @@ private:
                 deliverUntilDone();
             } catch (...) {
                 thrown = std::current_exception();
-                fail(0, std::string(), thrown);
+                fail(0, base::Failure(), thrown);
             }
             for (std::thread& worker : workers) worker.join();
             if (thrown) std::rethrow_exception(thrown);
@@ -146,10 +146,10 @@ private:
                 slot.cancel = false;
             }
             try {
-                std::string error;
+                base::Failure error;
                 if (!repairOne(*files_[index], false, &slot.cancel, error)) fail(index, error, nullptr);
             } catch (...) {  // rethrown on the calling thread, as if it had run there
-                fail(index, std::string(), std::current_exception());
+                fail(index, base::Failure(), std::current_exception());
             }
         }
         if (std::this_thread::get_id() != caller_) changeRunning(-1);
@@ -157,7 +157,7 @@ private:
 
     // Keeps the earliest failure in work order. Downloads of later files stop, as a run on
     // one thread would never have started them; earlier ones go on and may fail first.
-    void fail(size_t index, const std::string& error, std::exception_ptr exception) {
+    void fail(size_t index, const base::Failure& error, std::exception_ptr exception) {
         std::lock_guard<std::mutex> hold(lock_);
         if (index > failed_) return;
         failed_ = index;
@@ -169,14 +169,16 @@ private:
     }
 
     bool repairOne(const ManifestFile& file, bool self, const std::atomic<bool>* cancel,
-                   std::string& error) {
+                   base::Failure& error) {
         if (!base::isSafeRelativePath(file.path)) {
-            error = "unsafe path in manifest: " + file.path;
+            error = base::Failure(base::FailureKind::kBadInput, "unsafe path in manifest: " + file.path);
             return false;
         }
         // Better said now, naming what is in the way, than as a failed download or rename.
-        error = obstacle(root_, file.path);
-        if (!error.empty()) return false;
+        if (std::string blocked = obstacle(root_, file.path); !blocked.empty()) {
+            error = base::Failure(base::FailureKind::kDisk, std::move(blocked));
+            return false;
+        }
         const std::wstring target = base::joinUnder(root_, file.path);
         const std::wstring part = target + L".part";
         base::createParentDirectories(target);
@@ -189,33 +191,48 @@ private:
         if (!fetchByChunks(file, target, part, cancel, digest) &&
             !fetchVerified(file, part, cancel, digest, error))
             return false;
-
-        // The verified download replaces the old file in one step; the old file stays intact
-        // until then, and also when the replacement is refused.
-        if (self) {
-            if (!MoveFileExW(part.c_str(), (target + L".new").c_str(), MOVEFILE_REPLACE_EXISTING)) {
-                folder_.deleteFile(part);
-                error = "could not stage self-update";
-                return false;
-            }
-        } else {
-            if (!MoveFileExW(part.c_str(), target.c_str(),
-                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-                folder_.deleteFile(part);
-                error = "could not replace " + file.path + " (file in use?)";
-                return false;
-            }
-            FileStamp stamp;
-            if (fileStamp(target, stamp)) {
-                std::lock_guard<std::mutex> hold(lock_);
-                cache_.record(file.path, stamp, digest);
-            }
+        if (!(self ? replaceRunning(file, part, target, error) : replace(file, part, target, error)))
+            return false;
+        FileStamp stamp;
+        if (fileStamp(target, stamp)) {
+            std::lock_guard<std::mutex> hold(lock_);
+            cache_.record(file.path, stamp, digest);
         }
         report([&file](Progress& p) {
             p.stage = UpdateStage::kUpdated;
             p.item = file.path;
         });
         return true;
+    }
+
+    // The verified download replaces the old file in one step; the old file stays intact
+    // until then, and also when the replacement is refused.
+    bool replace(const ManifestFile& file, const std::wstring& part, const std::wstring& target,
+                 base::Failure& error) {
+        if (MoveFileExW(part.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return true;
+        error = diskFailure("could not replace " + file.path + " (file in use?)");
+        folder_.deleteFile(part);
+        return false;
+    }
+
+    // The running program's file cannot be written over, but it can be renamed: it moves
+    // aside to "<name>.old" (deleted by a later run, once it no longer runs) and the new one
+    // takes its name. Should the second step fail, the old file goes back.
+    bool replaceRunning(const ManifestFile& file, const std::wstring& part,
+                        const std::wstring& target, base::Failure& error) {
+        const std::wstring aside = target + L".old";
+        const bool present = GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES;
+        if (present && !MoveFileExW(target.c_str(), aside.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+            error = diskFailure("could not replace " + file.path + " (file in use?)");
+            folder_.deleteFile(part);
+            return false;
+        }
+        if (MoveFileExW(part.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH)) return true;
+        error = diskFailure("could not replace " + file.path + " (file in use?)");
+        if (present) MoveFileExW(aside.c_str(), target.c_str(), 0);
+        folder_.deleteFile(part);
+        return false;
     }
 
     // Builds `file` in `part` from the chunks of its old copy at `target` that are still
@@ -241,50 +258,54 @@ private:
             });
         };
         std::string why;
-        if (repairByChunks(file, target, part, cancel, events, digest, why) == ChunkRepairResult::Built)
+        if (repairByChunks(file, target, part, cancel, events, options_.transfer, digest, why) ==
+            ChunkRepairResult::Built)
             return true;
         if (reused + received > 0) report([&](Progress& p) { p.bytesTotal += reused + received; });
         return false;
     }
 
     // Downloads `file` to `part` until its digest matches, within the attempt limits. On
-    // failure `error` holds the last message and no `part` file remains. Bytes count once
+    // failure `error` holds the last failure and no `part` file remains. Bytes count once
     // in the shared progress: a failed attempt takes its own back.
     bool fetchVerified(const ManifestFile& file, const std::wstring& part,
-                       const std::atomic<bool>* cancel, std::string& digest, std::string& error) {
+                       const std::atomic<bool>* cancel, std::string& digest, base::Failure& error) {
         int transportFailures = 0, digestFailures = 0;
         for (;;) {
             if (cancel && *cancel) {  // while this thread paused before a retry
-                error = "download cancelled";
+                error = base::Failure(base::FailureKind::kCancelled, "download cancelled");
                 return false;
             }
-            Progress own;  // this attempt's bytes alone; downloadToFile adds to it
-            int64_t shared = 0;  // how many of them the shared progress holds
-            const ProgressCallback onBytes = [&](const Progress&) {
-                const int64_t fresh = own.bytesDone - shared;
-                shared = own.bytesDone;
+            int64_t shared = 0;  // how many of this attempt's bytes the shared progress holds
+            DownloadOptions options;
+            options.expectedSize = file.size;
+            options.cancel = cancel;
+            options.transfer = options_.transfer;
+            options.onBytes = [&](int64_t fresh) {
+                shared += fresh;
                 report([&](Progress& p) {
                     p.stage = UpdateStage::kDownloading;
                     p.item = file.path;
                     p.bytesDone += fresh;
                 });
             };
-            const bool ok = downloadToFile(file.url, part, own, onBytes, digest, error, file.size, cancel);
+            Downloaded got;
+            const bool ok = download(file.url, part, options, got, error);
+            digest = got.digest;
             {
                 std::lock_guard<std::mutex> hold(lock_);
-                progress_.bytesDone += (ok && digest == file.sha256 ? own.bytesDone : 0) - shared;
+                progress_.bytesDone += (ok && digest == file.sha256 ? got.bytes : 0) - shared;
             }
             if (ok) {
                 if (digest == file.sha256) return true;
                 folder_.deleteFile(part);
                 if (++digestFailures >= kDigestAttempts) {
-                    error = "hash mismatch for " + file.path;
+                    error = base::Failure(base::FailureKind::kMismatch, "hash mismatch for " + file.path);
                     return false;
                 }
                 continue;
             }
-            folder_.deleteFile(part);  // "sha init failed" leaves its empty file
-            if ((cancel && *cancel) || !isTransient(error) || ++transportFailures >= kDownloadAttempts)
+            if ((cancel && *cancel) || !worthRetrying(error) || ++transportFailures >= kDownloadAttempts)
                 return false;
             Sleep(kRetryPauseMs * static_cast<DWORD>(transportFailures));
         }
@@ -330,6 +351,7 @@ private:
 
     const std::wstring root_;
     const base::OwnedFolder folder_;  // every delete goes through it
+    const UpdateOptions& options_;
     const ProgressCallback& callback_;
     VerifyCache& cache_;
     const std::thread::id caller_;
@@ -341,19 +363,17 @@ private:
     std::deque<Progress> pending_;  // reports made on helper threads, not yet delivered
     size_t next_ = 0, running_ = 0;
     size_t failed_ = kNone;  // the earliest failure in work order
-    std::string error_;
+    base::Failure error_;
     std::exception_ptr failure_;  // what escaped that file's repair, to rethrow on this thread
     std::deque<Slot>* slots_ = nullptr;
 };
 
 }  // namespace
 
-void setRepairThreadsForTesting(int threads) { gThreadsForTesting = threads; }
-
 void repairFiles(UpdateResult& result, const ChangedFiles& changed, const std::wstring& installDir,
-                 const std::wstring& selfPath, ProgressCallback callback, VerifyCache& cache) {
+                 const UpdateOptions& options, ProgressCallback callback, VerifyCache& cache) {
     result = UpdateResult();
-    RepairRun(changed, installDir, selfPath, callback, cache).run(result);
+    RepairRun(changed, installDir, options, callback, cache).run(result);
 }
 
 }  // namespace pcupd

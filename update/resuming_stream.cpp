@@ -1,12 +1,9 @@
 #include "update/resuming_stream.h"
 
-#include <atomic>
 #include <cwctype>
 
 namespace pcupd {
 namespace {
-
-std::atomic<DWORD> gFirstPauseMs{500};
 
 // The response's ETag when it is a strong one; If-Range takes no weak validator.
 std::wstring strongEtag(HINTERNET request) {
@@ -34,15 +31,13 @@ bool acceptsByteRanges(HINTERNET request) {
 
 }  // namespace
 
-void setResumePauseForTesting(DWORD firstPauseMs) { gFirstPauseMs = firstPauseMs; }
-
-bool ResumingStream::open(const std::string& url, std::string& error) {
+bool ResumingStream::open(const std::string& url, base::Failure& failure) {
     close();
-    if (!stream_.open(url, error)) return false;
+    if (!stream_.open(url, failure, options_)) return false;
     url_ = url;
-    total_ = stream_.contentLength;
-    validator_ = strongEtag(stream_.request);
-    resumable_ = total_ >= 0 && acceptsByteRanges(stream_.request);
+    total_ = stream_.contentLength();
+    validator_ = strongEtag(stream_.request());
+    resumable_ = total_ >= 0 && acceptsByteRanges(stream_.request());
     watch_.restart();
     return true;
 }
@@ -74,6 +69,12 @@ int32_t ResumingStream::read(void* buffer, int32_t length) {
     }
 }
 
+base::Failure ResumingStream::readFailure(const std::string& otherwise) const {
+    if (stalled_)
+        return base::Failure(base::FailureKind::kStalled, pcupd::stalledText(url_, watch_.limit()));
+    return base::Failure(base::FailureKind::kConnection, otherwise);
+}
+
 // Reopens the body at the next byte. A network that is gone gets a few more tries with
 // growing pauses; a server that answers anything but that exact range gets none: asking
 // again would not change its answer.
@@ -81,10 +82,10 @@ bool ResumingStream::resume() {
     if (awaitingByte_) ++failedInARow_;  // the last reopening brought nothing
     awaitingByte_ = false;
     while (!refused_ && resumes_ < kMaxResumes) {
-        if (failedInARow_ > 0) Sleep(gFirstPauseMs.load() << (failedInARow_ - 1));
+        if (failedInARow_ > 0) Sleep(options_.firstResumePauseMs << (failedInARow_ - 1));
         ++resumes_;
-        std::string ignored;
-        switch (stream_.openRange(url_, position_, total_, validator_, ignored)) {
+        base::Failure ignored;
+        switch (stream_.openRange(url_, position_, -1, total_, validator_, ignored, options_)) {
         case HttpStream::Range::Opened:
             awaitingByte_ = true;
             watch_.restart();

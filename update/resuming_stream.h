@@ -18,12 +18,13 @@ public:
     // Reopenings allowed per stream, whether they bring bytes or not.
     static constexpr int kMaxResumes = 5;
 
-    explicit ResumingStream(const StallLimit& limit = StallLimit{}) : watch_(limit) {}
+    explicit ResumingStream(const TransferOptions& options = TransferOptions{})
+        : options_(options), watch_(options.stall) {}
     ResumingStream(const ResumingStream&) = delete;
     ResumingStream& operator=(const ResumingStream&) = delete;
 
     // As HttpStream::open: closes whatever is open, then GETs `url` (status 200 only).
-    bool open(const std::string& url, std::string& error);
+    bool open(const std::string& url, base::Failure& failure);
     // As HttpStream::read, cuts hidden: 0 only at the end of the body, -1 when closed or when
     // length < 1. A cut that cannot be resumed reads as it does on an HttpStream (0 or -1):
     // no Content-Length, no "Accept-Ranges: bytes" in the first response, a server that does
@@ -35,14 +36,15 @@ public:
     int64_t contentLength() const { return total_; }  // the whole body's; -1 when unknown
     int64_t received() const { return position_; }    // body bytes read, over every response
     int resumes() const { return resumes_; }
-    // Whether the read that failed last did so because the connection had stalled, and the
-    // reader's text for it.
+    // Why the last read ended the body early: kStalled when the connection had stalled,
+    // otherwise kConnection with `otherwise` as its text.
     bool stalled() const { return stalled_; }
-    std::string stalledText() const { return pcupd::stalledText(url_, watch_.limit()); }
+    base::Failure readFailure(const std::string& otherwise) const;
 
 private:
     bool resume();
 
+    const TransferOptions options_;
     HttpStream stream_;
     StallWatch watch_;
     std::string url_;
@@ -55,9 +57,5 @@ private:
     bool resumable_ = false;   // a known length, and a server that says it takes byte ranges
     bool stalled_ = false;     // the connection was dropped for want of speed, no byte since
 };
-
-// The pause before a second try after a cut, doubling with each further failed try (the first
-// try goes at once). Test seam: tests shorten it; 500 ms otherwise.
-void setResumePauseForTesting(DWORD firstPauseMs);
 
 }  // namespace pcupd

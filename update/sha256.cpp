@@ -1,20 +1,11 @@
 #include "update/sha256.h"
 
 #include <algorithm>
-#include <atomic>
-
-#include "update/http.h"
-#include "update/resuming_stream.h"
 
 namespace pcupd {
 namespace {
 
 constexpr DWORD kFileReadSize = 262144;
-// The most one read of a download takes: each returns what has arrived, up to this, so
-// progress reports and the cancel check come round at a steady pace.
-constexpr size_t kDownloadSlice = 64 * 1024;
-
-std::atomic<uint64_t> gHashedFileBytes{0};
 
 // Opening the provider costs far more than a hash object on some systems, and a fresh install
 // makes one hash per entry: the process opens it once. CNG lets threads share a provider
@@ -52,30 +43,14 @@ const SharedProvider& sharedProvider() {
     return provider;
 }
 
-std::atomic<bool> gProviderPerObject{false};
-
 }  // namespace
 
-void setSha256ProviderPerObjectForTesting(bool perObject) { gProviderPerObject = perObject; }
-
 Sha256::Sha256() {
-    BCRYPT_ALG_HANDLE provider = nullptr;
-    DWORD objectLength = 0;
-    if (gProviderPerObject) {
-        if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(provider_.put(), BCRYPT_SHA256_ALGORITHM,
-                                                        nullptr, 0)) ||
-            !describe(provider_.get(), objectLength, digestLength_))
-            return;
-        provider = provider_.get();
-    } else {
-        const SharedProvider& shared = sharedProvider();
-        if (!shared.handle) return;
-        provider = shared.handle;
-        objectLength = shared.objectLength;
-        digestLength_ = shared.digestLength;
-    }
-    object_.assign(objectLength, 0);
-    ready_ = BCRYPT_SUCCESS(BCryptCreateHash(provider, hash_.put(), object_.data(),
+    const SharedProvider& shared = sharedProvider();
+    if (!shared.handle) return;
+    digestLength_ = shared.digestLength;
+    object_.assign(shared.objectLength, 0);
+    ready_ = BCRYPT_SUCCESS(BCryptCreateHash(shared.handle, hash_.put(), object_.data(),
                                              static_cast<ULONG>(object_.size()), nullptr, 0, 0));
 }
 
@@ -121,7 +96,6 @@ bool hashFile(const std::wstring& path, uint8_t (&digest)[kSha256Size]) {
     DWORD read = 0;
     while (ReadFile(file.get(), buffer.data(), kFileReadSize, &read, nullptr) && read > 0) {
         sha.update(buffer.data(), read);
-        gHashedFileBytes += read;
     }
     return sha.finish(digest);
 }
@@ -129,102 +103,6 @@ bool hashFile(const std::wstring& path, uint8_t (&digest)[kSha256Size]) {
 std::string hashFile(const std::wstring& path) {
     uint8_t digest[kSha256Size] = {};
     return hashFile(path, digest) ? toHex(digest, sizeof(digest)) : std::string();
-}
-
-uint64_t hashedFileBytes() { return gHashedFileBytes; }
-
-bool downloadToFile(const std::string& url, const std::wstring& path, Progress& progress,
-                    const ProgressCallback& callback, std::string& digest, std::string& error) {
-    return downloadToFile(url, path, progress, callback, digest, error, 0);
-}
-
-bool downloadToFile(const std::string& url, const std::wstring& path, Progress& progress,
-                    const ProgressCallback& callback, std::string& digest, std::string& error,
-                    int64_t expectedSize) {
-    return downloadToFile(url, path, progress, callback, digest, error, expectedSize, nullptr);
-}
-
-bool downloadToFile(const std::string& url, const std::wstring& path, Progress& progress,
-                    const ProgressCallback& callback, std::string& digest, std::string& error,
-                    int64_t expectedSize, const std::atomic<bool>* cancel) {
-    // A cut download goes on where it broke off (Range), so the .part keeps what it has.
-    ResumingStream stream;
-    if (!stream.open(url, error)) return false;
-    const int64_t expected = stream.contentLength();
-    // Whatever the server says, no more than the manifest promised reaches the disk.
-    const auto tooLarge = [expectedSize](int64_t bytes) {
-        return expectedSize > 0 && bytes > expectedSize;
-    };
-    if (tooLarge(expected)) {
-        error = "download larger than expected";
-        return false;
-    }
-
-    base::UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-        error = "cannot create temp file";
-        return false;
-    }
-    Sha256 sha;
-    if (!sha.ready()) {
-        error = "sha init failed";
-        return false;
-    }
-    // From here on, a failure must not leave a partial file that looks like a download.
-    base::ScopeExit removePartial([&] {
-        file.reset();
-        DeleteFileW(path.c_str());
-    });
-
-    int64_t received = 0, sinceReport = 0;
-    std::vector<char> buffer(kDownloadSlice);
-    for (;;) {
-        if (cancel && *cancel) {
-            error = "download cancelled";
-            return false;
-        }
-        const int32_t read = stream.read(buffer.data(), static_cast<int32_t>(buffer.size()));
-        if (read < 0) {
-            error = stream.stalled() ? stream.stalledText() : "download read failed";
-            return false;
-        }
-        if (read == 0) break;
-        if (tooLarge(received + read)) {
-            error = "download larger than expected";
-            return false;
-        }
-        DWORD written = 0;
-        if (!WriteFile(file.get(), buffer.data(), static_cast<DWORD>(read), &written, nullptr) ||
-            written != static_cast<DWORD>(read)) {
-            error = "disk write failed (full/locked?)";
-            return false;
-        }
-        sha.update(buffer.data(), static_cast<size_t>(read));
-        received += read;
-        progress.bytesDone += read;
-        sinceReport += read;
-        if (callback && sinceReport >= kProgressInterval) {
-            callback(progress);
-            sinceReport = 0;
-        }
-    }
-    // A connection that drops early can end the body like a normal close; only the declared
-    // length tells a cut file from a whole one.
-    if (expected >= 0 && received < expected) {
-        error = "download read failed";
-        return false;
-    }
-    // On disk before anyone moves it over a good file: a power cut must not leave an empty
-    // file under the good one's name.
-    if (!FlushFileBuffers(file.get())) {
-        error = "disk write failed (full/locked?)";
-        return false;
-    }
-    removePartial.release();
-    file.reset();
-    digest = sha.finish();
-    return true;
 }
 
 }  // namespace pcupd

@@ -1,20 +1,17 @@
 #pragma once
-// SHA-256 over the platform's CNG (BCrypt), the digest of a local file, and a download that
-// hashes what it writes. Digests travel as 64 lowercase hex characters; an empty text means
+// SHA-256 over the platform's CNG (BCrypt), and the digest of a local file. Digests travel as 64 lowercase hex characters; an empty text means
 // "no digest" and never equals a real one. Any thread may call these; a Sha256 object belongs
 // to one thread at a time.
 
 #include <windows.h>
 #include <bcrypt.h>
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "base/unique_handle.h"
-#include "update/progress.h"
 
 namespace pcupd {
 
@@ -47,18 +44,13 @@ public:
     bool finish(uint8_t (&digest)[kSha256Size]);
 
 private:
-    // Declared so that destruction runs hash, then provider, then the hash's own memory. The
-    // provider is the process's shared one; provider_ is set only by the seam below.
+    // Declared so that destruction runs the hash before its own memory goes. The provider
+    // is the process's shared one.
     std::vector<UCHAR> object_;
-    base::UniqueAny<AlgorithmHandleTraits> provider_;
     base::UniqueAny<HashHandleTraits> hash_;
     ULONG digestLength_ = 0;
     bool ready_ = false;
 };
-
-// Benchmark seam: with true, each Sha256 opens and closes a provider of its own, as the
-// program once did, so that the cost of that can be measured in the same run.
-void setSha256ProviderPerObjectForTesting(bool perObject);
 
 std::string toHex(const uint8_t* bytes, size_t size);
 
@@ -68,29 +60,5 @@ std::string hashFile(const std::wstring& path);
 // The same as raw bytes (a verification of many files keeps no texts); false where the text
 // would be empty.
 bool hashFile(const std::wstring& path, uint8_t (&digest)[kSha256Size]);
-
-// Bytes hashFile has read in this process: what a verification really read back from disk.
-uint64_t hashedFileBytes();
-
-// Streams the body of `url` into `path` (created or truncated) while hashing it, adds what
-// arrives to progress.bytesDone and calls `callback` (may be empty) once per 512 KiB. On
-// success `digest` holds the hex digest of the bytes written; the caller compares it. A
-// failed or cut-short download leaves no file behind.
-bool downloadToFile(const std::string& url, const std::wstring& path, Progress& progress,
-                    const ProgressCallback& callback, std::string& digest, std::string& error);
-// The same for a file whose size the manifest promises (`expectedSize` > 0): a body that
-// would outgrow it fails at once with "download larger than expected", nothing left behind.
-// The file is flushed to disk before it is closed, so it can be moved over a good one.
-bool downloadToFile(const std::string& url, const std::wstring& path, Progress& progress,
-                    const ProgressCallback& callback, std::string& digest, std::string& error,
-                    int64_t expectedSize);
-// The same, given up between two reads once `*cancel` (may be null) turns true: fails with
-// "download cancelled", nothing left behind. Another thread sets it (parallel repair).
-bool downloadToFile(const std::string& url, const std::wstring& path, Progress& progress,
-                    const ProgressCallback& callback, std::string& digest, std::string& error,
-                    int64_t expectedSize, const std::atomic<bool>* cancel);
-
-// Progress reports come no more often than once per this many bytes received.
-constexpr int64_t kProgressInterval = 524288;
 
 }  // namespace pcupd

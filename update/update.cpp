@@ -2,7 +2,6 @@
 
 #include "update/file_scan.h"
 #include "update/leftovers.h"
-#include "update/manifest_signature.h"
 #include "update/repair.h"
 #include "update/verify_cache.h"
 
@@ -11,7 +10,7 @@ namespace {
 
 // Checking, and repair when needed, of a manifest already read: everything after the fetch.
 UpdateResult checkAndRepair(const Manifest& manifest, const std::wstring& installDir,
-                            const std::wstring& selfPath, bool useCache, Progress& progress,
+                            const UpdateOptions& options, Progress& progress,
                             const ProgressCallback& callback) {
     UpdateResult result;
     const auto report = [&] {
@@ -19,15 +18,17 @@ UpdateResult checkAndRepair(const Manifest& manifest, const std::wstring& instal
     };
     progress.stage = UpdateStage::kChecking;
     report();
-    removeLeftovers(manifest, installDir, selfPath);
+    removeLeftovers(manifest, installDir, options.selfPath);
     VerifyCache cache;
     cache.load(installDir);
     ChangedFiles changed;
-    scanFiles(manifest, installDir, useCache, cache, changed);
+    const uint64_t hashed =
+        scanFiles(manifest, installDir, options.useCache, options.hashThreads, cache, changed);
     cache.save(installDir, false);  // only saves work; a failure to save is no failure
 
     if (!changed.empty()) {
-        repairFiles(result, changed, installDir, selfPath, callback, cache);
+        repairFiles(result, changed, installDir, options, callback, cache);
+        result.bytesHashed = hashed;
         // The next verification should read none of the files just written.
         cache.save(installDir, true);
         return result;
@@ -35,6 +36,7 @@ UpdateResult checkAndRepair(const Manifest& manifest, const std::wstring& instal
 
     result.ok = true;
     result.upToDate = true;
+    result.bytesHashed = hashed;
     progress.stage = UpdateStage::kUpToDate;
     report();
     return result;
@@ -43,25 +45,22 @@ UpdateResult checkAndRepair(const Manifest& manifest, const std::wstring& instal
 }  // namespace
 
 UpdateResult runUpdate(const std::string& manifestUrl, const std::wstring& installDir,
-                       const std::wstring& selfPath, bool useCache, Manifest& manifest,
-                       ProgressCallback callback) {
+                       const UpdateOptions& options, Manifest& manifest, ProgressCallback callback) {
     Progress progress;
     progress.stage = UpdateStage::kConnecting;
     if (callback) callback(progress);
-    std::string error;
     UpdateResult result;
-    if (!fetchManifest(manifestUrl, manifest, error) || !acceptManifest(manifest, installDir, error))
-        result.error = error;
-    else
-        result = checkAndRepair(manifest, installDir, selfPath, useCache, progress, callback);
+    if (readManifest(manifestUrl, options.manifestKeys, installDir, manifest, nullptr, result.error,
+                     options.transfer))
+        result = checkAndRepair(manifest, installDir, options, progress, callback);
     callback = nullptr;  // the caller's callback is not kept past the run
     return result;
 }
 
 UpdateResult runUpdate(const Manifest& manifest, const std::wstring& installDir,
-                       const std::wstring& selfPath, bool useCache, ProgressCallback callback) {
+                       const UpdateOptions& options, ProgressCallback callback) {
     Progress progress;
-    UpdateResult result = checkAndRepair(manifest, installDir, selfPath, useCache, progress, callback);
+    UpdateResult result = checkAndRepair(manifest, installDir, options, progress, callback);
     callback = nullptr;
     return result;
 }

@@ -4,31 +4,49 @@
 
 #include <string>
 
+#include <vector>
+
+#include "base/failure.h"
+#include "update/http.h"
 #include "update/manifest.h"
+#include "update/manifest_signature.h"
 #include "update/progress.h"
 
 namespace pcupd {
 
-struct UpdateResult {
-    bool ok = false;
-    bool selfUpdateStaged = false;  // the running program's own file waits as "<name>.new"
-    bool upToDate = false;          // nothing needed repair
-    std::string error;              // empty on success
+// What a run may vary. The program runs with the defaults; tests and benchmarks pass others.
+struct UpdateOptions {
+    // The running program. When the manifest lists it (the setup's copy in the install folder,
+    // shipped by the operator) and it differs, its file is moved aside to "<name>.old" and the
+    // new one takes its place, so the next start runs the new one; a running program's file
+    // cannot be written over, only renamed. Empty: no file is the running program.
+    std::wstring selfPath;
+    // False: every file is hashed (a deep verification), whatever the cache says.
+    bool useCache = true;
+    unsigned downloads = 4;    // repair downloads at once; 1: one after another on this thread
+    unsigned hashThreads = 0;  // threads a verification hashes on; 0: up to min(4, cores)
+    std::vector<std::string> manifestKeys = builtInManifestKeys();  // empty: unsigned manifests
+    TransferOptions transfer;
 };
 
-// Verifies `installDir` against the manifest at `manifestUrl` (fetched into `manifest`) and
-// repairs the files that differ. With manifest keys in force the manifest must be signed,
-// unexpired and not older than `installDir` has accepted (update/manifest_signature.h).
-// `selfPath` names the running program, whose replacement is staged rather than written
-// over it. `useCache` false hashes every file. Reports kConnecting,
-// kChecking, then either kUpToDate or repair's stages.
+struct UpdateResult {
+    bool ok = false;
+    bool selfReplaced = false;  // the running program's file now holds the new release's
+    bool upToDate = false;      // nothing needed repair
+    uint64_t bytesHashed = 0;   // what the verification read back from disk
+    base::Failure error;        // none on success
+};
+
+// Verifies `installDir` against the manifest at `manifestUrl` (read into `manifest` with
+// readManifest: signed, unexpired and not older than `installDir` has accepted, when keys are
+// in force) and repairs the files that differ. Reports kConnecting, kChecking, then either
+// kUpToDate or repair's stages.
 UpdateResult runUpdate(const std::string& manifestUrl, const std::wstring& installDir,
-                       const std::wstring& selfPath, bool useCache, Manifest& manifest,
-                       ProgressCallback callback);
+                       const UpdateOptions& options, Manifest& manifest, ProgressCallback callback);
 
 // The same over a manifest the caller has already read (an install reads it once, for the
 // archive and for the verification that follows): starts at kChecking.
 UpdateResult runUpdate(const Manifest& manifest, const std::wstring& installDir,
-                       const std::wstring& selfPath, bool useCache, ProgressCallback callback);
+                       const UpdateOptions& options, ProgressCallback callback);
 
 }  // namespace pcupd

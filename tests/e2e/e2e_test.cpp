@@ -222,8 +222,9 @@ TEST_F(NginxTest, RefusesAnUntrustedAuthorityAndACertificateForAnotherHost) {
     const std::string trusted = origin("https", "127.0.0.1", "NGINX_HTTPS_PORT");
     publish(trusted);
     // The other host's certificate comes from the trusted authority: only its name is wrong.
-    std::string body, error;
-    ASSERT_TRUE(pcupd::httpGet(manifestUrl(trusted), body, error)) << error;
+    std::string body;
+    base::Failure error;
+    ASSERT_TRUE(pcupd::httpGet(manifestUrl(trusted), body, error)) << error.text;
     for (const char* port : {"NGINX_UNTRUSTED_PORT", "NGINX_WRONGNAME_PORT"}) {
         EXPECT_EQ(work(manifestUrl(origin("https", "127.0.0.1", port)), false), kRefused) << port;
         EXPECT_TRUE(!fs::exists(installDir) || fs::is_empty(installDir)) << port;

@@ -8,7 +8,9 @@
 #include "tests/support/loopback_server.h"
 #include "tests/support/temp_dir.h"
 #include "tools/orvpak/publish.h"
+#include "update/download.h"
 #include "update/manifest.h"
+#include "update/manifest_signature.h"
 #include "update/sha256.h"
 #include "update/update.h"
 
@@ -39,7 +41,9 @@ TEST(RoundTrip, PublishedClientInstallsByteForByte) {
 
     const std::string manifestUrl = server.url("/pc/manifest.json");
     pcupd::FullArchive archive;
-    ASSERT_TRUE(pcupd::fetchFullArchive(manifestUrl, archive, error)) << error;
+    pcupd::Manifest manifest;
+    base::Failure failure;
+    ASSERT_TRUE(pcupd::readManifest(manifestUrl, {}, L"", manifest, &archive, failure)) << failure.text;
     EXPECT_EQ(archive.format, "ORVPAK1");
     const fs::path installDir = dir / "OrvaneOnline";
     ASSERT_TRUE(installFullArchive(archive.url, installDir.wstring(), error)) << error;
@@ -47,24 +51,18 @@ TEST(RoundTrip, PublishedClientInstallsByteForByte) {
         EXPECT_TRUE(readFile(installDir / fs::u8path(path)) == content) << path;
 
     // The manifest's digests and per-file URLs hold for what repair would download.
-    pcupd::Manifest manifest;
-    ASSERT_TRUE(pcupd::fetchManifest(manifestUrl, manifest, error)) << error;
     EXPECT_EQ(manifest.clientVersion, "1.0.7");
     ASSERT_EQ(manifest.files.size(), files.size());
     for (const pcupd::ManifestFile& file : manifest.files) {
-        pcupd::Progress progress;
-        std::string digest;
-        ASSERT_TRUE(pcupd::downloadToFile(file.url, (dir / "download.part").wstring(), progress,
-                                          nullptr, digest, error))
-            << file.url << ": " << error;
-        EXPECT_EQ(digest, file.sha256) << file.path;
+        pcupd::Downloaded got;
+        ASSERT_TRUE(pcupd::download(file.url, (dir / "download.part").wstring(), {}, got, failure))
+            << file.url << ": " << failure.text;
+        EXPECT_EQ(got.digest, file.sha256) << file.path;
         EXPECT_EQ(pcupd::hashFile((installDir / fs::u8path(file.path)).wstring()), file.sha256) << file.path;
     }
-    std::string digest;
-    pcupd::Progress progress;
-    ASSERT_TRUE(pcupd::downloadToFile(archive.url, (dir / "archive.part").wstring(), progress,
-                                      nullptr, digest, error));
-    EXPECT_EQ(digest, archive.sha256);
+    pcupd::Downloaded got;
+    ASSERT_TRUE(pcupd::download(archive.url, (dir / "archive.part").wstring(), {}, got, failure));
+    EXPECT_EQ(got.digest, archive.sha256);
     EXPECT_EQ(static_cast<int64_t>(fs::file_size(dir / "archive.part")), archive.size);
 }
 
@@ -87,17 +85,21 @@ TEST(RoundTrip, VerificationAfterAFreshInstallReadsNothingBack) {
     ASSERT_TRUE(orvpak::publish(options, summary, error)) << error;
     server.serveFolder(options.outDir);
     pcupd::FullArchive archive;
-    ASSERT_TRUE(pcupd::fetchFullArchive(server.url("/pc/manifest.json"), archive, error)) << error;
+    pcupd::Manifest published;
+    base::Failure failure;
+    ASSERT_TRUE(pcupd::readManifest(server.url("/pc/manifest.json"), {}, L"", published, &archive, failure))
+        << failure.text;
     const fs::path installDir = dir / "OrvaneOnline";
     ASSERT_TRUE(installFullArchive(archive.url, installDir.wstring(), error)) << error;
 
     const auto verify = [&](bool useCache) {
         pcupd::Manifest manifest;
-        const uint64_t before = pcupd::hashedFileBytes();
-        const pcupd::UpdateResult result = pcupd::runUpdate(
-            server.url("/pc/manifest.json"), installDir.wstring(), L"", useCache, manifest, nullptr);
-        EXPECT_TRUE(result.upToDate) << result.error;
-        return pcupd::hashedFileBytes() - before;
+        pcupd::UpdateOptions options;
+        options.useCache = useCache;
+        const pcupd::UpdateResult result =
+            pcupd::runUpdate(server.url("/pc/manifest.json"), installDir.wstring(), options, manifest, nullptr);
+        EXPECT_TRUE(result.upToDate) << result.error.text;
+        return result.bytesHashed;
     };
     EXPECT_EQ(verify(true), 0u);  // the stream already hashed every byte it wrote
     EXPECT_EQ(verify(false), clientBytes);
@@ -130,7 +132,10 @@ TEST(RoundTrip, RepairWithTheManifestOfTheReleaseBeforeCompletes) {
 
     std::string error;
     pcupd::FullArchive archive;
-    ASSERT_TRUE(pcupd::fetchFullArchive(server.url("/held/manifest.json"), archive, error)) << error;
+    pcupd::Manifest heldManifest;
+    base::Failure failure;
+    ASSERT_TRUE(pcupd::readManifest(server.url("/held/manifest.json"), {}, L"", heldManifest, &archive, failure))
+        << failure.text;
     const fs::path installDir = dir / "OrvaneOnline";
     ASSERT_TRUE(installFullArchive(archive.url, installDir.wstring(), error)) << error;
     testsupport::writeFile(installDir / "data" / "readme.txt", "damaged");
@@ -138,9 +143,11 @@ TEST(RoundTrip, RepairWithTheManifestOfTheReleaseBeforeCompletes) {
     fs::remove(installDir / "data" / "retired.txt");
 
     pcupd::Manifest manifest;
-    const pcupd::UpdateResult result = pcupd::runUpdate(
-        server.url("/held/manifest.json"), installDir.wstring(), L"", false, manifest, nullptr);
-    ASSERT_TRUE(result.ok) << result.error;
+    pcupd::UpdateOptions options;
+    options.useCache = false;
+    const pcupd::UpdateResult result =
+        pcupd::runUpdate(server.url("/held/manifest.json"), installDir.wstring(), options, manifest, nullptr);
+    ASSERT_TRUE(result.ok) << result.error.text;
     for (const auto& [path, content] : first)
         EXPECT_TRUE(readFile(installDir / fs::u8path(path)) == content) << path;
 }

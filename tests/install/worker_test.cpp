@@ -98,7 +98,7 @@ protected:
 
     // Runs the worker; returns its final error and checks the messages' contract.
     std::wstring work(const std::string& manifestPath = "/pc/manifest.json") {
-        runInstallWorker(server.url(manifestPath));
+        runInstallWorker(server.url(manifestPath), options);
         const Messages messages = drainMessages();
         EXPECT_EQ(messages.finished, 1);
         EXPECT_EQ(messages.last, kMsgFinished);
@@ -142,6 +142,7 @@ protected:
     testsupport::TempDir dir;
     fs::path installDir = dir / "OrvaneOnline";
     testsupport::LoopbackServer server;
+    pcupd::UpdateOptions options;  // what each work() runs with
     fs::path shortcut;
 };
 
@@ -404,11 +405,10 @@ TEST(Shortcut, PointsAtTheClientInTheFolder) {
 
 TEST_F(WorkerTest, SignedManifestInstallsAndBothPathsRefuse) {
     testsupport::ManifestSigner signer;
-    pcupd::setManifestKeysForTesting({signer.publicKey()});
+    options.manifestKeys = {signer.publicKey()};
     struct Reset {
         std::string key;
         ~Reset() {
-            pcupd::resetManifestKeysForTesting();
             RegDeleteKeyValueW(HKEY_CURRENT_USER, pcupd::kUserMemoryKey,
                                pcupd::userSequenceName(key).c_str());
         }

@@ -80,7 +80,8 @@ protected:
     Run repair() {
         Run run;
         pcupd::VerifyCache cache;
-        pcupd::repairFiles(run.result, {&file}, installDir.wstring(), L"", [&run](const pcupd::Progress& p) {
+        pcupd::repairFiles(run.result, {&file}, installDir.wstring(), pcupd::UpdateOptions(),
+                           [&run](const pcupd::Progress& p) {
             run.bytesDone = p.bytesDone;
             run.bytesTotal = p.bytesTotal;
         }, cache);
@@ -95,7 +96,7 @@ protected:
     }
 
     void expectRepaired(const Run& run, const std::string& content) {
-        EXPECT_TRUE(run.result.ok) << run.result.error;
+        EXPECT_TRUE(run.result.ok) << run.result.error.text;
         EXPECT_TRUE(testsupport::readFile(installDir / "pack.bin") == content);
         EXPECT_FALSE(fs::exists(installDir / "pack.bin.part"));
         EXPECT_EQ(run.bytesDone, run.bytesTotal);  // the bar ends full
@@ -207,7 +208,7 @@ TEST_F(ChunkRepair, AnythingUnexpectedEndsInTheWholeFileOnce) {
     publish(content, kOld);
     server.route(filePath, serving(corrupt));
     const Run failed = repair();
-    EXPECT_EQ(failed.result.error, "hash mismatch for pack.bin");
+    EXPECT_EQ(failed.result.error.text, "hash mismatch for pack.bin");
     EXPECT_TRUE(testsupport::readFile(installDir / "pack.bin") == kOld);
     EXPECT_FALSE(fs::exists(installDir / "pack.bin.part"));
 }

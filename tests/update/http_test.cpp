@@ -4,6 +4,7 @@
 
 #include "tests/support/loopback_server.h"
 #include "tests/support/temp_dir.h"
+#include "update/download.h"
 #include "update/sha256.h"
 
 using pcupd::HttpStream;
@@ -46,11 +47,6 @@ uint16_t closedPort() {
     return port;
 }
 
-struct FaultGuard {
-    explicit FaultGuard(pcupd::HttpFault fault) { pcupd::setHttpFaultForTesting(fault); }
-    ~FaultGuard() { pcupd::setHttpFaultForTesting(pcupd::HttpFault::None); }
-};
-
 }  // namespace
 
 TEST(ParseUrl, SchemesDefaultsAndPorts) {
@@ -73,15 +69,14 @@ TEST(ParseUrl, SchemesDefaultsAndPorts) {
     EXPECT_EQ(p.path, L"/a?b=c#frag%20x");  // neither escaped nor decoded
 }
 
-TEST(ParseUrl, PortTextReadLikeAnInteger) {
-    EXPECT_EQ(parse("http://h:abc/").port, 0);
-    EXPECT_TRUE(parse("http://h:abc/").ok);
-    EXPECT_EQ(parse("http://h:/").port, 0);
-    EXPECT_EQ(parse("http://h: 81x/").port, 81);
-    EXPECT_EQ(parse("http://h:65536/").port, 0);   // truncated to 16 bits
-    EXPECT_EQ(parse("http://h:65537/").port, 1);
-    EXPECT_EQ(parse("http://h:-1/").port, 65535);
-    EXPECT_EQ(parse("http://h:99999999999999999999/").port, 65535);  // 10^20 - 1 mod 2^16
+TEST(ParseUrl, PortIsOneTo65535InDigits) {
+    EXPECT_EQ(parse("http://h:1/").port, 1);
+    EXPECT_EQ(parse("http://h:65535/").port, 65535);
+    EXPECT_EQ(parse("http://h:00080/").port, 80);
+    for (const char* url : {"http://h:abc/", "http://h:/", "http://h: 81/", "http://h:81x/",
+                            "http://h:0/", "http://h:65536/", "http://h:65616/", "http://h:-1/",
+                            "http://h:+80/", "http://h:99999999999999999999/", "http://h:"})
+        EXPECT_FALSE(parse(url).ok) << url;
 }
 
 TEST(ParseUrl, RejectsBadUrls) {
@@ -100,55 +95,28 @@ TEST(ParseUrl, HostAndPathConvertedFromUtf8) {
     EXPECT_EQ(p.path, L"/\u65E5.pak");
 }
 
-TEST(OpenRequest, BadUrlOpensNothing) {
-    HINTERNET session = nullptr, connection = nullptr, request = nullptr;
-    std::string error = "previous";
-    EXPECT_FALSE(pcupd::openRequest("ftp://x/y", session, connection, request, error));
-    EXPECT_EQ(error, "bad url: ftp://x/y");
-    EXPECT_EQ(session, nullptr);
-    EXPECT_EQ(connection, nullptr);
-    EXPECT_EQ(request, nullptr);
-}
+TEST(OpenRequest, BadUrlRefusedConnectionAndMissingResponse) {
+    std::string body;
+    base::Failure error;
+    EXPECT_FALSE(pcupd::httpGet("ftp://x/y", body, error));
+    EXPECT_EQ(error.kind, base::FailureKind::kBadInput);
+    EXPECT_EQ(error.text, "bad url: ftp://x/y");
+    EXPECT_FALSE(pcupd::httpGet("http://127.0.0.1:0/m", body, error));
+    EXPECT_EQ(error.kind, base::FailureKind::kBadInput);
 
-TEST(OpenRequest, EachWinHttpStepFailureHasItsText) {
-    LoopbackServer server;
-    const std::string url = server.url("/m");
-    struct Case {
-        pcupd::HttpFault fault;
-        const char* text;
-        bool session, connection;
-    } cases[] = {{pcupd::HttpFault::Open, "WinHttpOpen failed", false, false},
-                 {pcupd::HttpFault::Connect, "WinHttpConnect failed", true, false},
-                 {pcupd::HttpFault::OpenRequest, "WinHttpOpenRequest failed", true, true}};
-    for (const Case& c : cases) {
-        FaultGuard fault(c.fault);
-        pcupd::RequestHandles handles;
-        std::string error;
-        EXPECT_FALSE(pcupd::openRequest(url, handles, error));
-        EXPECT_EQ(error, c.text);
-        // What was opened is handed back for the caller to close.
-        EXPECT_EQ(static_cast<bool>(handles.session), c.session) << c.text;
-        EXPECT_EQ(static_cast<bool>(handles.connection), c.connection) << c.text;
-        EXPECT_FALSE(handles.request);
-    }
-    EXPECT_EQ(server.requests().size(), 0u);
-}
-
-TEST(OpenRequest, RefusedConnectionAndMissingResponse) {
-    std::string error;
-    pcupd::RequestHandles handles;
-    EXPECT_FALSE(pcupd::openRequest(
-        "http://127.0.0.1:" + std::to_string(closedPort()) + "/m", handles, error));
-    EXPECT_EQ(error, "WinHttpSendRequest failed (no network?)");
-    EXPECT_TRUE(handles.request);  // all three were opened; the caller closes them
+    EXPECT_FALSE(pcupd::httpGet("http://127.0.0.1:" + std::to_string(closedPort()) + "/m", body, error));
+    EXPECT_EQ(error.kind, base::FailureKind::kConnection);
+    EXPECT_NE(error.systemError, 0u);
+    EXPECT_EQ(error.text, "WinHttpSendRequest failed (no network?)");
+    EXPECT_TRUE(error.transient());
 
     LoopbackServer server;
     Response silent;
     silent.noResponse = true;
     server.route("/m", silent);
-    std::string body;
     EXPECT_FALSE(pcupd::httpGet(server.url("/m"), body, error));
-    EXPECT_EQ(error, "WinHttpReceiveResponse failed");
+    EXPECT_EQ(error.kind, base::FailureKind::kConnection);
+    EXPECT_EQ(error.text, "WinHttpReceiveResponse failed");
 }
 
 TEST(OpenRequest, OnlyStatus200Succeeds) {
@@ -159,17 +127,22 @@ TEST(OpenRequest, OnlyStatus200Succeeds) {
         if (status == 204) response.body.clear();
         const std::string path = "/s" + std::to_string(status);
         server.route(path, response);
-        std::string body, error;
+        std::string body;
+        base::Failure error;
         EXPECT_FALSE(pcupd::httpGet(server.url(path), body, error));
-        EXPECT_EQ(error, "HTTP status " + std::to_string(status) + " for " + server.url(path));
+        EXPECT_EQ(error.kind, base::FailureKind::kHttpStatus);
+        EXPECT_EQ(error.httpStatus, static_cast<uint32_t>(status));
+        EXPECT_EQ(error.transient(), status == 500);
+        EXPECT_EQ(error.text, "HTTP status " + std::to_string(status) + " for " + server.url(path));
     }
 }
 
 TEST(OpenRequest, SendsOneGetWithOurUserAgentToThePathAsWritten) {
     LoopbackServer server;
     server.route("/pc/manifest.json?v=2", ok("{}"));
-    std::string body, error;
-    ASSERT_TRUE(pcupd::httpGet(server.url("/pc/manifest.json?v=2"), body, error)) << error;
+    std::string body;
+    base::Failure error;
+    ASSERT_TRUE(pcupd::httpGet(server.url("/pc/manifest.json?v=2"), body, error)) << error.text;
     EXPECT_EQ(server.requests(), std::vector<std::string>{"/pc/manifest.json?v=2"});
     const std::string head = server.requestHeads().at(0);
     EXPECT_EQ(head.rfind("GET /pc/manifest.json?v=2 HTTP/1.1\r\n", 0), 0u) << head;
@@ -200,11 +173,12 @@ TEST(HttpGet, ReadsEveryFraming) {
         {"/length", text},   {"/close", text}, {"/chunked", text}, {"/trickle", text.substr(0, 5000)},
         {"/extra", "{\"a\":1}"}, {"/empty", ""}};
     for (const auto& [path, expected] : cases) {
-        std::string body = "stale", error = "untouched";
-        EXPECT_TRUE(pcupd::httpGet(server.url(path), body, error)) << path << ": " << error;
+        std::string body = "stale";
+        base::Failure error;
+        EXPECT_TRUE(pcupd::httpGet(server.url(path), body, error)) << path << ": " << error.text;
         EXPECT_EQ(body.size(), expected.size()) << path;
         EXPECT_TRUE(body == expected) << path;
-        EXPECT_EQ(error, "untouched") << path;
+        EXPECT_FALSE(error) << path;
     }
 }
 
@@ -217,9 +191,11 @@ TEST(HttpGet, BodyCutShortOfItsLengthFails) {
     liar.declaredLength = 100;
     server.route("/liar", liar);
     for (const char* path : {"/cut", "/liar"}) {
-        std::string body, error;
+        std::string body;
+        base::Failure error;
         EXPECT_FALSE(pcupd::httpGet(server.url(path), body, error)) << path;
-        EXPECT_EQ(error, "read failed") << path;
+        EXPECT_EQ(error.kind, base::FailureKind::kConnection) << path;
+        EXPECT_EQ(error.text, "read failed") << path;
     }
 }
 
@@ -235,14 +211,17 @@ TEST(HttpGet, RefusesBodiesBeyondTheCap) {
     endless.framing = Framing::CloseDelimited;
     server.route("/endless", endless);
     for (const char* path : {"/declared", "/endless"}) {
-        std::string body, error;
+        std::string body;
+        base::Failure error;
         EXPECT_FALSE(pcupd::httpGet(server.url(path), body, error)) << path;
-        EXPECT_EQ(error, "response too large") << path;
+        EXPECT_EQ(error.kind, base::FailureKind::kTooLarge) << path;
+        EXPECT_EQ(error.text, "response too large") << path;
     }
     // Exactly at the cap is still fine.
     server.route("/cap", ok(std::string(static_cast<size_t>(pcupd::kMaxHttpGetBody), 'y')));
-    std::string body, error;
-    EXPECT_TRUE(pcupd::httpGet(server.url("/cap"), body, error)) << error;
+    std::string body;
+    base::Failure error;
+    EXPECT_TRUE(pcupd::httpGet(server.url("/cap"), body, error)) << error.text;
     EXPECT_EQ(body.size(), static_cast<size_t>(pcupd::kMaxHttpGetBody));
 }
 
@@ -257,9 +236,9 @@ TEST(HttpStream, ReadsToTheEndWithOrWithoutLength) {
 
     for (const char* path : {"/length", "/close"}) {
         HttpStream stream;
-        std::string error;
-        ASSERT_TRUE(stream.open(server.url(path), error)) << error;
-        EXPECT_EQ(stream.contentLength, std::string(path) == "/length" ? 2500000 : -1) << path;
+        base::Failure error;
+        ASSERT_TRUE(stream.open(server.url(path), error)) << error.text;
+        EXPECT_EQ(stream.contentLength(), std::string(path) == "/length" ? 2500000 : -1) << path;
         std::string received;
         std::vector<char> buffer(1 << 20);
         for (;;) {
@@ -280,16 +259,16 @@ TEST(HttpStream, ClosedAndEmptyReadsReturnMinusOne) {
     HttpStream stream;
     EXPECT_EQ(stream.read(buffer, sizeof(buffer)), -1);  // never opened
 
-    std::string error;
-    ASSERT_TRUE(stream.open(server.url("/a"), error)) << error;
-    EXPECT_EQ(stream.contentLength, 3);
+    base::Failure error;
+    ASSERT_TRUE(stream.open(server.url("/a"), error)) << error.text;
+    EXPECT_EQ(stream.contentLength(), 3);
     EXPECT_EQ(stream.read(buffer, 0), -1);
     EXPECT_EQ(stream.read(buffer, -5), -1);
     EXPECT_EQ(stream.read(buffer, 2), 2);  // length 0 consumed nothing
     stream.close();
     EXPECT_EQ(stream.read(buffer, sizeof(buffer)), -1);
-    EXPECT_EQ(stream.contentLength, -1);
-    EXPECT_EQ(stream.request, nullptr);
+    EXPECT_EQ(stream.contentLength(), -1);
+    EXPECT_FALSE(stream.isOpen());
     stream.close();  // twice is harmless
 }
 
@@ -299,20 +278,18 @@ TEST(HttpStream, FailedOpenLeavesItClosedAndReopenStartsOver) {
     server.route("/b", ok("second!"));
 
     HttpStream stream;
-    std::string error;
+    base::Failure error;
     ASSERT_TRUE(stream.open(server.url("/a"), error));
     ASSERT_TRUE(stream.open(server.url("/b"), error));  // closes /a first
-    EXPECT_EQ(stream.contentLength, 7);
+    EXPECT_EQ(stream.contentLength(), 7);
     char buffer[16] = {};
     EXPECT_EQ(stream.read(buffer, sizeof(buffer)), 7);
     EXPECT_EQ(std::string(buffer, 7), "second!");
 
     EXPECT_FALSE(stream.open(server.url("/missing"), error));
-    EXPECT_EQ(error, "HTTP status 404 for " + server.url("/missing"));
-    EXPECT_EQ(stream.session, nullptr);
-    EXPECT_EQ(stream.connection, nullptr);
-    EXPECT_EQ(stream.request, nullptr);
-    EXPECT_EQ(stream.contentLength, -1);
+    EXPECT_EQ(error.text, "HTTP status 404 for " + server.url("/missing"));
+    EXPECT_FALSE(stream.isOpen());
+    EXPECT_EQ(stream.contentLength(), -1);
     EXPECT_EQ(stream.read(buffer, sizeof(buffer)), -1);
 }
 
@@ -325,37 +302,28 @@ TEST(SharedConnection, ManifestDownloadsAndStreamGoOverOneConnection) {
         server.setKeepAlive(true);
         server.route("/pc/manifest.json", ok("{}"));
         server.route("/files/a", ok(file));
-        pcupd::setConnectionReuseForTesting(reuse);
-        std::string body, error, digest;
-        EXPECT_TRUE(pcupd::httpGet(server.url("/pc/manifest.json"), body, error)) << error;
+        pcupd::TransferOptions options;
+        options.reuseConnections = reuse;
+        std::string body;
+        base::Failure error;
+        EXPECT_TRUE(pcupd::httpGet(server.url("/pc/manifest.json"), body, error, options)) << error.text;
+        pcupd::DownloadOptions download;
+        download.transfer = options;
         for (int i = 0; i < 3; ++i) {
-            pcupd::Progress progress;
-            EXPECT_TRUE(pcupd::downloadToFile(server.url("/files/a"), (dir / "a.part").wstring(),
-                                              progress, nullptr, digest, error))
-                << error;
+            pcupd::Downloaded got;
+            EXPECT_TRUE(pcupd::download(server.url("/files/a"), (dir / "a.part").wstring(), download,
+                                        got, error))
+                << error.text;
         }
         HttpStream stream;
-        EXPECT_TRUE(stream.open(server.url("/files/a"), error)) << error;
+        EXPECT_TRUE(stream.open(server.url("/files/a"), error, options)) << error.text;
         std::vector<char> buffer(1 << 20);
         while (stream.read(buffer.data(), static_cast<int32_t>(buffer.size())) > 0) {
         }
-        pcupd::setConnectionReuseForTesting(true);
         EXPECT_EQ(server.requests().size(), 5u);
         return server.connectionCount();
     };
     EXPECT_EQ(connectionsFor(true), 1);
-    // The seam the benchmarks compare with: a session and a connection per request.
+    // What the benchmarks compare with: a session and a connection per request.
     EXPECT_EQ(connectionsFor(false), 5);
-
-    // Streams open side by side share the session handles (Wine pools idle sockets per
-    // process anyway; Windows pools them per session).
-    LoopbackServer server;
-    server.route("/a", ok("a"));
-    HttpStream first, second;
-    std::string error;
-    ASSERT_TRUE(first.open(server.url("/a"), error)) << error;
-    ASSERT_TRUE(second.open(server.url("/a"), error)) << error;
-    EXPECT_EQ(first.session, second.session);
-    EXPECT_EQ(first.connection, second.connection);
-    EXPECT_NE(first.request, second.request);
 }

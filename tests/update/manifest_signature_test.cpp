@@ -15,10 +15,9 @@ class SignedManifest : public UpdateFixture {
 protected:
     void SetUp() override {
         publish(kClient);  // the files' routes; the manifest is replaced below
-        pcupd::setManifestKeysForTesting({signer.publicKey()});
+        options.manifestKeys = {signer.publicKey()};
     }
     void TearDown() override {
-        pcupd::resetManifestKeysForTesting();
         RegDeleteKeyValueW(HKEY_CURRENT_USER, pcupd::kUserMemoryKey,
                            pcupd::userSequenceName(signer.publicKey()).c_str());
     }
@@ -70,7 +69,7 @@ TEST_F(SignedManifest, VerifiedManifestRepairsAndItsSequenceIsRecorded) {
     serve(body, signer.sign(body));
     Run result;
     const std::vector<std::string> requests = runAndList(result);
-    ASSERT_TRUE(result.result.ok) << result.result.error;
+    ASSERT_TRUE(result.result.ok) << result.result.error.text;
     EXPECT_EQ(installed("Engine.exe"), kClient.at("Engine.exe").content);
     EXPECT_EQ(result.manifest.sequence, 5u);
     EXPECT_EQ(requests.at(0), "/pc/manifest.json");
@@ -81,7 +80,7 @@ TEST_F(SignedManifest, VerifiedManifestRepairsAndItsSequenceIsRecorded) {
     EXPECT_TRUE(run().result.ok);
     const std::string older = manifest(4);
     serve(older, signer.sign(older));
-    EXPECT_EQ(run().result.error, "manifest is older than the installed client");
+    EXPECT_EQ(run().result.error.text, "manifest is older than the installed client");
     EXPECT_EQ(folderSequence(), 5u);
 }
 
@@ -96,10 +95,10 @@ TEST_F(SignedManifest, SequencesKeepAllSixtyFourBitsInTheFolderAndForTheUser) {
         EXPECT_EQ(folderSequence(), sequence);
         // A replay of the release before, to this folder and to one that never saw either.
         serve(older, signer.sign(older));
-        EXPECT_EQ(run().result.error, "manifest is older than the installed client");
+        EXPECT_EQ(run().result.error.text, "manifest is older than the installed client");
         EXPECT_EQ(folderSequence(), sequence);
         installDir = second;
-        EXPECT_EQ(run().result.error,
+        EXPECT_EQ(run().result.error.text,
                   "manifest is older than a release already installed on this computer");
         EXPECT_FALSE(exists("Engine.exe"));
     }
@@ -111,7 +110,7 @@ TEST_F(SignedManifest, SequencesKeepAllSixtyFourBitsInTheFolderAndForTheUser) {
     EXPECT_EQ(parsed, ~uint64_t{0});
     installDir = first;
     testsupport::writeFile(installDir / "pcupd.sequence", "99999999999999999999\n");
-    EXPECT_EQ(run().result.error,
+    EXPECT_EQ(run().result.error.text,
               "the install folder's record of accepted releases (pcupd.sequence) is damaged");
 }
 
@@ -155,42 +154,51 @@ TEST_F(SignedManifest, EveryRefusalFetchesOnlyTheManifestAndItsSignature) {
         Run result;
         std::vector<std::string> requests = runAndList(result);
         EXPECT_FALSE(result.result.ok);
-        EXPECT_EQ(result.result.error, test.error);
+        EXPECT_EQ(result.result.error.kind, base::FailureKind::kRefused);
+        EXPECT_EQ(result.result.error.text, test.error);
         std::vector<std::string> expected;
         for (int i = 0; i < test.fetches; ++i)
             expected.insert(expected.end(), {"/pc/manifest.json", "/pc/manifest.json.sig"});
         EXPECT_EQ(requests, expected);
         EXPECT_FALSE(exists("Engine.exe"));
     }
+    // Only a 404 says the signature is missing: a failing host is the host's failure.
+    serve(body, good);
+    testsupport::Response failing;
+    failing.status = 503;
+    server.route("/pc/manifest.json.sig", failing);
+    const Run unavailable = run();
+    EXPECT_EQ(unavailable.result.error.kind, base::FailureKind::kHttpStatus);
+    EXPECT_EQ(unavailable.result.error.httpStatus, 503u);
     EXPECT_EQ(folderSequence(), 0u);
 }
 
 TEST_F(SignedManifest, RotatedKeyAndAPublishBetweenTheTwoRequestsBothPass) {
     testsupport::ManifestSigner next;
-    pcupd::setManifestKeysForTesting({signer.publicKey(), next.publicKey()});
+    options.manifestKeys = {signer.publicKey(), next.publicKey()};
     const std::string old = manifest(1), fresh = manifest(2, kLater, "2");
     // The first manifest is the old release, its signature already the new one's.
     server.route("/pc/manifest.json", std::vector<testsupport::Response>{response(old), response(fresh)});
     server.route("/pc/manifest.json.sig", response(next.sign(fresh)));
     Run result;
     EXPECT_EQ(runAndList(result).size(), 4u + 2u);  // two pairs, then the two files
-    ASSERT_TRUE(result.result.ok) << result.result.error;
+    ASSERT_TRUE(result.result.ok) << result.result.error.text;
     EXPECT_EQ(result.manifest.clientVersion, "2");
 
     // With only the retired key left, the new release is refused.
-    pcupd::setManifestKeysForTesting({signer.publicKey()});
-    EXPECT_EQ(run().result.error, "manifest signature is not valid");
+    options.manifestKeys = {signer.publicKey()};
+    EXPECT_EQ(run().result.error.text, "manifest signature is not valid");
 }
 
 TEST(ManifestKeys, UnsignedManifestsWithoutKeysAskForNoSignature) {
-    EXPECT_TRUE(pcupd::manifestKeys().empty());  // the test build has none built in
+    EXPECT_TRUE(pcupd::builtInManifestKeys().empty());  // the test build has none built in
     testsupport::LoopbackServer server;
     testsupport::Response manifest;
     manifest.body = "{\"files\":[{\"path\":\"a\",\"sha256\":\"00\",\"url\":\"u\"}]}";
     server.route("/m.json", manifest);
     pcupd::Manifest parsed;
-    std::string error;
-    EXPECT_TRUE(pcupd::fetchManifest(server.url("/m.json"), parsed, error)) << error;
-    EXPECT_TRUE(pcupd::acceptManifest(parsed, L"", error));
+    base::Failure error;
+    EXPECT_TRUE(pcupd::readManifest(server.url("/m.json"), {}, L"", parsed, nullptr, error)) << error.text;
+    EXPECT_EQ(parsed.files.size(), 1u);
     EXPECT_EQ(server.requests(), std::vector<std::string>{"/m.json"});
 }

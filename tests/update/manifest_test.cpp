@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/loopback_server.h"
+#include "tests/support/temp_dir.h"
+#include "update/manifest_signature.h"
 
 using pcupd::FullArchive;
 using pcupd::Manifest;
@@ -254,28 +256,30 @@ TEST(ToLowerAscii, OnlyAsciiLettersChange) {
     EXPECT_EQ(pcupd::toLowerAscii(std::wstring(L"AZaz@[\u00C4\u0130")), L"azaz@[\u00C4\u0130");
 }
 
-TEST(FetchManifest, OverHttp) {
+TEST(ReadManifest, OverHttp) {
     testsupport::LoopbackServer server;
     testsupport::Response response;
     response.body = "{\"fullArchive\":{\"url\":\"u\"},\"files\":[" + file("a") + "]}";
     server.route("/pc/manifest.json", response);
     response.body = "not json";
     server.route("/bad.json", response);
+    testsupport::TempDir dir;
 
     Manifest manifest;
     FullArchive archive;
-    std::string error = "untouched";
-    EXPECT_TRUE(pcupd::fetchManifest(server.url("/pc/manifest.json"), manifest, error));
-    EXPECT_TRUE(pcupd::fetchFullArchive(server.url("/pc/manifest.json"), archive, error));
-    EXPECT_EQ(error, "untouched");
+    base::Failure error;
+    EXPECT_TRUE(pcupd::readManifest(server.url("/pc/manifest.json"), {}, dir.str(), manifest,
+                                    &archive, error));
+    EXPECT_FALSE(error);
     EXPECT_EQ(manifest.files.size(), 1u);
     EXPECT_EQ(archive.url, "u");
 
-    // Transport messages pass through unchanged.
-    EXPECT_FALSE(pcupd::fetchManifest(server.url("/missing"), manifest, error));
-    EXPECT_EQ(error, "HTTP status 404 for " + server.url("/missing"));
-    EXPECT_FALSE(pcupd::fetchFullArchive("nope", archive, error));
-    EXPECT_EQ(error, "bad url: nope");
-    EXPECT_FALSE(pcupd::fetchFullArchive(server.url("/bad.json"), archive, error));
-    EXPECT_EQ(error, "manifest is not valid JSON");
+    // Transport failures pass through unchanged; a parser's is bad input.
+    EXPECT_FALSE(pcupd::readManifest(server.url("/missing"), {}, dir.str(), manifest, nullptr, error));
+    EXPECT_EQ(error.text, "HTTP status 404 for " + server.url("/missing"));
+    EXPECT_FALSE(pcupd::readManifest("nope", {}, dir.str(), manifest, &archive, error));
+    EXPECT_EQ(error.text, "bad url: nope");
+    EXPECT_FALSE(pcupd::readManifest(server.url("/bad.json"), {}, dir.str(), manifest, &archive, error));
+    EXPECT_EQ(error.kind, base::FailureKind::kBadInput);
+    EXPECT_EQ(error.text, "manifest is not valid JSON");
 }

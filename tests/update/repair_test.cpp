@@ -46,18 +46,12 @@ testsupport::Response trickling(const std::string& content) {
     return response;
 }
 
-// Downloads at once, as many as the test needs; back to the default at scope exit.
-struct ParallelDownloads {
-    explicit ParallelDownloads(int threads) { pcupd::setRepairThreadsForTesting(threads); }
-    ~ParallelDownloads() { pcupd::setRepairThreadsForTesting(0); }
-};
-
 }  // namespace
 
 TEST_F(Repair, FreshFolderGetsEveryFileWithItsFolders) {
     publish({{"a/b/c/deep.bin", {std::string(600000, 'd')}}, {"top.txt", {"top"}}});
     const Run r = run();
-    ASSERT_TRUE(r.result.ok) << r.result.error;
+    ASSERT_TRUE(r.result.ok) << r.result.error.text;
     EXPECT_EQ(installed("a/b/c/deep.bin"), std::string(600000, 'd'));
     EXPECT_EQ(installed("top.txt"), "top");
     EXPECT_TRUE(partFiles(installDir).empty());
@@ -77,7 +71,7 @@ TEST_F(Repair, LockedTargetKeepsItsOldContent) {
     ASSERT_TRUE(running);
     const Run r = run();
     EXPECT_FALSE(r.result.ok);
-    EXPECT_EQ(r.result.error, "could not replace engine.exe (file in use?)");  // the manifest's path
+    EXPECT_EQ(r.result.error.text, "could not replace engine.exe (file in use?)");  // the manifest's path
     running.reset();
     EXPECT_EQ(installed("Engine.exe"), "old engine");
     EXPECT_TRUE(partFiles(installDir).empty());
@@ -88,7 +82,7 @@ TEST_F(Repair, WrongDigestLeavesTheOldFileAfterOneRetry) {
     testsupport::writeFile(installDir / "data" / "x.pak", "old bytes");
     const Run r = run();
     EXPECT_FALSE(r.result.ok);
-    EXPECT_EQ(r.result.error, "hash mismatch for data/x.pak");
+    EXPECT_EQ(r.result.error.text, "hash mismatch for data/x.pak");
     EXPECT_EQ(installed("data/x.pak"), "old bytes");
     EXPECT_TRUE(partFiles(installDir).empty());
     EXPECT_EQ(server.requestCount("/files/data/x.pak"), 2);
@@ -99,7 +93,7 @@ TEST_F(Repair, TransientFailuresAreRetriedTwice) {
     publish({{"a.bin", {content}}, {"b.bin", {content}}, {"c.bin", {"c"}}});
     server.route("/files/a.bin", std::vector<testsupport::Response>{cutShort(content), serving(content)});
     Run r = run();
-    ASSERT_TRUE(r.result.ok) << r.result.error;
+    ASSERT_TRUE(r.result.ok) << r.result.error.text;
     EXPECT_EQ(server.requestCount("/files/a.bin"), 2);
     EXPECT_TRUE(installed("a.bin") == content);
     // The retry did not count its bytes twice.
@@ -109,7 +103,7 @@ TEST_F(Repair, TransientFailuresAreRetriedTwice) {
     server.route("/files/b.bin", cutShort(content));
     r = run();
     EXPECT_FALSE(r.result.ok);
-    EXPECT_EQ(r.result.error, "download read failed");
+    EXPECT_EQ(r.result.error.text, "download read failed");
     EXPECT_EQ(server.requestCount("/files/b.bin"), 1 + 3);  // one in the first run
     EXPECT_FALSE(exists("b.bin"));
     EXPECT_TRUE(partFiles(installDir).empty());
@@ -121,8 +115,19 @@ TEST_F(Repair, TransientFailuresAreRetriedTwice) {
     server.route("/files/c.bin", gone);
     server.route("/files/b.bin", serving(content));
     r = run();
-    EXPECT_EQ(r.result.error, "HTTP status 404 for " + server.url("/files/c.bin"));
+    EXPECT_EQ(r.result.error.text, "HTTP status 404 for " + server.url("/files/c.bin"));
+    EXPECT_EQ(r.result.error.httpStatus, 404u);
     EXPECT_EQ(server.requestCount("/files/c.bin"), 1 + 1);
+
+    // A server error is: the file comes with the next try.
+    testsupport::Response busy;
+    busy.status = 503;
+    // (The n-th request of a path gets the n-th response: two came before.)
+    server.route("/files/c.bin", std::vector<testsupport::Response>{busy, busy, busy, serving("c")});
+    r = run();
+    ASSERT_TRUE(r.result.ok) << r.result.error.text;
+    EXPECT_EQ(server.requestCount("/files/c.bin"), 2 + 2);
+    EXPECT_EQ(installed("c.bin"), "c");
 }
 
 TEST_F(Repair, UnsafeManifestPathFailsAndTouchesNothing) {
@@ -132,7 +137,7 @@ TEST_F(Repair, UnsafeManifestPathFailsAndTouchesNothing) {
         publish({{"fine.txt", {"fine"}}, {path, {"payload"}}});
         const Run r = run();
         EXPECT_FALSE(r.result.ok) << path;
-        EXPECT_EQ(r.result.error, "unsafe path in manifest: " + pcupd::toLowerAscii(path)) << path;
+        EXPECT_EQ(r.result.error.text, "unsafe path in manifest: " + pcupd::toLowerAscii(path)) << path;
         EXPECT_EQ(server.requestCount("/files/" + path), 0) << path;
     }
     EXPECT_FALSE(fs::exists(dir / unique));
@@ -140,17 +145,29 @@ TEST_F(Repair, UnsafeManifestPathFailsAndTouchesNothing) {
     for (const auto& item : fs::directory_iterator(dir.path())) EXPECT_EQ(item.path(), installDir);
 }
 
-TEST_F(Repair, OwnProgramIsStagedBesideItself) {
+TEST_F(Repair, RunningProgramMovesAsideForItsNewRelease) {
     publish({{"OrvaneSetup.exe", {"new setup"}}, {"other.txt", {"other"}}});
     testsupport::writeFile(installDir / "OrvaneSetup.exe", "running setup");
     // Compared as full paths, whatever the letter case.
     const std::wstring self = (installDir / "orvanesetup.EXE").wstring();
-    const Run r = run(true, self);
-    ASSERT_TRUE(r.result.ok) << r.result.error;
-    EXPECT_TRUE(r.result.selfUpdateStaged);
-    EXPECT_EQ(installed("OrvaneSetup.exe"), "running setup");
-    EXPECT_EQ(installed("OrvaneSetup.exe.new"), "new setup");
-    EXPECT_EQ(installed("other.txt"), "other");
+    {
+        // As a running program's file is held: it may be renamed, not written over.
+        const std::wstring held = (installDir / "OrvaneSetup.exe").wstring();
+        base::UniqueFile running(CreateFileW(held.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(running);
+        const Run r = run(true, self);
+        ASSERT_TRUE(r.result.ok) << r.result.error.text;
+        EXPECT_TRUE(r.result.selfReplaced);
+        EXPECT_EQ(installed("OrvaneSetup.exe"), "new setup");
+        EXPECT_EQ(installed("OrvaneSetup.exe.old"), "running setup");
+        EXPECT_EQ(installed("other.txt"), "other");
+    }
+    // The next start runs the new release, which finds nothing to do and the old file gone.
+    const Run next = run(true, self);
+    EXPECT_TRUE(next.result.upToDate) << next.result.error.text;
+    EXPECT_FALSE(next.result.selfReplaced);
+    EXPECT_FALSE(exists("OrvaneSetup.exe.old"));
 }
 
 TEST_F(Repair, ClearsOnlyWhatThisProgramLeftBehind) {
@@ -163,13 +180,13 @@ TEST_F(Repair, ClearsOnlyWhatThisProgramLeftBehind) {
                              "Engine.exe.new", "notes.part", "pcupd.sequence.tmp"})
         testsupport::writeFile(installDir / name, "left");
     Run r = run(true, (installDir / "OrvaneSetup.exe").wstring());
-    ASSERT_TRUE(r.result.upToDate) << r.result.error;
-    // A killed repair's downloads and the staged copies of the running program go; the
+    ASSERT_TRUE(r.result.upToDate) << r.result.error.text;
+    // A killed repair's downloads and the running program's old file go; the
     // player's and the game's own files stay, and so does every file the manifest lists.
-    for (const char* gone : {"data/a.pak.part", "Engine.exe.part", "OrvaneSetup.exe.new", "OrvaneSetup.exe.old",
-                             "pcupd.sequence.tmp"})
+    for (const char* gone : {"data/a.pak.part", "Engine.exe.part", "OrvaneSetup.exe.old", "pcupd.sequence.tmp"})
         EXPECT_FALSE(exists(gone)) << gone;
-    for (const char* kept : {"settings.ini.old", "settings.ini", "Engine.exe.new", "notes.part", "config.ini.old"})
+    for (const char* kept : {"settings.ini.old", "settings.ini", "Engine.exe.new", "OrvaneSetup.exe.new",
+                             "notes.part", "config.ini.old"})
         EXPECT_TRUE(exists(kept)) << kept;
     r = run();
     EXPECT_TRUE(r.result.upToDate);
@@ -181,10 +198,10 @@ TEST_F(Repair, NamesWhatStandsInTheWay) {
     testsupport::writeFile(installDir / "data" / "maps", "a file where a folder belongs");
     fs::create_directories(installDir / "data" / "sound" / "bank");
     Run r = run();
-    EXPECT_EQ(r.result.error, "cannot write data/maps/forest.pak: the file data/maps is in the way");
+    EXPECT_EQ(r.result.error.text, "cannot write data/maps/forest.pak: the file data/maps is in the way");
     fs::remove(installDir / "data" / "maps");
     r = run();
-    EXPECT_EQ(r.result.error, "cannot write data/sound: a folder of that name is in the way");
+    EXPECT_EQ(r.result.error.text, "cannot write data/sound: a folder of that name is in the way");
     EXPECT_EQ(installed("data/maps/forest.pak"), "forest");
     EXPECT_TRUE(partFiles(installDir).empty());
 }
@@ -200,7 +217,7 @@ TEST_F(Repair, DownloadLargerThanPromisedStopsAtOnce) {
         server.route("/files/a.bin", longer);
         const int before = server.requestCount("/files/a.bin");
         const Run r = run();
-        EXPECT_EQ(r.result.error, "download larger than expected");
+        EXPECT_EQ(r.result.error.text, "download larger than expected");
         EXPECT_EQ(server.requestCount("/files/a.bin"), before + 1);  // no retry
         EXPECT_FALSE(exists("a.bin"));
         EXPECT_TRUE(partFiles(installDir).empty());
@@ -228,12 +245,12 @@ TEST_F(Repair, ManyAtOnceCountBytesOnceAndFilesOneByOne) {
     std::vector<pcupd::Progress> reports;
     pcupd::Manifest manifest;
     const pcupd::UpdateResult result = pcupd::runUpdate(
-        server.url("/pc/manifest.json"), installDir.wstring(), L"", true, manifest,
+        server.url("/pc/manifest.json"), installDir.wstring(), options, manifest,
         [&](const pcupd::Progress& p) {
             elsewhere |= GetCurrentThreadId() != caller;
             reports.push_back(p);
         });
-    ASSERT_TRUE(result.ok) << result.error;
+    ASSERT_TRUE(result.ok) << result.error.text;
     EXPECT_FALSE(elsewhere);
     int32_t filesDone = 0;
     int64_t bytesDone = 0;
@@ -268,7 +285,7 @@ TEST_F(Repair, FirstFailureInManifestOrderIsReported) {
     server.route("/files/" + fileName(20), gone);
 
     const Run r = run();
-    EXPECT_EQ(r.result.error, "hash mismatch for " + fileName(10));
+    EXPECT_EQ(r.result.error.text, "hash mismatch for " + fileName(10));
     EXPECT_EQ(server.requestCount("/files/" + fileName(20)), 1);  // it did fail first
     EXPECT_TRUE(partFiles(installDir).empty());
     for (int i = 0; i < 30; ++i) {
@@ -284,7 +301,7 @@ TEST_F(Repair, FirstFailureInManifestOrderIsReported) {
 
 // A download under way when an earlier file fails stops: it neither lands nor leaves a .part.
 TEST_F(Repair, DownloadsAfterAFailureStopCleanly) {
-    const ParallelDownloads two(2);
+    options.downloads = 2;
     const std::string slow(1 << 22, 's');
     publish({{"a.bin", {"a"}}, {"b.bin", {std::string(20000, 'b')}}, {"c.bin", {slow}}, {"d.bin", {"d"}}});
     installLocally({{"c.bin", {"old c"}}});
@@ -293,7 +310,7 @@ TEST_F(Repair, DownloadsAfterAFailureStopCleanly) {
 
     const auto start = std::chrono::steady_clock::now();
     const Run r = run();
-    EXPECT_EQ(r.result.error, "download read failed");
+    EXPECT_EQ(r.result.error.text, "download read failed");
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
     EXPECT_EQ(server.requestCount("/files/c.bin"), 1);
     EXPECT_EQ(installed("c.bin"), "old c");

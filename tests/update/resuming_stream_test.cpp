@@ -7,6 +7,7 @@
 #include "tests/support/archive_builder.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/temp_dir.h"
+#include "update/download.h"
 #include "update/sha256.h"
 
 using pcupd::ResumingStream;
@@ -46,16 +47,22 @@ Outcome readAll(ResumingStream& stream) {
 
 class Resume : public ::testing::Test {
 protected:
-    void SetUp() override { pcupd::setResumePauseForTesting(20); }
-    void TearDown() override { pcupd::setResumePauseForTesting(500); }
+    // Quick pauses between tries, and the stall limit a test asks for.
+    static pcupd::TransferOptions quick(const pcupd::StallLimit& limit = {}) {
+        pcupd::TransferOptions options;
+        options.firstResumePauseMs = 20;
+        options.stall = limit;
+        return options;
+    }
 
     Outcome fetch(const std::string& path, const pcupd::StallLimit& limit = {}) {
-        ResumingStream stream(limit);
-        std::string error;
-        EXPECT_TRUE(stream.open(server.url(path), error)) << error;
+        ResumingStream stream(quick(limit));
+        base::Failure error;
+        EXPECT_TRUE(stream.open(server.url(path), error)) << error.text;
         Outcome outcome = readAll(stream);
         resumes = stream.resumes();
-        stalled = stream.stalled() ? stream.stalledText() : "";
+        const base::Failure why = stream.readFailure("cut");
+        stalled = why.kind == base::FailureKind::kStalled ? why.text : "";
         return outcome;
     }
 
@@ -202,9 +209,11 @@ TEST_F(Resume, AStalledConnectionIsDroppedAndResumedUntilResumesRunOut) {
     EXPECT_NE(stalled, "");
 
     // The manifest's fetch has the same floor.
-    std::string text, error;
-    EXPECT_FALSE(pcupd::httpGet(server.url("/slow-plain"), text, error, kQuickLimit));
-    EXPECT_EQ(error, pcupd::stalledText(server.url("/slow-plain"), kQuickLimit));
+    std::string text;
+    base::Failure error;
+    EXPECT_FALSE(pcupd::httpGet(server.url("/slow-plain"), text, error, quick(kQuickLimit)));
+    EXPECT_EQ(error.kind, base::FailureKind::kStalled);
+    EXPECT_EQ(error.text, pcupd::stalledText(server.url("/slow-plain"), kQuickLimit));
 }
 
 TEST_F(Resume, CutDownloadGoesOnIntoTheSamePartFile) {
@@ -212,15 +221,19 @@ TEST_F(Resume, CutDownloadGoesOnIntoTheSamePartFile) {
     Response first = ranged(body, 400000);
     first.headers = {{"ETag", "\"v7\""}};
     server.route("/file", std::vector<Response>{first, ranged(body)});
-    pcupd::Progress progress;
-    std::string digest, error;
+    pcupd::DownloadOptions options;
+    options.expectedSize = static_cast<int64_t>(body.size());
+    options.transfer = quick();
+    int64_t reported = 0;
+    options.onBytes = [&reported](int64_t bytes) { reported += bytes; };
+    pcupd::Downloaded got;
+    base::Failure error;
     const std::wstring part = (dir / "file.part").wstring();
-    ASSERT_TRUE(pcupd::downloadToFile(server.url("/file"), part, progress, nullptr, digest, error,
-                                      static_cast<int64_t>(body.size())))
-        << error;
+    ASSERT_TRUE(pcupd::download(server.url("/file"), part, options, got, error)) << error.text;
     EXPECT_TRUE(testsupport::readFile(dir / "file.part") == body);
-    EXPECT_EQ(digest, testsupport::sha256Hex(body));
-    EXPECT_EQ(progress.bytesDone, static_cast<int64_t>(body.size()));  // no byte counted twice
+    EXPECT_EQ(got.digest, testsupport::sha256Hex(body));
+    EXPECT_EQ(got.bytes, static_cast<int64_t>(body.size()));  // no byte counted twice
+    EXPECT_LE(reported, got.bytes);
     const std::string resumed = server.requestHeads().at(1);
     EXPECT_NE(resumed.find("\r\nRange: bytes=400000-\r\n"), std::string::npos) << resumed;
     EXPECT_NE(resumed.find("\r\nIf-Range: \"v7\"\r\n"), std::string::npos) << resumed;

@@ -7,6 +7,7 @@
 
 #include "tests/support/loopback_server.h"
 #include "tests/support/temp_dir.h"
+#include "update/download.h"
 
 using testsupport::LoopbackServer;
 using testsupport::Response;
@@ -38,18 +39,23 @@ Response body(std::string data) {
 struct Download {
     bool ok;
     std::string digest, error;
-    std::vector<int64_t> reports;  // bytesDone at each report
+    base::FailureKind kind;
+    std::vector<int64_t> reports;  // bytes received by each report
     int64_t bytesDone;
 };
 
-Download download(const std::string& url, const std::wstring& path, int64_t startBytes = 0) {
+Download download(const std::string& url, const std::wstring& path) {
     Download result{};
-    pcupd::Progress progress;
-    progress.bytesDone = startBytes;
-    result.ok = pcupd::downloadToFile(
-        url, path, progress, [&](const pcupd::Progress& p) { result.reports.push_back(p.bytesDone); },
-        result.digest, result.error);
-    result.bytesDone = progress.bytesDone;
+    pcupd::DownloadOptions options;
+    int64_t reported = 0;
+    options.onBytes = [&](int64_t bytes) { result.reports.push_back(reported += bytes); };
+    pcupd::Downloaded got;
+    base::Failure failure;
+    result.ok = pcupd::download(url, path, options, got, failure);
+    result.digest = got.digest;
+    result.bytesDone = got.bytes;
+    result.error = failure.text;
+    result.kind = failure.kind;
     return result;
 }
 
@@ -98,7 +104,7 @@ TEST(HashFile, UnreadableFileHasNoDigest) {
     EXPECT_EQ(pcupd::hashFile(locked), digestOf("data"));
 }
 
-TEST(DownloadToFile, WritesAndHashesTheBody) {
+TEST(Download, WritesAndHashesTheBody) {
     TempDir dir;
     LoopbackServer server;
     const std::string data = patterned(1500000);
@@ -113,11 +119,11 @@ TEST(DownloadToFile, WritesAndHashesTheBody) {
 
     for (const char* path : {"/f", "/close"}) {
         const std::wstring target = (dir / "f.part").wstring();
-        const Download d = download(server.url(path), target, 10);
+        const Download d = download(server.url(path), target);
         ASSERT_TRUE(d.ok) << d.error;
         EXPECT_EQ(d.digest, digestOf(data));
         EXPECT_TRUE(testsupport::readFile(target) == data);
-        EXPECT_EQ(d.bytesDone, 10 + static_cast<int64_t>(data.size()));
+        EXPECT_EQ(d.bytesDone, static_cast<int64_t>(data.size()));
     }
 
     testsupport::writeFile(dir / "e.part", "old content is truncated");
@@ -127,7 +133,7 @@ TEST(DownloadToFile, WritesAndHashesTheBody) {
     EXPECT_EQ(std::filesystem::file_size(dir / "e.part"), 0u);
 }
 
-TEST(DownloadToFile, ReportsOncePer512KiBReceived) {
+TEST(Download, ReportsOncePer512KiBReceived) {
     TempDir dir;
     LoopbackServer server;
     const auto run = [&](size_t size) {
@@ -150,14 +156,13 @@ TEST(DownloadToFile, ReportsOncePer512KiBReceived) {
     EXPECT_GE(reports, 2u);
     EXPECT_LE(reports, 3u);
 
-    // An empty callback is allowed.
-    pcupd::Progress progress;
-    std::string digest, error;
-    EXPECT_TRUE(pcupd::downloadToFile(server.url("/s524288"), (dir / "q").wstring(), progress,
-                                      nullptr, digest, error));
+    // No one to tell is allowed.
+    pcupd::Downloaded got;
+    base::Failure error;
+    EXPECT_TRUE(pcupd::download(server.url("/s524288"), (dir / "q").wstring(), {}, got, error));
 }
 
-TEST(DownloadToFile, FailuresLeaveNoFile) {
+TEST(Download, FailuresLeaveNoFile) {
     TempDir dir;
     LoopbackServer server;
     Response cut = body(patterned(900000));
@@ -171,6 +176,7 @@ TEST(DownloadToFile, FailuresLeaveNoFile) {
     for (const char* path : {"/cut", "/liar"}) {
         const Download d = download(server.url(path), target);
         EXPECT_FALSE(d.ok) << path;
+        EXPECT_EQ(d.kind, base::FailureKind::kConnection) << path;
         EXPECT_EQ(d.error, "download read failed") << path;
         EXPECT_FALSE(std::filesystem::exists(target)) << path;
     }
@@ -183,6 +189,7 @@ TEST(DownloadToFile, FailuresLeaveNoFile) {
     server.route("/ok", body("x"));
     d = download(server.url("/ok"), (dir / "no-such-folder" / "t.part").wstring());
     EXPECT_FALSE(d.ok);
+    EXPECT_EQ(d.kind, base::FailureKind::kDisk);
     EXPECT_EQ(d.error, "cannot create temp file");
 }
 
@@ -198,7 +205,4 @@ TEST(Sha256, ThreadsHashAtOnce) {
         });
     for (std::thread& thread : threads) thread.join();
     EXPECT_EQ(wrong, 0);
-    pcupd::setSha256ProviderPerObjectForTesting(true);  // the benchmark's way gives the same
-    EXPECT_EQ(digestOf(data), expected);
-    pcupd::setSha256ProviderPerObjectForTesting(false);
 }

@@ -93,11 +93,13 @@ protected:
     Run run(bool useCache = true, const std::wstring& selfPath = L"",
             const std::string& manifestPath = "/pc/manifest.json") {
         Run run;
-        const uint64_t before = pcupd::hashedFileBytes();
-        run.result = pcupd::runUpdate(server.url(manifestPath), installDir.wstring(), selfPath,
-                                      useCache, run.manifest,
+        pcupd::UpdateOptions runOptions = options;
+        runOptions.useCache = useCache;
+        runOptions.selfPath = selfPath;
+        run.result = pcupd::runUpdate(server.url(manifestPath), installDir.wstring(), runOptions,
+                                      run.manifest,
                                       [&run](const pcupd::Progress& p) { run.reports.push_back(p); });
-        run.hashed = pcupd::hashedFileBytes() - before;
+        run.hashed = run.result.bytesHashed;
         return run;
     }
     static std::vector<pcupd::UpdateStage> phases(const Run& run) {
@@ -120,4 +122,5 @@ protected:
     testsupport::TempDir dir;
     std::filesystem::path installDir = dir / "OrvaneOnline";
     testsupport::LoopbackServer server;
+    pcupd::UpdateOptions options;  // what each run() starts from
 };

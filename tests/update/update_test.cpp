@@ -32,16 +32,18 @@ TEST_F(UpdateRun, UnreachableHostReportsOnce) {
     pcupd::Manifest manifest;
     std::vector<pcupd::UpdateStage> phases;
     const pcupd::UpdateResult result = pcupd::runUpdate(
-        "http://127.0.0.1:" + std::to_string(port) + "/pc/manifest.json", installDir.wstring(), L"",
-        true, manifest, [&](const pcupd::Progress& p) { phases.push_back(p.stage); });
+        "http://127.0.0.1:" + std::to_string(port) + "/pc/manifest.json", installDir.wstring(),
+        options, manifest, [&](const pcupd::Progress& p) { phases.push_back(p.stage); });
     EXPECT_FALSE(result.ok);
     EXPECT_FALSE(result.upToDate);
-    EXPECT_FALSE(result.selfUpdateStaged);
-    EXPECT_EQ(result.error, "WinHttpSendRequest failed (no network?)");
+    EXPECT_FALSE(result.selfReplaced);
+    EXPECT_EQ(result.error.kind, base::FailureKind::kConnection);
+    EXPECT_EQ(result.error.text, "WinHttpSendRequest failed (no network?)");
     EXPECT_EQ(phases, std::vector<pcupd::UpdateStage>{pcupd::UpdateStage::kConnecting});
 
     const Run missing = run(true, L"", "/nothing.json");
-    EXPECT_EQ(missing.result.error, "HTTP status 404 for " + server.url("/nothing.json"));
+    EXPECT_EQ(missing.result.error.text, "HTTP status 404 for " + server.url("/nothing.json"));
+    EXPECT_EQ(missing.result.error.httpStatus, 404u);
 }
 
 TEST_F(UpdateRun, AllFilesMatch) {
@@ -50,7 +52,7 @@ TEST_F(UpdateRun, AllFilesMatch) {
     const Run r = run();
     EXPECT_TRUE(r.result.ok);
     EXPECT_TRUE(r.result.upToDate);
-    EXPECT_EQ(r.result.error, "");
+    EXPECT_EQ(r.result.error.text, "");
     EXPECT_EQ(phases(r), (std::vector<pcupd::UpdateStage>{pcupd::UpdateStage::kConnecting,
                                                           pcupd::UpdateStage::kChecking,
                                                           pcupd::UpdateStage::kUpToDate}));
@@ -64,7 +66,7 @@ TEST_F(UpdateRun, AllFilesMatch) {
 
     // An empty callback takes the same steps.
     pcupd::Manifest manifest;
-    EXPECT_TRUE(pcupd::runUpdate(server.url("/pc/manifest.json"), installDir.wstring(), L"", true,
+    EXPECT_TRUE(pcupd::runUpdate(server.url("/pc/manifest.json"), installDir.wstring(), options,
                                  manifest, nullptr).upToDate);
 }
 
@@ -75,7 +77,7 @@ TEST_F(UpdateRun, ChangedFileGoesThroughRepair) {
     std::filesystem::remove(installDir / "data" / "maps" / "forest.pak");
 
     const Run r = run();
-    ASSERT_TRUE(r.result.ok) << r.result.error;
+    ASSERT_TRUE(r.result.ok) << r.result.error.text;
     EXPECT_FALSE(r.result.upToDate);
     EXPECT_EQ(installed("data/readme.txt"), "hello");
     EXPECT_TRUE(installed("data/maps/forest.pak") == kClient.at("data/maps/forest.pak").content);
@@ -169,7 +171,7 @@ TEST_F(VerifyCacheTest, DamagedOrForeignCacheIsIgnoredAndRebuilt) {
     for (const std::string& content : damaged) {
         testsupport::writeFile(cacheFile, content);
         const Run r = run();
-        EXPECT_TRUE(r.result.upToDate) << r.result.error;
+        EXPECT_TRUE(r.result.upToDate) << r.result.error.text;
         EXPECT_EQ(r.hashed, clientBytes());  // nothing trusted
         EXPECT_EQ(run().hashed, 0u);         // and rebuilt
     }
@@ -214,7 +216,7 @@ TEST_F(VerifyCacheTest, ScanOnManyThreadsMatchesOneThread) {
     {
         pcupd::VerifyCache cache;
         pcupd::ChangedFiles changed;
-        pcupd::scanFiles(manifest, installDir.wstring(), true, cache, changed);
+        pcupd::scanFiles(manifest, installDir.wstring(), true, 0, cache, changed);
         cache.save(installDir.wstring(), false);
     }
     const auto path = [&](int i) { return manifest.files[static_cast<size_t>(i)].path; };
@@ -235,18 +237,16 @@ TEST_F(VerifyCacheTest, ScanOnManyThreadsMatchesOneThread) {
         std::vector<pcupd::ChangedFiles> found;
         std::vector<std::string> caches;
         for (const int threads : {1, 4}) {
-            pcupd::setScanThreadsForTesting(threads);
             pcupd::VerifyCache cache;
             cache.load(installDir.wstring());
             found.emplace_back();
-            pcupd::scanFiles(manifest, installDir.wstring(), useCache, cache, found.back());
+            pcupd::scanFiles(manifest, installDir.wstring(), useCache, threads, cache, found.back());
             testsupport::TempDir saved;
             ASSERT_TRUE(cache.save(saved.str(), false));
             const std::string bytes = testsupport::readFile(saved / "pcupd.cache");
             // All but the time of the save and the checksum over it.
             caches.push_back(bytes.substr(0, 12) + bytes.substr(20, bytes.size() - 20 - 32));
         }
-        pcupd::setScanThreadsForTesting(0);
         EXPECT_EQ(found[0].size(), useCache ? 5u : 6u);  // the locked file is read only when deep
         EXPECT_EQ(found[0], found[1]) << useCache;
         EXPECT_EQ(caches[0], caches[1]) << useCache;
