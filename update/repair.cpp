@@ -13,6 +13,7 @@
 #include "base/owned_folder.h"
 #include "base/path_identity.h"
 #include "base/safe_path.h"
+#include "base/unique_handle.h"
 #include "update/chunk_repair.h"
 #include "update/download.h"
 #include "update/sha256.h"
@@ -220,7 +221,13 @@ private:
     // aside to "<name>.old" (deleted by a later run, once it no longer runs) and the new one
     // takes its name. Should the second step fail, the old file goes back.
     bool replaceRunning(const ManifestFile& file, const std::wstring& part,
-                        const std::wstring& target, base::Failure& error) {
+                        const std::wstring& listed, base::Failure& error) {
+        // The new file takes the name as it stands on disk, letter case and all, which the
+        // shortcuts and the Apps & features commands name (the manifest's path is lowercased).
+        std::wstring target = listed;
+        WIN32_FIND_DATAW found{};
+        if (base::UniqueFind find(FindFirstFileW(listed.c_str(), &found)); find)
+            target = listed.substr(0, listed.find_last_of(L'\\') + 1) + found.cFileName;
         const std::wstring aside = target + L".old";
         const bool present = GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES;
         if (present && !MoveFileExW(target.c_str(), aside.c_str(), MOVEFILE_REPLACE_EXISTING)) {

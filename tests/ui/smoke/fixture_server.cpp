@@ -1,12 +1,15 @@
 // The update host for the window's smoke test, in a process of its own because the setup
 // program under test is a separate process too:
-//   fixture_server.exe WORKDIR [--slow]
+//   fixture_server.exe WORKDIR [--slow | --setup=PROGRAM]
 // Publishes a small client from WORKDIR\client into WORKDIR\out, serves it on loopback and
 // writes the manifest URL to WORKDIR\url.txt once it can be fetched. WORKDIR\archive-requested
 // appears when the full archive is first asked for: the setup program is then working. Runs
 // until WORKDIR\stop exists, or two minutes at most so that a failed script leaves nothing
 // behind. --slow hands out the archive in small pieces with pauses (about 30 s in all), long
-// enough for a script to act while the program is working.
+// enough for a script to act while the program is working. --setup= ships PROGRAM in the
+// client as OrvaneSetup.exe, as an operator may; once WORKDIR\republish exists, the next
+// release follows with a new OrvaneSetup.exe (PROGRAM with bytes appended, which Windows
+// still runs), and WORKDIR\republished says it is served.
 
 #include <windows.h>
 #include <shellapi.h>
@@ -54,12 +57,20 @@ void writeAtomically(const fs::path& path, const std::string& content) {
     fs::rename(temporary, path);
 }
 
-int run(const fs::path& workDir, bool slow) {
-    for (const char* stale : {"client", "out", "url.txt", "stop", "archive-requested"})
+// The client, with the setup program `setup` (empty: none) among its files.
+std::vector<std::pair<std::string, std::string>> clientWith(const std::string& setup) {
+    std::vector<std::pair<std::string, std::string>> files = clientFiles();
+    if (!setup.empty()) files.emplace_back("OrvaneSetup.exe", setup);
+    return files;
+}
+
+int run(const fs::path& workDir, bool slow, const fs::path& setupProgram) {
+    for (const char* stale : {"client", "out", "url.txt", "stop", "archive-requested", "republish", "republished"})
         fs::remove_all(workDir / stale);
 
     testsupport::LoopbackServer server;
-    testsupport::publishClient(server, workDir / "client", workDir / "out", clientFiles());
+    const std::string setup = setupProgram.empty() ? std::string() : testsupport::readFile(setupProgram);
+    testsupport::publishClient(server, workDir / "client", workDir / "out", clientWith(setup));
 
     const std::string manifestUrl = server.url("/pc/manifest.json");
     pcupd::FullArchive archive;
@@ -81,12 +92,18 @@ int run(const fs::path& workDir, bool slow) {
     std::printf("fixture_server: %s%s\n", manifestUrl.c_str(), slow ? " (slow archive)" : "");
     std::fflush(stdout);
 
-    bool archiveSeen = false;
+    bool archiveSeen = false, republished = false;
     const auto deadline = std::chrono::steady_clock::now() + kLifetime;
     while (!fs::exists(workDir / "stop") && std::chrono::steady_clock::now() < deadline) {
         if (!archiveSeen && server.requestCount(archiveTarget) > 0) {
             archiveSeen = true;
             writeAtomically(workDir / "archive-requested", archiveTarget);
+        }
+        if (!setup.empty() && !republished && fs::exists(workDir / "republish")) {
+            republished = true;
+            testsupport::publishClient(server, workDir / "client", workDir / "out",
+                                       clientWith(setup + "\r\nrelease 2\r\n"));
+            writeAtomically(workDir / "republished", "2");
         }
         std::this_thread::sleep_for(kPoll);
     }
@@ -101,13 +118,16 @@ int main() {
     LPWSTR* args = CommandLineToArgvW(GetCommandLineW(), &count);
     std::vector<std::wstring> arguments(args, args + count);
     LocalFree(args);
+    const std::wstring setupOption = L"--setup=";
     const bool slow = count == 3 && arguments[2] == L"--slow";
-    if (count != 2 && !slow) {
-        std::fprintf(stderr, "usage: fixture_server WORKDIR [--slow]\n");
+    const bool setup = count == 3 && arguments[2].rfind(setupOption, 0) == 0;
+    if (count != 2 && !slow && !setup) {
+        std::fprintf(stderr, "usage: fixture_server WORKDIR [--slow | --setup=PROGRAM]\n");
         return 2;
     }
     try {
-        return run(fs::path(arguments[1]), slow);
+        return run(fs::path(arguments[1]), slow,
+                   setup ? fs::path(arguments[2].substr(setupOption.size())) : fs::path());
     } catch (const std::exception& failure) {
         std::fprintf(stderr, "fixture_server: %s\n", failure.what());
         return 1;

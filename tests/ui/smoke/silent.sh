@@ -13,6 +13,8 @@
 #    install into Documents itself (its 8.3 spelling) is refused with nothing written.
 # e. A removal run from a program in the install folder that is not the setup's own copy
 #    (a player's download) leaves that program where it is.
+# f. A client that ships OrvaneSetup.exe: the installed copy, run against the next release,
+#    puts the new setup in its own place; the new one then runs and clears the old file.
 # Its own Wine prefix (BUILD_DIR/wineprefix-silent), kept between runs; no X display needed.
 set -uo pipefail
 
@@ -216,6 +218,30 @@ sleep 1
 only_download || fail "e. the player's program went: $seen"
 rm -rf "$install"
 say "e. a removal run from a player's copy of the setup: that copy stays"
+
+# --- f. The setup the operator ships updates itself -------------------------------------
+mkdir -p "$work/fixture-self"
+"$wine_run" "$fixture_exe" "$(windows_path "$work/fixture-self")" --setup="$(windows_path "$setup_exe")" \
+    >"$work/fixture-self.log" 2>&1 &
+wait_until 30 "f. the update host publishes a client with its setup" test -s "$work/fixture-self/url.txt"
+self_url=$(cat "$work/fixture-self/url.txt")
+run "$setup_exe" --silent --manifest="$self_url" --install="$(windows_path "$location")"
+expect_code 0 "f. install a client that ships the setup"
+cmp -s "$setup_exe" "$install/OrvaneSetup.exe" || fail "f. the installed setup is not the published one"
+touch "$work/fixture-self/republish"
+wait_until 30 "f. the next release is published" test -e "$work/fixture-self/republished"
+# The installed copy, as Apps & features starts it, repairs the client and with it itself.
+run "$install/OrvaneSetup.exe" --silent --manifest="$self_url" --install="$(windows_path "$location")"
+expect_code 0 "f. the installed setup repairs against a release with a new setup"
+cmp -s "$work/fixture-self/client/OrvaneSetup.exe" "$install/OrvaneSetup.exe" ||
+    fail "f. the setup in the folder is not the new release's"
+client_installed "$work/fixture-self/client" "$install" || fail "f. the repair left a file wrong"
+run "$install/OrvaneSetup.exe" --silent --manifest="$self_url" --install="$(windows_path "$location")"
+expect_code 0 "f. the new setup runs"
+[ ! -e "$install/OrvaneSetup.exe.old" ] || fail "f. the replaced setup is still there"
+touch "$work/fixture-self/stop"
+rm -rf "$install"
+say "f. a client that ships its setup: the installed copy replaced itself, and the new one runs"
 
 elapsed=$(( $(date +%s%3N) - started ))
 say "passed in $(( elapsed / 1000 )).$(( elapsed % 1000 / 100 )) s"
