@@ -258,11 +258,7 @@ private:
         };
         events.received = [&](int64_t bytes) {
             received += bytes;
-            report([&](Progress& p) {
-                p.stage = UpdateStage::kDownloading;
-                p.item = file.path;
-                p.bytesDone += bytes;
-            });
+            reportReceived(file, bytes);
         };
         std::string why;
         if (repairByChunks(file, target, part, cancel, events, options_.transfer, digest, why) ==
@@ -290,11 +286,7 @@ private:
             options.transfer = options_.transfer;
             options.onBytes = [&](int64_t fresh) {
                 shared += fresh;
-                report([&](Progress& p) {
-                    p.stage = UpdateStage::kDownloading;
-                    p.item = file.path;
-                    p.bytesDone += fresh;
-                });
+                reportReceived(file, fresh);
             };
             Downloaded got;
             const bool ok = download(file.url, part, options, got, error);
@@ -316,6 +308,15 @@ private:
                 return false;
             Sleep(kRetryPauseMs * static_cast<DWORD>(transportFailures));
         }
+    }
+
+    // Bytes of `file` received: the bar moves on and names the file.
+    void reportReceived(const ManifestFile& file, int64_t bytes) {
+        report([&](Progress& p) {
+            p.stage = UpdateStage::kDownloading;
+            p.item = file.path;
+            p.bytesDone += bytes;
+        });
     }
 
     // Changes the shared progress and hands a copy to the callback: at once on the calling
