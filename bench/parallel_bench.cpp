@@ -33,6 +33,8 @@
 #include "update/update.h"
 #include "update/verify_cache.h"
 
+using namespace installer;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;

@@ -21,6 +21,8 @@
 #include "tests/support/temp_dir.h"
 #include "update/sha256.h"
 
+using namespace installer;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;

@@ -14,6 +14,8 @@
 #include "update/sha256.h"
 #include "update/verify_cache.h"
 
+namespace installer {
+
 namespace {
 
 constexpr uint32_t kStatusEvery = 25;  // entries between status messages to the window
@@ -263,3 +265,5 @@ bool installFullArchive(const pcupd::FullArchive& archive, const pcupd::Manifest
     binding.size = archive.size > 0 ? static_cast<uint64_t>(archive.size) : 0;
     return installArchive(archive.url, installDir, &binding, error);
 }
+
+}  // namespace installer

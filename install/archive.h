@@ -8,6 +8,8 @@
 
 #include "update/manifest.h"
 
+namespace installer {
+
 // True when every entry was written and matched its digest. On the first failure `error`
 // gets its message and the call stops; entries already written stay.
 bool installFullArchive(const std::string& url, const std::wstring& installDir, std::string& error);
@@ -19,3 +21,5 @@ bool installFullArchive(const std::string& url, const std::wstring& installDir, 
 // stream must match them ("archive size mismatch", "archive digest mismatch").
 bool installFullArchive(const pcupd::FullArchive& archive, const pcupd::Manifest& manifest,
                         const std::wstring& installDir, std::string& error);
+
+}  // namespace installer

@@ -8,6 +8,8 @@
 #include "base/long_path.h"
 #include "install/install_state.h"
 
+namespace installer {
+
 namespace {
 
 // One block being filled from the network, one being written, one spare to absorb jitter
@@ -196,3 +198,5 @@ bool EntryWriter::processPiece(const char* block, const Piece& piece, std::strin
         verified_.record(entry.path, stamp, actual);
     return true;
 }
+
+}  // namespace installer

@@ -21,6 +21,8 @@
 #include "update/sha256.h"
 #include "update/verify_cache.h"
 
+namespace installer {
+
 class EntryWriter {
 public:
     static constexpr size_t kBlockSize = 1 << 20;
@@ -102,3 +104,5 @@ private:
     pcupd::Sha256* const streamHash_;  // the writer thread's while it runs
     std::thread thread_;
 };
+
+}  // namespace installer

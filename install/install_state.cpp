@@ -1,5 +1,7 @@
 #include "install/install_state.h"
 
+namespace installer {
+
 InstallState& installState() {
     // Never destroyed: a worker the player walked away from ("Cancel the installation?")
     // still runs while the process exits, and must not find its record gone.
@@ -26,3 +28,5 @@ void postToWindow(UINT message) {
     if (listener) listener(message);
     if (window || !listener) PostMessageW(window, message, 0, 0);
 }
+
+}  // namespace installer

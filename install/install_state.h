@@ -11,6 +11,8 @@
 #include <mutex>
 #include <string>
 
+namespace installer {
+
 struct InstallState {
     std::mutex lock;
     HWND mainWindow = nullptr;  // null: messages go to `listener` alone, else the posting thread's queue
@@ -46,3 +48,5 @@ void postToWindow(UINT message);
 
 constexpr UINT kMsgProgress = WM_APP + 1;  // status or progress changed: repaint
 constexpr UINT kMsgFinished = WM_APP + 2;  // the worker left its result; posted once, last
+
+}  // namespace installer

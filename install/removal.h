@@ -8,6 +8,8 @@
 
 #include "install/install_record.h"
 
+namespace installer {
+
 constexpr wchar_t kNothingToRemove[] =
     L"Nothing to remove: no installation of Orvane Online was found here.";
 
@@ -70,3 +72,5 @@ bool removeSetupCopy(const std::wstring& installDir, const std::wstring& file);
 // the program may end. Never throws.
 void runRemovalWorker(const std::wstring& leaveForLater,
                       const std::function<void(bool succeeded, bool setupCopyLeft)>& beforeFinished = {});
+
+}  // namespace installer

@@ -4,6 +4,8 @@
 
 #include "install/install_state.h"
 
+namespace installer {
+
 // The removal on the window's worker thread: the same shared record and messages as an
 // install, so the window shows both alike.
 
@@ -81,3 +83,5 @@ void runRemovalWorker(const std::wstring& leaveForLater,
     state.finished = true;
     postToWindow(kMsgFinished);
 }
+
+}  // namespace installer

@@ -20,6 +20,8 @@
 #include "update/update.h"
 #include "update/verify_cache.h"
 
+namespace installer {
+
 namespace {
 
 // "1.50 GB", "320 MB": enough to act on a disk-space message.
@@ -286,3 +288,5 @@ void runInstallWorker(const std::string& manifestUrl) {
         PostMessageW(state.mainWindow, kMsgFinished, 0, 0);
     }
 }
+
+}  // namespace installer

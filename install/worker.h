@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace installer {
+
 // Runs one Install or Repair on the calling thread (the window starts it on a thread of its
 // own): takes the install folder for this run alone, reads the manifest once, streams the
 // full archive bound to it (Install only), stops a running client, verifies every file
@@ -14,3 +16,5 @@
 // Reads the install folder and the mode from installState(); leaves the final error there
 // (empty on success) and posts kMsgFinished exactly once, as its last act. Never throws.
 void runInstallWorker(const std::string& manifestUrl);
+
+}  // namespace installer

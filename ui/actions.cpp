@@ -112,7 +112,7 @@ void runButtonAction(WindowState& state, int32_t id) {
 }
 
 bool closeRequest(WindowState& state) {
-    if (installState().running) {
+    if (installer::installState().running) {
         const bool yes = state.confirmCancel
                              ? state.confirmCancel()
                              : MessageBoxW(state.window,
@@ -125,7 +125,7 @@ bool closeRequest(WindowState& state) {
 }
 
 void startInstall(WindowState& state) {
-    InstallState& shared = installState();
+    installer::InstallState& shared = installer::installState();
     prepareJob(state.location, state.removal, state.window);
     state.displayedProgress = 0.0f;
     state.speed.reset();
@@ -141,7 +141,7 @@ void startInstall(WindowState& state) {
             std::thread([] { runRemovalJob(); }).detach();
         } else {
             const std::string url = state.manifestUrl;
-            std::thread([url] { runInstallWorker(url); }).detach();
+            std::thread([url] { installer::runInstallWorker(url); }).detach();
         }
     } catch (const std::exception&) {  // std::system_error, std::bad_alloc
         shared.running = false;
@@ -153,7 +153,7 @@ void startInstall(WindowState& state) {
 }
 
 void workerFinished(WindowState& state) {
-    InstallState& shared = installState();
+    installer::InstallState& shared = installer::installState();
     {
         std::lock_guard<std::mutex> hold(shared.lock);
         state.error = shared.finalError;
@@ -169,7 +169,7 @@ void tick(WindowState& state, uint32_t now) {
             startInstall(state);
         }
     }
-    InstallState& shared = installState();
+    installer::InstallState& shared = installer::installState();
     float target = 0.0f;
     uint64_t bytesDone = 0;
     int64_t bytesTotal = 0;
@@ -200,11 +200,11 @@ render::Frame buildFrame(const WindowState& state) {
     frame.progress = state.displayedProgress;
     frame.error = state.error;
     frame.removal = state.removal;
-    InstallState& shared = installState();
+    installer::InstallState& shared = installer::installState();
     {
         std::lock_guard<std::mutex> hold(shared.lock);
         frame.keptFiles = shared.keptFiles;
-        frame.doneNote = obsoleteFilesLine(shared.obsoleteRemoved);
+        frame.doneNote = installer::obsoleteFilesLine(shared.obsoleteRemoved);
         frame.status = shared.status;
         frame.detail = shared.detail;
         frame.bytesDone = shared.bytesDone;

@@ -178,7 +178,7 @@ void Handover::finish(const std::wstring& installDir) {
     WaitForSingleObject(original_.get(), kOriginalExitWaitMs);
     original_.reset();
     // An ended program's file can stay locked a moment after its process says it has ended.
-    for (DWORD waited = 0; !removeSetupCopy(installDir, originalProgram_); waited += kFileRetryMs) {
+    for (DWORD waited = 0; !installer::removeSetupCopy(installDir, originalProgram_); waited += kFileRetryMs) {
         if (waited >= kOriginalExitWaitMs ||
             GetFileAttributesW(originalProgram_.c_str()) == INVALID_FILE_ATTRIBUTES)
             break;

@@ -23,7 +23,7 @@ Handover& handover() {
 }
 
 void prepareJob(const InstallLocation& location, bool removal, HWND window) {
-    InstallState& shared = installState();
+    installer::InstallState& shared = installer::installState();
     std::lock_guard<std::mutex> hold(shared.lock);
     shared.mainWindow = window;
     shared.installDir = location.installDir;
@@ -44,11 +44,11 @@ void runRemovalJob(const std::function<void(bool succeeded)>& beforeReport) {
     Handover& link = handover();
     std::wstring installDir;
     {
-        InstallState& shared = installState();
+        installer::InstallState& shared = installer::installState();
         std::lock_guard<std::mutex> hold(shared.lock);
         installDir = shared.installDir;
     }
-    runRemovalWorker(link.originalProgram(), [&](bool succeeded, bool setupCopyLeft) {
+    installer::runRemovalWorker(link.originalProgram(), [&](bool succeeded, bool setupCopyLeft) {
         if (beforeReport) beforeReport(succeeded);
         link.report(succeeded ? 0 : 1);
         // After a failure the setup's copy stays: the Apps & features entry still runs it. A

@@ -62,7 +62,7 @@ HICON loadIcon(HINSTANCE instance, int widthMetric, int heightMetric) {
 // A removal asks first, and only when there is something this program may remove.
 // Returns the exit code to end with at once, or -1 to go on and show the window.
 int confirmRemoval(const ui::InstallLocation& location) {
-    const std::wstring refusal = removalRefusal(location.installDir);
+    const std::wstring refusal = installer::removalRefusal(location.installDir);
     if (!refusal.empty()) {
         const std::wstring text = refusal + L"\n\n" + location.installDir;
         MessageBoxW(nullptr, text.c_str(), ui::kWindowTitle, MB_ICONINFORMATION | MB_OK);
@@ -102,7 +102,7 @@ void keepLog(const ui::CommandLineOptions& options, bool removal) {
         return;
     }
     auto* lines = new ui::RunLog(*log.release(), removal);
-    InstallState& shared = installState();
+    installer::InstallState& shared = installer::installState();
     std::lock_guard<std::mutex> hold(shared.lock);
     shared.listener = [lines](UINT message) { lines->onMessage(message); };
 }
@@ -115,7 +115,7 @@ int prepareRun(ui::WindowState& state) {
     const std::wstring program = ui::currentProgram();
     if (!options.handover.empty() && !ui::handover().take(options.handover)) return ui::kExitUsage;
     {
-        InstallState& shared = installState();
+        installer::InstallState& shared = installer::installState();
         std::lock_guard<std::mutex> hold(shared.lock);
         shared.setupProgram = program;
     }

@@ -33,7 +33,7 @@ void makeParentFolders(const std::wstring& path) {
 }
 
 RunLog::Snapshot snapshot() {
-    InstallState& shared = installState();
+    installer::InstallState& shared = installer::installState();
     RunLog::Snapshot copy;
     std::lock_guard<std::mutex> hold(shared.lock);
     copy.status = shared.status;
@@ -109,7 +109,7 @@ void ProgressLog::write(const std::wstring& text) {
 RunLog::RunLog(ProgressLog& log, bool removal) : log_(log), removal_(removal) {}
 
 void RunLog::onMessage(UINT message) {
-    if (message == kMsgFinished) {
+    if (message == installer::kMsgFinished) {
         outcome();
         return;
     }
@@ -130,13 +130,13 @@ void RunLog::outcome() {
     else if (removal_)
         log_.write(keptLine(now.keptFiles, now.installDir));
     else if (now.obsoleteRemoved > 0)
-        log_.write(obsoleteFilesLine(now.obsoleteRemoved));
+        log_.write(installer::obsoleteFilesLine(now.obsoleteRemoved));
 }
 
 void RunLog::begin() {
     started_ = true;
     lines_ = ProgressLines();
-    InstallState& shared = installState();
+    installer::InstallState& shared = installer::installState();
     std::wstring installDir;
     bool repair = false;
     {
@@ -150,7 +150,7 @@ void RunLog::begin() {
 }
 
 void RunLog::progress(const Snapshot& now) {
-    const std::wstring line = lines_.next(now.status, !installState().busy, now.progress);
+    const std::wstring line = lines_.next(now.status, !installer::installState().busy, now.progress);
     if (!line.empty()) log_.write(line);
 }
 
@@ -169,9 +169,9 @@ int runSilently(const CommandLineOptions& options, const InstallLocation& locati
     }
 
     const bool removal = options.uninstall;
-    const std::wstring refusal = removal ? removalRefusal(location.installDir) : std::wstring();
+    const std::wstring refusal = removal ? installer::removalRefusal(location.installDir) : std::wstring();
     if (!refusal.empty()) {
-        log.write(refusal == kNothingToRemove ? refusal + L" (" + location.installDir + L")" : refusal);
+        log.write(refusal == installer::kNothingToRemove ? refusal + L" (" + location.installDir + L")" : refusal);
         handover().report(kExitFailure);
         return kExitFailure;
     }
@@ -182,19 +182,19 @@ int runSilently(const CommandLineOptions& options, const InstallLocation& locati
     }
     RunLog run(log, removal);
     prepareJob(location, removal, nullptr);
-    InstallState& shared = installState();
+    installer::InstallState& shared = installer::installState();
     {
         std::lock_guard<std::mutex> hold(shared.lock);
         shared.listener = [&run](UINT message) { run.onMessage(message); };
     }
-    run.onMessage(kMsgProgress);  // the run's first line, before the worker's
+    run.onMessage(installer::kMsgProgress);  // the run's first line, before the worker's
     shared.running = true;
     std::thread worker;
     try {
         if (removal)
             worker = std::thread([&run] { runRemovalJob([&run](bool) { run.outcome(); }); });
         else
-            worker = std::thread([manifestUrl] { runInstallWorker(manifestUrl); });
+            worker = std::thread([manifestUrl] { installer::runInstallWorker(manifestUrl); });
     } catch (const std::exception&) {
         shared.running = false;
         log.write(removal ? L"Error: Removal failed: could not start the removal"

@@ -100,8 +100,8 @@ LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         if (onSetCursor(lParam)) return TRUE;
         break;
     case WM_TIMER: onTimer(wParam); return 0;
-    case kMsgProgress: repaint(windowState()); return 0;
-    case kMsgFinished: workerFinished(windowState()); return 0;
+    case installer::kMsgProgress: repaint(windowState()); return 0;
+    case installer::kMsgFinished: workerFinished(windowState()); return 0;
     default: break;
     }
     return DefWindowProcW(window, message, wParam, lParam);

@@ -26,6 +26,8 @@
 #include "update/http.h"
 #include "update/manifest.h"
 
+using namespace installer;
+
 namespace fs = std::filesystem;
 using testsupport::readFile;
 using testsupport::writeFile;

@@ -13,6 +13,8 @@
 #include "update/resuming_stream.h"
 #include "update/verify_cache.h"
 
+using namespace installer;
+
 namespace fs = std::filesystem;
 using testsupport::LoopbackServer;
 using testsupport::Response;

@@ -16,6 +16,8 @@
 #include "update/release_memory.h"
 #include "update/verify_cache.h"
 
+using namespace installer;
+
 namespace fs = std::filesystem;
 using testsupport::readFile;
 using testsupport::writeFile;

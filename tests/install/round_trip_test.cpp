@@ -12,6 +12,8 @@
 #include "update/sha256.h"
 #include "update/update.h"
 
+using namespace installer;
+
 namespace fs = std::filesystem;
 using testsupport::readFile;
 

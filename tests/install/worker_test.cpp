@@ -24,6 +24,8 @@
 #include "update/manifest_signature.h"
 #include "update/sha256.h"
 
+using namespace installer;
+
 namespace fs = std::filesystem;
 using testsupport::readFile;
 

@@ -12,6 +12,8 @@
 #include "ui/window_proc.h"
 #include "ui/window_state.h"
 
+using namespace installer;
+
 using namespace ui;
 
 namespace {
