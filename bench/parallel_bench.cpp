@@ -25,6 +25,7 @@
 #include "install/archive.h"
 #include "tests/support/archive_builder.h"
 #include "tests/support/loopback_server.h"
+#include "tests/support/recording_sink.h"
 #include "tests/support/temp_dir.h"
 #include "update/file_scan.h"
 #include "update/http.h"
@@ -181,6 +182,11 @@ void benchInstall(uint64_t megabytes, int runs) {
         static_cast<unsigned long long>(megabytes), kMany, kFew);
     const bench::GeneratedArchive many(megabytes * 1000000, kMany), few(megabytes * 1000000, kFew);
     testsupport::LoopbackServer server;
+    // Installed as the worker does, bound to what a manifest says of each.
+    pcupd::FullArchive manyArchive, fewArchive;
+    pcupd::Manifest manyManifest, fewManifest;
+    bench::describe(many, server.url("/many.orvpak"), manyArchive, manyManifest);
+    bench::describe(few, server.url("/few.orvpak"), fewArchive, fewManifest);
     for (const auto& [path, archive] : {std::make_pair("/many.orvpak", &many), std::make_pair("/few.orvpak", &few)}) {
         testsupport::Response response;
         response.generatedSize = archive->size();
@@ -196,9 +202,11 @@ void benchInstall(uint64_t megabytes, int runs) {
                 pcupd::setSha256ProviderPerObjectForTesting(perObject);
                 testsupport::TempDir dir;
                 std::string error;
+                testsupport::RecordingSink sink;
                 const auto start = Clock::now();
-                const bool ok = installFullArchive(server.url(isMany ? "/many.orvpak" : "/few.orvpak"),
-                                                   (dir / "OrvaneOnline").wstring(), error);
+                const bool ok = installFullArchive(isMany ? manyArchive : fewArchive,
+                                                   isMany ? manyManifest : fewManifest,
+                                                   (dir / "OrvaneOnline").wstring(), sink, error);
                 const double t = seconds(start);
                 pcupd::setSha256ProviderPerObjectForTesting(false);
                 best[perObject][isMany] = std::min(best[perObject][isMany], t);

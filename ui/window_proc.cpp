@@ -2,12 +2,12 @@
 
 #include <windowsx.h>
 
-#include "install/install_state.h"
 #include "render/painter.h"
 #include "ui/actions.h"
 #include "ui/animation.h"
 #include "ui/buttons.h"
 #include "ui/window_state.h"
+#include "ui/work_progress.h"
 
 namespace ui {
 
@@ -100,8 +100,8 @@ LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         if (onSetCursor(lParam)) return TRUE;
         break;
     case WM_TIMER: onTimer(wParam); return 0;
-    case installer::kMsgProgress: repaint(windowState()); return 0;
-    case installer::kMsgFinished: workerFinished(windowState()); return 0;
+    case kMsgProgress: repaint(windowState()); return 0;
+    case kMsgFinished: workerFinished(windowState()); return 0;
     default: break;
     }
     return DefWindowProcW(window, message, wParam, lParam);

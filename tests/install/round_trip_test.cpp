@@ -6,6 +6,7 @@
 #include "install/archive.h"
 #include "tests/install/published_client.h"
 #include "tests/support/loopback_server.h"
+#include "tests/support/recording_sink.h"
 #include "tests/support/temp_dir.h"
 #include "tools/orvpak/publish.h"
 #include "update/manifest.h"
@@ -41,16 +42,17 @@ TEST(RoundTrip, PublishedClientInstallsByteForByte) {
 
     const std::string manifestUrl = server.url("/pc/manifest.json");
     pcupd::FullArchive archive;
+    pcupd::Manifest manifest;
     ASSERT_TRUE(pcupd::fetchFullArchive(manifestUrl, archive, error)) << error;
+    ASSERT_TRUE(pcupd::fetchManifest(manifestUrl, manifest, error)) << error;
     EXPECT_EQ(archive.format, "ORVPAK1");
     const fs::path installDir = dir / "OrvaneOnline";
-    ASSERT_TRUE(installFullArchive(archive.url, installDir.wstring(), error)) << error;
+    testsupport::RecordingSink sink;
+    ASSERT_TRUE(installFullArchive(archive, manifest, installDir.wstring(), sink, error)) << error;
     for (const auto& [path, content] : files)
         EXPECT_TRUE(readFile(installDir / fs::u8path(path)) == content) << path;
 
     // The manifest's digests and per-file URLs hold for what repair would download.
-    pcupd::Manifest manifest;
-    ASSERT_TRUE(pcupd::fetchManifest(manifestUrl, manifest, error)) << error;
     EXPECT_EQ(manifest.clientVersion, "1.0.7");
     ASSERT_EQ(manifest.files.size(), files.size());
     for (const pcupd::ManifestFile& file : manifest.files) {
@@ -89,9 +91,12 @@ TEST(RoundTrip, VerificationAfterAFreshInstallReadsNothingBack) {
     ASSERT_TRUE(orvpak::publish(options, summary, error)) << error;
     server.serveFolder(options.outDir);
     pcupd::FullArchive archive;
+    pcupd::Manifest published;
     ASSERT_TRUE(pcupd::fetchFullArchive(server.url("/pc/manifest.json"), archive, error)) << error;
+    ASSERT_TRUE(pcupd::fetchManifest(server.url("/pc/manifest.json"), published, error)) << error;
     const fs::path installDir = dir / "OrvaneOnline";
-    ASSERT_TRUE(installFullArchive(archive.url, installDir.wstring(), error)) << error;
+    testsupport::RecordingSink sink;
+    ASSERT_TRUE(installFullArchive(archive, published, installDir.wstring(), sink, error)) << error;
 
     const auto verify = [&](bool useCache) {
         pcupd::Manifest manifest;
@@ -132,9 +137,12 @@ TEST(RoundTrip, RepairWithTheManifestOfTheReleaseBeforeCompletes) {
 
     std::string error;
     pcupd::FullArchive archive;
+    pcupd::Manifest heldManifest;
     ASSERT_TRUE(pcupd::fetchFullArchive(server.url("/held/manifest.json"), archive, error)) << error;
+    ASSERT_TRUE(pcupd::fetchManifest(server.url("/held/manifest.json"), heldManifest, error)) << error;
     const fs::path installDir = dir / "OrvaneOnline";
-    ASSERT_TRUE(installFullArchive(archive.url, installDir.wstring(), error)) << error;
+    testsupport::RecordingSink sink;
+    ASSERT_TRUE(installFullArchive(archive, heldManifest, installDir.wstring(), sink, error)) << error;
     testsupport::writeFile(installDir / "data" / "readme.txt", "damaged");
     fs::remove(installDir / "data" / "maps" / "forest.pak");
     fs::remove(installDir / "data" / "retired.txt");
