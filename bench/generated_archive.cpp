@@ -154,4 +154,33 @@ void EmptyEntriesArchive::read(uint64_t offset, char* out, size_t size) const {
     }
 }
 
+pcupd::Manifest EmptyEntriesArchive::manifest() const {
+    pcupd::Manifest manifest;
+    manifest.files.reserve(count_);
+    const std::string emptyDigest = pcupd::toHex(emptyDigest_, sizeof(emptyDigest_));
+    for (uint32_t i = 0; i < count_; ++i) {
+        pcupd::ManifestFile file;
+        file.path = path(i);
+        file.sha256 = emptyDigest;
+        manifest.files.push_back(std::move(file));
+    }
+    return manifest;
+}
+
+void describe(const GeneratedArchive& archive, const std::string& url,
+              pcupd::FullArchive& full, pcupd::Manifest& manifest) {
+    pcupd::Sha256 sha;
+    std::vector<char> buffer(1 << 20);
+    for (uint64_t offset = 0; offset < archive.size(); offset += buffer.size()) {
+        const size_t size = static_cast<size_t>(std::min<uint64_t>(buffer.size(), archive.size() - offset));
+        archive.read(offset, buffer.data(), size);
+        sha.update(buffer.data(), size);
+    }
+    full.url = url;
+    full.sha256 = sha.finish();
+    full.size = static_cast<int64_t>(archive.size());
+    for (const GeneratedArchive::Entry& entry : archive.entries())
+        manifest.files.push_back({entry.path, entry.sha256, static_cast<int64_t>(entry.size), url, {}, {}});
+}
+
 }  // namespace bench

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "update/manifest.h"
+
 namespace bench {
 
 class GeneratedArchive {
@@ -51,6 +53,8 @@ public:
     uint64_t size() const { return header_.size() + static_cast<uint64_t>(count_) * kEntryHeader; }
     void read(uint64_t offset, char* out, size_t size) const;
     static std::string path(uint32_t index);  // "empty/d0000/e0000000.bin"
+    // What a manifest says of its entries (the archive's own size and digest left out).
+    pcupd::Manifest manifest() const;
 
 private:
     static constexpr size_t kPathLength = 24, kEntryHeader = 2 + kPathLength + 8 + 32;
@@ -60,5 +64,10 @@ private:
     std::string header_;
     uint8_t emptyDigest_[32] = {};
 };
+
+// What a published manifest says of `archive` served at `url`: every entry, and the whole
+// stream's size and digest.
+void describe(const GeneratedArchive& archive, const std::string& url, pcupd::FullArchive& full,
+              pcupd::Manifest& manifest);
 
 }  // namespace bench

@@ -19,6 +19,8 @@
 #include "install/removal.h"
 #include "tests/support/temp_dir.h"
 
+using namespace installer;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;

@@ -18,8 +18,11 @@
 #include "bench/generated_archive.h"
 #include "install/archive.h"
 #include "tests/support/loopback_server.h"
+#include "tests/support/recording_sink.h"
 #include "tests/support/temp_dir.h"
 #include "update/sha256.h"
+
+using namespace installer;
 
 namespace {
 
@@ -51,8 +54,9 @@ Install install(testsupport::LoopbackServer& server, const std::string& path,
     testsupport::TempDir dir;
     Install result;
     const uint64_t sentBefore = server.bytesSent();
+    testsupport::RecordingSink sink;
     const auto start = Clock::now();
-    result.ok = installFullArchive(full, manifest, (dir / "OrvaneOnline").wstring(), result.error);
+    result.ok = installFullArchive(full, manifest, (dir / "OrvaneOnline").wstring(), sink, result.error);
     result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     result.sent = server.bytesSent() - sentBefore;
     result.requests = static_cast<size_t>(server.requestCount(path));
@@ -77,19 +81,7 @@ int main(int argc, char** argv) {
     // What the manifest says of it: every entry, and the whole stream's size and digest.
     pcupd::FullArchive full;
     pcupd::Manifest manifest;
-    {
-        pcupd::Sha256 sha;
-        std::vector<char> buffer(1 << 20);
-        for (uint64_t offset = 0; offset < archive.size(); offset += buffer.size()) {
-            const size_t size = static_cast<size_t>(std::min<uint64_t>(buffer.size(), archive.size() - offset));
-            archive.read(offset, buffer.data(), size);
-            sha.update(buffer.data(), size);
-        }
-        full.sha256 = sha.finish();
-        full.size = static_cast<int64_t>(archive.size());
-        for (const bench::GeneratedArchive::Entry& entry : archive.entries())
-            manifest.files.push_back({entry.path, entry.sha256, static_cast<int64_t>(entry.size), "", {}, {}});
-    }
+    bench::describe(archive, "", full, manifest);
 
     // Cut points spread over the archive, off any round number, so they fall inside entries'
     // data and, now and then, inside a header.

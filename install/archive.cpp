@@ -9,14 +9,15 @@
 #include "base/safe_path.h"
 #include "base/text.h"
 #include "install/entry_writer.h"
-#include "install/install_state.h"
 #include "update/resuming_stream.h"
 #include "update/sha256.h"
 #include "update/verify_cache.h"
 
+namespace installer {
+
 namespace {
 
-constexpr uint32_t kStatusEvery = 25;  // entries between status messages to the window
+constexpr uint32_t kStatusEvery = 25;  // entries between reports of the entry at hand
 // A block that fills slower than this goes to disk part-filled, so progress shows a few
 // times a second even on a slow link. A fast link fills whole blocks well within it.
 constexpr DWORD kHandOverMs = 250;
@@ -125,8 +126,8 @@ bool matchesManifest(const Binding& binding, const std::string& path, uint64_t s
 // Reads `count` entries off the stream and hands them to the writer. Returns with the
 // writer drained: every entry it took is on disk, or its first failure is in `error`.
 bool streamEntries(pcupd::ResumingStream& stream, ExactReader& reader, EntryWriter& writer,
-                   uint32_t count, const std::wstring& root, const Binding* binding,
-                   std::string& error) {
+                   uint32_t count, const std::wstring& root, const Binding& binding,
+                   ProgressSink& progress, std::string& error) {
     // The writer lags behind the stream, so a failure it still has to report comes earlier
     // in the archive than anything found here, and is the one reported.
     const auto fail = [&writer, &error](const std::string& message) {
@@ -151,13 +152,11 @@ bool streamEntries(pcupd::ResumingStream& stream, ExactReader& reader, EntryWrit
         // Every byte of the path comes from the network: nothing may land outside the folder
         // or on a device.
         if (!base::isSafeRelativePath(path)) return fail("unsafe path in archive: " + path);
-        if (binding && !matchesManifest(*binding, path, size, expected, failure)) return fail(failure);
-        // The window names the entry being received: every few small ones, and every large
-        // one, which takes long enough that an older name would be plainly wrong.
-        if (i % kStatusEvery == 0 || size >= EntryWriter::kBlockSize) {
-            setStatus(L"Installing...", base::toWide(path));
-            postToWindow(kMsgProgress);
-        }
+        if (!matchesManifest(binding, path, size, expected, failure)) return fail(failure);
+        // The entry being received is named every few small ones, and for every large one,
+        // which takes long enough that an older name would be plainly wrong.
+        if (i % kStatusEvery == 0 || size >= EntryWriter::kBlockSize)
+            progress.phase(Phase::kInstalling, base::toWide(path));
         writer.beginEntry(base::joinUnder(root, path), path, size, expected);
         if (!streamEntry(stream, writer, path, size, error)) return false;
     }
@@ -192,8 +191,8 @@ bool matchesWholeArchive(pcupd::ResumingStream& stream, pcupd::Sha256* streamHas
     return true;
 }
 
-bool installArchive(const std::string& url, const std::wstring& installDir,
-                    const Binding* binding, std::string& error) {
+bool installArchive(const std::string& url, const std::wstring& installDir, const Binding& binding,
+                    ProgressSink& progress, std::string& error) {
     pcupd::ResumingStream stream;
     base::Failure failure;
     if (!stream.open(url, failure)) {
@@ -217,27 +216,21 @@ bool installArchive(const std::string& url, const std::wstring& installDir,
     const uint32_t count = fields.entryCount;
     const uint64_t total = fields.totalBytes;
 
-    InstallState& state = installState();
-    {
-        std::lock_guard<std::mutex> hold(state.lock);
-        state.bytesDone = 0;
-        state.bytesTotal = static_cast<int64_t>(total);
-        state.startTick = GetTickCount();
-    }
-    state.busy = false;
+    // From here the bar counts the bytes written of the total the header declares.
+    progress.bytes(0, static_cast<int64_t>(total));
 
     // The whole stream's digest: the header here, the entries on the writer thread (which
     // hashes their data anyway, so the two sides stay balanced), what trails them here again.
     std::optional<pcupd::Sha256> streamHash;
-    if (binding && !binding->sha256.empty()) {
+    if (!binding.sha256.empty()) {
         streamHash.emplace();
         streamHash->update(header, sizeof(header));
     }
     pcupd::Sha256* const hash = streamHash ? &*streamHash : nullptr;
     const std::wstring root = base::fullPath(installDir);
-    EntryWriter writer(hash);
-    const bool ok = streamEntries(stream, reader, writer, count, root, binding, error) &&
-                    (!binding || matchesWholeArchive(stream, hash, *binding, error));
+    EntryWriter writer(progress, static_cast<int64_t>(total), hash);
+    const bool ok = streamEntries(stream, reader, writer, count, root, binding, progress, error) &&
+                    matchesWholeArchive(stream, hash, binding, error);
 
     // Each entry was hashed as it was written: record it, so that the verification that
     // follows an install reads nothing back (the manifest's digests still decide there).
@@ -254,16 +247,14 @@ bool installArchive(const std::string& url, const std::wstring& installDir,
 
 }  // namespace
 
-bool installFullArchive(const std::string& url, const std::wstring& installDir, std::string& error) {
-    return installArchive(url, installDir, nullptr, error);
-}
-
 bool installFullArchive(const pcupd::FullArchive& archive, const pcupd::Manifest& manifest,
-                        const std::wstring& installDir, std::string& error) {
+                        const std::wstring& installDir, ProgressSink& progress, std::string& error) {
     Binding binding;
     for (const pcupd::ManifestFile& file : manifest.files)
         binding.files.emplace(pcupd::VerifyCache::key(file.path), &file);
     binding.sha256 = archive.sha256;
     binding.size = archive.size > 0 ? static_cast<uint64_t>(archive.size) : 0;
-    return installArchive(archive.url, installDir, &binding, error);
+    return installArchive(archive.url, installDir, binding, progress, error);
 }
+
+}  // namespace installer

@@ -2,20 +2,25 @@
 // The full-archive stream installer: one pass over an ORVPAK1 archive (format in
 // base/archive_format.h; a dropped connection is resumed from the next byte), each entry
 // written straight to its place under the install folder and hashed as it is written. Runs
-// on the install worker thread; progress goes to the shared install state.
+// on the install worker thread and reports to the worker's progress sink.
 
 #include <string>
 
+#include "install/job.h"
 #include "update/manifest.h"
 
-// True when every entry was written and matched its digest. On the first failure `error`
-// gets its message and the call stops; entries already written stay.
-bool installFullArchive(const std::string& url, const std::wstring& installDir, std::string& error);
+namespace installer {
 
-// The same for the archive a manifest names, bound to that manifest: an entry it does not
-// list ("archive entry not in manifest: " + path) or lists with another digest or size
-// ("archive entry differs from manifest: " + path) stops the install before anything of
-// that entry is created. Where the manifest gives the archive's size and digest, the whole
-// stream must match them ("archive size mismatch", "archive digest mismatch").
+// Installs the archive a manifest names, bound to that manifest: an entry it does not list
+// ("archive entry not in manifest: " + path) or lists with another digest or size ("archive
+// entry differs from manifest: " + path) stops the install before anything of that entry is
+// created. Where the manifest gives the archive's size and digest, the whole stream must
+// match them ("archive size mismatch", "archive digest mismatch").
+// True when every entry was written and matched its digest. On the first failure `error`
+// gets its message and the call stops; entries already written stay. Reports to `progress`
+// the bytes written of the archive header's total (from the writer's thread too) and, as
+// Phase::kInstalling, the entry being received: every few small ones, and every large one.
 bool installFullArchive(const pcupd::FullArchive& archive, const pcupd::Manifest& manifest,
-                        const std::wstring& installDir, std::string& error);
+                        const std::wstring& installDir, ProgressSink& progress, std::string& error);
+
+}  // namespace installer

@@ -7,6 +7,8 @@
 #include "base/path_identity.h"
 #include "base/unique_handle.h"
 
+namespace installer {
+
 namespace {
 
 bool equalsIgnoringCase(const std::wstring& a, const std::wstring& b) {
@@ -64,3 +66,5 @@ int stopRunningClient(const std::wstring& installDir, DWORD graceMs) {
     }
     return static_cast<int>(targets.size());
 }
+
+}  // namespace installer

@@ -1,12 +1,12 @@
 #include "install/entry_writer.h"
 
-#include <algorithm>
 #include <cstring>
 #include <new>
 
 #include "base/archive_format.h"
 #include "base/long_path.h"
-#include "install/install_state.h"
+
+namespace installer {
 
 namespace {
 
@@ -14,23 +14,14 @@ namespace {
 // between the two sides.
 constexpr size_t kBlocks = 3;
 
-void addProgress(uint64_t written) {
-    InstallState& state = installState();
-    std::lock_guard<std::mutex> hold(state.lock);
-    state.bytesDone += written;
-    // A header whose total undercounts the data must not push the bar past full.
-    if (state.bytesTotal > 0)
-        state.progress = std::min(1.0, static_cast<double>(state.bytesDone) /
-                                           static_cast<double>(state.bytesTotal));
-}
-
 }  // namespace
 
 void EntryWriter::AlignedFree::operator()(char* p) const {
     ::operator delete[](p, std::align_val_t{32});
 }
 
-EntryWriter::EntryWriter(pcupd::Sha256* streamHash) : streamHash_(streamHash) {
+EntryWriter::EntryWriter(ProgressSink& progress, int64_t totalBytes, pcupd::Sha256* streamHash)
+    : progress_(progress), totalBytes_(totalBytes), streamHash_(streamHash) {
     for (size_t i = 0; i < kBlocks; ++i) {
         blocks_.emplace_back(new (std::align_val_t{32}) char[kBlockSize]());
         free_.push_back(blocks_.back().get());
@@ -181,7 +172,8 @@ bool EntryWriter::processPiece(const char* block, const Piece& piece, std::strin
         }
         entry.sha->update(block + piece.offset, piece.size);
         if (streamHash_) streamHash_->update(block + piece.offset, piece.size);
-        addProgress(piece.size);
+        written_ += piece.size;
+        progress_.bytes(written_, totalBytes_);
     }
     if (!piece.last) return true;
     uint8_t actual[pcupd::kSha256Size];
@@ -196,3 +188,5 @@ bool EntryWriter::processPiece(const char* block, const Piece& piece, std::strin
         verified_.record(entry.path, stamp, actual);
     return true;
 }
+
+}  // namespace installer

@@ -18,19 +18,23 @@
 #include <vector>
 
 #include "base/unique_handle.h"
+#include "install/job.h"
 #include "update/sha256.h"
 #include "update/verify_cache.h"
+
+namespace installer {
 
 class EntryWriter {
 public:
     static constexpr size_t kBlockSize = 1 << 20;
     static constexpr size_t kMaxPieces = 2048;
 
-    // With `streamHash`, the writer thread also carries the whole archive's digest on, in
-    // archive order: each entry's head (as the archive encodes it) and data. The caller
-    // feeds it the archive header before and the bytes after the last entry once drained,
-    // so the stream thread never hashes the data a second time.
-    explicit EntryWriter(pcupd::Sha256* streamHash = nullptr);
+    // The writer thread tells `progress` the bytes written so far of `totalBytes` (the
+    // archive header's total) after each piece it writes. With `streamHash`, it also carries
+    // the whole archive's digest on, in archive order: each entry's head (as the archive
+    // encodes it) and data. The caller feeds it the archive header before and the bytes after
+    // the last entry once drained, so the stream thread never hashes the data a second time.
+    EntryWriter(ProgressSink& progress, int64_t totalBytes, pcupd::Sha256* streamHash = nullptr);
     ~EntryWriter();  // abandons queued work and joins the thread
     EntryWriter(const EntryWriter&) = delete;
     EntryWriter& operator=(const EntryWriter&) = delete;
@@ -99,6 +103,11 @@ private:
     bool stopping_ = false, busy_ = false;
     std::string error_;
     pcupd::VerifyCache verified_;  // filled by the writer thread only
+    ProgressSink& progress_;
+    const int64_t totalBytes_;
+    uint64_t written_ = 0;             // the writer thread's
     pcupd::Sha256* const streamHash_;  // the writer thread's while it runs
     std::thread thread_;
 };
+
+}  // namespace installer

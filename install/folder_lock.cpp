@@ -6,6 +6,8 @@
 #include "base/text.h"
 #include "update/sha256.h"
 
+namespace installer {
+
 std::wstring FolderLock::name(const std::wstring& installDir) {
     std::wstring folder = base::comparablePath(installDir);
     if (!folder.empty()) CharLowerBuffW(folder.data(), static_cast<DWORD>(folder.size()));
@@ -27,3 +29,5 @@ bool FolderLock::acquire(const std::wstring& installDir) {
     mutex_ = std::move(mutex);
     return true;
 }
+
+}  // namespace installer

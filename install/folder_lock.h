@@ -8,6 +8,8 @@
 
 #include "base/unique_handle.h"
 
+namespace installer {
+
 class FolderLock {
 public:
     // False when another holder (in this process or another) has the folder, or the lock
@@ -21,3 +23,5 @@ public:
 private:
     base::UniqueHandle mutex_;
 };
+
+}  // namespace installer

@@ -10,6 +10,8 @@
 #include "base/small_file.h"
 #include "update/verify_cache.h"
 
+namespace installer {
+
 namespace {
 
 constexpr char kRecordHeader[] = "pcupd.files 1";
@@ -108,3 +110,5 @@ bool readInstallRecord(const std::wstring& installDir, std::vector<std::string>&
     });
     return true;
 }
+
+}  // namespace installer

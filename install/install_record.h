@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace installer {
+
 constexpr wchar_t kRecordFileName[] = L"pcupd.files";
 
 // Adds `paths` (relative, `/` or `\` separated, as a manifest writes them) to the folder's
@@ -25,3 +27,5 @@ bool dropFromInstallRecord(const std::wstring& installDir, const std::vector<std
 // existed answers from its verification cache (pcupd.cache). False when the folder has
 // neither: nothing there is known to be this program's.
 bool readInstallRecord(const std::wstring& installDir, std::vector<std::string>& paths);
+
+}  // namespace installer

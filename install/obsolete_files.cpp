@@ -12,6 +12,8 @@
 #include "install/removal.h"
 #include "update/verify_cache.h"
 
+namespace installer {
+
 ObsoleteFiles removeObsoleteFiles(const std::wstring& installDir, const pcupd::Manifest& manifest) {
     ObsoleteFiles outcome;
     std::vector<std::string> recorded;
@@ -54,3 +56,5 @@ std::wstring obsoleteFilesLine(int64_t removed) {
     if (removed == 1) return L"1 file that this release no longer has was removed.";
     return std::to_wstring(removed) + L" files that this release no longer has were removed.";
 }
+
+}  // namespace installer

@@ -8,6 +8,8 @@
 
 #include "update/manifest.h"
 
+namespace installer {
+
 struct ObsoleteFiles {
     int64_t removed = 0;  // files deleted
     // Empty, or the first file that could not be deleted and why, e.g.
@@ -26,3 +28,5 @@ ObsoleteFiles removeObsoleteFiles(const std::wstring& installDir, const pcupd::M
 // "1 file that this release no longer has was removed.", "N files that ... were removed.",
 // or empty for none: for the log and the done screen.
 std::wstring obsoleteFilesLine(int64_t removed);
+
+}  // namespace installer

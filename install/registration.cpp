@@ -10,6 +10,8 @@
 #include "base/unique_handle.h"
 #include "install/client_process.h"
 
+namespace installer {
+
 #ifndef ORVANE_PUBLISHER
 #define ORVANE_PUBLISHER "Orvane Games"
 #endif
@@ -106,3 +108,5 @@ bool unregisterInstallation(const std::wstring& installDir) {
     if (registered.empty() || !base::samePath(registered, installDir)) return true;
     return RegDeleteKeyW(HKEY_CURRENT_USER, kUninstallKey) == ERROR_SUCCESS;
 }
+
+}  // namespace installer

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+namespace installer {
+
 constexpr wchar_t kUninstallKey[] =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\OrvaneOnline";
 // The setup's own copy in the install folder, which the entry's commands run.
@@ -28,3 +30,5 @@ bool unregisterInstallation(const std::wstring& installDir);
 // The command lines the entry holds, for `installDir`.
 std::wstring uninstallCommand(const std::wstring& installDir, bool quiet);
 std::wstring modifyCommand(const std::wstring& installDir, const std::string& manifestUrl);
+
+}  // namespace installer

@@ -18,6 +18,8 @@
 #include "update/manifest_signature.h"
 #include "update/verify_cache.h"
 
+namespace installer {
+
 namespace {
 
 constexpr ULONGLONG kProgressIntervalMs = 50;
@@ -202,3 +204,5 @@ bool removeSetupCopy(const std::wstring& installDir, const std::wstring& file) {
     folder.removeEmptyFolder(folder.identity());
     return true;
 }
+
+}  // namespace installer

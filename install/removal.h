@@ -7,6 +7,9 @@
 #include <string>
 
 #include "install/install_record.h"
+#include "install/job.h"
+
+namespace installer {
 
 constexpr wchar_t kNothingToRemove[] =
     L"Nothing to remove: no installation of Orvane Online was found here.";
@@ -19,7 +22,7 @@ bool isProtectedFolder(const std::wstring& folder);
 
 // Why `installDir` may not be removed, or empty when it may: a protected folder ("Nothing
 // was removed: <folder> is a system or personal folder, which this setup never removes."),
-// or one without a record (kNothingToRemove). The window asks its question only when empty.
+// or one without a record (kNothingToRemove). The player is asked to confirm only when empty.
 std::wstring removalRefusal(const std::wstring& installDir);
 bool canRemove(const std::wstring& installDir);
 
@@ -63,10 +66,12 @@ std::wstring whyNotDeleted(uint32_t error);
 // the file is gone.
 bool removeSetupCopy(const std::wstring& installDir, const std::wstring& file);
 
-// Runs one removal of installState().installDir on the calling thread, like
-// runInstallWorker: status and progress in the install state, the final error (empty on
-// success) and keptFiles left there, kMsgFinished posted once, last. `beforeFinished` (may be
-// empty) is called with the outcome just before kMsgFinished goes: what must happen before
-// the program may end. Never throws.
-void runRemovalWorker(const std::wstring& leaveForLater,
-                      const std::function<void(bool succeeded, bool setupCopyLeft)>& beforeFinished = {});
+// Runs the removal `job` on the calling thread, like runInstallWorker: reports to `sink`
+// (Phase::kRemoving with the files counted, then Phase::kRemoved after a success) and ends
+// with the outcome, its error (empty on success), the files kept and whether the setup copy
+// was left for later. `beforeFinished` (may be empty) gets that outcome just before
+// sink.finished: what must happen before the program may end. Never throws.
+void runRemovalWorker(const Job& job, ProgressSink& sink,
+                      const std::function<void(const Outcome&)>& beforeFinished = {});
+
+}  // namespace installer

@@ -9,6 +9,8 @@
 #include "base/path_identity.h"
 #include "install/client_process.h"
 
+namespace installer {
+
 using Microsoft::WRL::ComPtr;
 
 namespace {
@@ -105,3 +107,5 @@ bool removeShortcutInto(const std::wstring& folder, const std::wstring& installD
     }
     return false;
 }
+
+}  // namespace installer

@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace installer {
+
 constexpr wchar_t kShortcutName[] = L"Orvane Online.lnk";
 
 // The current user's desktop folder (known-folder API); empty when it cannot be found.
@@ -18,3 +20,5 @@ bool createShortcut(const std::wstring& folder, const std::wstring& installDir, 
 // Deletes `folder`\Orvane Online.lnk when it points into `installDir` (a shortcut to another
 // installation stays). True when it did.
 bool removeShortcutInto(const std::wstring& folder, const std::wstring& installDir);
+
+}  // namespace installer

@@ -2,15 +2,14 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <new>
 
 #include "base/long_path.h"
 #include "base/path_identity.h"
 #include "base/text.h"
 #include "install/archive.h"
 #include "install/client_process.h"
+#include "install/finish_once.h"
 #include "install/folder_lock.h"
-#include "install/install_state.h"
 #include "install/obsolete_files.h"
 #include "install/registration.h"
 #include "install/removal.h"
@@ -19,6 +18,8 @@
 #include "update/manifest_signature.h"
 #include "update/update.h"
 #include "update/verify_cache.h"
+
+namespace installer {
 
 namespace {
 
@@ -48,30 +49,17 @@ bool freeSpace(const std::wstring& folder, uint64_t& bytes) {
     }
 }
 
-void status(const std::wstring& text, const std::wstring& detail = std::wstring()) {
-    setStatus(text, detail);
-    postToWindow(kMsgProgress);
-}
-
-// Shows the update run's progress: its phase as the status, the file as the detail, and,
-// while files download, their bytes on the bar.
-void onUpdateProgress(const pcupd::Progress& progress) {
-    using pcupd::UpdateStage;
-    const std::wstring label = progress.stage == UpdateStage::kChecking ? L"Verifying files..." : L"Repairing files...";
-    InstallState& state = installState();
-    if ((progress.stage == UpdateStage::kDownloading || progress.stage == UpdateStage::kUpdated) &&
-        progress.bytesTotal > 0) {
-        {
-            std::lock_guard<std::mutex> hold(state.lock);
-            if (state.busy) state.startTick = GetTickCount();
-            state.bytesDone = static_cast<uint64_t>(std::max<int64_t>(progress.bytesDone, 0));
-            state.bytesTotal = progress.bytesTotal;
-            state.progress = std::min(1.0, static_cast<double>(state.bytesDone) /
-                                               static_cast<double>(progress.bytesTotal));
-        }
-        state.busy = false;
-    }
-    status(label, base::toWide(progress.item));
+// Shows the update run's progress: its stage as the phase, the file as the item, and, while
+// files download, their bytes on the bar.
+pcupd::ProgressCallback reportTo(ProgressSink& sink) {
+    return [&sink](const pcupd::Progress& progress) {
+        using pcupd::UpdateStage;
+        if ((progress.stage == UpdateStage::kDownloading || progress.stage == UpdateStage::kUpdated) &&
+            progress.bytesTotal > 0)
+            sink.bytes(static_cast<uint64_t>(std::max<int64_t>(progress.bytesDone, 0)), progress.bytesTotal);
+        sink.phase(progress.stage == UpdateStage::kChecking ? Phase::kVerifying : Phase::kRepairing,
+                   base::toWide(progress.item));
+    };
 }
 
 // Every file the manifest lists goes into the folder's record before any of them is written:
@@ -112,172 +100,124 @@ bool placeSetupCopy(const std::wstring& installDir, const std::wstring& setupPro
 // What makes the game a good citizen once it is installed and verified: the shortcuts, the
 // setup's copy and the Apps & features entry. None of it is a reason to call the install
 // failed: the game itself is in place.
-void settleIn(const std::wstring& installDir, const std::string& manifestUrl,
-              const pcupd::Manifest& manifest) {
+void settleIn(const Job& job, const pcupd::Manifest& manifest) {
     std::string error;
-    createShortcut(desktopFolder(), installDir, error);
-    createShortcut(programsFolder(), installDir, error);
-
-    std::wstring setupProgram;
-    {
-        InstallState& state = installState();
-        std::lock_guard<std::mutex> hold(state.lock);
-        setupProgram = state.setupProgram;
-    }
-    if (setupProgram.empty() || !placeSetupCopy(installDir, setupProgram, manifest, error)) return;
+    createShortcut(desktopFolder(), job.installDir, error);
+    createShortcut(programsFolder(), job.installDir, error);
+    if (job.setupProgram.empty() || !placeSetupCopy(job.installDir, job.setupProgram, manifest, error)) return;
     Registration registration;
-    registration.installDir = installDir;
+    registration.installDir = job.installDir;
     registration.clientVersion = manifest.clientVersion;
-    registration.manifestUrl = manifestUrl;
+    registration.manifestUrl = job.manifestUrl;
     for (const pcupd::ManifestFile& file : manifest.files)
         registration.clientBytes += static_cast<uint64_t>(std::max<int64_t>(file.size, 0));
     registerInstallation(registration, error);
 }
 
-// Everything between the first and the last assignment of a run: check the folder, record
-// and install the archive (not in repair mode), verify and repair, settle in. Returns the
-// final error, empty on success.
-std::wstring installOrRepair(const std::string& manifestUrl, const std::wstring& installDir,
-                             bool repairMode, pcupd::UpdateOptions options) {
-    InstallState& state = installState();
+// Why nothing may be installed into `installDir` now, or empty: no folder, a protected one,
+// or one another setup is working in (`lock` holds it otherwise, for the rest of the run).
+std::wstring takeFolder(const std::wstring& installDir, FolderLock& lock) {
     if (installDir.empty()) return L"No install location was selected.";
     // A location such as Documents is fine: the client goes into a folder of its own there.
     if (isProtectedFolder(installDir))
         return L"Install failed: " + base::fullPath(installDir) +
                L" is a system or personal folder; choose a folder of its own for the game.";
-    FolderLock folderLock;
-    if (!folderLock.acquire(installDir)) return L"Install failed: another setup is working in this folder";
-
-    pcupd::Manifest manifest;
-    if (!repairMode) {
-        state.busy = true;
-        status(L"Contacting update server...");
-        // Read once: the archive is checked against exactly the files the verification then
-        // expects.
-        pcupd::FullArchive archive;
-        base::Failure failure;
-        if (!pcupd::readManifest(manifestUrl, options.manifestKeys, installDir, manifest, &archive,
-                                 failure, options.transfer))
-            return L"Could not read the update manifest: " + base::toWide(failure.text);
-        std::string error;
-
-        // Better to say so now than with a write error a gigabyte later.
-        uint64_t available = 0;
-        if (archive.size > 0 && freeSpace(installDir, available) &&
-            available < static_cast<uint64_t>(archive.size))
-            return L"Install failed: not enough disk space (" +
-                   base::toWide(formatSize(static_cast<uint64_t>(archive.size))) + L" needed, " +
-                   base::toWide(formatSize(available)) + L" free)";
-
-        if (!recordManifest(installDir, manifest, error)) return L"Install failed: " + base::toWide(error);
-
-        status(L"Downloading client...");
-        if (!installFullArchive(archive, manifest, installDir, error))
-            return L"Install failed: " + base::toWide(error);
-    }
-
-    // The update run also clears what an interrupted earlier run left behind, once it knows
-    // which names the manifest lists.
-    stopRunningClient(installDir);
-    state.busy = true;
-    status(L"Verifying files...");
-    // Right after this run's own install the cache holds only digests of bytes the stream
-    // just wrote and hashed. A repair is asked for because something is wrong, and damage
-    // need not change a file's size or time: then every file is read.
-    options.useCache = !repairMode;
-    {
-        std::lock_guard<std::mutex> hold(state.lock);
-        options.selfPath = state.setupProgram;
-    }
-    // A repair reads the manifest in the update run, with the same checks.
-    const pcupd::UpdateResult result =
-        repairMode ? pcupd::runUpdate(manifestUrl, installDir, options, manifest, onUpdateProgress)
-                   : pcupd::runUpdate(manifest, installDir, options, onUpdateProgress);
-    // A repair learns the file list only in its run; whatever it wrote is recorded, done or
-    // not. A folder installed before the record existed gets one here.
-    std::string recordError;
-    if (repairMode && !manifest.files.empty() && !recordManifest(installDir, manifest, recordError) &&
-        result.ok)
-        return L"Repair failed: " + base::toWide(recordError);
-    if (!result.ok) return L"Verification failed: " + base::toWide(result.error.text);
-
-    // The folder now holds the whole release: what earlier ones had and this one dropped goes.
-    const ObsoleteFiles obsolete = removeObsoleteFiles(installDir, manifest);
-    {
-        std::lock_guard<std::mutex> hold(state.lock);
-        state.obsoleteRemoved = obsolete.removed;
-    }
-    if (!obsolete.error.empty()) return L"Verification failed: " + base::toWide(obsolete.error);
-
-    settleIn(installDir, manifestUrl, manifest);
-
-    state.busy = false;
-    {
-        std::lock_guard<std::mutex> hold(state.lock);
-        state.progress = 1.0;
-        state.status = repairMode ? L"Repair complete" : L"Installation complete";
-        state.detail = installDir;
-    }
-    postToWindow(kMsgProgress);
+    if (!lock.acquire(installDir)) return L"Install failed: another setup is working in this folder";
     return std::wstring();
 }
 
-// Takes the run's inputs and clears what an earlier run showed: a new run starts clean,
-// nothing of an earlier failure may show through.
-void beginRun(std::wstring& installDir, bool& repairMode) {
-    InstallState& state = installState();
-    state.running = true;
-    state.finished = false;
-    std::lock_guard<std::mutex> hold(state.lock);
-    installDir = state.installDir;
-    repairMode = state.repairMode;
-    state.finalError.clear();
-    state.obsoleteRemoved = 0;
-    state.status.clear();
-    state.detail.clear();
-    state.progress = 0.0;
-    state.bytesDone = 0;
-    state.bytesTotal = 0;
+// An Install's own part: the manifest (kept in `manifest` for the verification), room on the
+// disk, the record, then the archive bound to that manifest. Returns the error, or empty.
+std::wstring installClient(const Job& job, pcupd::Manifest& manifest, ProgressSink& sink) {
+    sink.busy();
+    sink.phase(Phase::kContactingServer, std::wstring());
+    // Read once: its archive entry and its file list come from the same document, so the
+    // archive is checked against exactly the files the verification then expects.
+    pcupd::FullArchive archive;
+    base::Failure failure;
+    if (!pcupd::readManifest(job.manifestUrl, job.engine.manifestKeys, job.installDir, manifest, &archive,
+                             failure, job.engine.transfer))
+        return L"Could not read the update manifest: " + base::toWide(failure.text);
+    std::string error;
+
+    // Better to say so now than with a write error a gigabyte later.
+    uint64_t available = 0;
+    if (archive.size > 0 && freeSpace(job.installDir, available) &&
+        available < static_cast<uint64_t>(archive.size))
+        return L"Install failed: not enough disk space (" +
+               base::toWide(formatSize(static_cast<uint64_t>(archive.size))) + L" needed, " +
+               base::toWide(formatSize(available)) + L" free)";
+
+    if (!recordManifest(job.installDir, manifest, error)) return L"Install failed: " + base::toWide(error);
+
+    sink.phase(Phase::kDownloading, std::wstring());
+    if (!installFullArchive(archive, manifest, job.installDir, sink, error))
+        return L"Install failed: " + base::toWide(error);
+    return std::wstring();
 }
 
-// Leaves the result and wakes the window, once. Nothing here throws but the copy of the
-// text, which the caller's handler covers.
-void endRun(const std::wstring& finalError) {
-    InstallState& state = installState();
-    state.busy = false;
-    {
-        std::lock_guard<std::mutex> hold(state.lock);
-        state.finalError = finalError;
-    }
-    state.running = false;
-    state.finished = true;
-    postToWindow(kMsgFinished);
+// Checks every file against the manifest and repairs what differs; a Repair reads the
+// manifest here, into `manifest`. Returns the error, or empty.
+std::wstring verifyAndRepair(const Job& job, pcupd::Manifest& manifest, ProgressSink& sink) {
+    const bool repair = job.kind == JobKind::kRepair;
+    // The update run also clears what an interrupted earlier run left behind, once it knows
+    // which names the manifest lists.
+    stopRunningClient(job.installDir);
+    sink.busy();
+    sink.phase(Phase::kVerifying, std::wstring());
+    // Right after this run's own install the cache holds only digests of bytes the stream
+    // just wrote and hashed. A repair is asked for because something is wrong, and damage
+    // need not change a file's size or time: then every file is read.
+    pcupd::UpdateOptions options = job.engine;
+    options.useCache = !repair;
+    // The setup's copy in the folder, when the manifest ships it, is the running program:
+    // its new release moves in beside it and takes over at the next start.
+    options.selfPath = job.setupProgram;
+    // A repair reads the manifest in the update run, with the same checks.
+    const pcupd::UpdateResult result =
+        repair ? pcupd::runUpdate(job.manifestUrl, job.installDir, options, manifest, reportTo(sink))
+               : pcupd::runUpdate(manifest, job.installDir, options, reportTo(sink));
+    // A repair learns the file list only in its run; whatever it wrote is recorded, done or
+    // not. A folder installed before the record existed gets one here.
+    std::string recordError;
+    if (repair && !manifest.files.empty() && !recordManifest(job.installDir, manifest, recordError) &&
+        result.ok)
+        return L"Repair failed: " + base::toWide(recordError);
+    if (!result.ok) return L"Verification failed: " + base::toWide(result.error.text);
+    return std::wstring();
+}
+
+// The folder now holds the whole release: what earlier ones had and this one dropped goes.
+std::wstring removeDropped(const std::wstring& installDir, const pcupd::Manifest& manifest,
+                           int64_t& removed) {
+    const ObsoleteFiles obsolete = removeObsoleteFiles(installDir, manifest);
+    removed = obsolete.removed;
+    if (!obsolete.error.empty()) return L"Verification failed: " + base::toWide(obsolete.error);
+    return std::wstring();
+}
+
+// Everything between the start and the outcome of a run, step by step; the first step
+// that fails gives the outcome its error.
+Outcome installOrRepair(const Job& job, ProgressSink& sink) {
+    const bool repair = job.kind == JobKind::kRepair;
+    Outcome outcome;
+    std::wstring& error = outcome.error;
+    FolderLock folderLock;
+    pcupd::Manifest manifest;
+    error = takeFolder(job.installDir, folderLock);
+    if (error.empty() && !repair) error = installClient(job, manifest, sink);
+    if (error.empty()) error = verifyAndRepair(job, manifest, sink);
+    if (error.empty()) error = removeDropped(job.installDir, manifest, outcome.obsoleteRemoved);
+    if (!error.empty()) return outcome;
+    settleIn(job, manifest);
+    sink.phase(repair ? Phase::kRepaired : Phase::kInstalled, job.installDir);
+    return outcome;
 }
 
 }  // namespace
 
-void runInstallWorker(const std::string& manifestUrl, const pcupd::UpdateOptions& options) {
-    // Nothing may leave this thread: an escaping exception would end the whole program. The
-    // window waits for kMsgFinished, so it is posted on every path.
-    const wchar_t* failure = nullptr;
-    try {
-        std::wstring installDir;
-        bool repairMode = false;
-        beginRun(installDir, repairMode);
-        endRun(installOrRepair(manifestUrl, installDir, repairMode, options));
-        return;
-    } catch (const std::bad_alloc&) {
-        failure = L"Install failed: out of memory";
-    } catch (...) {
-        failure = L"Install failed: unexpected error";
-    }
-    try {
-        endRun(failure);
-    } catch (...) {  // not even the message fits: the flags and the message still must go
-        InstallState& state = installState();
-        state.busy = false;
-        state.running = false;
-        state.finished = true;
-        PostMessageW(state.mainWindow, kMsgFinished, 0, 0);
-    }
+void runInstallWorker(const Job& job, ProgressSink& sink) {
+    finishOnce(L"Install failed: ", sink, [&] { return installOrRepair(job, sink); });
 }
+
+}  // namespace installer

@@ -1,19 +1,20 @@
 #pragma once
-// The install worker: one Install or Repair from the first request to one final result,
-// keeping the shared install state current and waking the window with its two messages.
+// The install worker: one Install or Repair from the first request to one outcome, told to a
+// progress sink as it goes.
 
-#include <string>
+#include "install/job.h"
 
-#include "update/update.h"
+namespace installer {
 
-// Runs one Install or Repair on the calling thread (the window starts it on a thread of its
-// own): takes the install folder for this run alone, reads the manifest once, streams the
-// full archive bound to it (Install only), stops a running client, verifies every file
-// (Repair: by reading every byte) and repairs what differs, places the desktop and Start-menu
-// shortcuts, and (with installState().setupProgram set) copies the setup into the folder and
-// registers the game in Apps & features. Every file is in the folder's install record before
-// the archive writes it.
-// Reads the install folder and the mode from installState(); leaves the final error there
-// (empty on success) and posts kMsgFinished exactly once, as its last act. Never throws.
-void runInstallWorker(const std::string& manifestUrl,
-                      const pcupd::UpdateOptions& options = pcupd::UpdateOptions());
+// Runs `job` (an Install or a Repair) on the calling thread (the program starts it on a thread
+// of its own): takes the install folder for this run alone, reads the manifest once, streams
+// the full archive bound to it (Install only), stops a running client, verifies every file
+// (Repair: by reading every byte) and repairs what differs, removes what this release
+// dropped, places the desktop and Start-menu shortcuts, and (with Job::setupProgram) copies
+// the setup into the folder and registers the game in Apps & features. Every file is in the
+// folder's install record before the archive writes it.
+// Reports its phases and progress to `sink`, then its outcome through sink.finished, exactly
+// once, as its last act. Never throws.
+void runInstallWorker(const Job& job, ProgressSink& sink);
+
+}  // namespace installer

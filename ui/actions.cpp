@@ -6,18 +6,16 @@
 #include <wrl/client.h>
 
 #include <cmath>
-#include <mutex>
 #include <new>
 #include <system_error>
 #include <thread>
 
 #include "base/long_path.h"
-#include "install/install_state.h"
 #include "install/obsolete_files.h"
-#include "install/worker.h"
 #include "ui/animation.h"
 #include "ui/buttons.h"
 #include "ui/jobs.h"
+#include "ui/silent.h"
 
 namespace ui {
 
@@ -73,6 +71,11 @@ void play(const WindowState& state) {
     PostQuitMessage(0);
 }
 
+// What the current run shows; nothing before the first.
+WorkSnapshot workNow(const WindowState& state) {
+    return state.work ? state.work->snapshot() : WorkSnapshot();
+}
+
 void retry(WindowState& state) {
     // The folder may have changed since (a client removed by hand): look again.
     chooseLocation(state, state.location.chosen);
@@ -112,7 +115,7 @@ void runButtonAction(WindowState& state, int32_t id) {
 }
 
 bool closeRequest(WindowState& state) {
-    if (installState().running) {
+    if (state.work && state.work->running()) {
         const bool yes = state.confirmCancel
                              ? state.confirmCancel()
                              : MessageBoxW(state.window,
@@ -125,27 +128,26 @@ bool closeRequest(WindowState& state) {
 }
 
 void startInstall(WindowState& state) {
-    InstallState& shared = installState();
-    prepareJob(state.location, state.removal, state.window);
+    const installer::Job job = jobFor(state.location, state.removal, state.manifestUrl, state.setupProgram);
+    RunLog* const log = state.log;
+    WorkProgress::Listener listener;
+    if (log) listener = [log, job](const WorkSnapshot& now) { log->report(job, now); };
+    // A fresh record for every run, running from now, not from when the thread gets going:
+    // an Escape in between must ask.
+    state.work = std::make_shared<WorkProgress>(state.window, std::move(listener));
     state.displayedProgress = 0.0f;
     state.speed.reset();
     state.error.clear();
-    // Running from now, not from when the thread gets going: an Escape in between must ask.
-    shared.running = true;
-    shared.busy = true;
     setScreen(state, render::kScreenWorking);
     try {
         if (state.launchWorker) {
-            state.launchWorker();
-        } else if (state.removal) {
-            std::thread([] { runRemovalJob(); }).detach();
+            state.launchWorker(job, state.work);
         } else {
-            const std::string url = state.manifestUrl;
-            std::thread([url] { runInstallWorker(url); }).detach();
+            // The thread holds the record too: it may report after the window is gone.
+            std::thread([job, work = state.work] { runJob(job, *work); }).detach();
         }
     } catch (const std::exception&) {  // std::system_error, std::bad_alloc
-        shared.running = false;
-        shared.busy = false;
+        state.work.reset();  // nothing runs
         state.error = state.removal ? L"Removal failed: could not start the removal"
                                     : L"Install failed: could not start the install";
         setScreen(state, render::kScreenFailed);
@@ -153,12 +155,9 @@ void startInstall(WindowState& state) {
 }
 
 void workerFinished(WindowState& state) {
-    InstallState& shared = installState();
-    {
-        std::lock_guard<std::mutex> hold(shared.lock);
-        state.error = shared.finalError;
-    }
-    setScreen(state, state.error.empty() ? render::kScreenDone : render::kScreenFailed);
+    const installer::Outcome outcome = workNow(state).outcome;
+    state.error = outcome.error;
+    setScreen(state, outcome.succeeded ? render::kScreenDone : render::kScreenFailed);
 }
 
 void tick(WindowState& state, uint32_t now) {
@@ -169,24 +168,15 @@ void tick(WindowState& state, uint32_t now) {
             startInstall(state);
         }
     }
-    InstallState& shared = installState();
-    float target = 0.0f;
-    uint64_t bytesDone = 0;
-    int64_t bytesTotal = 0;
-    {
-        std::lock_guard<std::mutex> hold(shared.lock);
-        target = static_cast<float>(shared.progress);
-        bytesDone = shared.bytesDone;
-        bytesTotal = shared.bytesTotal;
-    }
-    state.displayedProgress = easeToward(state.displayedProgress, target);
+    const WorkSnapshot work = workNow(state);
+    state.displayedProgress = easeToward(state.displayedProgress, static_cast<float>(work.progress));
 
     const bool working = state.screen == render::kScreenWorking;
-    if (working && !shared.busy && bytesTotal > 0)
-        state.speed.sample(now, bytesDone, bytesTotal);
+    if (working && !work.busy && work.bytesTotal > 0)
+        state.speed.sample(now, work.bytesDone, work.bytesTotal);
     else
         state.speed.reset();
-    if (working && shared.busy) state.spinnerStep = (state.spinnerStep + 1) % render::kSpinnerSteps;
+    if (working && work.busy) state.spinnerStep = (state.spinnerStep + 1) % render::kSpinnerSteps;
 }
 
 render::Frame buildFrame(const WindowState& state) {
@@ -200,18 +190,15 @@ render::Frame buildFrame(const WindowState& state) {
     frame.progress = state.displayedProgress;
     frame.error = state.error;
     frame.removal = state.removal;
-    InstallState& shared = installState();
-    {
-        std::lock_guard<std::mutex> hold(shared.lock);
-        frame.keptFiles = shared.keptFiles;
-        frame.doneNote = obsoleteFilesLine(shared.obsoleteRemoved);
-        frame.status = shared.status;
-        frame.detail = shared.detail;
-        frame.bytesDone = shared.bytesDone;
-        frame.bytesTotal = shared.bytesTotal;
-    }
+    const WorkSnapshot work = workNow(state);
+    frame.keptFiles = work.outcome.keptFiles;
+    frame.doneNote = installer::obsoleteFilesLine(work.outcome.obsoleteRemoved);
+    frame.status = work.status;
+    frame.detail = work.detail;
+    frame.bytesDone = work.bytesDone;
+    frame.bytesTotal = work.bytesTotal;
     if (state.screen == render::kScreenWorking) {
-        frame.busy = shared.busy;
+        frame.busy = work.busy;
         frame.spinnerStep = frame.busy ? state.spinnerStep : 0;
         // Rounded to what the speed line shows, so a steady download does not repaint for
         // digits nobody sees.

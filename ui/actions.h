@@ -38,7 +38,7 @@ void workerFinished(WindowState& state);
 // by itself), eases the bar, measures speed, turns the spinner.
 void tick(WindowState& state, uint32_t now);
 
-// What the next frame shows: the window state and a copy of the install state.
+// What the next frame shows: the window state and a snapshot of the current run.
 render::Frame buildFrame(const WindowState& state);
 
 }  // namespace ui

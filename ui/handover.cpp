@@ -69,32 +69,32 @@ std::wstring currentProgram() {
     }
 }
 
-int handOverRemoval(const std::wstring& program, const std::vector<std::wstring>& arguments,
-                    const std::wstring& installDir, std::wstring& error) {
-    const std::wstring folder = temporaryFolder();
-    const std::wstring copy =
-        folder + L"\\" + kCopyPrefix + std::to_wstring(GetCurrentProcessId()) + L".exe";
-    if (folder.empty() || !CopyFileW(program.c_str(), copy.c_str(), FALSE)) {
-        error = L"Removal failed: could not copy the setup to the temporary folder";
-        return 1;
-    }
+namespace {
 
-    // The copy writes one byte, its exit code, into this pipe; it also holds this process's
-    // handle to wait on before deleting this program's file.
-    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+// The pipe the copy writes its one byte of result into, and this process's handle, which
+// the copy waits on before it deletes this program's file. Both ends the copy gets are
+// inheritable; the read end stays here.
+struct ResultLink {
     base::UniqueFile readEnd, writeEnd;
     base::UniqueHandle self;
-    HANDLE selfHandle = nullptr;
-    if (!CreatePipe(readEnd.put(), writeEnd.put(), &inheritable, 0) ||
-        !SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0) ||
-        !DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &selfHandle,
-                         SYNCHRONIZE, TRUE, 0)) {
-        DeleteFileW(copy.c_str());
-        error = L"Removal failed: could not start the temporary copy";
-        return 1;
-    }
-    self.reset(selfHandle);
 
+    bool open() {
+        SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+        HANDLE selfHandle = nullptr;
+        if (!CreatePipe(readEnd.put(), writeEnd.put(), &inheritable, 0) ||
+            !SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0) ||
+            !DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &selfHandle,
+                             SYNCHRONIZE, TRUE, 0))
+            return false;
+        self.reset(selfHandle);
+        return true;
+    }
+};
+
+// The copy's command line: this run's arguments, the folder by name and the hand-over.
+std::wstring copyCommandLine(const std::wstring& copy, const std::vector<std::wstring>& arguments,
+                             const std::wstring& installDir, const ResultLink& link,
+                             const std::wstring& program) {
     std::wstring commandLine = quoteArgument(copy);
     for (const std::wstring& argument : arguments) {
         // The copy gets the folder by name: it does not run from it. It starts in another
@@ -106,9 +106,19 @@ int handOverRemoval(const std::wstring& program, const std::vector<std::wstring>
             commandLine += L" " + quoteArgument(argument);
     }
     commandLine += L" " + quoteArgument(L"--install-dir=" + base::fullPath(installDir));
-    commandLine += L" " + quoteArgument(L"--handover=" + handleText(writeEnd.get()) + L"," +
-                                        handleText(self.get()) + L"," + program);
+    commandLine += L" " + quoteArgument(L"--handover=" + handleText(link.writeEnd.get()) + L"," +
+                                        handleText(link.self.get()) + L"," + program);
+    return commandLine;
+}
 
+// Starts the copy in `folder` with `commandLine`, giving it this program's standard handles
+// and the inheritable ones. The copy goes when its last handle closes: one this side opens
+// delete-on-close and the copy inherits and holds until it ends, so nothing is left in the
+// temporary folder. A system that will not start a program so held gets a plain copy of
+// `program`, which the next removal sweeps up. Null when it cannot be started.
+base::UniqueHandle startCopy(const std::wstring& program, const std::wstring& copy,
+                             const std::wstring& folder, std::wstring& commandLine) {
+    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     // Whatever this program writes to goes on receiving the copy's lines.
@@ -121,9 +131,6 @@ int handOverRemoval(const std::wstring& program, const std::vector<std::wstring>
         return CreateProcessW(copy.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
                               folder.c_str(), &startup, &process) != FALSE;
     };
-    // The copy goes when its last handle closes: this one, which the copy inherits and holds
-    // until it ends, so nothing is left in the temporary folder. A system that will not start
-    // a program so held gets a plain copy, which the next removal sweeps up.
     base::UniqueFile deleteOnClose(CreateFileW(copy.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
                                                &inheritable, OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE,
                                                nullptr));
@@ -132,20 +139,39 @@ int handOverRemoval(const std::wstring& program, const std::vector<std::wstring>
         deleteOnClose.reset();
         started = CopyFileW(program.c_str(), copy.c_str(), FALSE) && start();
     }
-    if (!started) {
+    if (!started) return base::UniqueHandle();
+    CloseHandle(process.hThread);
+    return base::UniqueHandle(process.hProcess);
+}
+
+}  // namespace
+
+int handOverRemoval(const std::wstring& program, const std::vector<std::wstring>& arguments,
+                    const std::wstring& installDir, std::wstring& error) {
+    const std::wstring folder = temporaryFolder();
+    const std::wstring copy =
+        folder + L"\\" + kCopyPrefix + std::to_wstring(GetCurrentProcessId()) + L".exe";
+    if (folder.empty() || !CopyFileW(program.c_str(), copy.c_str(), FALSE)) {
+        error = L"Removal failed: could not copy the setup to the temporary folder";
+        return 1;
+    }
+    ResultLink link;
+    std::wstring commandLine;
+    base::UniqueHandle child;
+    if (link.open()) {
+        commandLine = copyCommandLine(copy, arguments, installDir, link, program);
+        child = startCopy(program, copy, folder, commandLine);
+    }
+    if (!child) {
         DeleteFileW(copy.c_str());
         error = L"Removal failed: could not start the temporary copy";
         return 1;
     }
-    CloseHandle(process.hThread);
-    base::UniqueHandle child(process.hProcess);
-    deleteOnClose.reset();
     // Only the copy holds the write end now: its end, or its report, ends the read.
-    writeEnd.reset();
-
+    link.writeEnd.reset();
     unsigned char code = 0;
     DWORD read = 0;
-    if (ReadFile(readEnd.get(), &code, 1, &read, nullptr) && read == 1) return code;
+    if (ReadFile(link.readEnd.get(), &code, 1, &read, nullptr) && read == 1) return code;
     error = kCopyEndedWithoutResult;
     return 1;
 }
@@ -178,7 +204,7 @@ void Handover::finish(const std::wstring& installDir) {
     WaitForSingleObject(original_.get(), kOriginalExitWaitMs);
     original_.reset();
     // An ended program's file can stay locked a moment after its process says it has ended.
-    for (DWORD waited = 0; !removeSetupCopy(installDir, originalProgram_); waited += kFileRetryMs) {
+    for (DWORD waited = 0; !installer::removeSetupCopy(installDir, originalProgram_); waited += kFileRetryMs) {
         if (waited >= kOriginalExitWaitMs ||
             GetFileAttributesW(originalProgram_.c_str()) == INVALID_FILE_ATTRIBUTES)
             break;

@@ -1,9 +1,7 @@
 #include "ui/jobs.h"
 
-#include <mutex>
-
-#include "install/install_state.h"
 #include "install/removal.h"
+#include "install/worker.h"
 
 namespace ui {
 
@@ -22,39 +20,33 @@ Handover& handover() {
     return *instance;
 }
 
-void prepareJob(const InstallLocation& location, bool removal, HWND window) {
-    InstallState& shared = installState();
-    std::lock_guard<std::mutex> hold(shared.lock);
-    shared.mainWindow = window;
-    shared.installDir = location.installDir;
-    shared.repairMode = !removal && location.installationExists;
-    shared.progress = 0.0;
-    shared.bytesDone = 0;
-    shared.bytesTotal = 0;
-    shared.keptFiles = 0;
-    shared.obsoleteRemoved = 0;
-    shared.startTick = GetTickCount();
-    shared.status.clear();
-    shared.detail.clear();
-    shared.finalError.clear();
-    shared.finished = false;
+installer::Job jobFor(const InstallLocation& location, bool removal, const std::string& manifestUrl,
+                      const std::wstring& setupProgram) {
+    using installer::JobKind;
+    installer::Job job;
+    job.kind = removal ? JobKind::kRemoval
+                       : (location.installationExists ? JobKind::kRepair : JobKind::kInstall);
+    job.installDir = location.installDir;
+    job.manifestUrl = manifestUrl;
+    job.setupProgram = setupProgram;
+    if (removal) job.leaveForLater = handover().originalProgram();
+    return job;
 }
 
-void runRemovalJob(const std::function<void(bool succeeded)>& beforeReport) {
-    Handover& link = handover();
-    std::wstring installDir;
-    {
-        InstallState& shared = installState();
-        std::lock_guard<std::mutex> hold(shared.lock);
-        installDir = shared.installDir;
+void runJob(const installer::Job& job, installer::ProgressSink& sink,
+            const std::function<void(const installer::Outcome&)>& beforeReport) {
+    if (job.kind != installer::JobKind::kRemoval) {
+        installer::runInstallWorker(job, sink);
+        return;
     }
-    runRemovalWorker(link.originalProgram(), [&](bool succeeded, bool setupCopyLeft) {
-        if (beforeReport) beforeReport(succeeded);
-        link.report(succeeded ? 0 : 1);
+    Handover& link = handover();
+    installer::runRemovalWorker(job, sink, [&](const installer::Outcome& outcome) {
+        if (beforeReport) beforeReport(outcome);
+        link.report(outcome.succeeded ? 0 : 1);
         // After a failure the setup's copy stays: the Apps & features entry still runs it. A
         // program that is not that copy (a download the player ran from the folder) is the
         // player's, and stays too.
-        if (succeeded && setupCopyLeft) link.finish(installDir);
+        if (outcome.succeeded && outcome.setupCopyLeft) link.finish(job.installDir);
     });
 }
 

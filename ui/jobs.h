@@ -1,10 +1,10 @@
 #pragma once
-// What one run of the program works on, and what the window and the silent mode share to
-// start the work.
+// What one run of the program works on, and how the window and the silent mode run it.
 
 #include <functional>
 #include <string>
 
+#include "install/job.h"
 #include "ui/command_line.h"
 #include "ui/handover.h"
 #include "ui/install_location.h"
@@ -19,13 +19,17 @@ InstallLocation locationFor(const CommandLineOptions& options, const std::wstrin
 // The temporary copy's link to the original setup; inactive in any other run.
 Handover& handover();
 
-// Writes the job into the install state for a worker to take: the folder, Install or
-// Repair, the window to wake (null: none), and a fresh progress record.
-void prepareJob(const InstallLocation& location, bool removal, HWND window);
+// The job for `location`: the removal, or Install or Repair as the button would choose,
+// from `manifestUrl`, with `setupProgram` (this program; may be empty) copied into the folder
+// after a good run. In a temporary copy a removal leaves the original's file for later.
+installer::Job jobFor(const InstallLocation& location, bool removal, const std::string& manifestUrl,
+                      const std::wstring& setupProgram);
 
-// The removal of the prepared folder, on the calling thread: the removal worker; then
-// `beforeReport` (may be empty) with the outcome; then, in a temporary copy, the result for
-// the original and, after a good removal, the original's file. Posts kMsgFinished last.
-void runRemovalJob(const std::function<void(bool succeeded)>& beforeReport = {});
+// Runs `job` on the calling thread, reporting to `sink`: the install worker, or the removal
+// worker; after a removal `beforeReport` (may be empty) hears its outcome, then, in a
+// temporary copy, the original hears the result and, after a good removal, loses its file.
+// All of that comes before sink.finished.
+void runJob(const installer::Job& job, installer::ProgressSink& sink,
+            const std::function<void(const installer::Outcome&)>& beforeReport = {});
 
 }  // namespace ui

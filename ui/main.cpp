@@ -6,14 +6,13 @@
 #include <gdiplus.h>
 
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "base/long_path.h"
 #include "base/path_identity.h"
 #include "base/system_dlls.h"
-#include "install/install_state.h"
+#include "base/unique_handle.h"
 #include "install/removal.h"
 #include "render/painter.h"
 #include "resources/resource_ids.h"
@@ -53,16 +52,23 @@ int screenDpi() {
     return dpi;
 }
 
-HICON loadIcon(HINSTANCE instance, int widthMetric, int heightMetric) {
-    return static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_ORVANE), IMAGE_ICON,
-                                         GetSystemMetrics(widthMetric),
-                                         GetSystemMetrics(heightMetric), 0));
+struct IconTraits {
+    using Type = HICON;
+    static Type invalid() noexcept { return nullptr; }
+    static void close(Type icon) noexcept { DestroyIcon(icon); }
+};
+using UniqueIcon = base::UniqueAny<IconTraits>;
+
+UniqueIcon loadIcon(HINSTANCE instance, int widthMetric, int heightMetric) {
+    return UniqueIcon(static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_ORVANE), IMAGE_ICON,
+                                                    GetSystemMetrics(widthMetric),
+                                                    GetSystemMetrics(heightMetric), 0)));
 }
 
 // A removal asks first, and only when there is something this program may remove.
 // Returns the exit code to end with at once, or -1 to go on and show the window.
 int confirmRemoval(const ui::InstallLocation& location) {
-    const std::wstring refusal = removalRefusal(location.installDir);
+    const std::wstring refusal = installer::removalRefusal(location.installDir);
     if (!refusal.empty()) {
         const std::wstring text = refusal + L"\n\n" + location.installDir;
         MessageBoxW(nullptr, text.c_str(), ui::kWindowTitle, MB_ICONINFORMATION | MB_OK);
@@ -93,7 +99,7 @@ void reportHandoverFailure(const ui::CommandLineOptions& options, const std::wst
 
 // --log= with the window: the same lines as without. The log outlives the window, for a
 // worker the player walked away from may still report while the program ends.
-void keepLog(const ui::CommandLineOptions& options, bool removal) {
+void keepLog(const ui::CommandLineOptions& options, ui::WindowState& state) {
     auto log = std::make_unique<ui::ProgressLog>();
     std::wstring error = L"--log= needs a file name";
     if (options.logPath.empty() || !log->openFile(options.logPath, error)) {
@@ -101,10 +107,7 @@ void keepLog(const ui::CommandLineOptions& options, bool removal) {
                     MB_ICONWARNING | MB_OK);
         return;
     }
-    auto* lines = new ui::RunLog(*log.release(), removal);
-    InstallState& shared = installState();
-    std::lock_guard<std::mutex> hold(shared.lock);
-    shared.listener = [lines](UINT message) { lines->onMessage(message); };
+    state.log = new ui::RunLog(*log.release());
 }
 
 // What runs before any window: the command line, the silent mode, the hand-over of a
@@ -114,11 +117,7 @@ int prepareRun(ui::WindowState& state) {
     const ui::CommandLineOptions options = ui::parseArguments(arguments);
     const std::wstring program = ui::currentProgram();
     if (!options.handover.empty() && !ui::handover().take(options.handover)) return ui::kExitUsage;
-    {
-        InstallState& shared = installState();
-        std::lock_guard<std::mutex> hold(shared.lock);
-        shared.setupProgram = program;
-    }
+    state.setupProgram = program;
     if (options.manifestGiven) state.manifestUrl = options.manifestUrl;
     const ui::InstallLocation location = ui::locationFor(options, program);
 
@@ -133,7 +132,8 @@ int prepareRun(ui::WindowState& state) {
             return code;
         }
     }
-    if (options.silent) return ui::runSilently(options, location, state.manifestUrl);
+    if (options.silent)
+        return ui::runSilently(options, ui::jobFor(location, options.uninstall, state.manifestUrl, program));
     if (options.uninstall) {
         const int code = confirmRemoval(location);
         if (code >= 0) return code;
@@ -143,8 +143,79 @@ int prepareRun(ui::WindowState& state) {
         state.location = location;
         state.autoStart = true;
     }
-    if (options.logGiven) keepLog(options, state.removal);
+    if (options.logGiven) keepLog(options, state);
     return -1;
+}
+
+// The window's class, with the program's icons.
+void registerWindowClass(HINSTANCE instance, HICON largeIcon, HICON smallIcon) {
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof(windowClass);
+    windowClass.lpfnWndProc = ui::windowProc;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = largeIcon;
+    windowClass.hIconSm = smallIcon;
+    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
+    windowClass.lpszClassName = ui::kWindowClass;
+    RegisterClassExW(&windowClass);
+}
+
+// The borderless, round-cornered window, centred for the screen's scale. False when the
+// system will not make it.
+bool createWindow(HINSTANCE instance, ui::WindowState& state) {
+    state.scale = ui::scaleForDpi(screenDpi());
+    const ui::WindowPlacement placement =
+        ui::placeWindow(state.scale, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+    state.painter = std::make_unique<render::Painter>(state.logo);
+    state.window = CreateWindowExW(WS_EX_APPWINDOW, ui::kWindowClass, ui::kWindowTitle, WS_POPUP,
+                                   placement.x, placement.y, placement.width, placement.height,
+                                   nullptr, nullptr, instance, nullptr);
+    if (!state.window) return false;
+    HRGN region = CreateRoundRectRgn(0, 0, placement.width + 1, placement.height + 1,
+                                     placement.radius, placement.radius);
+    if (region && !SetWindowRgn(state.window, region, TRUE)) DeleteObject(region);
+    return true;
+}
+
+// Shows the window and runs its message loop until the program ends.
+void runMessageLoop(ui::WindowState& state) {
+    ui::layOut(state);
+    ShowWindow(state.window, SW_SHOW);
+    UpdateWindow(state.window);
+    SetTimer(state.window, ui::kTimerId, ui::kTickMs, nullptr);
+    if (state.autoStart && !state.removal) {
+        base::createParentDirectories(state.location.installDir);
+        CreateDirectoryW(state.location.installDir.c_str(), nullptr);
+    }
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    KillTimer(state.window, ui::kTimerId);
+}
+
+// The window's whole life inside one GDI+ session: the art, the window, the loop, then every
+// GDI+ object before GDI+ itself. Returns the exit code.
+int runWindow(HINSTANCE instance, ui::WindowState& state) {
+    Gdiplus::GdiplusStartupInput gdiplusInput;
+    ULONG_PTR gdiplusToken = 0;
+    Gdiplus::GdiplusStartup(&gdiplusToken, &gdiplusInput, nullptr);
+    state.splashStart = GetTickCount();
+    state.logo = ui::loadPngResource(instance, IDR_LOGO_PNG);
+    const UniqueIcon largeIcon = loadIcon(instance, SM_CXICON, SM_CYICON);
+    const UniqueIcon smallIcon = loadIcon(instance, SM_CXSMICON, SM_CYSMICON);
+    registerWindowClass(instance, largeIcon.get(), smallIcon.get());
+
+    const bool created = createWindow(instance, state);
+    if (created) runMessageLoop(state);
+    state.painter.reset();
+    state.canvas.reset();
+    ui::deleteImage(state.logo);
+    state.logo = nullptr;
+    Gdiplus::GdiplusShutdown(gdiplusToken);
+    return created ? 0 : 1;
 }
 
 }  // namespace
@@ -156,66 +227,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     becomeDpiAware();
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     ui::WindowState& state = ui::windowState();
-    const int exitCode = prepareRun(state);
-    if (exitCode >= 0) {
-        CoUninitialize();
-        return exitCode;
-    }
-    Gdiplus::GdiplusStartupInput gdiplusInput;
-    ULONG_PTR gdiplusToken = 0;
-    Gdiplus::GdiplusStartup(&gdiplusToken, &gdiplusInput, nullptr);
-    state.splashStart = GetTickCount();
-    state.logo = ui::loadPngResource(instance, IDR_LOGO_PNG);
-
-    HICON largeIcon = loadIcon(instance, SM_CXICON, SM_CYICON);
-    HICON smallIcon = loadIcon(instance, SM_CXSMICON, SM_CYSMICON);
-    WNDCLASSEXW windowClass{};
-    windowClass.cbSize = sizeof(windowClass);
-    windowClass.lpfnWndProc = ui::windowProc;
-    windowClass.hInstance = instance;
-    windowClass.hIcon = largeIcon;
-    windowClass.hIconSm = smallIcon;
-    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
-    windowClass.lpszClassName = ui::kWindowClass;
-    RegisterClassExW(&windowClass);
-
-    state.scale = ui::scaleForDpi(screenDpi());
-    const ui::WindowPlacement placement =
-        ui::placeWindow(state.scale, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
-    state.painter = std::make_unique<render::Painter>(state.logo);
-    state.window = CreateWindowExW(WS_EX_APPWINDOW, ui::kWindowClass, ui::kWindowTitle, WS_POPUP,
-                                   placement.x, placement.y, placement.width, placement.height,
-                                   nullptr, nullptr, instance, nullptr);
-    if (!state.window) return 1;
-    HRGN region = CreateRoundRectRgn(0, 0, placement.width + 1, placement.height + 1,
-                                     placement.radius, placement.radius);
-    if (region && !SetWindowRgn(state.window, region, TRUE)) DeleteObject(region);
-
-    ui::layOut(state);
-    ShowWindow(state.window, SW_SHOW);
-    UpdateWindow(state.window);
-    SetTimer(state.window, ui::kTimerId, ui::kTickMs, nullptr);
-    if (state.autoStart && !state.removal) {
-        base::createParentDirectories(state.location.installDir);
-        CreateDirectoryW(state.location.installDir.c_str(), nullptr);
-    }
-
-    MSG message;
-    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-    }
-
-    KillTimer(state.window, ui::kTimerId);
-    if (largeIcon) DestroyIcon(largeIcon);
-    if (smallIcon) DestroyIcon(smallIcon);
-    // GDI+ objects go before GDI+ itself.
-    state.painter.reset();
-    state.canvas.reset();
-    ui::deleteImage(state.logo);
-    state.logo = nullptr;
-    Gdiplus::GdiplusShutdown(gdiplusToken);
+    int exitCode = prepareRun(state);
+    if (exitCode < 0) exitCode = runWindow(instance, state);
     CoUninitialize();
-    return 0;
+    return exitCode;
 }

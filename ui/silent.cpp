@@ -8,10 +8,8 @@
 
 #include "base/long_path.h"
 #include "base/text.h"
-#include "install/install_state.h"
 #include "install/obsolete_files.h"
 #include "install/removal.h"
-#include "install/worker.h"
 #include "ui/jobs.h"
 
 namespace ui {
@@ -30,19 +28,6 @@ std::wstring timestamp() {
 // The folders above `path` the log needs; a bare name needs none.
 void makeParentFolders(const std::wstring& path) {
     base::createParentDirectories(base::fullPath(path));
-}
-
-RunLog::Snapshot snapshot() {
-    InstallState& shared = installState();
-    RunLog::Snapshot copy;
-    std::lock_guard<std::mutex> hold(shared.lock);
-    copy.status = shared.status;
-    copy.installDir = shared.installDir;
-    copy.finalError = shared.finalError;
-    copy.progress = shared.progress;
-    copy.keptFiles = shared.keptFiles;
-    copy.obsoleteRemoved = shared.obsoleteRemoved;
-    return copy;
 }
 
 std::wstring keptLine(int64_t kept, const std::wstring& folder) {
@@ -106,56 +91,46 @@ void ProgressLog::write(const std::wstring& text) {
     }
 }
 
-RunLog::RunLog(ProgressLog& log, bool removal) : log_(log), removal_(removal) {}
+RunLog::RunLog(ProgressLog& log) : log_(log) {}
 
-void RunLog::onMessage(UINT message) {
-    if (message == kMsgFinished) {
-        outcome();
+void RunLog::report(const installer::Job& job, const WorkSnapshot& now) {
+    if (now.finished) {
+        outcome(job, now, now.outcome);
         return;
     }
     std::lock_guard<std::mutex> hold(lock_);
-    const Snapshot now = snapshot();
-    if (!started_) begin();
+    if (!started_) begin(job);
     progress(now);
 }
 
-void RunLog::outcome() {
+void RunLog::outcome(const installer::Job& job, const WorkSnapshot& now, const installer::Outcome& outcome) {
     std::lock_guard<std::mutex> hold(lock_);
     if (!started_) return;
     started_ = false;
-    const Snapshot now = snapshot();
     progress(now);
-    if (!now.finalError.empty())
-        log_.write(L"Error: " + now.finalError);
-    else if (removal_)
-        log_.write(keptLine(now.keptFiles, now.installDir));
-    else if (now.obsoleteRemoved > 0)
-        log_.write(obsoleteFilesLine(now.obsoleteRemoved));
+    if (!outcome.succeeded)
+        log_.write(L"Error: " + outcome.error);
+    else if (job.kind == installer::JobKind::kRemoval)
+        log_.write(keptLine(outcome.keptFiles, job.installDir));
+    else if (outcome.obsoleteRemoved > 0)
+        log_.write(installer::obsoleteFilesLine(outcome.obsoleteRemoved));
 }
 
-void RunLog::begin() {
+void RunLog::begin(const installer::Job& job) {
+    using installer::JobKind;
     started_ = true;
     lines_ = ProgressLines();
-    InstallState& shared = installState();
-    std::wstring installDir;
-    bool repair = false;
-    {
-        std::lock_guard<std::mutex> hold(shared.lock);
-        installDir = shared.installDir;
-        repair = shared.repairMode;
-    }
-    log_.write(removal_ ? L"Removing Orvane Online from " + installDir
-                        : (repair ? L"Repairing Orvane Online in " : L"Installing Orvane Online to ") +
-                              installDir);
+    log_.write(job.kind == JobKind::kRemoval ? L"Removing Orvane Online from " + job.installDir
+               : job.kind == JobKind::kRepair ? L"Repairing Orvane Online in " + job.installDir
+                                              : L"Installing Orvane Online to " + job.installDir);
 }
 
-void RunLog::progress(const Snapshot& now) {
-    const std::wstring line = lines_.next(now.status, !installState().busy, now.progress);
+void RunLog::progress(const WorkSnapshot& now) {
+    const std::wstring line = lines_.next(now.status, !now.busy, now.progress);
     if (!line.empty()) log_.write(line);
 }
 
-int runSilently(const CommandLineOptions& options, const InstallLocation& location,
-                const std::string& manifestUrl) {
+int runSilently(const CommandLineOptions& options, const installer::Job& job) {
     ProgressLog log;
     log.attachConsole();
     // The log first: a launcher that reads only the log learns what was wrong too.
@@ -168,45 +143,35 @@ int runSilently(const CommandLineOptions& options, const InstallLocation& locati
         return kExitUsage;
     }
 
-    const bool removal = options.uninstall;
-    const std::wstring refusal = removal ? removalRefusal(location.installDir) : std::wstring();
+    const bool removal = job.kind == installer::JobKind::kRemoval;
+    const std::wstring refusal = removal ? installer::removalRefusal(job.installDir) : std::wstring();
     if (!refusal.empty()) {
-        log.write(refusal == kNothingToRemove ? refusal + L" (" + location.installDir + L")" : refusal);
+        log.write(refusal == installer::kNothingToRemove ? refusal + L" (" + job.installDir + L")" : refusal);
         handover().report(kExitFailure);
         return kExitFailure;
     }
     if (!removal) {
         // The whole path: a location named on the command line need not exist yet.
-        base::createParentDirectories(location.installDir);
-        CreateDirectoryW(location.installDir.c_str(), nullptr);
+        base::createParentDirectories(job.installDir);
+        CreateDirectoryW(job.installDir.c_str(), nullptr);
     }
-    RunLog run(log, removal);
-    prepareJob(location, removal, nullptr);
-    InstallState& shared = installState();
-    {
-        std::lock_guard<std::mutex> hold(shared.lock);
-        shared.listener = [&run](UINT message) { run.onMessage(message); };
-    }
-    run.onMessage(kMsgProgress);  // the run's first line, before the worker's
-    shared.running = true;
+    RunLog run(log);
+    // This thread waits for the worker, so the run's record can live on its stack.
+    WorkProgress work(nullptr, [&run, &job](const WorkSnapshot& now) { run.report(job, now); });
+    run.report(job, work.snapshot());  // the run's first line, before the worker's
     std::thread worker;
     try {
-        if (removal)
-            worker = std::thread([&run] { runRemovalJob([&run](bool) { run.outcome(); }); });
-        else
-            worker = std::thread([manifestUrl] { runInstallWorker(manifestUrl); });
+        worker = std::thread([&] {
+            runJob(job, work, [&](const installer::Outcome& outcome) { run.outcome(job, work.snapshot(), outcome); });
+        });
     } catch (const std::exception&) {
-        shared.running = false;
         log.write(removal ? L"Error: Removal failed: could not start the removal"
                           : L"Error: Install failed: could not start the install");
         handover().report(kExitFailure);
         return kExitFailure;
     }
     worker.join();
-    run.outcome();
-    std::lock_guard<std::mutex> hold(shared.lock);
-    shared.listener = nullptr;
-    return shared.finalError.empty() ? kExitSuccess : kExitFailure;
+    return work.snapshot().outcome.succeeded ? kExitSuccess : kExitFailure;
 }
 
 }  // namespace ui

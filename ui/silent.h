@@ -10,8 +10,9 @@
 #include <string>
 
 #include "base/unique_handle.h"
+#include "install/job.h"
 #include "ui/command_line.h"
-#include "ui/install_location.h"
+#include "ui/work_progress.h"
 
 namespace ui {
 
@@ -49,38 +50,31 @@ private:
 };
 
 // The lines of the runs of one program: written on the worker's thread as it reports
-// progress (the install state's listener), each run opened by a line naming the job and
-// closed by its outcome. A removal's outcome is written before its result goes to an
-// original setup waiting for it: a temporary copy must have said everything by then.
+// progress (a WorkProgress listener), each run opened by a line naming the job and closed by
+// its outcome. A removal's outcome is written before its result goes to an original setup
+// waiting for it: a temporary copy must have said everything by then.
 class RunLog {
 public:
-    struct Snapshot {
-        std::wstring status, installDir, finalError;
-        double progress = 0.0;
-        int64_t keptFiles = 0;
-        int64_t obsoleteRemoved = 0;
-    };
-
-    RunLog(ProgressLog& log, bool removal);
-    // kMsgProgress: what the work shows now, if it is news; kMsgFinished: the outcome.
-    void onMessage(UINT message);
-    // The progress up to the end, then the final error or what a removal kept; once a run.
-    void outcome();
+    explicit RunLog(ProgressLog& log);
+    // One report of `job`'s run: its opening line first, then what the work shows now, if it
+    // is news; once `now` is finished, the outcome.
+    void report(const installer::Job& job, const WorkSnapshot& now);
+    // The progress up to the end (`now`), then the final error, what a removal kept or what
+    // an update dropped; once a run.
+    void outcome(const installer::Job& job, const WorkSnapshot& now, const installer::Outcome& outcome);
 
 private:
-    void begin();
-    void progress(const Snapshot& now);
+    void begin(const installer::Job& job);
+    void progress(const WorkSnapshot& now);
 
     ProgressLog& log_;
-    const bool removal_;
     ProgressLines lines_;
     std::mutex lock_;
     bool started_ = false;
 };
 
-// Runs the job the command line names (Install or Repair as the button would choose, or the
-// removal) and returns the exit code. `location` is locationFor's answer.
-int runSilently(const CommandLineOptions& options, const InstallLocation& location,
-                const std::string& manifestUrl);
+// Runs `job` (Install or Repair as the button would choose, or the removal, as jobFor makes
+// it from the command line) and returns the exit code.
+int runSilently(const CommandLineOptions& options, const installer::Job& job);
 
 }  // namespace ui

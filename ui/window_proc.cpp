@@ -2,12 +2,12 @@
 
 #include <windowsx.h>
 
-#include "install/install_state.h"
 #include "render/painter.h"
 #include "ui/actions.h"
 #include "ui/animation.h"
 #include "ui/buttons.h"
 #include "ui/window_state.h"
+#include "ui/work_progress.h"
 
 namespace ui {
 

@@ -1,6 +1,6 @@
 #pragma once
 // The window's one module-level record. Window thread only: the worker reaches the window
-// through posted messages and the install state, never through this.
+// through posted messages and the run's WorkProgress, never through this.
 
 #include <windows.h>
 
@@ -10,9 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "install/job.h"
 #include "render/frame.h"
 #include "ui/install_location.h"
 #include "ui/speed_meter.h"
+#include "ui/work_progress.h"
 
 namespace Gdiplus {
 class Image;
@@ -24,6 +26,8 @@ class Painter;
 
 namespace ui {
 
+class RunLog;
+
 constexpr const wchar_t* kWindowTitle = L"Orvane Online Setup";
 constexpr const wchar_t* kWindowClass = L"OrvaneSetupWnd";
 
@@ -34,6 +38,7 @@ struct WindowState {
     WindowState& operator=(const WindowState&) = delete;
 
     std::string manifestUrl;  // the build's default until --manifest= replaces it
+    std::wstring setupProgram;  // this program, copied into the folder after a good run
     HWND window = nullptr;    // null in tests: nothing is drawn or asked
     float scale = 1.0f;
     uint32_t splashStart = 0;
@@ -47,11 +52,17 @@ struct WindowState {
     std::wstring error;  // the final error the failed screen shows
     int32_t spinnerStep = 0;
     SpeedMeter speed;
+    // The current run's progress, shared with its worker thread, which may outlive the window
+    // (a player who cancels ends the program while the worker still reports): whichever of
+    // the two lets go last frees it. Null before the first run.
+    std::shared_ptr<WorkProgress> work;
+    // --log= with the window: every run's lines. Never freed, for the same reason.
+    RunLog* log = nullptr;
 
-    // Starts the install (or removal) worker on a thread of its own; may throw when no thread
-    // can be made.
+    // Starts the worker for `job` on a thread of its own, reporting to `work`; may throw when
+    // no thread can be made.
     // Tests replace it; empty means the real worker.
-    std::function<void()> launchWorker;
+    std::function<void(const installer::Job& job, const std::shared_ptr<WorkProgress>& work)> launchWorker;
     // Asks whether to cancel the running work; tests replace it. Empty means a message box.
     std::function<bool()> confirmCancel;
 

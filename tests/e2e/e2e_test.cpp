@@ -18,13 +18,15 @@
 #include <utility>
 #include <vector>
 
-#include "install/install_state.h"
 #include "install/worker.h"
 #include "tests/support/archive_builder.h"
+#include "tests/support/recording_sink.h"
 #include "tests/support/temp_dir.h"
 #include "tools/orvpak/publish.h"
 #include "update/http.h"
 #include "update/manifest.h"
+
+using namespace installer;
 
 namespace fs = std::filesystem;
 using testsupport::readFile;
@@ -101,21 +103,14 @@ protected:
 
     // One Install or Repair; its final error (empty on success).
     std::wstring work(const std::string& url, bool repair) {
-        InstallState& state = installState();
-        {
-            std::lock_guard<std::mutex> hold(state.lock);
-            state.mainWindow = nullptr;
-            state.installDir = installDir.wstring();
-            state.repairMode = repair;
-        }
-        runInstallWorker(url);
-        int finished = 0;
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
-            if (message.message == kMsgFinished) ++finished;
-        EXPECT_EQ(finished, 1);
-        std::lock_guard<std::mutex> hold(state.lock);
-        return state.finalError;
+        Job job;
+        job.kind = repair ? JobKind::kRepair : JobKind::kInstall;
+        job.installDir = installDir.wstring();
+        job.manifestUrl = url;
+        testsupport::RecordingSink sink;
+        runInstallWorker(job, sink);
+        EXPECT_TRUE(sink.finishedOnceLast());
+        return sink.state().outcome.error;
     }
 
     void expectInstalled() const {

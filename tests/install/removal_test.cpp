@@ -9,12 +9,14 @@
 
 #include "base/unique_handle.h"
 #include "install/folder_lock.h"
-#include "install/install_state.h"
 #include "install/shortcut.h"
 #include "install/worker.h"
 #include "tests/install/published_client.h"
+#include "tests/support/recording_sink.h"
 #include "update/release_memory.h"
 #include "update/verify_cache.h"
+
+using namespace installer;
 
 namespace fs = std::filesystem;
 using testsupport::readFile;
@@ -39,40 +41,26 @@ std::wstring knownFolder(REFKNOWNFOLDERID id) {
     return folder;
 }
 
-// Sets the folder the workers use; their messages come to this thread's queue.
-void prepare(const fs::path& folder) {
-    MSG message;
-    PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);  // give this thread a queue
-    InstallState& state = installState();
-    std::lock_guard<std::mutex> hold(state.lock);
-    state.mainWindow = nullptr;
-    state.installDir = folder.wstring();
-    state.repairMode = false;
-    state.setupProgram.clear();
+// Runs the removal worker in `folder`, reporting to `sink`; returns its final error after
+// checking that it finished once, last.
+std::wstring runWorker(const fs::path& folder, testsupport::RecordingSink& sink) {
+    Job job;
+    job.kind = JobKind::kRemoval;
+    job.installDir = folder.wstring();
+    int heard = 0;
+    runRemovalWorker(job, sink, [&](const Outcome&) {
+        ++heard;
+        EXPECT_EQ(sink.state().finished, 0);  // before the sink hears of the end
+    });
+    EXPECT_EQ(heard, 1);
+    EXPECT_TRUE(sink.finishedOnceLast());
+    const Outcome outcome = sink.state().outcome;
+    EXPECT_EQ(outcome.succeeded, outcome.error.empty());
+    return outcome.error;
 }
-
-// How many kMsgFinished the queue held, and whether one came last.
-std::pair<int, bool> drainMessages() {
-    int finished = 0;
-    UINT last = 0;
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        finished += message.message == kMsgFinished;
-        last = message.message;
-    }
-    return {finished, last == kMsgFinished};
-}
-
-// Runs the removal worker in `folder`; returns its final error after checking that
-// kMsgFinished came once, last.
 std::wstring runWorker(const fs::path& folder) {
-    prepare(folder);
-    runRemovalWorker(L"");
-    EXPECT_EQ(drainMessages(), std::make_pair(1, true));
-    InstallState& state = installState();
-    EXPECT_FALSE(state.busy);
-    std::lock_guard<std::mutex> hold(state.lock);
-    return state.finalError;
+    testsupport::RecordingSink sink;
+    return runWorker(folder, sink);
 }
 
 // Files written and recorded as an install would.
@@ -92,14 +80,12 @@ TEST(Removal, TakesOnlyWhatTheInstallPutThere) {
     testsupport::publishClient(server, dir / "client", dir / "out", client);
     const fs::path installDir = dir / "Orvane Online";
     ASSERT_EQ(runWorker(installDir), kNothingToRemove);  // before the install: no record yet
-    prepare(installDir);
-    runInstallWorker(server.url("/pc/manifest.json"));
-    drainMessages();
-    {
-        InstallState& state = installState();
-        std::lock_guard<std::mutex> hold(state.lock);
-        ASSERT_EQ(state.finalError, L"");
-    }
+    Job install;
+    install.installDir = installDir.wstring();
+    install.manifestUrl = server.url("/pc/manifest.json");
+    testsupport::RecordingSink installed;
+    runInstallWorker(install, installed);
+    ASSERT_EQ(installed.state().outcome.error, L"");
     const fs::path desktopLink = fs::path(desktopFolder()) / kShortcutName;
     const fs::path programsLink = fs::path(programsFolder()) / kShortcutName;
     ASSERT_TRUE(fs::exists(desktopLink));
@@ -281,19 +267,21 @@ TEST(Removal, FilesInUseKeepTheRecordForAnotherRun) {
     // release.
     const std::string key(128, 'e');
     ASSERT_TRUE(pcupd::saveUserSequence(key, 7));
-    EXPECT_EQ(runWorker(game), L"");
+    testsupport::RecordingSink sink;
+    EXPECT_EQ(runWorker(game, sink), L"");
     EXPECT_FALSE(fs::exists(game));
     std::optional<uint64_t> remembered;
     std::string error;
     EXPECT_TRUE(pcupd::readUserSequence(key, remembered, error)) << error;
     EXPECT_EQ(remembered, uint64_t{7});
     RegDeleteKeyValueW(HKEY_CURRENT_USER, pcupd::kUserMemoryKey, pcupd::userSequenceName(key).c_str());
-    InstallState& state = installState();
-    std::lock_guard<std::mutex> lock(state.lock);
-    EXPECT_EQ(state.status, L"Orvane Online was removed");
-    EXPECT_EQ(state.detail, game.wstring());
-    EXPECT_DOUBLE_EQ(state.progress, 1.0);
-    EXPECT_EQ(state.keptFiles, 0);
+    const testsupport::RecordingSink::State state = sink.state();
+    ASSERT_GE(state.phases.size(), 3u);
+    EXPECT_EQ(state.phases.front(), (testsupport::RecordingSink::Phase{Phase::kRemoving, L""}));
+    EXPECT_EQ(state.phases.back(), (testsupport::RecordingSink::Phase{Phase::kRemoved, game.wstring()}));
+    EXPECT_EQ(state.itemsDone, state.itemsTotal);
+    EXPECT_EQ(state.outcome.keptFiles, 0);
+    EXPECT_FALSE(state.outcome.setupCopyLeft);
 }
 
 TEST(Removal, RecordListsEachPathOnce) {

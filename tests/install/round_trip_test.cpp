@@ -6,6 +6,7 @@
 #include "install/archive.h"
 #include "tests/install/published_client.h"
 #include "tests/support/loopback_server.h"
+#include "tests/support/recording_sink.h"
 #include "tests/support/temp_dir.h"
 #include "tools/orvpak/publish.h"
 #include "update/download.h"
@@ -13,6 +14,8 @@
 #include "update/manifest_signature.h"
 #include "update/sha256.h"
 #include "update/update.h"
+
+using namespace installer;
 
 namespace fs = std::filesystem;
 using testsupport::readFile;
@@ -46,7 +49,8 @@ TEST(RoundTrip, PublishedClientInstallsByteForByte) {
     ASSERT_TRUE(pcupd::readManifest(manifestUrl, {}, L"", manifest, &archive, failure)) << failure.text;
     EXPECT_EQ(archive.format, "ORVPAK1");
     const fs::path installDir = dir / "OrvaneOnline";
-    ASSERT_TRUE(installFullArchive(archive.url, installDir.wstring(), error)) << error;
+    testsupport::RecordingSink sink;
+    ASSERT_TRUE(installFullArchive(archive, manifest, installDir.wstring(), sink, error)) << error;
     for (const auto& [path, content] : files)
         EXPECT_TRUE(readFile(installDir / fs::u8path(path)) == content) << path;
 
@@ -90,7 +94,8 @@ TEST(RoundTrip, VerificationAfterAFreshInstallReadsNothingBack) {
     ASSERT_TRUE(pcupd::readManifest(server.url("/pc/manifest.json"), {}, L"", published, &archive, failure))
         << failure.text;
     const fs::path installDir = dir / "OrvaneOnline";
-    ASSERT_TRUE(installFullArchive(archive.url, installDir.wstring(), error)) << error;
+    testsupport::RecordingSink sink;
+    ASSERT_TRUE(installFullArchive(archive, published, installDir.wstring(), sink, error)) << error;
 
     const auto verify = [&](bool useCache) {
         pcupd::Manifest manifest;
@@ -137,7 +142,8 @@ TEST(RoundTrip, RepairWithTheManifestOfTheReleaseBeforeCompletes) {
     ASSERT_TRUE(pcupd::readManifest(server.url("/held/manifest.json"), {}, L"", heldManifest, &archive, failure))
         << failure.text;
     const fs::path installDir = dir / "OrvaneOnline";
-    ASSERT_TRUE(installFullArchive(archive.url, installDir.wstring(), error)) << error;
+    testsupport::RecordingSink sink;
+    ASSERT_TRUE(installFullArchive(archive, heldManifest, installDir.wstring(), sink, error)) << error;
     testsupport::writeFile(installDir / "data" / "readme.txt", "damaged");
     fs::remove(installDir / "data" / "maps" / "forest.pak");
     fs::remove(installDir / "data" / "retired.txt");

@@ -14,15 +14,17 @@
 #include "install/client_process.h"
 #include "install/folder_lock.h"
 #include "install/install_record.h"
-#include "install/install_state.h"
 #include "install/obsolete_files.h"
 #include "install/shortcut.h"
 #include "tests/install/published_client.h"
 #include "tests/support/archive_builder.h"
+#include "tests/support/recording_sink.h"
 #include "tests/update/manifest_signer.h"
 #include "update/manifest.h"
 #include "update/manifest_signature.h"
 #include "update/sha256.h"
+
+using namespace installer;
 
 namespace fs = std::filesystem;
 using testsupport::readFile;
@@ -34,22 +36,6 @@ const std::vector<std::pair<std::string, std::string>> kClient = {
     {"data/maps/forest.pak", std::string(900000, 'F')},
     {"data/readme.txt", "hello"},
 };
-
-struct Messages {
-    int finished = 0;
-    UINT last = 0;
-};
-
-// What the worker posted to this thread's queue (the main window is null in tests).
-Messages drainMessages() {
-    Messages seen;
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        if (message.message == kMsgFinished) ++seen.finished;
-        seen.last = message.message;
-    }
-    return seen;
-}
 
 // Target and working folder of a shell link.
 std::pair<std::wstring, std::wstring> readShortcut(const std::wstring& path) {
@@ -72,9 +58,6 @@ std::pair<std::wstring, std::wstring> readShortcut(const std::wstring& path) {
 class WorkerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        MSG message;
-        PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);  // give this thread a queue
-        drainMessages();
         testsupport::publishClient(server, dir / "client", dir / "out", kClient);
         shortcut = fs::path(desktopFolder()) / kShortcutName;
         fs::remove(shortcut);
@@ -89,26 +72,22 @@ protected:
     }
 
     void prepare(const std::wstring& folder, bool repair) {
-        InstallState& state = installState();
-        std::lock_guard<std::mutex> hold(state.lock);
-        state.mainWindow = nullptr;
-        state.installDir = folder;
-        state.repairMode = repair;
+        job.installDir = folder;
+        job.kind = repair ? JobKind::kRepair : JobKind::kInstall;
     }
 
-    // Runs the worker; returns its final error and checks the messages' contract.
+    // Runs the worker; returns its final error and checks that it finished once, last.
     std::wstring work(const std::string& manifestPath = "/pc/manifest.json") {
-        runInstallWorker(server.url(manifestPath), options);
-        const Messages messages = drainMessages();
-        EXPECT_EQ(messages.finished, 1);
-        EXPECT_EQ(messages.last, kMsgFinished);
-        InstallState& state = installState();
-        EXPECT_FALSE(state.running);
-        EXPECT_TRUE(state.finished);
-        EXPECT_FALSE(state.busy);
-        std::lock_guard<std::mutex> hold(state.lock);
-        return state.finalError;
+        job.manifestUrl = server.url(manifestPath);
+        sink.clear();
+        runInstallWorker(job, sink);
+        EXPECT_TRUE(sink.finishedOnceLast());
+        const Outcome outcome = sink.state().outcome;
+        EXPECT_EQ(outcome.succeeded, outcome.error.empty());
+        return outcome.error;
     }
+    // The phase the run ended in.
+    testsupport::RecordingSink::Phase lastPhase() const { return sink.lastPhase(); }
 
     // What the publisher wrote, and where the server serves each part of it.
     pcupd::Manifest published() const {
@@ -142,8 +121,9 @@ protected:
     testsupport::TempDir dir;
     fs::path installDir = dir / "OrvaneOnline";
     testsupport::LoopbackServer server;
-    pcupd::UpdateOptions options;  // what each work() runs with
     fs::path shortcut;
+    Job job;
+    testsupport::RecordingSink sink;
 };
 
 }  // namespace
@@ -151,13 +131,13 @@ protected:
 TEST_F(WorkerTest, FreshInstall) {
     EXPECT_EQ(work(), L"");
     expectInstalled();
-    {
-        InstallState& state = installState();
-        std::lock_guard<std::mutex> hold(state.lock);
-        EXPECT_EQ(state.status, L"Installation complete");
-        EXPECT_EQ(state.detail, installDir.wstring());
-        EXPECT_DOUBLE_EQ(state.progress, 1.0);
-    }
+    const std::vector<testsupport::RecordingSink::Phase> phases = sink.state().phases;
+    ASSERT_GE(phases.size(), 4u);
+    EXPECT_EQ(phases[0].phase, Phase::kContactingServer);
+    EXPECT_EQ(phases[1].phase, Phase::kDownloading);
+    EXPECT_EQ(phases[2], (testsupport::RecordingSink::Phase{Phase::kInstalling, L"Engine.exe"}));
+    EXPECT_EQ(phases.back(), (testsupport::RecordingSink::Phase{Phase::kInstalled, installDir.wstring()}));
+    EXPECT_EQ(sink.state().bytesDone, 400000u + 900000 + 5);
     const auto [target, folder] = readShortcut(shortcut.wstring());
     EXPECT_EQ(fs::path(target), installDir / "Engine.exe");
     EXPECT_EQ(fs::path(folder), installDir);
@@ -183,10 +163,8 @@ TEST_F(WorkerTest, RepairFixesOnlyWhatDiffers) {
     std::sort(requests.begin() + 1, requests.end());
     std::sort(expected.begin() + 1, expected.end());
     EXPECT_EQ(requests, expected);
-    InstallState& state = installState();
-    std::lock_guard<std::mutex> hold(state.lock);
-    EXPECT_EQ(state.status, L"Repair complete");
-    EXPECT_EQ(state.detail, installDir.wstring());
+    EXPECT_EQ(lastPhase(), (testsupport::RecordingSink::Phase{Phase::kRepaired, installDir.wstring()}));
+    EXPECT_EQ(sink.state().phases.front().phase, Phase::kVerifying);
 }
 
 TEST_F(WorkerTest, EachFailureReachesTheWindowAsOneFinalError) {
@@ -342,20 +320,17 @@ TEST_F(WorkerTest, AnUpdateLeavesExactlyTheNewRelease) {
     std::vector<std::string> recorded;
     ASSERT_TRUE(readInstallRecord(installDir.wstring(), recorded));
     EXPECT_EQ(recorded.size(), kClient.size());
-    InstallState& state = installState();
-    std::lock_guard<std::mutex> hold(state.lock);
-    EXPECT_EQ(state.obsoleteRemoved, 1);
-    EXPECT_EQ(obsoleteFilesLine(state.obsoleteRemoved), L"1 file that this release no longer has was removed.");
+    const int64_t removed = sink.state().outcome.obsoleteRemoved;
+    EXPECT_EQ(removed, 1);
+    EXPECT_EQ(obsoleteFilesLine(removed), L"1 file that this release no longer has was removed.");
     EXPECT_EQ(obsoleteFilesLine(3), L"3 files that this release no longer has were removed.");
 }
 
 TEST_F(WorkerTest, ANewRunStartsClean) {
     EXPECT_NE(work("/missing.json"), L"");
     EXPECT_EQ(work(), L"");  // TRY AGAIN
-    InstallState& state = installState();
-    std::lock_guard<std::mutex> hold(state.lock);
-    EXPECT_EQ(state.finalError, L"");
-    EXPECT_EQ(state.status, L"Installation complete");
+    EXPECT_TRUE(sink.state().outcome.succeeded);
+    EXPECT_EQ(lastPhase().phase, Phase::kInstalled);
 }
 
 TEST(ClientProcess, StopsOnlyTheClientInsideTheFolder) {
@@ -405,7 +380,7 @@ TEST(Shortcut, PointsAtTheClientInTheFolder) {
 
 TEST_F(WorkerTest, SignedManifestInstallsAndBothPathsRefuse) {
     testsupport::ManifestSigner signer;
-    options.manifestKeys = {signer.publicKey()};
+    job.engine.manifestKeys = {signer.publicKey()};
     struct Reset {
         std::string key;
         ~Reset() {

@@ -26,6 +26,13 @@ std::string sha256Hex(const std::string& data) {
     return sha.finish();
 }
 
+// The digest an entry's head carries.
+static std::string storedDigest(const TestEntry& entry) {
+    std::string digest = sha256Raw(entry.data);
+    if (entry.corruptDigest) digest[0] = static_cast<char>(digest[0] ^ 0x01);
+    return digest;
+}
+
 std::string TestArchive::build() const {
     uint64_t sum = 0;
     for (const TestEntry& entry : entries) sum += entry.data.size();
@@ -39,12 +46,23 @@ std::string TestArchive::build() const {
                                                                        : static_cast<int>(entry.path.size())));
         out += entry.path;
         put<uint64_t>(out, entry.data.size());
-        std::string digest = sha256Raw(entry.data);
-        if (entry.corruptDigest) digest[0] = static_cast<char>(digest[0] ^ 0x01);
-        out += digest;
+        out += storedDigest(entry);
         out += entry.data;
     }
     return out;
+}
+
+pcupd::Manifest TestArchive::manifest() const {
+    pcupd::Manifest manifest;
+    for (const TestEntry& entry : entries) {
+        const std::string digest = storedDigest(entry);
+        pcupd::ManifestFile file;
+        file.path = entry.path;
+        file.sha256 = pcupd::toHex(reinterpret_cast<const uint8_t*>(digest.data()), digest.size());
+        file.size = static_cast<int64_t>(entry.data.size());
+        manifest.files.push_back(file);
+    }
+    return manifest;
 }
 
 std::string noise(size_t size, uint32_t seed) {

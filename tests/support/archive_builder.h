@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "update/manifest.h"
+
 namespace testsupport {
 
 struct TestEntry {
@@ -23,6 +25,10 @@ struct TestArchive {
     int64_t total = -1;  // declared total instead of the sum of the data sizes
 
     std::string build() const;
+    // What a manifest promises of these entries: each one's path, size and digest as the
+    // archive stores them (a corrupted digest too: only the data can show it wrong). The
+    // archive's own size and digest are the caller's to give, or to leave out.
+    pcupd::Manifest manifest() const;
 };
 
 std::string sha256Raw(const std::string& data);

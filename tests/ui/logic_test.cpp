@@ -2,15 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "tests/support/temp_dir.h"
 #include "ui/animation.h"
 #include "ui/buttons.h"
 #include "ui/command_line.h"
 #include "ui/install_location.h"
 #include "ui/jobs.h"
+#include "ui/phase_text.h"
 #include "ui/silent.h"
 #include "ui/speed_meter.h"
 #include "ui/window_metrics.h"
+#include "ui/work_progress.h"
 
 using namespace ui;
 
@@ -73,6 +77,90 @@ TEST(SilentLog, ANewStatusAndEachTenthGetALine) {
     EXPECT_EQ(lines.next(L"Verifying files...", true, 0.0), L"Verifying files... 0%");
     EXPECT_EQ(lines.next(L"Verifying files...", true, 1.0), L"Verifying files... 100%");
     EXPECT_EQ(lines.next(L"Verifying files...", true, 1.0), L"");
+}
+
+TEST(WorkProgress, StatusLinesAndTheBar) {
+    using installer::Phase;
+    const std::pair<Phase, const wchar_t*> texts[] = {
+        {Phase::kContactingServer, L"Contacting update server..."}, {Phase::kDownloading, L"Downloading client..."},
+        {Phase::kInstalling, L"Installing..."}, {Phase::kVerifying, L"Verifying files..."},
+        {Phase::kRepairing, L"Repairing files..."}, {Phase::kInstalled, L"Installation complete"},
+        {Phase::kRepaired, L"Repair complete"}, {Phase::kRemoving, L"Removing Orvane Online..."},
+        {Phase::kRemoved, L"Orvane Online was removed"}};
+    for (const auto& [phase, text] : texts) EXPECT_EQ(phaseText(phase), text);
+
+    std::vector<WorkSnapshot> heard;
+    WorkProgress work(nullptr, [&](const WorkSnapshot& now) { heard.push_back(now); });
+    EXPECT_TRUE(work.running());  // from the start: an early Escape asks
+    EXPECT_TRUE(work.snapshot().busy);
+    work.bytes(50, 100);
+    EXPECT_DOUBLE_EQ(work.snapshot().progress, 0.5);
+    work.bytes(5000, 0);  // no total: the bar stays
+    EXPECT_DOUBLE_EQ(work.snapshot().progress, 0.5);
+    work.bytes(5000, 100);  // an undercounted total never shows past full
+    EXPECT_DOUBLE_EQ(work.snapshot().progress, 1.0);
+    EXPECT_TRUE(heard.empty());  // byte counts are no news for the log
+
+    work.busy();
+    work.phase(Phase::kVerifying, L"a.pak");
+    work.phase(Phase::kRemoving, L"");
+    work.items(1, 4, L"data\\b.pak");
+    work.items(4, 4, L"");  // the last file stays named
+    ASSERT_EQ(heard.size(), 4u);
+    EXPECT_EQ(heard[0].status, L"Verifying files...");  // however briefly it stood
+    EXPECT_EQ(heard[0].detail, L"a.pak");
+    EXPECT_TRUE(heard[0].busy);
+    EXPECT_DOUBLE_EQ(heard[2].progress, 0.25);
+    EXPECT_FALSE(heard[2].busy);
+    EXPECT_EQ(heard[3].detail, L"data\\b.pak");
+    work.items(0, 0, L"");
+    EXPECT_DOUBLE_EQ(work.snapshot().progress, 1.0);  // nothing to remove is done
+
+    WorkProgress closing;
+    closing.phase(Phase::kRepaired, L"D:\\Games\\OrvaneOnline");
+    EXPECT_DOUBLE_EQ(closing.snapshot().progress, 1.0);
+    EXPECT_FALSE(closing.snapshot().busy);
+
+    installer::Outcome outcome;
+    outcome.error = L"Removal failed: out of memory";
+    outcome.keptFiles = 3;
+    work.finished(outcome);
+    ASSERT_EQ(heard.size(), 6u);
+    EXPECT_TRUE(heard.back().finished);
+    EXPECT_FALSE(heard.back().running);
+    EXPECT_EQ(heard.back().outcome.keptFiles, 3);
+    EXPECT_EQ(work.snapshot().outcome.error, L"Removal failed: out of memory");
+}
+
+TEST(SilentLog, ARunFromItsFirstLineToItsOutcome) {
+    testsupport::TempDir dir;
+    ProgressLog file;
+    std::wstring error;
+    ASSERT_TRUE(file.openFile((dir / "logs" / "setup.log").wstring(), error));
+    RunLog log(file);
+    installer::Job job;
+    job.installDir = L"D:\\Games\\OrvaneOnline";
+    WorkProgress work(nullptr, [&](const WorkSnapshot& now) { log.report(job, now); });
+    log.report(job, work.snapshot());
+    work.busy();
+    work.phase(installer::Phase::kContactingServer, L"");
+    work.bytes(0, 100);
+    work.phase(installer::Phase::kInstalling, L"a.pak");
+    work.bytes(100, 100);
+    work.phase(installer::Phase::kInstalled, job.installDir);
+    installer::Outcome outcome;
+    outcome.succeeded = true;
+    outcome.obsoleteRemoved = 2;
+    work.finished(outcome);
+    log.outcome(job, work.snapshot(), outcome);  // once a run
+
+    std::vector<std::string> lines;
+    std::istringstream text(testsupport::readFile(dir / "logs" / "setup.log"));
+    for (std::string line; std::getline(text, line);) lines.push_back(line.substr(line.find("  ") + 2));
+    EXPECT_EQ(lines, (std::vector<std::string>{"Installing Orvane Online to D:\\Games\\OrvaneOnline\r",
+                                               "Contacting update server...\r", "Installing... 0%\r",
+                                               "Installation complete 100%\r",
+                                               "2 files that this release no longer has were removed.\r"}));
 }
 
 TEST(Location, ARemovalWithoutAFolderWorksWhereTheProgramRuns) {

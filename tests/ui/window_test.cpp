@@ -6,11 +6,12 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "install/install_state.h"
 #include "tests/support/temp_dir.h"
 #include "ui/actions.h"
 #include "ui/window_proc.h"
 #include "ui/window_state.h"
+#include "ui/work_progress.h"
+
 
 using namespace ui;
 
@@ -38,28 +39,35 @@ protected:
         s.error.clear();
         s.splashStart = 0;
         s.displayedProgress = 0.0f;
-        s.launchWorker = [this] { ++launches; };
+        s.work.reset();
+        s.launchWorker = [this](const installer::Job& job, const std::shared_ptr<WorkProgress>& work) {
+            ++launches;
+            launched = job;
+            EXPECT_EQ(work, windowState().work);
+        };
         s.confirmCancel = [this] { ++questions; return answer; };
         chooseLocation(s, temp.str());
         layOut(s);
-        InstallState& shared = installState();
-        shared.running = false;
-        shared.busy = false;
-        std::lock_guard<std::mutex> hold(shared.lock);
-        shared.finalError.clear();
-        shared.progress = 0.0;
-        shared.bytesDone = 0;
-        shared.bytesTotal = 0;
     }
     void TearDown() override {
         windowState().launchWorker = nullptr;
         windowState().confirmCancel = nullptr;
-        installState().running = false;
+        windowState().work.reset();
+    }
+    // The worker's end, as the real one reports it.
+    void finish(const std::wstring& error = std::wstring(), int64_t kept = 0) {
+        installer::Outcome outcome;
+        outcome.succeeded = error.empty();
+        outcome.error = error;
+        outcome.keptFiles = kept;
+        windowState().work->finished(outcome);
+        windowProc(nullptr, kMsgFinished, 0, 0);
     }
 
     testsupport::TempDir temp;
     int launches = 0, questions = 0;
     bool answer = false;
+    installer::Job launched;
 };
 
 }  // namespace
@@ -79,9 +87,9 @@ TEST_F(WindowTest, SplashEndsAndStartsTheWorkWhenAsked) {
     EXPECT_FALSE(s.autoStart);
     EXPECT_EQ(launches, 1);
     EXPECT_EQ(s.buttons.size(), 1u);
-    std::lock_guard<std::mutex> hold(installState().lock);
-    EXPECT_EQ(installState().installDir, temp.str() + L"\\OrvaneOnline");
-    EXPECT_FALSE(installState().repairMode);
+    EXPECT_EQ(launched.installDir, temp.str() + L"\\OrvaneOnline");
+    EXPECT_EQ(launched.kind, installer::JobKind::kInstall);
+    EXPECT_EQ(launched.manifestUrl, s.manifestUrl);
 }
 
 TEST_F(WindowTest, StartCreatesTheFolderAndRunsTheWorker) {
@@ -92,7 +100,7 @@ TEST_F(WindowTest, StartCreatesTheFolderAndRunsTheWorker) {
     EXPECT_EQ(launches, 1);
     EXPECT_EQ(s.screen, render::kScreenWorking);
     EXPECT_NE(GetFileAttributesW((temp.str() + L"\\OrvaneOnline").c_str()), INVALID_FILE_ATTRIBUTES);
-    EXPECT_TRUE(installState().running);  // set before the thread runs: an early Escape asks
+    EXPECT_TRUE(s.work->running());  // set before the thread runs: an early Escape asks
 
     // Escape while working asks; No keeps the work going, Yes ends the program.
     windowProc(nullptr, WM_KEYDOWN, VK_ESCAPE, 0);
@@ -106,11 +114,13 @@ TEST_F(WindowTest, StartCreatesTheFolderAndRunsTheWorker) {
 
 TEST_F(WindowTest, AThreadThatCannotStartShowsTheFailedScreen) {
     WindowState& s = windowState();
-    s.launchWorker = [] { throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again)); };
+    s.launchWorker = [](const installer::Job&, const std::shared_ptr<WorkProgress>&) {
+        throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+    };
     startInstall(s);
     EXPECT_EQ(s.screen, render::kScreenFailed);
     EXPECT_EQ(s.error, L"Install failed: could not start the install");
-    EXPECT_FALSE(installState().running);
+    EXPECT_FALSE(s.work && s.work->running());
     EXPECT_EQ(buildFrame(s).error, s.error);
     // Nothing runs, so closing does not ask.
     windowProc(nullptr, WM_KEYDOWN, VK_ESCAPE, 0);
@@ -121,19 +131,22 @@ TEST_F(WindowTest, AThreadThatCannotStartShowsTheFailedScreen) {
 TEST_F(WindowTest, FinishedShowsDoneOrFailedAndRetryGoesBack) {
     WindowState& s = windowState();
     startInstall(s);
-    windowProc(nullptr, kMsgFinished, 0, 0);
+    finish();
     EXPECT_EQ(s.screen, render::kScreenDone);
     EXPECT_EQ(s.buttons.back().id, render::kButtonPlay);
 
     startInstall(s);
-    {
-        std::lock_guard<std::mutex> hold(installState().lock);
-        installState().finalError = L"Install failed: disk write failed (full/locked?)";
-    }
-    installState().running = false;
-    windowProc(nullptr, kMsgFinished, 0, 0);
+    s.work->phase(installer::Phase::kVerifying, L"data/a.pak");
+    finish(L"Install failed: disk write failed (full/locked?)");
     EXPECT_EQ(s.screen, render::kScreenFailed);
     EXPECT_EQ(buildFrame(s).error, L"Install failed: disk write failed (full/locked?)");
+    EXPECT_FALSE(s.work->running());
+    // A run that ends without even its error's text still fails.
+    startInstall(s);
+    EXPECT_EQ(buildFrame(s).status, L"");  // nothing of the earlier run shows through
+    s.work->finished(installer::Outcome());
+    windowProc(nullptr, kMsgFinished, 0, 0);
+    EXPECT_EQ(s.screen, render::kScreenFailed);
 
     // TRY AGAIN: back to the chosen location, which now holds a client, so the job is a repair.
     testsupport::writeFile(temp / L"OrvaneOnline" / L"Engine.exe", "MZ");
@@ -155,12 +168,8 @@ TEST_F(WindowTest, ARemovalEndsWithCloseAndAsksItsOwnQuestion) {
     EXPECT_TRUE(asked);
     EXPECT_FALSE(quitPosted());
 
-    {
-        std::lock_guard<std::mutex> hold(installState().lock);
-        installState().keptFiles = 2;
-    }
-    installState().running = false;
-    windowProc(nullptr, kMsgFinished, 0, 0);
+    EXPECT_EQ(launched.kind, installer::JobKind::kRemoval);
+    finish(L"", 2);
     EXPECT_EQ(s.screen, render::kScreenDone);
     EXPECT_EQ(buildFrame(s).keptFiles, 2);
     // Nothing to play after a removal: CLOSE ends the program.
@@ -194,21 +203,12 @@ TEST_F(WindowTest, IdleScreensRepeatTheirFrameWorkingOnesMove) {
     EXPECT_TRUE(render::frameChanged(last, 1.0f, buildFrame(s), 1.0f));
 
     // Bytes arrive: the bar eases toward them and speed shows after a second.
-    installState().busy = false;
-    {
-        std::lock_guard<std::mutex> hold(installState().lock);
-        installState().progress = 0.5;
-        installState().bytesDone = 50 << 20;
-        installState().bytesTotal = 100 << 20;
-    }
+    s.work->bytes(50 << 20, 100 << 20);
     tick(s, 7000);
     EXPECT_GT(s.displayedProgress, 0.0f);
     EXPECT_LT(s.displayedProgress, 0.5f);
     EXPECT_LT(buildFrame(s).bytesPerSecond, 0.0);
-    {
-        std::lock_guard<std::mutex> hold(installState().lock);
-        installState().bytesDone = 60 << 20;
-    }
+    s.work->bytes(60 << 20, 100 << 20);
     tick(s, 8000);
     const render::Frame moving = buildFrame(s);
     EXPECT_NEAR(moving.bytesPerSecond, 10 << 20, 1.0);
