@@ -233,11 +233,11 @@ Result measure(uint64_t dataBytes, uint32_t count, int runs, bool verification) 
         // The worker's way: every entry checked against the manifest, the whole stream hashed.
         kept.reset();
         kept = std::make_unique<testsupport::TempDir>();
-        std::string error;
+        base::Failure error;
         testsupport::RecordingSink sink;
         const auto start = Clock::now();
         if (!installFullArchive(full, manifest, (*kept / "OrvaneOnline").wstring(), sink, error)) {
-            std::fprintf(stderr, "install failed: %s\n", error.c_str());
+            std::fprintf(stderr, "install failed: %s\n", error.text.c_str());
             return best;
         }
         best.installMbps = std::max(best.installMbps, mb(archive.size()) / seconds(start));
@@ -280,12 +280,12 @@ void measureEmptyEntries(uint32_t count) {
     const pcupd::Manifest manifest = archive.manifest();
     testsupport::RecordingSink sink;
     const double privateBefore = gMemory->restart();
-    std::string error;
+    base::Failure error;
     const auto start = Clock::now();
     const bool ok = installFullArchive(full, manifest, installDir, sink, error);
     const double t = seconds(start);
     const double peakPrivate = gMemory->peakMb();
-    if (!ok) std::fprintf(stderr, "install failed: %s\n", error.c_str());
+    if (!ok) std::fprintf(stderr, "install failed: %s\n", error.text.c_str());
 
     const double perFile = createFileMs(2000);
     pcupd::VerifyCache cache;

@@ -41,7 +41,7 @@ testsupport::Response serving(const bench::GeneratedArchive& archive, int64_t cu
 
 struct Install {
     bool ok = false;
-    std::string error;
+    base::Failure error;
     double seconds = 0;
     uint64_t sent = 0;
     size_t requests = 0;
@@ -113,7 +113,7 @@ int main(int argc, char** argv) {
         for (const auto& [label, r] : {std::make_pair("uncut", uncut), std::make_pair("cut  ", cut)}) {
             std::printf("  run %d %s: %s %7.2f s  %8.1f MB/s  server sent %.1f MB in %zu responses%s%s\n",
                         run + 1, label, r.ok ? "ok    " : "FAILED", r.seconds, mb(archive.size()) / r.seconds,
-                        mb(r.sent), r.requests, r.ok ? "" : ": ", r.error.c_str());
+                        mb(r.sent), r.requests, r.ok ? "" : ": ", r.error.text.c_str());
         }
         std::fflush(stdout);
         allOk = allOk && uncut.ok && cut.ok && cut.requests == points.size() + 1;

@@ -42,12 +42,12 @@ class ExactReader {
 public:
     explicit ExactReader(pcupd::ResumingStream& stream) : stream_(stream) {}
 
-    bool bytes(void* target, size_t size, std::string& error) {
+    bool bytes(void* target, size_t size, base::Failure& error) {
         char* out = static_cast<char*>(target);
         while (size > 0) {
             const int32_t got = stream_.read(out, static_cast<int32_t>(std::min<size_t>(size, INT32_MAX)));
             if (got <= 0) {
-                error = stream_.readFailure("connection closed early").text;
+                error = stream_.readFailure("connection closed early");
                 return false;
             }
             out += got;
@@ -57,7 +57,7 @@ public:
     }
 
     template <typename T>
-    bool number(T& value, std::string& error) {
+    bool number(T& value, base::Failure& error) {
         unsigned char raw[sizeof(T)];
         if (!bytes(raw, sizeof(raw), error)) return false;
         value = static_cast<T>(base::readLittleEndian(raw, sizeof(T)));
@@ -71,7 +71,7 @@ private:
 // Moves one entry's data from the network into the writer's blocks. Bytes received before a
 // failure still go to disk.
 bool streamEntry(pcupd::ResumingStream& stream, EntryWriter& writer, const std::string& path,
-                 uint64_t size, std::string& error) {
+                 uint64_t size, base::Failure& error) {
     uint64_t remaining = size;
     do {
         size_t room = 0;
@@ -96,7 +96,7 @@ bool streamEntry(pcupd::ResumingStream& stream, EntryWriter& writer, const std::
         writer.commit(filled, remaining == 0);
         if (ended) {
             if (writer.drain(error))
-                error = stream.readFailure("connection closed while reading " + path).text;
+                error = stream.readFailure("connection closed while reading " + path);
             return false;
         }
         if (filled < want) writer.handOver();
@@ -108,16 +108,16 @@ bool streamEntry(pcupd::ResumingStream& stream, EntryWriter& writer, const std::
 // anything of the entry is created: a swapped archive must not plant a file (a DLL beside
 // the client) that the verification, which covers only listed files, would never look at.
 bool matchesManifest(const Binding& binding, const std::string& path, uint64_t size,
-                     const unsigned char* digest, std::string& message) {
+                     const unsigned char* digest, base::Failure& failure) {
     const auto found = binding.files.find(pcupd::VerifyCache::key(path));
     if (found == binding.files.end()) {
-        message = "archive entry not in manifest: " + path;
+        failure = base::Failure(base::FailureKind::kMismatch, "archive entry not in manifest: " + path);
         return false;
     }
     const pcupd::ManifestFile& file = *found->second;
     if ((file.size != 0 && static_cast<uint64_t>(file.size) != size) ||
         file.sha256 != pcupd::toHex(digest, base::kArchiveDigestSize)) {
-        message = "archive entry differs from manifest: " + path;
+        failure = base::Failure(base::FailureKind::kMismatch, "archive entry differs from manifest: " + path);
         return false;
     }
     return true;
@@ -127,19 +127,19 @@ bool matchesManifest(const Binding& binding, const std::string& path, uint64_t s
 // writer drained: every entry it took is on disk, or its first failure is in `error`.
 bool streamEntries(pcupd::ResumingStream& stream, ExactReader& reader, EntryWriter& writer,
                    uint32_t count, const std::wstring& root, const Binding& binding,
-                   ProgressSink& progress, std::string& error) {
+                   ProgressSink& progress, base::Failure& error) {
     // The writer lags behind the stream, so a failure it still has to report comes earlier
     // in the archive than anything found here, and is the one reported.
-    const auto fail = [&writer, &error](const std::string& message) {
-        if (writer.drain(error)) error = message;
+    const auto fail = [&writer, &error](const base::Failure& failure) {
+        if (writer.drain(error)) error = failure;
         return false;
     };
 
     for (uint32_t i = 0; i < count; ++i) {
-        std::string failure;
+        base::Failure failure;
         uint16_t pathLength = 0;
         if (!reader.number(pathLength, failure)) return fail(failure);
-        if (pathLength == 0 || pathLength > base::kMaxArchivePath) return fail("bad path length");
+        if (pathLength == 0 || pathLength > base::kMaxArchivePath) return fail(base::Failure(base::FailureKind::kBadInput, "bad path length"));
         std::string path(pathLength, '\0');
         unsigned char fixed[base::kEntryFixedSize];
         if (!reader.bytes(path.data(), path.size(), failure) ||
@@ -151,7 +151,7 @@ bool streamEntries(pcupd::ResumingStream& stream, ExactReader& reader, EntryWrit
 
         // Every byte of the path comes from the network: nothing may land outside the folder
         // or on a device.
-        if (!base::isSafeRelativePath(path)) return fail("unsafe path in archive: " + path);
+        if (!base::isSafeRelativePath(path)) return fail(base::Failure(base::FailureKind::kBadInput, "unsafe path in archive: " + path));
         if (!matchesManifest(binding, path, size, expected, failure)) return fail(failure);
         // The entry being received is named every few small ones, and for every large one,
         // which takes long enough that an older name would be plainly wrong.
@@ -167,7 +167,7 @@ bool streamEntries(pcupd::ResumingStream& stream, ExactReader& reader, EntryWrit
 // included, so they are checked once the stream has ended. `streamHash` holds the digest of
 // everything up to the last entry (the writer has drained).
 bool matchesWholeArchive(pcupd::ResumingStream& stream, pcupd::Sha256* streamHash, const Binding& binding,
-                         std::string& error) {
+                         base::Failure& error) {
     if (!streamHash && binding.size == 0) return true;
     const auto received = [&stream] { return static_cast<uint64_t>(stream.received()); };
     const uint64_t limit = binding.size > 0 ? binding.size : received() + kMaxTrailingBytes;
@@ -177,40 +177,36 @@ bool matchesWholeArchive(pcupd::ResumingStream& stream, pcupd::Sha256* streamHas
         if (got > 0 && streamHash) streamHash->update(rest, static_cast<size_t>(got));
     }
     if (stream.stalled()) {
-        error = stream.readFailure(std::string()).text;
+        error = stream.readFailure(std::string());
         return false;
     }
     if (binding.size > 0 && received() != binding.size) {
-        error = "archive size mismatch";
+        error = base::Failure(base::FailureKind::kMismatch, "archive size mismatch");
         return false;
     }
     if (streamHash && streamHash->finish() != binding.sha256) {
-        error = "archive digest mismatch";
+        error = base::Failure(base::FailureKind::kMismatch, "archive digest mismatch");
         return false;
     }
     return true;
 }
 
 bool installArchive(const std::string& url, const std::wstring& installDir, const Binding& binding,
-                    ProgressSink& progress, std::string& error) {
+                    ProgressSink& progress, base::Failure& error) {
     pcupd::ResumingStream stream;
-    base::Failure failure;
-    if (!stream.open(url, failure)) {
-        error = failure.text;
-        return false;
-    }
+    if (!stream.open(url, error)) return false;
     ExactReader reader(stream);
 
     unsigned char header[base::kArchiveHeaderSize];
     if (!reader.bytes(header, 8, error)) return false;
     if (!base::hasArchiveMagic(header)) {
-        error = "archive header is not ORVPAK1";
+        error = base::Failure(base::FailureKind::kBadInput, "archive header is not ORVPAK1");
         return false;
     }
     if (!reader.bytes(header + 8, sizeof(header) - 8, error)) return false;
     const base::ArchiveHeader fields = base::decodeArchiveHeader(header);
     if (fields.version != base::kArchiveVersion) {
-        error = "unsupported archive version";
+        error = base::Failure(base::FailureKind::kBadInput, "unsupported archive version");
         return false;
     }
     const uint32_t count = fields.entryCount;
@@ -248,7 +244,7 @@ bool installArchive(const std::string& url, const std::wstring& installDir, cons
 }  // namespace
 
 bool installFullArchive(const pcupd::FullArchive& archive, const pcupd::Manifest& manifest,
-                        const std::wstring& installDir, ProgressSink& progress, std::string& error) {
+                        const std::wstring& installDir, ProgressSink& progress, base::Failure& error) {
     Binding binding;
     for (const pcupd::ManifestFile& file : manifest.files)
         binding.files.emplace(pcupd::VerifyCache::key(file.path), &file);

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "base/failure.h"
 #include "install/job.h"
 #include "update/manifest.h"
 
@@ -17,10 +18,11 @@ namespace installer {
 // created. Where the manifest gives the archive's size and digest, the whole stream must
 // match them ("archive size mismatch", "archive digest mismatch").
 // True when every entry was written and matched its digest. On the first failure `error`
-// gets its message and the call stops; entries already written stay. Reports to `progress`
+// gets it (kMismatch for the checks above and a wrong entry digest, kBadInput for a damaged
+// archive, kDisk, or the transport's) and the call stops; entries already written stay. Reports to `progress`
 // the bytes written of the archive header's total (from the writer's thread too) and, as
 // Phase::kInstalling, the entry being received: every few small ones, and every large one.
 bool installFullArchive(const pcupd::FullArchive& archive, const pcupd::Manifest& manifest,
-                        const std::wstring& installDir, ProgressSink& progress, std::string& error);
+                        const std::wstring& installDir, ProgressSink& progress, base::Failure& error);
 
 }  // namespace installer

@@ -55,8 +55,8 @@ char* EntryWriter::space(size_t& room) {
         submit();
     if (!filling_.block) {
         std::unique_lock<std::mutex> hold(mutex_);
-        changed_.wait(hold, [this] { return !free_.empty() || !error_.empty(); });
-        if (!error_.empty()) return nullptr;
+        changed_.wait(hold, [this] { return !free_.empty() || error_.failed(); });
+        if (error_) return nullptr;
         filling_.block = free_.back();
         free_.pop_back();
         filling_.used = 0;
@@ -84,7 +84,7 @@ void EntryWriter::handOver() {
 void EntryWriter::submit() {
     {
         std::lock_guard<std::mutex> hold(mutex_);
-        if (error_.empty())
+        if (!error_)
             queue_.push_back(std::move(filling_));
         else  // nothing after the first failure is written
             free_.push_back(filling_.block);
@@ -93,11 +93,11 @@ void EntryWriter::submit() {
     changed_.notify_all();
 }
 
-bool EntryWriter::drain(std::string& error) {
+bool EntryWriter::drain(base::Failure& error) {
     if (filling_.block) submit();
     std::unique_lock<std::mutex> hold(mutex_);
-    changed_.wait(hold, [this] { return (queue_.empty() && !busy_) || !error_.empty(); });
-    if (error_.empty()) return true;
+    changed_.wait(hold, [this] { return (queue_.empty() && !busy_) || error_.failed(); });
+    if (!error_) return true;
     error = error_;
     return false;
 }
@@ -112,17 +112,17 @@ void EntryWriter::run() {
         busy_ = true;
         hold.unlock();
 
-        std::string error;
+        base::Failure error;
         bool ok = false;
         try {
             ok = process(job, error);
         } catch (...) {  // nothing may escape a thread; a short text needs no allocation
-            error = "out of memory";
+            error = base::Failure(base::FailureKind::kInternal, "out of memory");
         }
 
         hold.lock();
         busy_ = false;
-        if (!ok && error_.empty()) {
+        if (!ok && !error_) {
             error_ = error;
             for (const Job& dropped : queue_) free_.push_back(dropped.block);
             queue_.clear();
@@ -132,7 +132,7 @@ void EntryWriter::run() {
     }
 }
 
-bool EntryWriter::process(const Job& job, std::string& error) {
+bool EntryWriter::process(const Job& job, base::Failure& error) {
     for (const Piece& piece : job.pieces) {
         const bool ok = processPiece(job.block, piece, error);
         if (piece.last || !ok) {
@@ -144,7 +144,7 @@ bool EntryWriter::process(const Job& job, std::string& error) {
     return true;
 }
 
-bool EntryWriter::processPiece(const char* block, const Piece& piece, std::string& error) {
+bool EntryWriter::processPiece(const char* block, const Piece& piece, base::Failure& error) {
     Entry& entry = *piece.entry;
     if (!entry.file) {  // the entry's first bytes: nothing is created after a failure
         // The hash object is made only now: queued entries, up to thousands of them when
@@ -158,7 +158,8 @@ bool EntryWriter::processPiece(const char* block, const Piece& piece, std::strin
         entry.file.reset(CreateFileW(entry.target.c_str(), GENERIC_WRITE, 0, nullptr,
                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!entry.file) {
-            error = "cannot create " + entry.path + " (disk full or permissions?)";
+            error = base::Failure(base::FailureKind::kDisk,
+                                  "cannot create " + entry.path + " (disk full or permissions?)", GetLastError());
             return false;
         }
     }
@@ -167,7 +168,7 @@ bool EntryWriter::processPiece(const char* block, const Piece& piece, std::strin
         if (!WriteFile(entry.file.get(), block + piece.offset, static_cast<DWORD>(piece.size),
                        &written, nullptr) ||
             written != piece.size) {
-            error = "disk write failed for " + entry.path;
+            error = base::Failure(base::FailureKind::kDisk, "disk write failed for " + entry.path, GetLastError());
             return false;
         }
         entry.sha->update(block + piece.offset, piece.size);
@@ -180,7 +181,7 @@ bool EntryWriter::processPiece(const char* block, const Piece& piece, std::strin
     const bool finished = entry.sha->finish(actual);
     entry.file.reset();  // a finished entry is closed before the next one starts
     if (!finished || std::memcmp(actual, entry.expected, sizeof(actual)) != 0) {
-        error = "checksum mismatch for " + entry.path;
+        error = base::Failure(base::FailureKind::kMismatch, "checksum mismatch for " + entry.path);
         return false;
     }
     pcupd::FileStamp stamp;

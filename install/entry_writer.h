@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/failure.h"
 #include "base/unique_handle.h"
 #include "install/job.h"
 #include "update/sha256.h"
@@ -55,7 +56,7 @@ public:
     // Hands over what is queued and waits until it is on disk. False with the first
     // failure, in archive order: "cannot create ", "disk write failed for " or
     // "checksum mismatch for " + the entry's path.
-    bool drain(std::string& error);
+    bool drain(base::Failure& error);
 
     // The entries written and verified so far, with the stamp each file had when closed and
     // its digest, ready to seed the install folder's cache; read (or taken) after drain().
@@ -83,8 +84,8 @@ private:
 
     void submit();  // queues the block being filled
     void run();
-    bool process(const Job& job, std::string& error);
-    bool processPiece(const char* block, const Piece& piece, std::string& error);
+    bool process(const Job& job, base::Failure& error);
+    bool processPiece(const char* block, const Piece& piece, base::Failure& error);
 
     struct AlignedFree {
         void operator()(char* p) const;
@@ -101,7 +102,7 @@ private:
     std::deque<Job> queue_;
     std::deque<std::unique_ptr<Entry>> entries_;  // entries not yet finished, oldest first
     bool stopping_ = false, busy_ = false;
-    std::string error_;
+    base::Failure error_;
     pcupd::VerifyCache verified_;  // filled by the writer thread only
     ProgressSink& progress_;
     const int64_t totalBytes_;

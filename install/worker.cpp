@@ -151,8 +151,8 @@ std::wstring installClient(const Job& job, pcupd::Manifest& manifest, ProgressSi
     if (!recordManifest(job.installDir, manifest, error)) return L"Install failed: " + base::toWide(error);
 
     sink.phase(Phase::kDownloading, std::wstring());
-    if (!installFullArchive(archive, manifest, job.installDir, sink, error))
-        return L"Install failed: " + base::toWide(error);
+    if (!installFullArchive(archive, manifest, job.installDir, sink, failure))
+        return L"Install failed: " + base::toWide(failure.text);
     return std::wstring();
 }
 

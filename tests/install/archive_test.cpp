@@ -36,12 +36,11 @@ protected:
     bool install(const std::string& bytes, const pcupd::Manifest& manifest, Response response = Response()) {
         response.body = bytes;
         server.route("/client.orvpak", response);
-        error = "untouched";
         pcupd::FullArchive archive;
         archive.url = server.url("/client.orvpak");
         archive.sha256 = testsupport::sha256Hex(bytes);
         archive.size = static_cast<int64_t>(bytes.size());
-        return installFullArchive(archive, manifest, installDir.wstring(), sink, error);
+        return run(archive, manifest);
     }
     bool install(const TestArchive& archive, Response response = Response()) {
         return install(archive.build(), archive.manifest(), response);
@@ -51,7 +50,14 @@ protected:
     bool installFrom(const std::string& path, const pcupd::Manifest& manifest) {
         pcupd::FullArchive archive;
         archive.url = server.url(path);
-        return installFullArchive(archive, manifest, installDir.wstring(), sink, error);
+        return run(archive, manifest);
+    }
+    // Installs; the failure's text in `error` ("untouched" after a success), itself in `failure`.
+    bool run(const pcupd::FullArchive& archive, const pcupd::Manifest& manifest) {
+        failure = base::Failure();
+        const bool ok = installFullArchive(archive, manifest, installDir.wstring(), sink, failure);
+        error = failure ? failure.text : "untouched";
+        return ok;
     }
 
     std::string installed(const std::string& relative) const {
@@ -62,6 +68,7 @@ protected:
     fs::path installDir = dir / "install";
     LoopbackServer server;
     std::string error;
+    base::Failure failure;
     testsupport::RecordingSink sink;
 };
 
@@ -255,6 +262,7 @@ TEST_F(ArchiveTest, ExistingFolderWhereAFileGoes) {
     archive.entries = {{"taken", "x"}};
     EXPECT_FALSE(install(archive));
     EXPECT_EQ(error, "cannot create taken (disk full or permissions?)");
+    EXPECT_EQ(failure.kind, base::FailureKind::kDisk);
 
     // A large entry: the stream runs on for blocks after the writer has given the entry up.
     archive.entries = {{"taken", patterned(6 << 20, 3)}, {"after.bin", "x"}};
@@ -264,9 +272,9 @@ TEST_F(ArchiveTest, ExistingFolderWhereAFileGoes) {
 }
 
 TEST_F(ArchiveTest, StreamFailureCarriesTheTransportMessage) {
-    error.clear();
     EXPECT_FALSE(installFrom("/nothing-here", {}));
     EXPECT_EQ(error, "HTTP status 404 for " + server.url("/nothing-here"));
+    EXPECT_EQ(failure.httpStatus, 404u);
 }
 
 TEST_F(ArchiveTest, ProgressAndStatusMessages) {
@@ -361,7 +369,7 @@ TEST_F(ArchiveTest, CutsInHeadersAndDataAreResumedAtTheRightByte) {
     full.url = server.url("/client.orvpak");
     full.sha256 = testsupport::sha256Hex(bytes);
     full.size = static_cast<int64_t>(bytes.size());
-    ASSERT_TRUE(installFullArchive(full, archive.manifest(), installDir.wstring(), sink, error)) << error;
+    ASSERT_TRUE(run(full, archive.manifest())) << error;
     for (const TestEntry& entry : archive.entries) EXPECT_TRUE(installed(entry.path) == entry.data) << entry.path;
     const std::vector<std::string> heads = server.requestHeads();
     ASSERT_EQ(heads.size(), std::size(cuts) + 1);

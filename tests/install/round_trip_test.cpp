@@ -50,7 +50,7 @@ TEST(RoundTrip, PublishedClientInstallsByteForByte) {
     EXPECT_EQ(archive.format, "ORVPAK1");
     const fs::path installDir = dir / "OrvaneOnline";
     testsupport::RecordingSink sink;
-    ASSERT_TRUE(installFullArchive(archive, manifest, installDir.wstring(), sink, error)) << error;
+    ASSERT_TRUE(installFullArchive(archive, manifest, installDir.wstring(), sink, failure)) << failure.text;
     for (const auto& [path, content] : files)
         EXPECT_TRUE(readFile(installDir / fs::u8path(path)) == content) << path;
 
@@ -95,7 +95,7 @@ TEST(RoundTrip, VerificationAfterAFreshInstallReadsNothingBack) {
         << failure.text;
     const fs::path installDir = dir / "OrvaneOnline";
     testsupport::RecordingSink sink;
-    ASSERT_TRUE(installFullArchive(archive, published, installDir.wstring(), sink, error)) << error;
+    ASSERT_TRUE(installFullArchive(archive, published, installDir.wstring(), sink, failure)) << failure.text;
 
     const auto verify = [&](bool useCache) {
         pcupd::Manifest manifest;
@@ -143,7 +143,7 @@ TEST(RoundTrip, RepairWithTheManifestOfTheReleaseBeforeCompletes) {
         << failure.text;
     const fs::path installDir = dir / "OrvaneOnline";
     testsupport::RecordingSink sink;
-    ASSERT_TRUE(installFullArchive(archive, heldManifest, installDir.wstring(), sink, error)) << error;
+    ASSERT_TRUE(installFullArchive(archive, heldManifest, installDir.wstring(), sink, failure)) << failure.text;
     testsupport::writeFile(installDir / "data" / "readme.txt", "damaged");
     fs::remove(installDir / "data" / "maps" / "forest.pak");
     fs::remove(installDir / "data" / "retired.txt");
