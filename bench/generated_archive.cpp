@@ -74,7 +74,7 @@ GeneratedArchive::GeneratedArchive(uint64_t dataBytes, uint32_t count) {
             done += piece;
         }
         sha.finish(digest);
-        entry.sha256 = pcupd::toHex(digest, sizeof(digest));
+        entry.sha256 = base::toHex(digest, sizeof(digest));
 
         std::string entryHeader;
         put<uint16_t>(entryHeader, static_cast<uint16_t>(entry.path.size()));

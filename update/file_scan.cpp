@@ -104,7 +104,7 @@ void scanFiles(const Manifest& manifest, const std::wstring& installDir, bool us
         } else if (looks[i] == Look::Hash) {
             if (job->ok) {
                 cache.record(file.path, job->stamp, job->digest);
-                same = toHex(job->digest, kSha256Size) == file.sha256;
+                same = base::toHex(job->digest, kSha256Size) == file.sha256;
             } else {
                 cache.forget(file.path);
             }

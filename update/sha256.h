@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "base/hex.h"  // digests as text: base::toHex
 #include "base/unique_handle.h"
 #include "update/progress.h"
 
@@ -59,8 +60,6 @@ private:
 // Benchmark seam: with true, each Sha256 opens and closes a provider of its own, as the
 // program once did, so that the cost of that can be measured in the same run.
 void setSha256ProviderPerObjectForTesting(bool perObject);
-
-std::string toHex(const uint8_t* bytes, size_t size);
 
 // Digest of the whole file; empty when it cannot be opened (missing, or locked against
 // reading) or hashing cannot start. A read error midway yields the digest of what was read.

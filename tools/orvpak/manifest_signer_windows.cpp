@@ -11,6 +11,7 @@
 #include <cstring>
 #include <vector>
 
+#include "base/hex.h"
 #include "base/long_path.h"
 #include "base/unique_handle.h"
 #include "tools/orvpak/file_io.h"
@@ -58,7 +59,7 @@ Bytes eccBlob(ULONG magic, const unsigned char* xy, const unsigned char* d) {
     return blob;
 }
 
-std::string hexOf(const unsigned char* bytes, size_t size) { return pcupd::toHex(bytes, size); }
+std::string hexOf(const unsigned char* bytes, size_t size) { return base::toHex(bytes, size); }
 
 int hexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';

@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 
+#include "base/hex.h"
+
 namespace orvpak {
 
 constexpr size_t kDigestSize = 32;
@@ -32,6 +34,6 @@ private:
 };
 
 // 64 lowercase hex characters, the form the manifest and the installer use.
-std::string toHex(const Digest& digest);
+inline std::string toHex(const Digest& digest) { return base::toHex(digest.data(), digest.size()); }
 
 }  // namespace orvpak

@@ -35,14 +35,4 @@ bool Sha256Hasher::finish(Digest& digest) {
            length == kDigestSize;
 }
 
-std::string toHex(const Digest& digest) {
-    static const char kDigits[] = "0123456789abcdef";
-    std::string text(digest.size() * 2, '0');
-    for (size_t i = 0; i < digest.size(); ++i) {
-        text[2 * i] = kDigits[digest[i] >> 4];
-        text[2 * i + 1] = kDigits[digest[i] & 0x0F];
-    }
-    return text;
-}
-
 }  // namespace orvpak

@@ -33,6 +33,4 @@ bool Sha256Hasher::finish(Digest& digest) {
     return true;
 }
 
-std::string toHex(const Digest& digest) { return pcupd::toHex(digest.data(), digest.size()); }
-
 }  // namespace orvpak
