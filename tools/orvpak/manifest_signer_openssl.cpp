@@ -141,8 +141,6 @@ struct SigningKey::State {
     KeyPtr key;
 };
 
-bool signingAvailable() { return true; }
-
 bool generateKey(const fs::path& keyFile, std::string& publicKeyHex, std::string& error) {
     std::error_code failure;
     if (fs::exists(fs::symlink_status(keyFile, failure))) {
