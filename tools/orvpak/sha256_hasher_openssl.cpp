@@ -27,11 +27,11 @@ void Sha256Hasher::update(const void* data, size_t size) {
         state_->ready = false;
 }
 
-bool Sha256Hasher::finish(Digest& digest) {
+bool Sha256Hasher::finish(uint8_t (&digest)[kDigestSize]) {
     unsigned int length = 0;
     if (!state_->ready) return false;
     state_->ready = false;
-    return EVP_DigestFinal_ex(state_->context.get(), digest.data(), &length) == 1 &&
+    return EVP_DigestFinal_ex(state_->context.get(), digest, &length) == 1 &&
            length == kDigestSize;
 }
 
