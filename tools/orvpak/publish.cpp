@@ -10,8 +10,8 @@
 #include <system_error>
 #include <vector>
 
+#include "base/archive_format.h"
 #include "base/utc_time.h"
-#include "tools/orvpak/archive_format.h"
 #include "tools/orvpak/chunk_index_builder.h"
 #include "tools/orvpak/client_scan.h"
 #include "tools/orvpak/entry_path.h"
@@ -145,14 +145,17 @@ private:
     uint64_t bytes_ = 0;
 };
 
+// Everything of the file's archive entry that precedes its data.
+std::string entryHead(const HashedFile& entry) {
+    return base::encodeEntryHead(entry.file.path, entry.size, entry.digest.data());
+}
+
 // Second read of one file: into the archive and into its object, either of which may be
 // absent, checking it still is the file hashed before (the manifest and the archive's
 // entry already carry that size and digest).
 bool writeEntry(const HashedFile& entry, const fs::path* object, ArchiveOutput* archive,
                 std::vector<unsigned char>& buffer, std::string& error) {
-    if (archive &&
-        !archive->write(encodeEntryHead(entry.file.path, entry.size, entry.digest), error))
-        return false;
+    if (archive && !archive->write(entryHead(entry), error)) return false;
     AtomicOutputFile copy;
     if (object && (!createFolder(object->parent_path(), error) || !copy.open(*object, error)))
         return false;
@@ -183,7 +186,8 @@ const Release* releaseWithSameArchive(const ReleaseHistory& history,
     if (history.unrecorded) earlier.push_back(&*history.unrecorded);
     for (const Release* release : earlier) {
         const ManifestContent& content = release->content;
-        if (release->format != kFormatName || content.files.size() != files.size()) continue;
+        if (release->format != base::kArchiveFormatName || content.files.size() != files.size())
+            continue;
         bool same = true;
         for (size_t i = 0; same && i < files.size(); ++i)
             same = content.files[i].path == files[i].file.path &&
@@ -234,7 +238,7 @@ bool hashFile(HashedFile& hashed, std::vector<unsigned char>& buffer, std::strin
 // Writes every object the release needs that is not in place yet; fills in the archive's
 // digest and size.
 bool writeObjects(const fs::path& platformDir, const std::vector<HashedFile>& files,
-                  const ArchiveHeader& header, const ReleaseHistory& history,
+                  const base::ArchiveHeader& header, const ReleaseHistory& history,
                   PublishSummary& summary, std::string& error) {
     const fs::path objectsDir = platformDir / kObjectsFolder;
     if (!createFolder(objectsDir, error)) return false;
@@ -250,8 +254,8 @@ bool writeObjects(const fs::path& platformDir, const std::vector<HashedFile>& fi
     }
     const Release* reusable = releaseWithSameArchive(history, files, platformDir);
     ArchiveOutput archive;
-    if (!reusable &&
-        (!archive.open(objectsDir, error) || !archive.write(encodeHeader(header), error)))
+    if (!reusable && (!archive.open(objectsDir, error) ||
+                      !archive.write(base::encodeArchiveHeader(header), error)))
         return false;
     std::vector<unsigned char> buffer(kChunkSize);
     for (const HashedFile& file : files) {
@@ -305,7 +309,7 @@ bool publishUnguarded(const PublishOptions& options, PublishSummary& summary,
     std::vector<unsigned char> buffer(kChunkSize);
     std::vector<HashedFile> files;
     files.reserve(scanned.size());
-    ArchiveHeader header;
+    base::ArchiveHeader header;
     for (ClientFile& file : scanned) {
         HashedFile hashed{std::move(file), 0, {}, {}, {}, {}};
         if (!hashFile(hashed, buffer, error)) return false;
@@ -342,7 +346,7 @@ bool publishUnguarded(const PublishOptions& options, PublishSummary& summary,
         manifest.expires = base::utcTimestamp(now + int64_t{options.expiresDays} * 86400);
     }
     current.manifest = renderManifest(manifest);
-    current.format = kFormatName;
+    current.format = base::kArchiveFormatName;
     if (signing && !key.sign(current.manifest, signature, error)) return false;
 
     // Records before the manifest: a release players may see is always on record, and a
