@@ -40,10 +40,6 @@ constexpr char kSec1Label[] = "EC PRIVATE KEY";
 using UniqueKey = base::UniqueBcryptKey;
 using UniqueProvider = base::UniqueBcryptAlgorithm;
 
-struct LocalFreer {
-    void operator()(void* pointer) const { ::LocalFree(pointer); }
-};
-
 bool openProvider(UniqueProvider& provider) {
     return BCRYPT_SUCCESS(
         BCryptOpenAlgorithmProvider(provider.put(), BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0));
@@ -224,7 +220,7 @@ bool writeNewPrivateFile(const fs::path& target, const std::string& bytes, std::
         error = "cannot prepare an owner-only file for " + displayPath(target);
         return false;
     }
-    const std::unique_ptr<void, LocalFreer> descriptorOwner(descriptor);
+    const base::UniqueOf<HLOCAL, &::LocalFree> descriptorOwner(descriptor);
     SECURITY_ATTRIBUTES security{sizeof(security), descriptor, FALSE};
     bool complete = false;
     {
