@@ -17,6 +17,7 @@
 namespace base {
 
 constexpr char kArchiveMagic[] = "ORVPAK1";
+constexpr char kArchiveFormatName[] = "ORVPAK1";  // what a manifest's "format" says
 constexpr size_t kArchiveMagicSize = sizeof(kArchiveMagic) - 1;
 constexpr uint32_t kArchiveVersion = 1;
 constexpr size_t kArchiveHeaderSize = 24;

@@ -4,12 +4,15 @@
 
 #include <windows.h>
 
+#include <cstdint>
+#include <type_traits>
 #include <utility>
 
 namespace base {
 
 // Traits say what "no handle" is and how to close one:
 //   struct Traits { using Type = ...; static Type invalid(); static void close(Type); };
+// UniqueOf below writes them for the usual case.
 template <typename Traits>
 class UniqueAny {
 public:
@@ -46,38 +49,38 @@ private:
     Type handle_ = Traits::invalid();
 };
 
-// Kernel objects returned by CreateFileW: INVALID_HANDLE_VALUE means none.
-struct FileHandleTraits {
-    using Type = HANDLE;
-    static Type invalid() noexcept { return INVALID_HANDLE_VALUE; }
-    static void close(Type h) noexcept { ::CloseHandle(h); }
+// The traits of a handle type that one call closes: `Close(handle)`. "None" is `Invalid`, a
+// number (0: null; kInvalidHandleValue: INVALID_HANDLE_VALUE), since a pointer constant
+// cannot be a template argument. A closer that takes more than the handle is wrapped in a
+// function of one argument first (see base/bcrypt_handle.h).
+template <typename T, auto Close, intptr_t Invalid = 0>
+struct ClosedBy {
+    using Type = T;
+    static Type invalid() noexcept {
+        if constexpr (std::is_pointer_v<T>)
+            return reinterpret_cast<T>(Invalid);
+        else
+            return static_cast<T>(Invalid);
+    }
+    static void close(Type h) noexcept { Close(h); }
 };
+
+// One line per handle type, e.g.
+//   using UniqueInternet = base::UniqueOf<HINTERNET, &::WinHttpCloseHandle>;
+template <typename T, auto Close, intptr_t Invalid = 0>
+using UniqueOf = UniqueAny<ClosedBy<T, Close, Invalid>>;
+
+constexpr intptr_t kInvalidHandleValue = -1;  // INVALID_HANDLE_VALUE as a template argument
+
+// Kernel objects returned by CreateFileW; CreateToolhelp32Snapshot reports failure as
+// INVALID_HANDLE_VALUE too, so UniqueFile owns a snapshot as well.
+using UniqueFile = UniqueOf<HANDLE, &::CloseHandle, kInvalidHandleValue>;
 // Kernel objects whose "none" is null: processes, threads, events (not files, not snapshots).
-struct KernelHandleTraits {
-    using Type = HANDLE;
-    static Type invalid() noexcept { return nullptr; }
-    static void close(Type h) noexcept { ::CloseHandle(h); }
-};
-
+using UniqueHandle = UniqueOf<HANDLE, &::CloseHandle>;
 // FindFirstFileW searches.
-struct FindHandleTraits {
-    using Type = HANDLE;
-    static Type invalid() noexcept { return INVALID_HANDLE_VALUE; }
-    static void close(Type h) noexcept { ::FindClose(h); }
-};
-
+using UniqueFind = UniqueOf<HANDLE, &::FindClose, kInvalidHandleValue>;
 // Registry keys opened or created under a root key.
-struct RegKeyTraits {
-    using Type = HKEY;
-    static Type invalid() noexcept { return nullptr; }
-    static void close(Type h) noexcept { ::RegCloseKey(h); }
-};
-
-// CreateToolhelp32Snapshot reports failure as INVALID_HANDLE_VALUE too: UniqueFile owns it.
-using UniqueFile = UniqueAny<FileHandleTraits>;
-using UniqueHandle = UniqueAny<KernelHandleTraits>;
-using UniqueFind = UniqueAny<FindHandleTraits>;
-using UniqueRegKey = UniqueAny<RegKeyTraits>;
+using UniqueRegKey = UniqueOf<HKEY, &::RegCloseKey>;
 
 // Runs a clean-up at scope exit unless release()d, e.g. "delete the .part file unless it
 // was moved into place".

@@ -74,7 +74,7 @@ GeneratedArchive::GeneratedArchive(uint64_t dataBytes, uint32_t count) {
             done += piece;
         }
         sha.finish(digest);
-        entry.sha256 = pcupd::toHex(digest, sizeof(digest));
+        entry.sha256 = base::toHex(digest, sizeof(digest));
 
         std::string entryHeader;
         put<uint16_t>(entryHeader, static_cast<uint16_t>(entry.path.size()));
@@ -157,7 +157,7 @@ void EmptyEntriesArchive::read(uint64_t offset, char* out, size_t size) const {
 pcupd::Manifest EmptyEntriesArchive::manifest() const {
     pcupd::Manifest manifest;
     manifest.files.reserve(count_);
-    const std::string emptyDigest = pcupd::toHex(emptyDigest_, sizeof(emptyDigest_));
+    const std::string emptyDigest = base::toHex(emptyDigest_, sizeof(emptyDigest_));
     for (uint32_t i = 0; i < count_; ++i) {
         pcupd::ManifestFile file;
         file.path = path(i);

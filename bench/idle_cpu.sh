@@ -12,7 +12,7 @@ readonly kSettleSeconds=3 kMeasureSeconds=10
 
 [ -f "$setup_exe" ] || { echo "idle_cpu: no program at $setup_exe (make build)" >&2; exit 1; }
 build=$(cd "$build" && pwd)
-gui_name=idle_cpu
+script_name=idle_cpu
 source "$here/../scripts/gui_session.sh"
 
 # CPU seconds, user and system, the process has used so far, in clock ticks.

@@ -22,12 +22,7 @@ constexpr COLORREF kText = RGB(0xF3, 0xF5, 0xFF);
 constexpr COLORREF kTextMuted = RGB(0xA7, 0xB0, 0xD4);
 constexpr COLORREF kTextDim = RGB(0x73, 0x7C, 0xA3);
 
-struct GdiObjectTraits {
-    using Type = HGDIOBJ;
-    static Type invalid() noexcept { return nullptr; }
-    static void close(Type object) noexcept { ::DeleteObject(object); }
-};
-using UniqueGdiObject = base::UniqueAny<GdiObjectTraits>;
+using UniqueGdiObject = base::UniqueOf<HGDIOBJ, &::DeleteObject>;
 
 // The screen's device context, for as long as a measurement takes.
 class ScreenDc {

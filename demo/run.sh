@@ -34,7 +34,7 @@ for built in "$engine_exe" "$orvpak"; do
     [ -x "$built" ] || [ -f "$built" ] || { echo "demo: $built is missing: run make build first" >&2; exit 1; }
 done
 
-gui_name=demo
+script_name=demo
 # shellcheck source=../scripts/nginx_fixture.sh
 source "$root/scripts/nginx_fixture.sh"
 gui_on_exit() { nginx_fixture_stop; }
@@ -46,19 +46,11 @@ seconds() { printf '%d.%d' $(( $1 / 1000 )) $(( $1 % 1000 / 100 )); }
 step() { echo; say "== $*"; }
 demo_started=$(now_ms)
 
-# --- The window's geometry, in 96-dpi units (ui/window_metrics, render/layout.h) ----------
-readonly kWidth=760 kHeight=500
-readonly kButtonLeft=264 kButtonRight=496 kButtonTop=392 kButtonBottom=442 kButtonInset=16
+# --- More of the window, in 96-dpi units (render/layout.h); the rest is in scripts/lib.sh ---
 readonly kBarLeft=88 kBarRight=672 kBarTop=334 kBarBottom=346
 readonly kDoneMarkY=140 kDoneMarkRadius=36 kFailedMarkY=106 kFailedMarkRadius=30
-scaled() { echo $(( $1 * dpi / 96 )); }
-# Colours from the painter's palette (0xAARRGGBB there) as RRGGBB.
-palette() {
-    grep -o "$1 *= *0x[0-9A-Fa-f]\{8\}" "$root/render/palette.h" | grep -o '[0-9A-Fa-f]\{6\}$' |
-        tr a-f A-F
-}
-accent=$(palette kAccent) accent_hover=$(palette kAccentHover) track=$(palette kTrack)
-success=$(palette kSuccess) danger=$(palette kDanger)
+accent=$(palette_colour kAccent) accent_hover=$(palette_colour kAccentHover)
+track=$(palette_colour kTrack) success=$(palette_colour kSuccess) danger=$(palette_colour kDanger)
 [ -n "$accent" ] && [ -n "$accent_hover" ] && [ -n "$track" ] && [ -n "$success" ] && [ -n "$danger" ] ||
     fail "cannot read kAccent, kAccentHover, kTrack, kSuccess and kDanger from render/palette.h"
 # A primary button's fill, under the mouse pointer or not (on a player's own display the
@@ -145,44 +137,13 @@ shows_working_or_done() {
 }
 
 # --- The program --------------------------------------------------------------------------
-# Waits for the setup window and sets wid, wx, wy, ww, wh.
-find_setup_window() {
-    wait_until 30 "$run: the setup window appears" window_count_is 1
-    wid=$(setup_windows)
-    local WIDTH= HEIGHT= X= Y= SCREEN= WINDOW=
-    eval "$(xdotool getwindowgeometry --shell "$wid")"
-    wx=$X wy=$Y ww=$WIDTH wh=$HEIGHT
-    [ "$ww" -eq "$(scaled $kWidth)" ] && [ "$wh" -eq "$(scaled $kHeight)" ] ||
-        fail "$run: the window is ${ww}x${wh}, expected $(scaled $kWidth)x$(scaled $kHeight) at $dpi dpi"
-}
-expect_exit_zero() {
-    wait_until 15 "$1: the program ends" setup_ended
-    wait "$setup_pid"
-    local code=$?
-    setup_pid=
-    [ "$code" -eq 0 ] || fail "$1: the program ended with exit code $code, expected 0"
-}
 client_dir() { echo "$demo/player/OrvaneOnline"; }
-shortcut_placed() {
-    compgen -G "$WINEPREFIX/drive_c/users/*/Desktop/Orvane Online.lnk" >/dev/null ||
-        [ -f "$WINEPREFIX-home/Desktop/Orvane Online.lnk" ]
-}
-remove_shortcut() {
-    rm -f "$WINEPREFIX"/drive_c/users/*/Desktop/"Orvane Online.lnk" "$WINEPREFIX-home/Desktop/Orvane Online.lnk"
-}
 installed_bytes() { du -sB1 "$(client_dir)" 2>/dev/null | cut -f1; }
 installed_at_least() {
     local have
     have=$(installed_bytes)
     seen="$(( ${have:-0} / 1000000 )) MB of $(( client_bytes / 1000000 )) MB written"
     [ "${have:-0}" -ge "$1" ]
-}
-# Every published file is in the install folder with the same bytes.
-client_matches() {
-    local file
-    while IFS= read -r -d '' file; do
-        cmp -s "$demo/client/$file" "$(client_dir)/$file" || { seen="$file differs"; return 1; }
-    done < <(cd "$demo/client" && find . -type f -print0)
 }
 # Requests nginx logged after line `$1`, as: bytes path.
 requests_since() {
@@ -251,10 +212,9 @@ fi
 gui_start "$demo/wineprefix" "$dpi" "$display"
 say "showing on $DISPLAY ($([ "$display" = current ] && echo "yours" || echo "an Xvfb of the demo's own")), $dpi dpi"
 # Only this prefix trusts the demo's authority; new certificates mean trusting again.
-ca_digest=$(sha256sum "$NGINX_CA_PEM" | cut -d' ' -f1)
-if [ "$(cat "$WINEPREFIX/.demo-trusted-ca" 2>/dev/null)" != "$ca_digest" ]; then
-    wine_trust_ca "$NGINX_CA_PEM" || fail "trusting the demo's certificate authority in $WINEPREFIX"
-    echo "$ca_digest" >"$WINEPREFIX/.demo-trusted-ca"
+if ! wine_trusts_ca "$NGINX_CA_PEM" "$WINEPREFIX/.demo-trusted-ca"; then
+    wine_trust_ca "$NGINX_CA_PEM" "$WINEPREFIX/.demo-trusted-ca" ||
+        fail "trusting the demo's certificate authority in $WINEPREFIX"
     say "the prefix trusts $NGINX_CA_PEM"
 fi
 player=$demo/player
@@ -265,11 +225,11 @@ step "3. fresh install into $player/OrvaneOnline"
 run=install
 rm -rf "$player"
 mkdir -p "$player"
-remove_shortcut
+remove_desktop_shortcut
 log_mark=$(log_lines)
 start_setup "$setup_exe" "${install_args[@]}"
 install_started=$(now_ms)
-find_setup_window
+find_setup_window 30 "$run"
 wait_until 10 "$run: the splash is painted" shows other
 save_screen 01-splash
 # Half way, the speed and the time left are on the screen too.
@@ -280,9 +240,9 @@ wait_until 10 "$run: the working screen shows the download" shows_working_or_don
 wait_until 180 "$run: the done screen" shows "done"
 install_done=$(now_ms)
 save_screen 03-done
-wait_until 10 "$run: the desktop shortcut is there" shortcut_placed
+wait_until 10 "$run: the desktop shortcut is there" desktop_shortcut_placed
 wait_until 10 "$run: nginx logged the archive" archive_logged
-client_matches || fail "$run: the install folder does not hold the published client ($seen)"
+client_installed "$demo/client" "$(client_dir)" || fail "$run: the install folder does not hold the published client ($seen)"
 read -r archive_sent archive_seconds < <(grep " \"GET $archive_path " "$NGINX_ACCESS_LOG" | tail -n1 |
     awk '{ print $6, $7 }')
 [ "$archive_sent" -eq "$archive_bytes" ] ||
@@ -296,7 +256,7 @@ xdotool mousemove --sync $(( wx + $(scaled $(( (kButtonLeft + kButtonRight) / 2 
     $(( wy + $(scaled $(( (kButtonTop + kButtonBottom) / 2 ))) )) click 1
 # shellcheck disable=SC2086  # X and Y
 xdotool mousemove $pointer  # back where it was
-expect_exit_zero "PLAY"
+expect_exit_zero 15 "PLAY"
 game_windows() { xdotool search --onlyvisible --name '^Orvane Online$' 2>/dev/null; }
 game_shown() { [ -n "$(game_windows)" ]; }
 wait_until 20 "the game's window (Engine.exe) appears" game_shown
@@ -330,20 +290,20 @@ for name in "${damaged[@]}"; do
 done
 rm -f "$(client_dir)/$deleted" && say "deleted $deleted"
 run=repair
-remove_shortcut
+remove_desktop_shortcut
 log_mark=$(log_lines)
 start_setup "$setup_exe" "${install_args[@]}"
 repair_started=$(now_ms)
-find_setup_window
+find_setup_window 30 "$run"
 wait_until 30 "$run: the working screen" shows_working_or_done
 [ "$kind" = working ] && save_screen 05-repair-working
 wait_until 120 "$run: the done screen" shows "done"
 repair_done=$(now_ms)
 save_screen 06-repair-done
-wait_until 10 "$run: the desktop shortcut is back" shortcut_placed
-client_matches || fail "$run: the install folder still differs from the published client ($seen)"
+wait_until 10 "$run: the desktop shortcut is back" desktop_shortcut_placed
+client_installed "$demo/client" "$(client_dir)" || fail "$run: the install folder still differs from the published client ($seen)"
 press "$wid" Escape
-expect_exit_zero "Escape on the done screen"
+expect_exit_zero 15 "Escape on the done screen"
 repair_requests=$(requests_since "$log_mark")
 repair_bytes=$(awk '{ s += $1 } END { print s + 0 }' <<<"$repair_requests")
 repair_count=$(grep -c . <<<"$repair_requests")

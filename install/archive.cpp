@@ -116,7 +116,7 @@ bool matchesManifest(const Binding& binding, const std::string& path, uint64_t s
     }
     const pcupd::ManifestFile& file = *found->second;
     if ((file.size != 0 && static_cast<uint64_t>(file.size) != size) ||
-        file.sha256 != pcupd::toHex(digest, base::kArchiveDigestSize)) {
+        file.sha256 != base::toHex(digest, base::kArchiveDigestSize)) {
         failure = base::Failure(base::FailureKind::kMismatch, "archive entry differs from manifest: " + path);
         return false;
     }

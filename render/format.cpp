@@ -6,9 +6,7 @@ namespace render {
 
 namespace {
 
-constexpr double kKiB = 1024.0;
-constexpr double kMiB = 1024.0 * 1024.0;
-constexpr double kGiB = 1024.0 * 1024.0 * 1024.0;
+constexpr double kMiB = 1024.0 * 1024.0;  // as base::formatBytes counts
 
 template <typename... Args>
 std::wstring printf(const wchar_t* format, Args... args) {
@@ -18,13 +16,6 @@ std::wstring printf(const wchar_t* format, Args... args) {
 }
 
 }  // namespace
-
-std::wstring formatSize(uint64_t bytes) {
-    const double value = static_cast<double>(bytes);
-    if (value >= kGiB) return printf(L"%.2f GB", value / kGiB);
-    if (value >= kMiB) return printf(L"%.0f MB", value / kMiB);
-    return printf(L"%.0f KB", value / kKiB);
-}
 
 std::wstring formatSpeed(double bytesPerSecond) {
     return printf(L"  %.1f MB/s", bytesPerSecond / kMiB);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "base/byte_size.h"
 #include "render/format.h"
 #include "render/palette.h"
 #include "render/scene.h"
@@ -23,8 +24,9 @@ constexpr float kSpinnerRadius = 10.0f;
 constexpr float kSpinnerIndent = 32.0f;
 
 std::wstring bytesLine(const Frame& frame) {
-    std::wstring line = formatSize(frame.bytesDone);
-    if (frame.bytesTotal > 0) line += L" of " + formatSize(static_cast<uint64_t>(frame.bytesTotal));
+    std::wstring line = base::formatBytes(frame.bytesDone);
+    if (frame.bytesTotal > 0)
+        line += L" of " + base::formatBytes(static_cast<uint64_t>(frame.bytesTotal));
     if (frame.bytesPerSecond >= 0.0) line += formatSpeed(frame.bytesPerSecond);
     if (frame.secondsLeft >= 0) line += formatTimeLeft(frame.secondsLeft);
     return line;

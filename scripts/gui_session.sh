@@ -1,25 +1,19 @@
 # Sourced by the scripts that drive the setup window (tests/ui/smoke/smoke.sh,
-# bench/idle_cpu.sh, demo/run.sh): an X server and a Wine prefix of their own, and everything
-# they started gone when the script ends, whichever way it ends.
+# bench/idle_cpu.sh, demo/run.sh) and by tests/ui/smoke/silent.sh: a work folder, an X server
+# and a Wine prefix of their own, and everything they started gone when the script ends,
+# whichever way it ends. The helpers they call are in scripts/lib.sh, sourced here.
 #
-# Before sourcing, set `gui_name` (the prefix of every message). A script that starts more
+# Before sourcing, set `script_name` (the prefix of every message). A script that starts more
 # (a web server) defines `gui_on_exit`, which runs first when the script ends.
 #
 #   gui_start PREFIX [DPI] [current]   the prefix at DPI (default 144); with `current`, the
 #                                      X display in $DISPLAY instead of an Xvfb of our own
 
-gui_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-wine_run=$gui_root/scripts/wine-run
+# shellcheck source=lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 export WINEDEBUG=-all
-work=$(mktemp -d "/tmp/$gui_name.XXXXXX")
+work=$(mktemp -d "/tmp/$script_name.XXXXXX")
 gui_xvfb_pid=
-
-say() { echo "$gui_name: $*"; }
-fail() {
-    echo "$gui_name: FAILED: $*" >&2
-    if [ -s "$work/setup.log" ]; then sed 's/^/  setup: /' "$work/setup.log" >&2; fi
-    exit 1
-}
 
 gui_cleanup() {
     trap - EXIT INT TERM HUP
@@ -32,26 +26,12 @@ gui_cleanup() {
 trap gui_cleanup EXIT
 trap 'exit 1' INT TERM HUP
 
-# Polls `command...` every 0.1 s until it succeeds; fails naming `what` after `seconds`, with
-# what the command last left in $seen.
-wait_until() {
-    local seconds=$1 what=$2
-    shift 2
-    seen=
-    local deadline=$(( $(date +%s%N) + seconds * 1000000000 ))
-    until "$@"; do
-        [ "$(date +%s%N)" -lt "$deadline" ] || fail "$what (not within ${seconds} s)${seen:+; $seen}"
-        sleep 0.1
-    done
-}
-
-windows_path() { local path=${1//\//\\}; echo "Z:$path"; }
-
 # Readies the prefix `$1` at `$2` dpi (made once, then kept: a fresh one costs ten seconds)
 # and the X display: an Xvfb on a free display, or with `current` as $3 the one in $DISPLAY.
 gui_start() {
     export WINEPREFIX=$1
     local dpi=${2:-144} display=${3:-own}
+    gui_dpi=$dpi  # for scaled
     if [ "$display" = current ]; then
         [ -n "${DISPLAY:-}" ] || fail "no X display in \$DISPLAY"
         xdotool getmouselocation >/dev/null 2>&1 || fail "cannot reach the X display $DISPLAY"
@@ -74,21 +54,4 @@ gui_start() {
     fi
     # No hover colour on any button; on a display of the player's own, nothing is moved.
     [ "$display" = current ] || xdotool mousemove 0 0
-}
-
-# Starts the setup program with `args...`; its pid (the Wine process itself) in setup_pid.
-start_setup() {
-    local exe=$1
-    shift
-    "$wine_run" "$exe" "$@" >"$work/setup.log" 2>&1 &
-    setup_pid=$!
-}
-setup_ended() { ! kill -0 "$setup_pid" 2>/dev/null; }
-setup_windows() { xdotool search --onlyvisible --name '^Orvane Online Setup$' 2>/dev/null; }
-window_count_is() { [ "$(setup_windows | wc -l)" -eq "$1" ]; }
-
-# Focuses a window and types a key into it, as a player would.
-press() {
-    timeout 5 xdotool windowfocus --sync "$1" || fail "cannot focus window $1 for $2"
-    xdotool key "$2"
 }

@@ -12,10 +12,14 @@
 #                                  NGINX_ACCESS_LOG     one line per request: port "request"
 #                                                       status body-bytes seconds
 #   nginx_fixture_stop             stops it and waits for it (also safe when not started)
-#   wine_trust_ca PEM              trusts PEM as a root authority in $WINEPREFIX alone
+#   wine_trust_ca PEM [MARKER]     trusts PEM as a root authority in $WINEPREFIX alone; with
+#                                  MARKER, records there that it did
+#   wine_trusts_ca PEM MARKER      true when MARKER records that PEM, as it is now, is trusted
 #
 # Every port serves ROOT. The caller arranges for nginx_fixture_stop to run on exit.
 
+# shellcheck source=lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 nginx_fixture_pid=
 
 _nginx_fail() { echo "nginx_fixture: $*" >&2; return 1; }
@@ -151,18 +155,23 @@ nginx_fixture_stop() {
 # prefix's registry is trusted there and nowhere else. The value is a serialized certificate
 # property: id 0x20 (the encoded certificate), 1, the DER length, then the DER bytes.
 wine_trust_ca() {
-    local pem=$1 der sha1 blob
+    local pem=$1 marker=${2:-} der sha1 blob
     [ -n "${WINEPREFIX:-}" ] || { _nginx_fail "wine_trust_ca needs WINEPREFIX"; return 1; }
     der=$(mktemp)
     openssl x509 -in "$pem" -outform DER -out "$der" || { rm -f "$der"; return 1; }
     sha1=$(openssl x509 -in "$pem" -noout -fingerprint -sha1 | sed 's/.*=//; s/://g')
     blob=$(python3 -c "import struct,sys; d=open(sys.argv[1],'rb').read(); print((struct.pack('<III',0x20,1,len(d))+d).hex())" "$der")
     rm -f "$der"
-    "$(dirname "${BASH_SOURCE[0]}")/wine-run" reg add \
+    "$wine_run" reg add \
         "HKLM\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\$sha1" \
         /v Blob /t REG_BINARY /d "$blob" /f >/dev/null 2>&1 ||
         { _nginx_fail "could not trust $pem in $WINEPREFIX"; return 1; }
     # The registry reaches the disk when the Wine server ends: wait, so that nothing killed
-    # later can lose the entry while a caller's marker says it is there.
+    # later can lose the entry while the marker says it is there.
     wineserver -w
+    [ -z "$marker" ] || _nginx_ca_digest "$pem" >"$marker"
 }
+
+# New certificates (another run made them again) mean trusting again.
+wine_trusts_ca() { [ "$(cat "$2" 2>/dev/null)" = "$(_nginx_ca_digest "$1")" ]; }
+_nginx_ca_digest() { sha256sum "$1" | cut -d' ' -f1; }

@@ -10,46 +10,6 @@
 
 namespace pcupd {
 
-bool ChunkHasher::emit(const uint8_t* data, size_t size) {
-    if (!chunk_) chunk_ = std::make_unique<Sha256>();
-    chunk_->update(data, size);
-    uint8_t raw[kSha256Size];
-    ok_ = ok_ && chunk_->finish(raw);
-    chunk_.reset();
-    if (ok_) {
-        ChunkDigest digest;
-        std::copy(std::begin(raw), std::end(raw), digest.begin());
-        onChunk_(static_cast<uint32_t>(pending_ + size), digest);
-    }
-    pending_ = 0;
-    return ok_;
-}
-
-bool ChunkHasher::feed(const uint8_t* data, size_t size) {
-    if (!ok_) return false;
-    lengths_.clear();
-    chunker_.feed(data, size, lengths_);
-    // Each length ends a chunk; only the first of them can have begun in an earlier piece.
-    size_t used = 0;
-    for (const uint32_t length : lengths_) {
-        const size_t here = length - pending_;
-        if (!emit(data + used, here)) return false;
-        used += here;
-    }
-    if (used < size) {
-        if (!chunk_) chunk_ = std::make_unique<Sha256>();
-        chunk_->update(data + used, size - used);
-        pending_ += static_cast<uint32_t>(size - used);
-    }
-    return ok_;
-}
-
-bool ChunkHasher::finish() {
-    lengths_.clear();
-    chunker_.finish(lengths_);
-    return lengths_.empty() ? ok_ : emit(nullptr, 0);
-}
-
 namespace {
 
 constexpr DWORD kLocalReadSize = 1 << 20;

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "base/chunker.h"
+#include "base/chunk_hasher.h"
 #include "update/download.h"
 #include "update/http.h"
 #include "update/manifest.h"
@@ -23,26 +23,9 @@ namespace pcupd {
 
 using ChunkDigest = std::array<uint8_t, kSha256Size>;
 
-// Cuts a stream into the publisher's chunks and hashes each one as its bytes go by, so a
-// file is read once. feed() takes pieces of any size; `onChunk` hears of every chunk, in
-// order. False once hashing cannot start (then the digests are worthless).
-class ChunkHasher {
-public:
-    using OnChunk = std::function<void(uint32_t length, const ChunkDigest& digest)>;
-    explicit ChunkHasher(OnChunk onChunk) : onChunk_(std::move(onChunk)) {}
-    bool feed(const uint8_t* data, size_t size);
-    bool finish();  // the last, shorter chunk
-
-private:
-    bool emit(const uint8_t* data, size_t size);  // ends the chunk under way with these bytes
-
-    OnChunk onChunk_;
-    base::Chunker chunker_;
-    std::vector<uint32_t> lengths_;
-    std::unique_ptr<Sha256> chunk_;  // the chunk under way
-    uint32_t pending_ = 0;           // its bytes hashed so far
-    bool ok_ = true;
-};
+// Cuts a stream into the publisher's chunks and hashes each one as its bytes go by, with
+// the program's own SHA-256 (see base/chunk_hasher.h).
+using ChunkHasher = base::ChunkHasher<Sha256>;
 
 // What a chunk repair tells its caller, on the thread that runs it.
 struct ChunkRepairEvents {

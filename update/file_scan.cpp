@@ -104,7 +104,7 @@ uint64_t scanFiles(const Manifest& manifest, const std::wstring& installDir, boo
             if (job->ok) {
                 hashed += job->stamp.size;
                 cache.record(file.path, job->stamp, job->digest);
-                same = toHex(job->digest, kSha256Size) == file.sha256;
+                same = base::toHex(job->digest, kSha256Size) == file.sha256;
             } else {
                 cache.forget(file.path);
             }

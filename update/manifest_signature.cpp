@@ -1,12 +1,10 @@
 #include "update/manifest_signature.h"
 
 #include <windows.h>
-#include <bcrypt.h>
 
 #include <algorithm>
-#include <cstring>
 
-#include "base/unique_handle.h"
+#include "base/p256_signature.h"
 #include "base/utc_time.h"
 #include "update/http.h"
 #include "update/sha256.h"
@@ -17,15 +15,6 @@
 
 namespace pcupd {
 namespace {
-
-struct KeyHandleTraits {
-    using Type = BCRYPT_KEY_HANDLE;
-    static Type invalid() noexcept { return nullptr; }
-    static void close(Type h) noexcept { ::BCryptDestroyKey(h); }
-};
-
-constexpr size_t kCoordinateSize = 32;
-constexpr size_t kSignatureSize = 2 * kCoordinateSize;
 
 // The build's keys, checked at configure time, arrive comma-separated (CMake would split a
 // ";" list into separate definitions).
@@ -40,27 +29,6 @@ std::vector<std::string> buildKeys() {
         start = end + 1;
     }
     return keys;
-}
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-// The BCRYPT_ECCPUBLIC_BLOB of a 128-hex key; empty when the text is no key.
-std::vector<UCHAR> publicBlob(const std::string& hex) {
-    if (hex.size() != 2 * kSignatureSize) return {};
-    std::vector<UCHAR> blob(sizeof(BCRYPT_ECCKEY_BLOB) + kSignatureSize);
-    BCRYPT_ECCKEY_BLOB header{BCRYPT_ECDSA_PUBLIC_P256_MAGIC, kCoordinateSize};
-    std::memcpy(blob.data(), &header, sizeof(header));
-    for (size_t i = 0; i < kSignatureSize; ++i) {
-        const int high = hexValue(hex[2 * i]), low = hexValue(hex[2 * i + 1]);
-        if (high < 0 || low < 0) return {};
-        blob[sizeof(header) + i] = static_cast<UCHAR>(high << 4 | low);
-    }
-    return blob;
 }
 
 // The ".sig" of `url`: into `signature`, or `missing` when the server says it has none (404);
@@ -95,27 +63,13 @@ std::vector<std::string> builtInManifestKeys() { return buildKeys(); }
 
 bool verifyManifestSignature(const std::string& body, const std::string& signature,
                              const std::vector<std::string>& keys, std::string* signedBy) {
-    if (signature.size() != kSignatureSize) return false;
+    if (signature.size() != base::kP256SignatureSize) return false;
     uint8_t digest[kSha256Size];
     Sha256 hash;
     hash.update(body.data(), body.size());
     if (!hash.finish(digest)) return false;
-    base::UniqueAny<AlgorithmHandleTraits> provider;
-    if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(provider.put(), BCRYPT_ECDSA_P256_ALGORITHM,
-                                                    nullptr, 0)))
-        return false;
-    std::vector<UCHAR> signatureBytes(signature.begin(), signature.end());
     for (const std::string& hex : keys) {
-        std::vector<UCHAR> blob = publicBlob(hex);
-        if (blob.empty()) continue;
-        base::UniqueAny<KeyHandleTraits> key;
-        if (!BCRYPT_SUCCESS(BCryptImportKeyPair(provider.get(), nullptr, BCRYPT_ECCPUBLIC_BLOB,
-                                                key.put(), blob.data(),
-                                                static_cast<ULONG>(blob.size()), 0)))
-            continue;
-        if (BCRYPT_SUCCESS(BCryptVerifySignature(key.get(), nullptr, digest, sizeof(digest),
-                                                 signatureBytes.data(),
-                                                 static_cast<ULONG>(signatureBytes.size()), 0))) {
+        if (base::checkP256Signature(digest, signature, hex) == base::P256Check::kValid) {
             if (signedBy) *signedBy = hex;
             return true;
         }

@@ -72,17 +72,7 @@ bool Sha256::finish(uint8_t (&digest)[kSha256Size]) {
 
 std::string Sha256::finish() {
     uint8_t digest[kSha256Size] = {};
-    return finish(digest) ? toHex(digest, sizeof(digest)) : std::string();
-}
-
-std::string toHex(const uint8_t* bytes, size_t size) {
-    static const char kDigits[] = "0123456789abcdef";
-    std::string text(size * 2, '0');
-    for (size_t i = 0; i < size; ++i) {
-        text[2 * i] = kDigits[bytes[i] >> 4];
-        text[2 * i + 1] = kDigits[bytes[i] & 0x0F];
-    }
-    return text;
+    return finish(digest) ? base::toHex(digest, sizeof(digest)) : std::string();
 }
 
 bool hashFile(const std::wstring& path, uint8_t (&digest)[kSha256Size]) {
@@ -102,7 +92,7 @@ bool hashFile(const std::wstring& path, uint8_t (&digest)[kSha256Size]) {
 
 std::string hashFile(const std::wstring& path) {
     uint8_t digest[kSha256Size] = {};
-    return hashFile(path, digest) ? toHex(digest, sizeof(digest)) : std::string();
+    return hashFile(path, digest) ? base::toHex(digest, sizeof(digest)) : std::string();
 }
 
 }  // namespace pcupd

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "base/hex.h"  // digests as text: base::toHex
 #include "base/unique_handle.h"
 
 namespace pcupd {
@@ -52,7 +53,6 @@ private:
     bool ready_ = false;
 };
 
-std::string toHex(const uint8_t* bytes, size_t size);
 
 // Digest of the whole file; empty when it cannot be opened (missing, or locked against
 // reading) or hashing cannot start. A read error midway yields the digest of what was read.

@@ -243,7 +243,7 @@ std::string VerifyCache::trustedDigest(const std::string& path, const FileStamp&
     const Entry* entry = find(key(path));
     if (!entry || !(entry->stamp == stamp)) return {};
     if (entry->stamp.lastWrite + margin_ >= savedAt_) return {};  // racily clean
-    return toHex(entry->digest, sizeof(entry->digest));
+    return base::toHex(entry->digest, sizeof(entry->digest));
 }
 
 void VerifyCache::record(const std::string& path, const FileStamp& stamp, const std::string& digest) {

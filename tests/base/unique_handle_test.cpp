@@ -66,6 +66,16 @@ TEST(UniqueHandle, PutFreesTheOldHandleAndReleaseKeepsItOpen) {
     EXPECT_FALSE(isOpen(b));
 }
 
+TEST(UniqueHandle, NoneIsWhatEachApiReturnsOnFailure) {
+    EXPECT_EQ(base::UniqueFile().get(), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(base::UniqueFind().get(), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(base::UniqueHandle().get(), nullptr);
+    EXPECT_EQ(base::UniqueRegKey().get(), nullptr);
+    testsupport::TempDir dir;
+    const base::UniqueFile missing = openExclusive((dir / L"none" / L"a.bin").wstring());
+    EXPECT_FALSE(missing);
+}
+
 TEST(ScopeExit, RunsUnlessReleased) {
     int runs = 0;
     { base::ScopeExit guard([&] { ++runs; }); }

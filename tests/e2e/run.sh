@@ -18,7 +18,7 @@ done
 export WINEPREFIX=$build/wineprefix-e2e
 
 # shellcheck source=../../scripts/nginx_fixture.sh
-source "$scripts/nginx_fixture.sh"
+source "$scripts/nginx_fixture.sh"  # and scripts/lib.sh
 work=$(mktemp -d /tmp/orvane-e2e.XXXXXX)
 cleanup() {
     nginx_fixture_stop
@@ -35,22 +35,17 @@ ln -s "$build/e2e-certs" "$work/nginx/certs"
 exec 8>"$build/e2e-certs.lock"
 flock 8
 nginx_fixture_start "$work/nginx" "$work/www" || { echo "run.sh: nginx could not start" >&2; exit 1; }
-# The prefix trusts the authority it was given last; new certificates mean trusting again.
+# The prefix trusts the authority it was given last.
 marker=$WINEPREFIX/.e2e-trusted-ca
-ca_digest=$(sha256sum "$NGINX_CA_PEM" | cut -d' ' -f1)
-if [ "$(cat "$marker" 2>/dev/null)" != "$ca_digest" ]; then
-    wine_trust_ca "$NGINX_CA_PEM" || exit 1
-    echo "$ca_digest" >"$marker"
-fi
+wine_trusts_ca "$NGINX_CA_PEM" "$marker" || wine_trust_ca "$NGINX_CA_PEM" "$marker" || exit 1
 exec 8>&-
 
-windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 export E2E_WWW E2E_ACCESS_LOG
 E2E_WWW=$(windows_path "$work/www")
 E2E_ACCESS_LOG=$(windows_path "$NGINX_ACCESS_LOG")
 
 status=0
-"$scripts/wine-run" "$exe" "$@" || status=$?
+"$wine_run" "$exe" "$@" || status=$?
 if [ "$status" -ne 0 ]; then
     echo "run.sh: e2e_tests exited with $status; nginx saw:" >&2
     tail -n 40 "$NGINX_ACCESS_LOG" >&2 || true

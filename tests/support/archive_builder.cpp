@@ -1,5 +1,6 @@
 #include "tests/support/archive_builder.h"
 
+#include "base/hex.h"
 #include "update/sha256.h"
 
 namespace testsupport {
@@ -58,7 +59,7 @@ pcupd::Manifest TestArchive::manifest() const {
         const std::string digest = storedDigest(entry);
         pcupd::ManifestFile file;
         file.path = entry.path;
-        file.sha256 = pcupd::toHex(reinterpret_cast<const uint8_t*>(digest.data()), digest.size());
+        file.sha256 = base::toHex(reinterpret_cast<const uint8_t*>(digest.data()), digest.size());
         file.size = static_cast<int64_t>(entry.data.size());
         manifest.files.push_back(file);
     }

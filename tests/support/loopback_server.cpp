@@ -9,8 +9,11 @@
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
+#include <string_view>
 #include <system_error>
+#include <vector>
 
+#include "base/hex.h"
 #include "tests/support/temp_dir.h"
 
 namespace testsupport {
@@ -95,13 +98,6 @@ bool askedRange(const std::string& head, int64_t& first, int64_t& last) {
            (dash + 1 == value.size() || (number(dash + 1, value.size(), last) && last >= first));
 }
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 // The file under `root` that `target` names, or an empty path when it names none safely.
 std::filesystem::path fileUnder(const std::filesystem::path& root, const std::string& target) {
     if (root.empty() || target.empty() || target[0] != '/') return {};
@@ -112,9 +108,10 @@ std::filesystem::path fileUnder(const std::filesystem::path& root, const std::st
             decoded += target[i];
             continue;
         }
-        if (i + 2 >= target.size() || hexValue(target[i + 1]) < 0 || hexValue(target[i + 2]) < 0)
-            return {};
-        decoded += static_cast<char>(hexValue(target[i + 1]) * 16 + hexValue(target[i + 2]));
+        std::vector<uint8_t> escaped;  // the one byte of %XX
+        const std::string_view digits = std::string_view(target).substr(i + 1, 2);
+        if (!base::fromHex(digits, escaped) || escaped.size() != 1) return {};
+        decoded += static_cast<char>(escaped[0]);
         i += 2;
     }
     std::filesystem::path file = root;

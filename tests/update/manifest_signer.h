@@ -29,7 +29,7 @@ public:
                                             static_cast<ULONG>(blob.size()), &size, 0)) ||
             size != blob.size())
             throw std::runtime_error("cannot export a P-256 key");
-        publicKey_ = pcupd::toHex(blob.data() + sizeof(BCRYPT_ECCKEY_BLOB), 64);
+        publicKey_ = base::toHex(blob.data() + sizeof(BCRYPT_ECCKEY_BLOB), 64);
     }
 
     const std::string& publicKey() const { return publicKey_; }

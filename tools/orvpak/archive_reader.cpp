@@ -95,24 +95,25 @@ private:
     uint64_t size_ = 0, position_ = 0;
 };
 
-bool readHeader(ArchiveWalk& walk, ArchiveHeader& header) {
-    unsigned char bytes[kHeaderSize];
+bool readHeader(ArchiveWalk& walk, base::ArchiveHeader& header) {
+    unsigned char bytes[base::kArchiveHeaderSize];
     if (!walk.read(bytes, sizeof(bytes), "the header")) return false;
     if (!base::hasArchiveMagic(bytes))
         return walk.fault("bad magic: this is not an ORVPAK1 archive");
     header = base::decodeArchiveHeader(bytes);
-    if (header.version != kArchiveVersion)
+    if (header.version != base::kArchiveVersion)
         return walk.fault("unsupported version " + std::to_string(header.version) +
-                          " (this orvpak reads version " + std::to_string(kArchiveVersion) +
+                          " (this orvpak reads version " + std::to_string(base::kArchiveVersion) +
                           ")");
     return true;
 }
 
 bool readEntryHead(ArchiveWalk& walk, uint32_t number, ArchiveEntry& entry) {
     const std::string name = "entry " + std::to_string(number);
-    unsigned char lengthBytes[kPathLengthSize];
+    unsigned char lengthBytes[base::kEntryPathLengthSize];
     if (!walk.read(lengthBytes, sizeof(lengthBytes), "the path length of " + name)) return false;
-    const size_t length = static_cast<size_t>(readLittleEndian(lengthBytes, kPathLengthSize));
+    const size_t length =
+        static_cast<size_t>(base::readLittleEndian(lengthBytes, sizeof(lengthBytes)));
     if (length < 1 || length > kMaxPathLength)
         return walk.fault(name + ": bad path length " + std::to_string(length) + " (must be 1 to " +
                           std::to_string(kMaxPathLength) + ")");
@@ -122,7 +123,7 @@ bool readEntryHead(ArchiveWalk& walk, uint32_t number, ArchiveEntry& entry) {
     if (!problem.empty())
         return walk.fault(ArchiveWalk::entryName(number, entry.path) + ": unsafe path: it " +
                           problem);
-    unsigned char fixed[kEntryFixedSize];
+    unsigned char fixed[base::kEntryFixedSize];
     if (!walk.read(fixed, sizeof(fixed),
                    "the size and digest of " + ArchiveWalk::entryName(number, entry.path)))
         return false;
@@ -139,7 +140,7 @@ bool readArchive(const std::filesystem::path& path, DataCheck check, const Entry
         summary = ArchiveSummary();
         ArchiveWalk walk(path, error);
         if (!walk.open(summary)) return false;
-        ArchiveHeader header;
+        base::ArchiveHeader header;
         if (!readHeader(walk, header)) return false;
         summary.header = header;
 

@@ -9,9 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "tools/orvpak/archive_format.h"
+#include "base/archive_format.h"
+#include "tools/orvpak/sha256_hasher.h"
 
 namespace orvpak {
+
+static_assert(kDigestSize == base::kArchiveDigestSize, "entries carry the publisher's digest");
 
 struct ArchiveEntry {
     std::string path;
@@ -20,7 +23,7 @@ struct ArchiveEntry {
 };
 
 struct ArchiveSummary {
-    ArchiveHeader header;        // as read; zeros when the header itself was faulty
+    base::ArchiveHeader header;  // as read; zeros when the header itself was faulty
     uint32_t entriesRead = 0;    // entries read whole (before the fault, if any)
     uint64_t dataBytes = 0;      // sum of their data sizes
     uint64_t archiveBytes = 0;   // size of the archive file

@@ -121,8 +121,29 @@ bool parseWholeNumber(const std::string& text, size_t& count) {
     return true;
 }
 
-int runPublish(const CommandLine& line, std::ostream& out, std::ostream& err) {
-    PublishOptions options;
+// The signing options of `publish` into `options`: kExitOk, or kExitUsage once the mistake is
+// written to `err`.
+int readSigningOptions(const CommandLine& line, PublishOptions& options, std::ostream& err) {
+    const auto signKey = line.options.find("--sign-key");
+    if (signKey != line.options.end()) options.signKey = fs::u8path(signKey->second);
+    const auto days = line.options.find("--expires-days");
+    if (days == line.options.end()) return kExitOk;
+    if (signKey == line.options.end())
+        return usageError("--expires-days only applies with --sign-key", err);
+    size_t expiresDays = 0;
+    if (!parseWholeNumber(days->second, expiresDays) || expiresDays > kMaxExpiresDays)
+        return usageError("--expires-days takes a whole number of days from 1 to " +
+                              std::to_string(kMaxExpiresDays) + " (got " +
+                              quotedPath(days->second) +
+                              "): until it expires, a signed manifest can be served again "
+                              "to players who have not seen a newer one",
+                          err);
+    options.expiresDays = static_cast<uint32_t>(expiresDays);
+    return kExitOk;
+}
+
+// Every option of `publish` into `options`, as readSigningOptions answers.
+int readPublishOptions(const CommandLine& line, PublishOptions& options, std::ostream& err) {
     options.clientDir = fs::u8path(line.positional[0]);
     options.outDir = fs::u8path(line.positional[1]);
     const auto baseUrl = line.options.find("--base-url");
@@ -140,31 +161,11 @@ int runPublish(const CommandLine& line, std::ostream& out, std::ostream& err) {
         return usageError("--keep-releases takes a whole number of 1 or more (got " +
                               quotedPath(keep->second) + ")",
                           err);
+    return readSigningOptions(line, options, err);
+}
 
-    const auto signKey = line.options.find("--sign-key");
-    if (signKey != line.options.end()) options.signKey = fs::u8path(signKey->second);
-    const auto days = line.options.find("--expires-days");
-    size_t expiresDays = 0;
-    if (days != line.options.end()) {
-        if (signKey == line.options.end())
-            return usageError("--expires-days only applies with --sign-key", err);
-        if (!parseWholeNumber(days->second, expiresDays) || expiresDays > kMaxExpiresDays)
-            return usageError("--expires-days takes a whole number of days from 1 to " +
-                                  std::to_string(kMaxExpiresDays) + " (got " +
-                                  quotedPath(days->second) +
-                                  "): until it expires, a signed manifest can be served again "
-                                  "to players who have not seen a newer one",
-                              err);
-        options.expiresDays = static_cast<uint32_t>(expiresDays);
-    }
-
-    PublishSummary summary;
-    std::string error;
-    if (!publish(options, summary, error)) {
-        err << "orvpak: publish failed: " << error << "\n";
-        return kExitFailed;
-    }
-    const fs::path platformDir = options.outDir / kPlatformFolder;
+// What a publish did, for the operator.
+void printPublished(const PublishSummary& summary, const fs::path& platformDir, std::ostream& out) {
     out << "Published " << counted(summary.files, "file", "files") << " ("
         << counted(summary.dataBytes, "byte", "bytes") << ") into "
         << platformDir.generic_u8string() << " as release " << summary.release
@@ -188,6 +189,19 @@ int runPublish(const CommandLine& line, std::ostream& out, std::ostream& err) {
     if (summary.legacyRemoved)
         out << ", with the files/ and " << kLegacyArchiveName << " of the earlier layout";
     out << "\n";
+}
+
+int runPublish(const CommandLine& line, std::ostream& out, std::ostream& err) {
+    PublishOptions options;
+    const int usage = readPublishOptions(line, options, err);
+    if (usage != kExitOk) return usage;
+    PublishSummary summary;
+    std::string error;
+    if (!publish(options, summary, error)) {
+        err << "orvpak: publish failed: " << error << "\n";
+        return kExitFailed;
+    }
+    printPublished(summary, options.outDir / kPlatformFolder, out);
     return kExitOk;
 }
 
@@ -231,10 +245,6 @@ int runKeygen(const CommandLine& line, std::ostream& out, std::ostream& err) {
 int runVerifyManifest(const CommandLine& line, std::ostream& out, std::ostream& err) {
     const auto key = line.options.find("--key");
     if (key == line.options.end()) return usageError("verify-manifest needs --key HEX", err);
-    if (!signingAvailable()) {
-        err << "orvpak: verify-manifest failed: " << kSigningUnavailable << "\n";
-        return kExitFailed;
-    }
     VerifiedManifest verified;
     std::string error;
     const fs::path platformDir = fs::u8path(line.positional[0]) / kPlatformFolder;

@@ -2,8 +2,8 @@
 // The operator's signing key and the detached signature of manifest.json: ECDSA P-256 over
 // SHA-256 of the manifest's exact bytes, stored as raw r||s (32 big-endian bytes each). The
 // public key travels as 128 lowercase hex digits, X then Y, which is what the setup program
-// is built with. Natively this runs on OpenSSL, on Windows on BCrypt; a build without either
-// says so on every call.
+// is built with. Natively this runs on OpenSSL, on Windows on BCrypt (verification through
+// the setup program's own check, base/p256_signature.h).
 
 #include <cstddef>
 #include <filesystem>
@@ -15,12 +15,6 @@ namespace orvpak {
 constexpr size_t kSignatureSize = 64;
 constexpr size_t kPublicKeyHexSize = 128;
 constexpr char kSignatureSuffix[] = ".sig";  // manifest.json.sig beside manifest.json
-// What every call answers in a build without a signing library.
-constexpr char kSigningUnavailable[] = "signing is not available in this build";
-
-// False in a build whose calls below all fail with kSigningUnavailable.
-bool signingAvailable();
-
 // Makes a new key pair and writes the private key (PEM) to `keyFile`, readable by its owner
 // only. Never replaces an existing file: a lost signing key cannot be made again. The new
 // file appears complete or not at all. Fills `publicKeyHex`.

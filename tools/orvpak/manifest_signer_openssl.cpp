@@ -18,6 +18,7 @@
 #include <system_error>
 #include <vector>
 
+#include "base/hex.h"
 #include "tools/orvpak/file_io.h"
 
 namespace fs = std::filesystem;
@@ -71,34 +72,18 @@ std::string publicHexOf(EVP_PKEY* key) {
                                         &length) != 1 ||
         length != sizeof(point) || point[0] != kUncompressedPoint)
         return std::string();
-    static const char kDigits[] = "0123456789abcdef";
-    std::string hex;
-    for (size_t i = 1; i < length; ++i) {
-        hex += kDigits[point[i] >> 4];
-        hex += kDigits[point[i] & 15];
-    }
-    return hex;
-}
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
+    return base::toHex(point + 1, length - 1);  // X then Y, without the 0x04
 }
 
 // The public key in the form the setup program is built with, or null with `problem` set.
 KeyPtr publicKeyFromHex(const std::string& hex, std::string& problem) {
-    std::vector<unsigned char> point = {kUncompressedPoint};
-    for (size_t i = 0; hex.size() == kPublicKeyHexSize && i < hex.size(); i += 2) {
-        const int high = hexValue(hex[i]), low = hexValue(hex[i + 1]);
-        if (high < 0 || low < 0) break;
-        point.push_back(static_cast<unsigned char>(high * 16 + low));
-    }
-    if (point.size() != 1 + 2 * kCoordinateSize) {
+    std::vector<unsigned char> xy;
+    if (hex.size() != kPublicKeyHexSize || !base::fromHex(hex, xy)) {
         problem = "the public key must be 128 hex digits (X then Y), as keygen prints it";
         return nullptr;
     }
+    std::vector<unsigned char> point = {kUncompressedPoint};
+    point.insert(point.end(), xy.begin(), xy.end());
     ParamBuildPtr build(OSSL_PARAM_BLD_new());
     ParamsPtr params;
     if (build &&
@@ -155,8 +140,6 @@ bool writeNewPrivateFile(const fs::path& target, const std::string& bytes, std::
 struct SigningKey::State {
     KeyPtr key;
 };
-
-bool signingAvailable() { return true; }
 
 bool generateKey(const fs::path& keyFile, std::string& publicKeyHex, std::string& error) {
     std::error_code failure;

@@ -11,7 +11,10 @@
 #include <cstring>
 #include <vector>
 
+#include "base/bcrypt_handle.h"
+#include "base/hex.h"
 #include "base/long_path.h"
+#include "base/p256_signature.h"
 #include "base/unique_handle.h"
 #include "tools/orvpak/file_io.h"
 #include "update/sha256.h"
@@ -24,6 +27,9 @@ namespace {
 using Bytes = std::vector<unsigned char>;
 
 constexpr size_t kCoordinateSize = 32;
+static_assert(kSignatureSize == base::kP256SignatureSize &&
+                  kPublicKeyHexSize == base::kP256PublicKeyHexSize,
+              "orvpak.exe checks signatures as the setup program does");
 constexpr unsigned char kUncompressedPoint = 0x04;
 // id-ecPublicKey and prime256v1, each with its OID tag and length.
 const Bytes kEcPublicKeyOid = {0x06, 0x07, 0x2a, 0x86, 0x48, 0xce, 0x3d, 0x02, 0x01};
@@ -31,40 +37,22 @@ const Bytes kP256Oid = {0x06, 0x08, 0x2a, 0x86, 0x48, 0xce, 0x3d, 0x03, 0x01, 0x
 constexpr char kPkcs8Label[] = "PRIVATE KEY";
 constexpr char kSec1Label[] = "EC PRIVATE KEY";
 
-struct KeyHandleTraits {
-    using Type = BCRYPT_KEY_HANDLE;
-    static Type invalid() noexcept { return nullptr; }
-    static void close(Type h) noexcept { ::BCryptDestroyKey(h); }
-};
-using UniqueKey = base::UniqueAny<KeyHandleTraits>;
-using UniqueProvider = base::UniqueAny<pcupd::AlgorithmHandleTraits>;
-
-struct LocalFreer {
-    void operator()(void* pointer) const { ::LocalFree(pointer); }
-};
+using UniqueKey = base::UniqueBcryptKey;
+using UniqueProvider = base::UniqueBcryptAlgorithm;
 
 bool openProvider(UniqueProvider& provider) {
     return BCRYPT_SUCCESS(
         BCryptOpenAlgorithmProvider(provider.put(), BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0));
 }
 
-// The key as BCrypt exchanges it: header, X, Y and (private only) d, each 32 bytes.
-Bytes eccBlob(ULONG magic, const unsigned char* xy, const unsigned char* d) {
-    const BCRYPT_ECCKEY_BLOB header{magic, kCoordinateSize};
-    Bytes blob(sizeof(header) + (d ? 3 : 2) * kCoordinateSize);
+// The private key as BCrypt imports it: header, X, Y and d, each 32 bytes.
+Bytes privateBlob(const unsigned char* xy, const unsigned char* d) {
+    const BCRYPT_ECCKEY_BLOB header{BCRYPT_ECDSA_PRIVATE_P256_MAGIC, kCoordinateSize};
+    Bytes blob(sizeof(header) + 3 * kCoordinateSize);
     std::memcpy(blob.data(), &header, sizeof(header));
     std::memcpy(blob.data() + sizeof(header), xy, 2 * kCoordinateSize);
-    if (d) std::memcpy(blob.data() + sizeof(header) + 2 * kCoordinateSize, d, kCoordinateSize);
+    std::memcpy(blob.data() + sizeof(header) + 2 * kCoordinateSize, d, kCoordinateSize);
     return blob;
-}
-
-std::string hexOf(const unsigned char* bytes, size_t size) { return pcupd::toHex(bytes, size); }
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
 }
 
 // ---- DER: only definite lengths below 64 KiB occur in a key this size.
@@ -232,7 +220,7 @@ bool writeNewPrivateFile(const fs::path& target, const std::string& bytes, std::
         error = "cannot prepare an owner-only file for " + displayPath(target);
         return false;
     }
-    const std::unique_ptr<void, LocalFreer> descriptorOwner(descriptor);
+    const base::UniqueOf<HLOCAL, &::LocalFree> descriptorOwner(descriptor);
     SECURITY_ATTRIBUTES security{sizeof(security), descriptor, FALSE};
     bool complete = false;
     {
@@ -278,8 +266,6 @@ struct SigningKey::State {
     std::string publicKeyHex;
 };
 
-bool signingAvailable() { return true; }
-
 bool generateKey(const fs::path& keyFile, std::string& publicKeyHex, std::string& error) {
     std::error_code failure;
     if (fs::exists(fs::symlink_status(keyFile, failure))) {
@@ -302,7 +288,7 @@ bool generateKey(const fs::path& keyFile, std::string& publicKeyHex, std::string
     }
     const unsigned char* xy = blob.data() + sizeof(BCRYPT_ECCKEY_BLOB);
     const std::string pem = pemOf(encodePkcs8(xy + 2 * kCoordinateSize, xy));
-    publicKeyHex = hexOf(xy, 2 * kCoordinateSize);
+    publicKeyHex = base::toHex(xy, 2 * kCoordinateSize);
     SecureZeroMemory(blob.data(), blob.size());
     return writeNewPrivateFile(keyFile, pem, error);
 }
@@ -320,7 +306,7 @@ bool SigningKey::load(const fs::path& keyFile, std::string& error) {
                             : derFromPem(text, kPkcs8Label, der) &&
                                   parsePkcs8(DerReader(der.data(), der.size()), d, xy);
     SecureZeroMemory(&text[0], text.size());
-    Bytes blob = parsed ? eccBlob(BCRYPT_ECDSA_PRIVATE_P256_MAGIC, xy.data(), d.data()) : Bytes();
+    Bytes blob = parsed ? privateBlob(xy.data(), d.data()) : Bytes();
     auto state = std::make_unique<State>();
     const bool imported =
         parsed && openProvider(state->provider) &&
@@ -334,7 +320,7 @@ bool SigningKey::load(const fs::path& keyFile, std::string& error) {
                                        "orvpak keygen)";
         return false;
     }
-    state->publicKeyHex = hexOf(xy.data(), xy.size());
+    state->publicKeyHex = base::toHex(xy.data(), xy.size());
     state_ = std::move(state);
     return true;
 }
@@ -358,33 +344,19 @@ std::string SigningKey::publicKeyHex() const { return state_->publicKeyHex; }
 
 bool verifySignature(const std::string& publicKeyHex, const std::string& bytes,
                      const std::string& signature, std::string& problem) {
-    Bytes xy;
-    for (size_t i = 0; publicKeyHex.size() == kPublicKeyHexSize && i < publicKeyHex.size();
-         i += 2) {
-        const int high = hexValue(publicKeyHex[i]), low = hexValue(publicKeyHex[i + 1]);
-        if (high < 0 || low < 0) break;
-        xy.push_back(static_cast<unsigned char>(high * 16 + low));
-    }
-    if (xy.size() != 2 * kCoordinateSize) {
+    uint8_t digest[pcupd::kSha256Size] = {};
+    const bool hashed = sha256Of(bytes, digest);
+    const base::P256Check check = base::checkP256Signature(digest, signature, publicKeyHex);
+    if (check == base::P256Check::kKeyNotHex) {
         problem = "the public key must be 128 hex digits (X then Y), as keygen prints it";
         return false;
     }
-    Bytes blob = eccBlob(BCRYPT_ECDSA_PUBLIC_P256_MAGIC, xy.data(), nullptr);
-    UniqueProvider provider;
-    UniqueKey key;
-    if (!openProvider(provider) ||
-        !BCRYPT_SUCCESS(BCryptImportKeyPair(provider.get(), nullptr, BCRYPT_ECCPUBLIC_BLOB,
-                                            key.put(), blob.data(),
-                                            static_cast<ULONG>(blob.size()), 0))) {
+    if (check == base::P256Check::kKeyNotOnCurve) {
         problem = "the public key is not a point of the P-256 curve";
         return false;
     }
     problem = "manifest signature is not valid";
-    uint8_t digest[pcupd::kSha256Size];
-    Bytes raw(signature.begin(), signature.end());
-    return signature.size() == kSignatureSize && sha256Of(bytes, digest) &&
-           BCRYPT_SUCCESS(BCryptVerifySignature(key.get(), nullptr, digest, sizeof(digest),
-                                                raw.data(), static_cast<ULONG>(raw.size()), 0));
+    return hashed && check == base::P256Check::kValid;
 }
 
 }  // namespace orvpak

@@ -3,7 +3,7 @@
 #include <rapidjson/prettywriter.h>
 #include <rapidjson/stringbuffer.h>
 
-#include "tools/orvpak/archive_format.h"
+#include "base/archive_format.h"
 
 namespace orvpak {
 namespace {
@@ -41,7 +41,7 @@ std::string renderManifest(const ManifestContent& content) {
     writer.Key("size");
     writer.Uint64(content.archiveSize);
     writer.Key("format");
-    writer.String(kFormatName);
+    writer.String(base::kArchiveFormatName);
     writer.EndObject();
 
     writer.Key("files");

@@ -10,8 +10,8 @@
 #include <system_error>
 #include <vector>
 
+#include "base/archive_format.h"
 #include "base/utc_time.h"
-#include "tools/orvpak/archive_format.h"
 #include "tools/orvpak/chunk_index_builder.h"
 #include "tools/orvpak/client_scan.h"
 #include "tools/orvpak/entry_path.h"
@@ -145,14 +145,17 @@ private:
     uint64_t bytes_ = 0;
 };
 
+// Everything of the file's archive entry that precedes its data.
+std::string entryHead(const HashedFile& entry) {
+    return base::encodeEntryHead(entry.file.path, entry.size, entry.digest.data());
+}
+
 // Second read of one file: into the archive and into its object, either of which may be
 // absent, checking it still is the file hashed before (the manifest and the archive's
 // entry already carry that size and digest).
 bool writeEntry(const HashedFile& entry, const fs::path* object, ArchiveOutput* archive,
                 std::vector<unsigned char>& buffer, std::string& error) {
-    if (archive &&
-        !archive->write(encodeEntryHead(entry.file.path, entry.size, entry.digest), error))
-        return false;
+    if (archive && !archive->write(entryHead(entry), error)) return false;
     AtomicOutputFile copy;
     if (object && (!createFolder(object->parent_path(), error) || !copy.open(*object, error)))
         return false;
@@ -183,7 +186,8 @@ const Release* releaseWithSameArchive(const ReleaseHistory& history,
     if (history.unrecorded) earlier.push_back(&*history.unrecorded);
     for (const Release* release : earlier) {
         const ManifestContent& content = release->content;
-        if (release->format != kFormatName || content.files.size() != files.size()) continue;
+        if (release->format != base::kArchiveFormatName || content.files.size() != files.size())
+            continue;
         bool same = true;
         for (size_t i = 0; same && i < files.size(); ++i)
             same = content.files[i].path == files[i].file.path &&
@@ -234,7 +238,7 @@ bool hashFile(HashedFile& hashed, std::vector<unsigned char>& buffer, std::strin
 // Writes every object the release needs that is not in place yet; fills in the archive's
 // digest and size.
 bool writeObjects(const fs::path& platformDir, const std::vector<HashedFile>& files,
-                  const ArchiveHeader& header, const ReleaseHistory& history,
+                  const base::ArchiveHeader& header, const ReleaseHistory& history,
                   PublishSummary& summary, std::string& error) {
     const fs::path objectsDir = platformDir / kObjectsFolder;
     if (!createFolder(objectsDir, error)) return false;
@@ -250,8 +254,8 @@ bool writeObjects(const fs::path& platformDir, const std::vector<HashedFile>& fi
     }
     const Release* reusable = releaseWithSameArchive(history, files, platformDir);
     ArchiveOutput archive;
-    if (!reusable &&
-        (!archive.open(objectsDir, error) || !archive.write(encodeHeader(header), error)))
+    if (!reusable && (!archive.open(objectsDir, error) ||
+                      !archive.write(base::encodeArchiveHeader(header), error)))
         return false;
     std::vector<unsigned char> buffer(kChunkSize);
     for (const HashedFile& file : files) {
@@ -277,9 +281,9 @@ bool writeObjects(const fs::path& platformDir, const std::vector<HashedFile>& fi
     return true;
 }
 
-bool publishUnguarded(const PublishOptions& options, PublishSummary& summary,
-                      std::string& error) {
-    std::string baseUrl;
+// What publish() can refuse before it reads a file; loads the signing key, if one is given.
+bool checkOptions(const PublishOptions& options, std::string& baseUrl, SigningKey& key,
+                  std::string& error) {
     if (!normalizeBaseUrl(options.baseUrl, baseUrl, error)) return false;
     if (!isValidUtf8(options.clientVersion)) {
         error = "the client version " + quotedPath(options.clientVersion) + " is not valid UTF-8";
@@ -290,22 +294,23 @@ bool publishUnguarded(const PublishOptions& options, PublishSummary& summary,
         return false;
     }
     // A key that cannot sign must stop the publish before it writes anything.
-    SigningKey key;
-    const bool signing = !options.signKey.empty();
-    if (signing && !key.load(options.signKey, error)) return false;
-    if (signing && options.expiresDays < 1) {
+    if (options.signKey.empty()) return true;
+    if (!key.load(options.signKey, error)) return false;
+    if (options.expiresDays < 1) {
         error = "a signed manifest must stay valid for at least a day (--expires-days 1 or more)";
         return false;
     }
-    const fs::path platformDir = options.outDir / kPlatformFolder;
-    if (!checkFoldersApart(options.clientDir, platformDir, error)) return false;
+    return true;
+}
 
+// Every client file, in the archive's order, hashed and (when large) indexed; `header`
+// counts them.
+bool hashClient(const fs::path& clientDir, std::vector<HashedFile>& files,
+                base::ArchiveHeader& header, std::string& error) {
     std::vector<ClientFile> scanned;
-    if (!scanClient(options.clientDir, scanned, error)) return false;
+    if (!scanClient(clientDir, scanned, error)) return false;
     std::vector<unsigned char> buffer(kChunkSize);
-    std::vector<HashedFile> files;
     files.reserve(scanned.size());
-    ArchiveHeader header;
     for (ClientFile& file : scanned) {
         HashedFile hashed{std::move(file), 0, {}, {}, {}, {}};
         if (!hashFile(hashed, buffer, error)) return false;
@@ -313,21 +318,21 @@ bool publishUnguarded(const PublishOptions& options, PublishSummary& summary,
         files.push_back(std::move(hashed));
     }
     header.entryCount = static_cast<uint32_t>(files.size());
-    // The releases that may stay, read before anything is written: a record that cannot be
-    // read would leave unknown what its players still need.
-    ReleaseHistory history;
-    if (!loadHistory(platformDir, options.keepReleases + 1, history, error)) return false;
+    return true;
+}
 
-    if (!writeObjects(platformDir, files, header, history, summary, error)) return false;
-
-    const std::string platformUrl = baseUrl + "/" + kPlatformFolder;
+// The release these files make once writeObjects has filled in the archive's digest and size
+// in `written`: its manifest, with a sequence and an expiry when it is to be signed.
+Release describeRelease(const PublishOptions& options, const std::string& platformUrl,
+                        const std::vector<HashedFile>& files, const PublishSummary& written,
+                        const ReleaseHistory& history) {
     Release current;
     ManifestContent& manifest = current.content;
     manifest.clientVersion = options.clientVersion;
     manifest.required = !options.optional;
-    manifest.archiveUrl = platformUrl + "/" + objectPath(summary.archiveSha256);
-    manifest.archiveSha256 = summary.archiveSha256;
-    manifest.archiveSize = summary.archiveBytes;
+    manifest.archiveUrl = platformUrl + "/" + objectPath(written.archiveSha256);
+    manifest.archiveSha256 = written.archiveSha256;
+    manifest.archiveSize = written.archiveBytes;
     for (const HashedFile& file : files) {
         manifest.files.push_back(
             {file.file.path, file.sha256, file.size, platformUrl + "/" + objectPath(file.sha256),
@@ -335,19 +340,24 @@ bool publishUnguarded(const PublishOptions& options, PublishSummary& summary,
         if (!file.chunksSha256.empty())
             manifest.files.back().chunksUrl = platformUrl + "/" + objectPath(file.chunksSha256);
     }
-    std::string signature;
-    if (signing) {
+    if (!options.signKey.empty()) {
         const int64_t now = options.now != 0 ? options.now : currentTime();
         manifest.sequence = nextSequence(history);
         manifest.expires = base::utcTimestamp(now + int64_t{options.expiresDays} * 86400);
     }
     current.manifest = renderManifest(manifest);
-    current.format = kFormatName;
-    if (signing && !key.sign(current.manifest, signature, error)) return false;
+    current.format = base::kArchiveFormatName;
+    return current;
+}
 
+// Records the release (and an earlier publisher's unrecorded one), then puts its manifest
+// live. `kept` ends with the live release.
+bool goLive(const fs::path& platformDir, ReleaseHistory& history, Release current,
+            const std::string& signature, std::vector<Release>& kept, PublishSummary& summary,
+            std::string& error) {
     // Records before the manifest: a release players may see is always on record, and a
     // record whose manifest never went live only keeps a few objects a while longer.
-    std::vector<Release> kept = std::move(history.recent);
+    kept = std::move(history.recent);
     uint64_t next = history.latest;
     if (history.unrecorded) {
         history.unrecorded->number = ++next;
@@ -361,18 +371,20 @@ bool publishUnguarded(const PublishOptions& options, PublishSummary& summary,
         if (!writeRecord(platformDir, current, error)) return false;
         kept.push_back(std::move(current));
     }
-    const std::string& text = kept.back().manifest;
-    if (!writeManifestPair(platformDir, history.live, text, signature, error)) return false;
-    summary.sequence = kept.back().content.sequence;
-    summary.expires = kept.back().content.expires;
-    summary.files = files.size();
-    summary.dataBytes = header.totalBytes;
-    summary.manifestUrl = platformUrl + "/" + kManifestName;
-    summary.release = kept.back().number;
+    const Release& live = kept.back();
+    if (!writeManifestPair(platformDir, history.live, live.manifest, signature, error))
+        return false;
+    summary.sequence = live.content.sequence;
+    summary.expires = live.content.expires;
+    summary.release = live.number;
+    return true;
+}
 
-    // Only now: a player still holding a manifest that is no longer kept may fetch its
-    // objects until here.
-    const size_t keep = options.keepReleases + 1;
+// Removes the objects that no kept release needs. Only once the new manifest is live: a
+// player still holding a manifest that is no longer kept may fetch its objects until then.
+bool pruneUnkept(const fs::path& platformDir, std::vector<Release> kept, size_t keepReleases,
+                 PublishSummary& summary, std::string& error) {
+    const size_t keep = keepReleases + 1;
     if (kept.size() > keep) kept.erase(kept.begin(), kept.end() - static_cast<std::ptrdiff_t>(keep));
     summary.oldestKept = kept.front().number;
     std::set<std::string> referenced;
@@ -387,6 +399,35 @@ bool publishUnguarded(const PublishOptions& options, PublishSummary& summary,
     summary.legacyRemoved = pruned.legacyRemoved;
     if (!ok) error = "the new manifest is in place, but " + error;
     return ok;
+}
+
+bool publishUnguarded(const PublishOptions& options, PublishSummary& summary,
+                      std::string& error) {
+    std::string baseUrl;
+    SigningKey key;
+    if (!checkOptions(options, baseUrl, key, error)) return false;
+    const fs::path platformDir = options.outDir / kPlatformFolder;
+    if (!checkFoldersApart(options.clientDir, platformDir, error)) return false;
+    std::vector<HashedFile> files;
+    base::ArchiveHeader header;
+    if (!hashClient(options.clientDir, files, header, error)) return false;
+    // The releases that may stay, read before anything is written: a record that cannot be
+    // read would leave unknown what its players still need.
+    ReleaseHistory history;
+    if (!loadHistory(platformDir, options.keepReleases + 1, history, error)) return false;
+    if (!writeObjects(platformDir, files, header, history, summary, error)) return false;
+
+    const std::string platformUrl = baseUrl + "/" + kPlatformFolder;
+    Release current = describeRelease(options, platformUrl, files, summary, history);
+    std::string signature;
+    if (!options.signKey.empty() && !key.sign(current.manifest, signature, error)) return false;
+    std::vector<Release> kept;
+    if (!goLive(platformDir, history, std::move(current), signature, kept, summary, error))
+        return false;
+    summary.files = files.size();
+    summary.dataBytes = header.totalBytes;
+    summary.manifestUrl = platformUrl + "/" + kManifestName;
+    return pruneUnkept(platformDir, std::move(kept), options.keepReleases, summary, error);
 }
 
 }  // namespace

@@ -1,12 +1,17 @@
 #pragma once
 // Incremental SHA-256 for the publisher. Natively it runs on OpenSSL's EVP; in the Windows
 // build on the update engine's BCrypt context, so both sides hash with the platform's code.
+// It is also the hasher of the publisher's base::ChunkHasher.
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <memory>
 #include <string>
+
+#include "base/hex.h"
 
 namespace orvpak {
 
@@ -24,6 +29,7 @@ public:
     bool ready() const;
     void update(const void* data, size_t size);
     // The digest of everything passed to update(); call once. False when hashing failed.
+    bool finish(uint8_t (&digest)[kDigestSize]);
     bool finish(Digest& digest);
 
 private:
@@ -31,7 +37,14 @@ private:
     std::unique_ptr<State> state_;
 };
 
+inline bool Sha256Hasher::finish(Digest& digest) {
+    uint8_t raw[kDigestSize];
+    if (!finish(raw)) return false;
+    std::copy(std::begin(raw), std::end(raw), digest.begin());
+    return true;
+}
+
 // 64 lowercase hex characters, the form the manifest and the installer use.
-std::string toHex(const Digest& digest);
+inline std::string toHex(const Digest& digest) { return base::toHex(digest.data(), digest.size()); }
 
 }  // namespace orvpak

@@ -27,22 +27,12 @@ void Sha256Hasher::update(const void* data, size_t size) {
         state_->ready = false;
 }
 
-bool Sha256Hasher::finish(Digest& digest) {
+bool Sha256Hasher::finish(uint8_t (&digest)[kDigestSize]) {
     unsigned int length = 0;
     if (!state_->ready) return false;
     state_->ready = false;
-    return EVP_DigestFinal_ex(state_->context.get(), digest.data(), &length) == 1 &&
+    return EVP_DigestFinal_ex(state_->context.get(), digest, &length) == 1 &&
            length == kDigestSize;
-}
-
-std::string toHex(const Digest& digest) {
-    static const char kDigits[] = "0123456789abcdef";
-    std::string text(digest.size() * 2, '0');
-    for (size_t i = 0; i < digest.size(); ++i) {
-        text[2 * i] = kDigits[digest[i] >> 4];
-        text[2 * i + 1] = kDigits[digest[i] & 0x0F];
-    }
-    return text;
 }
 
 }  // namespace orvpak

@@ -1,8 +1,5 @@
 #include "tools/orvpak/sha256_hasher.h"
 
-#include <algorithm>
-#include <iterator>
-
 #include "update/sha256.h"
 
 namespace orvpak {
@@ -24,15 +21,10 @@ void Sha256Hasher::update(const void* data, size_t size) {
     if (ready()) state_->sha.update(data, size);
 }
 
-bool Sha256Hasher::finish(Digest& digest) {
+bool Sha256Hasher::finish(uint8_t (&digest)[kDigestSize]) {
     if (!ready()) return false;
     state_->finished = true;
-    uint8_t raw[pcupd::kSha256Size] = {};
-    if (!state_->sha.finish(raw)) return false;
-    std::copy(std::begin(raw), std::end(raw), digest.begin());
-    return true;
+    return state_->sha.finish(digest);
 }
-
-std::string toHex(const Digest& digest) { return pcupd::toHex(digest.data(), digest.size()); }
 
 }  // namespace orvpak

@@ -25,8 +25,8 @@ fi
 setup_exe=$1
 fixture_exe=$2
 build=$(cd "$3" && pwd)
-gui_name=setup_silent
-gui_on_exit() { touch "$work"/fixture-*/stop 2>/dev/null; }
+script_name=setup_silent
+gui_on_exit() { stop_fixtures; }
 source "$(dirname "$0")/../../../scripts/gui_session.sh"
 
 started=$(date +%s%3N)
@@ -38,9 +38,7 @@ wineserver -k 2>/dev/null
 readonly key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\OrvaneOnline'
 profile=$(find "$WINEPREFIX/drive_c/users" -mindepth 1 -maxdepth 1 -type d ! -name Public | head -n1)
 [ -n "$profile" ] || fail "no user profile in $WINEPREFIX"
-# The shortcuts live where Windows says; Wine links the desktop into HOME (scripts/wine-run).
-desktop_link() { compgen -G "$WINEPREFIX/drive_c/users/*/Desktop/Orvane Online.lnk" >/dev/null ||
-                 compgen -G "$WINEPREFIX-home/Desktop/Orvane Online.lnk" >/dev/null; }
+# The Start-menu shortcut lives where Windows says.
 start_menu_link() { compgen -G "$profile/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Orvane Online.lnk" >/dev/null; }
 
 # Runs the program (or the program at $1) with the rest as arguments; code in $code, its
@@ -60,22 +58,15 @@ reg_value() {
     "$wine_run" reg query "$key" /v "$1" 2>/dev/null | tr -d '\r' |
         sed -n "s/^ *$1 *REG_[A-Z_]* *//p"
 }
-client_installed() {
-    local client=$1 target=$2 file
-    while IFS= read -r -d '' file; do
-        cmp -s "$client/$file" "$target/$file" || return 1
-    done < <(cd "$client" && find . -type f -print0)
-}
 # Every file under $1, relative, sorted.
 files_under() { (cd "$1" && find . -type f | sort); }
 
-mkdir -p "$work/fixture"
-"$wine_run" "$fixture_exe" "$(windows_path "$work/fixture")" >"$work/fixture.log" 2>&1 &
-wait_until 30 "the update host publishes its client" test -s "$work/fixture/url.txt"
-url=$(cat "$work/fixture/url.txt")
+start_fixture main
+url=$(fixture_url main)
+client=$work/fixture-main/client
 "$wine_run" reg delete "$key" /f >/dev/null 2>&1
-rm -f "$WINEPREFIX"/drive_c/users/*/Desktop/"Orvane Online.lnk" "$WINEPREFIX-home/Desktop/Orvane Online.lnk" \
-      "$profile/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Orvane Online.lnk"
+remove_desktop_shortcut
+rm -f "$profile/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Orvane Online.lnk"
 
 # --- a. Wrong command lines --------------------------------------------------------------
 run "$setup_exe" --silent
@@ -97,9 +88,9 @@ for line in "Installing Orvane Online to" "Downloading client..." "Verifying fil
     expect_line "$log" "$line" "b. silent install log"
 done
 expect_line "$work/out.txt" "Installation complete" "b. silent install console"
-client_installed "$work/fixture/client" "$install" || fail "b. the installed files differ from the published ones"
+client_installed "$client" "$install" || fail "b. the installed files differ from the published ones"
 cmp -s "$setup_exe" "$install/OrvaneSetup.exe" || fail "b. no copy of the setup in the install folder"
-desktop_link || fail "b. no desktop shortcut"
+desktop_shortcut_placed || fail "b. no desktop shortcut"
 start_menu_link || fail "b. no Start-menu shortcut"
 windows_install="Z:${install//\//\\}"
 expect_value() {
@@ -115,7 +106,7 @@ expect_value DisplayIcon "$windows_install\\Engine.exe,0"
 expect_value UninstallString "\"$windows_install\\OrvaneSetup.exe\" --uninstall"
 expect_value QuietUninstallString "\"$windows_install\\OrvaneSetup.exe\" --uninstall --silent"
 expect_value ModifyPath "\"$windows_install\\OrvaneSetup.exe\" --install=\"Z:${location//\//\\}\" --manifest=$url"
-kib=$(( ($(cd "$work/fixture/client" && find . -type f -printf '%s+') 0 + 1023) / 1024 ))
+kib=$(( ($(cd "$client" && find . -type f -printf '%s+') 0 + 1023) / 1024 ))
 expect_value EstimatedSize "$(printf '0x%x' "$kib")"
 say "b. silent install: code 0, files, shortcuts, setup copy and the Apps & features entry"
 
@@ -124,7 +115,7 @@ run "$setup_exe" --silent --manifest="$url" --install="$(windows_path "$location
 expect_code 0 "b. silent repair"
 expect_line "$log" "Repairing Orvane Online in" "b. silent repair log"
 expect_line "$log" "Repair complete" "b. silent repair log"
-client_installed "$work/fixture/client" "$install" || fail "b. the repair left a file wrong"
+client_installed "$client" "$install" || fail "b. the repair left a file wrong"
 
 run "$setup_exe" --silent --manifest=http://127.0.0.1:9/pc/manifest.json --install="$(windows_path "$work/elsewhere")"
 expect_code 1 "b. install from a host that does not answer"
@@ -145,7 +136,7 @@ only_player_file() {
     [ "$(files_under "$install")" = "./screenshots/shot1.png" ]
 }
 wait_until 10 "c. only the player's file stays" only_player_file
-! desktop_link || fail "c. the desktop shortcut is still there"
+! desktop_shortcut_placed || fail "c. the desktop shortcut is still there"
 ! start_menu_link || fail "c. the Start-menu shortcut is still there"
 [ -z "$(reg_value DisplayName)" ] || fail "c. the Apps & features entry is still there"
 no_temporary_copy() { ! compgen -G "$profile/Temp/OrvaneSetup-removal-*.exe" >/dev/null; }

@@ -26,17 +26,9 @@ build=$(cd "$3" && pwd)
 planted_dll=$4
 orvpak_exe=$5
 screens=$build/screens
-gui_name=ui_smoke
-# The update hosts end when they see their stop file.
-gui_on_exit() { touch "$work"/fixture-*/stop 2>/dev/null; }
+script_name=ui_smoke
+gui_on_exit() { stop_fixtures; }
 source "$(dirname "$0")/../../../scripts/gui_session.sh"
-
-# The window in 96-dpi units, and where the primary button's flat fill is: clear of its
-# rounded corners and of the centred label.
-readonly kScalePercent=150
-readonly kWidth=760 kHeight=500
-readonly kButtonLeft=264 kButtonRight=496 kButtonTop=392 kButtonBottom=442 kButtonInset=16
-scaled() { echo $(( $1 * kScalePercent / 100 )); }
 
 started=$(date +%s%3N)
 gui_start "$build/wineprefix-ui-smoke"
@@ -44,38 +36,6 @@ mkdir -p "$screens"
 export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d;winhttp,bcrypt,gdiplus=n,b"
 
 # --- Helpers ------------------------------------------------------------------------------
-# Starts the update host in $work/fixture-NAME; its URL is in $work/fixture-NAME/url.txt.
-start_fixture() {
-    mkdir -p "$work/fixture-$1"
-    "$wine_run" "$fixture_exe" "$(windows_path "$work/fixture-$1")" "${@:2}" \
-        >"$work/fixture-$1.log" 2>&1 &
-}
-fixture_url() {
-    wait_until 30 "the $1 update host publishes its client" test -s "$work/fixture-$1/url.txt"
-    cat "$work/fixture-$1/url.txt"
-}
-
-# Waits for the program to end and checks its exit code.
-expect_exit_zero() {
-    wait_until "$1" "$2: the program ends" setup_ended
-    wait "$setup_pid"
-    local code=$?
-    setup_pid=
-    say "$2: exit code $code"
-    [ "$code" -eq 0 ] || fail "$2: exit code $code, expected 0"
-}
-
-# The main window: sets wid, wx, wy and checks its size.
-find_main_window() {
-    wait_until 20 "$1: the setup window appears" window_count_is 1
-    wid=$(setup_windows)
-    local WIDTH= HEIGHT= X= Y= SCREEN= WINDOW=
-    eval "$(xdotool getwindowgeometry --shell "$wid")"
-    wx=$X wy=$Y
-    say "$1: window $wid at $X,$Y, ${WIDTH}x${HEIGHT}"
-    [ "$WIDTH" -eq "$(scaled $kWidth)" ] && [ "$HEIGHT" -eq "$(scaled $kHeight)" ] ||
-        fail "$1: window is ${WIDTH}x${HEIGHT}, expected $(scaled $kWidth)x$(scaled $kHeight) at 144 dpi"
-}
 screenshot() { import -window root "$screens/smoke-$1.png" || fail "screenshot $1"; }
 # The colour at screen point x,y of a screenshot, as RRGGBB.
 pixel() {
@@ -93,14 +53,6 @@ button_is_accent() {
     seen="last saw #$at_left at $left,$y and #$at_right at $right,$y"
     [ "$at_left" = "$accent" ] && [ "$at_right" = "$accent" ]
 }
-# Every published file is in the install folder with the same bytes.
-client_installed() {
-    local client=$1 target=$2 file
-    while IFS= read -r -d '' file; do
-        cmp -s "$client/$file" "$target/$file" || return 1
-    done < <(cd "$client" && find . -type f -print0)
-}
-
 # Puts the planted DLLs into folder $1 under the names the program imports.
 plant() {
     local name
@@ -123,8 +75,7 @@ temp=$("$wine_run" winepath -u "$("$wine_run" cmd /c echo %TEMP% | tr -d '\r')" 
 plant "$temp"
 
 # The fill of primary buttons, from the painter's palette (0xAARRGGBB there).
-accent=$(grep -o 'kAccent *= *0x[0-9A-Fa-f]\{8\}' "$gui_root/render/palette.h" |
-         grep -o '[0-9A-Fa-f]\{6\}$' | tr a-f A-F)
+accent=$(palette_colour kAccent)
 [ -n "$accent" ] || fail "no kAccent colour in render/palette.h"
 
 # --- a. Fresh install ---------------------------------------------------------------------
@@ -133,8 +84,7 @@ start_fixture slow --slow
 url=$(fixture_url fast)
 install_a=$work/install-a
 mkdir -p "$install_a"
-rm -f "$WINEPREFIX"/drive_c/users/*/Desktop/"Orvane Online.lnk"
-shortcut_placed() { compgen -G "$WINEPREFIX/drive_c/users/*/Desktop/Orvane Online.lnk" >/dev/null; }
+remove_desktop_shortcut
 say "a. fresh install from $url"
 start_setup "$downloads/OrvaneSetup.exe" --manifest="$url" --install="$(windows_path "$install_a")" \
     --log="$(windows_path "$work/window.log")"
@@ -142,7 +92,7 @@ start_setup "$downloads/OrvaneSetup.exe" --manifest="$url" --install="$(windows_
 window_or_planted() { window_count_is 1 || [ -e "$downloads/planted.marker" ]; }
 wait_until 20 "a. fresh install: the setup window appears" window_or_planted
 expect_nothing_planted_loaded "a. start from Downloads"
-find_main_window "a. fresh install"
+find_setup_window 20 "a. fresh install"
 # Give the first frame a moment to reach the screen; the splash is on it for 1.5 s.
 for _ in 1 2 3 4 5; do
     screenshot splash
@@ -151,7 +101,7 @@ for _ in 1 2 3 4 5; do
 done
 wait_until 60 "a. fresh install: the files are in place" \
     client_installed "$work/fixture-fast/client" "$install_a/OrvaneOnline"
-wait_until 10 "a. fresh install: the desktop shortcut is there" shortcut_placed
+wait_until 10 "a. fresh install: the desktop shortcut is there" desktop_shortcut_placed
 wait_until 10 "a. fresh install: PLAY in the accent colour #$accent" button_is_accent done
 grep -q "Installation complete" "$work/window.log" || fail "a. fresh install: the log does not say it is complete"
 say "a. fresh install: done screen reached, and logged"
@@ -170,9 +120,9 @@ press "$(setup_windows)" Return
 only_player_file() { [ "$(cd "$install_a/OrvaneOnline" && find . -type f)" = "./screenshots/shot1.png" ]; }
 wait_until 30 "b. removal: only the player's file stays" only_player_file
 wait_until 10 "b. removal: the window shows" window_count_is 1
-find_main_window "b. removal"
+find_setup_window 20 "b. removal"
 wait_until 10 "b. removal: CLOSE in the accent colour #$accent" button_is_accent removed
-shortcut_placed && fail "b. removal: the desktop shortcut is still there"
+desktop_shortcut_placed && fail "b. removal: the desktop shortcut is still there"
 # The setup that was started ended with the copy's result, as soon as it had it.
 expect_exit_zero 10 "b. the setup started from the install folder"
 press "$wid" Escape
@@ -188,7 +138,7 @@ install_b=$work/install-b
 mkdir -p "$install_b"
 say "c. cancel while working, from $url (slow archive)"
 start_setup "$setup_exe" --manifest="$url" --install="$(windows_path "$install_b")"
-find_main_window "c. cancel"
+find_setup_window 20 "c. cancel"
 # The archive request shows that the splash is over and the work has begun.
 wait_until 20 "c. cancel: the program starts downloading" test -f "$work/fixture-slow/archive-requested"
 screenshot working
