@@ -1,8 +1,8 @@
 #include "install/worker.h"
 
 #include <algorithm>
-#include <cstdio>
 
+#include "base/byte_size.h"
 #include "base/long_path.h"
 #include "base/path_identity.h"
 #include "base/text.h"
@@ -22,16 +22,6 @@
 namespace installer {
 
 namespace {
-
-// "1.50 GB", "320 MB": enough to act on a disk-space message.
-std::string formatSize(uint64_t bytes) {
-    char text[32];
-    if (bytes >= 1000000000ULL)
-        std::snprintf(text, sizeof(text), "%.2f GB", static_cast<double>(bytes) / 1e9);
-    else
-        std::snprintf(text, sizeof(text), "%.0f MB", static_cast<double>(bytes) / 1e6);
-    return text;
-}
 
 // Free bytes for the caller on the volume that will hold `folder`, which may not exist yet:
 // the nearest existing folder above it answers. False when none does.
@@ -145,8 +135,8 @@ std::wstring installClient(const Job& job, pcupd::Manifest& manifest, ProgressSi
     if (archive.size > 0 && freeSpace(job.installDir, available) &&
         available < static_cast<uint64_t>(archive.size))
         return L"Install failed: not enough disk space (" +
-               base::toWide(formatSize(static_cast<uint64_t>(archive.size))) + L" needed, " +
-               base::toWide(formatSize(available)) + L" free)";
+               base::formatBytes(static_cast<uint64_t>(archive.size)) + L" needed, " +
+               base::formatBytes(available) + L" free)";
 
     if (!recordManifest(job.installDir, manifest, error)) return L"Install failed: " + base::toWide(error);
 

@@ -13,16 +13,6 @@ namespace render {
 
 namespace {
 
-struct DcTraits {
-    using Type = HDC;
-    static Type invalid() noexcept { return nullptr; }
-    static void close(Type dc) noexcept { DeleteDC(dc); }
-};
-struct BitmapTraits {
-    using Type = HBITMAP;
-    static Type invalid() noexcept { return nullptr; }
-    static void close(Type bitmap) noexcept { DeleteObject(bitmap); }
-};
 
 bool pngEncoder(CLSID& clsid) {
     UINT count = 0, bytes = 0;
@@ -42,8 +32,8 @@ bool pngEncoder(CLSID& clsid) {
 }  // namespace
 
 struct Canvas::Impl {
-    base::UniqueAny<DcTraits> dc;
-    base::UniqueAny<BitmapTraits> bitmap;
+    base::UniqueOf<HDC, &::DeleteDC> dc;
+    base::UniqueOf<HBITMAP, &::DeleteObject> bitmap;
     HGDIOBJ previous = nullptr;
     uint32_t* bits = nullptr;
 

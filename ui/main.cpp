@@ -52,12 +52,7 @@ int screenDpi() {
     return dpi;
 }
 
-struct IconTraits {
-    using Type = HICON;
-    static Type invalid() noexcept { return nullptr; }
-    static void close(Type icon) noexcept { DestroyIcon(icon); }
-};
-using UniqueIcon = base::UniqueAny<IconTraits>;
+using UniqueIcon = base::UniqueOf<HICON, &::DestroyIcon>;
 
 UniqueIcon loadIcon(HINSTANCE instance, int widthMetric, int heightMetric) {
     return UniqueIcon(static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_ORVANE), IMAGE_ICON,

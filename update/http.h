@@ -17,12 +17,7 @@
 
 namespace pcupd {
 
-struct InternetHandleTraits {
-    using Type = HINTERNET;
-    static Type invalid() noexcept { return nullptr; }
-    static void close(Type h) noexcept { ::WinHttpCloseHandle(h); }
-};
-using UniqueInternet = base::UniqueAny<InternetHandleTraits>;
+using UniqueInternet = base::UniqueOf<HINTERNET, &::WinHttpCloseHandle>;
 
 // The largest body httpGet accepts ("response too large" beyond it): far above any real
 // manifest, low enough that a server that never ends its body cannot exhaust memory.

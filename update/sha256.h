@@ -12,20 +12,9 @@
 #include <vector>
 
 #include "base/hex.h"  // digests as text: base::toHex
-#include "base/unique_handle.h"
+#include "base/bcrypt_handle.h"
 
 namespace pcupd {
-
-struct AlgorithmHandleTraits {
-    using Type = BCRYPT_ALG_HANDLE;
-    static Type invalid() noexcept { return nullptr; }
-    static void close(Type h) noexcept { ::BCryptCloseAlgorithmProvider(h, 0); }
-};
-struct HashHandleTraits {
-    using Type = BCRYPT_HASH_HANDLE;
-    static Type invalid() noexcept { return nullptr; }
-    static void close(Type h) noexcept { ::BCryptDestroyHash(h); }
-};
 
 constexpr size_t kSha256Size = 32;
 
@@ -48,7 +37,7 @@ private:
     // Declared so that destruction runs the hash before its own memory goes. The provider
     // is the process's shared one.
     std::vector<UCHAR> object_;
-    base::UniqueAny<HashHandleTraits> hash_;
+    base::UniqueBcryptHash hash_;
     ULONG digestLength_ = 0;
     bool ready_ = false;
 };

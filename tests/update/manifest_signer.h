@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "base/unique_handle.h"
+#include "base/bcrypt_handle.h"
 #include "update/sha256.h"
 
 namespace testsupport {
@@ -49,13 +49,8 @@ public:
     }
 
 private:
-    struct KeyTraits {
-        using Type = BCRYPT_KEY_HANDLE;
-        static Type invalid() noexcept { return nullptr; }
-        static void close(Type h) noexcept { ::BCryptDestroyKey(h); }
-    };
-    base::UniqueAny<pcupd::AlgorithmHandleTraits> provider_;  // declared first, closed last
-    base::UniqueAny<KeyTraits> key_;
+    base::UniqueBcryptAlgorithm provider_;  // declared first, closed last
+    base::UniqueBcryptKey key_;
     std::string publicKey_;
 };
 
