@@ -122,6 +122,8 @@ std::wstring removeRecorded(const base::OwnedFolder& folder, const std::vector<s
             }
         }
         folder.deleteFile(full + L".part");
+        // The setup's own earlier file, moved aside when a release replaced it (update/repair.h).
+        if (pcupd::VerifyCache::key(path) == setupKey) folder.deleteFile(full + L".old");
     }
     if (onProgress) onProgress(total, total, std::wstring());
 

@@ -41,8 +41,9 @@ using RemovalProgress = std::function<void(int64_t done, int64_t total, const st
 
 // Removes the installation in `installDir`: stops the client (as an update does), deletes
 // the files the record lists and this program's own leftovers (pcupd.* files, *.part
-// downloads of recorded files), the desktop and Start-menu shortcuts that point into the
-// folder, the Apps & features entry when it names this folder, then each folder a recorded
+// downloads of recorded files, the recorded setup's OrvaneSetup.exe.old), the desktop and
+// Start-menu shortcuts that point into the folder, the Apps & features entry when it names
+// this folder, then each folder a recorded
 // path runs through and `installDir` itself, deepest first, where left empty. Every delete
 // goes through base::OwnedFolder: a recorded path that really lies elsewhere (through a
 // link) is left alone. `leaveForLater` (may be empty) is the running setup's file; when it

@@ -134,6 +134,7 @@ TEST(Removal, OnlyTheRecordedSetupCopyIsLeftForLaterAndTaken) {
     const fs::path game = dir / "Game", setup = game / "OrvaneSetup.exe", download = game / "OrvaneSetup (2).exe";
     plant(game, {"Engine.exe", "OrvaneSetup.exe"});
     writeFile(download, "MZ");  // a download the player ran from the folder
+    writeFile(game / "OrvaneSetup.exe.old", "MZ");  // what the copy was before it replaced itself
     writeFile(dir / "outside.exe", "MZ");
     RemovalResult result;
     EXPECT_EQ(removeInstallation(game.wstring(), download.wstring(), result, nullptr), L"");
