@@ -212,8 +212,12 @@ bool openSharedRequest(const std::string& url, SharedRequest& shared, base::Fail
     DWORD status = 0;
     if (!sendSharedRequest(url, {}, shared, status, failure, options)) return false;
     if (status == HTTP_STATUS_OK) return true;
-    failure = base::Failure::http(status, "HTTP status " + std::to_string(status) + " for " + url);
+    failure = httpStatusFailure(status, url);
     return false;
+}
+
+base::Failure httpStatusFailure(uint32_t status, const std::string& url) {
+    return base::Failure::http(status, "HTTP status " + std::to_string(status) + " for " + url);
 }
 
 int64_t contentLength(HINTERNET request) {

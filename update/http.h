@@ -70,6 +70,9 @@ bool sendSharedRequest(const std::string& url, const std::wstring& headers, Shar
 bool openSharedRequest(const std::string& url, SharedRequest& shared, base::Failure& failure,
                        const TransferOptions& options = TransferOptions{});
 
+// kHttpStatus with `status`: "HTTP status N for URL".
+base::Failure httpStatusFailure(uint32_t status, const std::string& url);
+
 // The response's Content-Length, or -1 when it has none.
 int64_t contentLength(HINTERNET request);
 

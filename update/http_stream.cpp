@@ -57,7 +57,7 @@ HttpStream::Range HttpStream::openRange(const std::string& url, int64_t from, in
     // Anything but exactly the bytes asked for would be spliced in at the wrong place.
     if (status != HTTP_STATUS_PARTIAL_CONTENT) {
         close();
-        failure = base::Failure::http(status, "HTTP status " + std::to_string(status) + " for " + url);
+        failure = httpStatusFailure(status, url);
         return Range::Refused;
     }
     int64_t first = 0, end = 0, size = 0;
