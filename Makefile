@@ -34,6 +34,7 @@ bench: build
 	scripts/wine-run $(WIN_BUILD)/bench/parallel_bench.exe
 	scripts/wine-run $(WIN_BUILD)/bench/transfer_bench.exe
 	scripts/wine-run $(WIN_BUILD)/bench/chunk_bench.exe
+	scripts/wine-run $(WIN_BUILD)/bench/pack_update_bench.exe
 	scripts/wine-run $(WIN_BUILD)/bench/removal_bench.exe
 	bench/idle_cpu.sh $(WIN_BUILD)/OrvaneSetup.exe $(WIN_BUILD)
 

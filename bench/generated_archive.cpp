@@ -180,7 +180,7 @@ void describe(const GeneratedArchive& archive, const std::string& url,
     full.sha256 = sha.finish();
     full.size = static_cast<int64_t>(archive.size());
     for (const GeneratedArchive::Entry& entry : archive.entries())
-        manifest.files.push_back({entry.path, entry.sha256, static_cast<int64_t>(entry.size), url, {}, {}});
+        manifest.files.push_back({entry.path, entry.sha256, static_cast<int64_t>(entry.size), url, {}, {}, {}, {}});
 }
 
 }  // namespace bench

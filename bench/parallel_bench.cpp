@@ -70,7 +70,7 @@ void benchRepair(uint32_t count, int runs) {
         response.delayMs = 20;
         const std::string path = "data/small" + std::to_string(i % 10) + "/file" + std::to_string(i) + ".bin";
         manifest.files.push_back({path, testsupport::sha256Hex(response.body), static_cast<int64_t>(size),
-                                  server.url("/files/" + path), {}, {}});
+                                  server.url("/files/" + path), {}, {}, {}, {}});
         server.route("/files/" + path, response);
         total += size;
     }
@@ -120,7 +120,7 @@ void writeEntries(const bench::GeneratedArchive& archive, const std::wstring& ro
             WriteFile(file.get(), buffer.data(), static_cast<DWORD>(piece), &written, nullptr);
             done += piece;
         }
-        manifest.files.push_back({entry.path, entry.sha256, static_cast<int64_t>(entry.size), "", {}, {}});
+        manifest.files.push_back({entry.path, entry.sha256, static_cast<int64_t>(entry.size), "", {}, {}, {}, {}});
     }
 }
 

@@ -128,7 +128,7 @@ std::wstring removeRecorded(const base::OwnedFolder& folder, const std::vector<s
     if (onProgress) onProgress(total, total, std::wstring());
 
     const auto own = [&root](const wchar_t* name) { return base::extendedLengthPath(root + L"\\" + name); };
-    for (const wchar_t* name : {L"pcupd.cache.tmp", L"pcupd.sequence.tmp", L"pcupd.files.tmp"})
+    for (const wchar_t* name : {L"pcupd.cache.tmp", L"pcupd.sequence.tmp", L"pcupd.release.tmp", L"pcupd.files.tmp"})
         folder.deleteFile(own(name));
     removeShortcutInto(desktopFolder(), root);
     removeShortcutInto(programsFolder(), root);
@@ -136,6 +136,7 @@ std::wstring removeRecorded(const base::OwnedFolder& folder, const std::vector<s
         // The record goes last: until then a removal that stops half-way can be run again.
         folder.deleteFile(own(pcupd::kCacheFileName));
         folder.deleteFile(own(pcupd::kSequenceFileName));
+        folder.deleteFile(own(pcupd::kCompletedReleaseFileName));
         folder.deleteFile(own(kRecordFileName));
         unregisterInstallation(root);
     }

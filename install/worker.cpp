@@ -16,6 +16,7 @@
 #include "install/shortcut.h"
 #include "update/manifest.h"
 #include "update/manifest_signature.h"
+#include "update/sha256.h"
 #include "update/update.h"
 #include "update/verify_cache.h"
 
@@ -146,6 +147,18 @@ std::wstring installClient(const Job& job, pcupd::Manifest& manifest, ProgressSi
     return std::wstring();
 }
 
+// Reads every byte, or trusts the verification cache for the files whose size and time it
+// vouches for. Right after this run's own install the cache holds only digests of bytes the
+// stream just wrote and hashed; an update to another release than the one the folder last
+// completed needs only what changed, and the manifest's digests decide which files those
+// are. A repair of the release already in place is asked for because something is wrong,
+// and damage need not change a file's size or time: then every file is read, as it is when
+// the folder does not say which release it completed.
+bool readsEveryByte(JobKind kind, const std::string& completedRelease, const std::string& release) {
+    if (kind == JobKind::kInstall) return false;
+    return completedRelease.empty() || completedRelease == release;
+}
+
 // Checks every file against the manifest and repairs what differs; a Repair reads the
 // manifest here, into `manifest`. Returns the error, or empty.
 std::wstring verifyAndRepair(const Job& job, pcupd::Manifest& manifest, ProgressSink& sink) {
@@ -154,21 +167,33 @@ std::wstring verifyAndRepair(const Job& job, pcupd::Manifest& manifest, Progress
     // which names the manifest lists.
     stopRunningClient(job.installDir);
     sink.busy();
+    if (repair) {
+        sink.phase(Phase::kContactingServer, std::wstring());
+        base::Failure failure;
+        if (!pcupd::readManifest(job.manifestUrl, job.engine.manifestKeys, job.installDir, manifest,
+                                 nullptr, failure, job.engine.transfer))
+            return L"Could not read the update manifest: " + base::toWide(failure.text);
+    }
     sink.phase(Phase::kVerifying, std::wstring());
-    // Right after this run's own install the cache holds only digests of bytes the stream
-    // just wrote and hashed. A repair is asked for because something is wrong, and damage
-    // need not change a file's size or time: then every file is read.
     pcupd::UpdateOptions options = job.engine;
-    options.useCache = !repair;
+    std::string completed, completedSha256, error;
+    if (pcupd::readCompletedRelease(job.installDir, completed)) {
+        pcupd::Sha256 hash;
+        hash.update(completed.data(), completed.size());
+        completedSha256 = hash.finish();
+    }
+    options.useCache = !readsEveryByte(job.kind, completedSha256, manifest.sha256);
+    // What the folder held before this release, for the files an update patches in place.
+    auto previous = std::make_shared<pcupd::Manifest>();
+    if (!completedSha256.empty() && completedSha256 != manifest.sha256 &&
+        pcupd::parseManifest(completed, *previous, error))
+        options.previous = std::move(previous);
     // The setup's copy in the folder, when the manifest ships it, is the running program:
     // its new release moves in beside it and takes over at the next start.
     options.selfPath = job.setupProgram;
-    // A repair reads the manifest in the update run, with the same checks.
-    const pcupd::UpdateResult result =
-        repair ? pcupd::runUpdate(job.manifestUrl, job.installDir, options, manifest, reportTo(sink))
-               : pcupd::runUpdate(manifest, job.installDir, options, reportTo(sink));
-    // A repair learns the file list only in its run; whatever it wrote is recorded, done or
-    // not. A folder installed before the record existed gets one here.
+    const pcupd::UpdateResult result = pcupd::runUpdate(manifest, job.installDir, options, reportTo(sink));
+    // Whatever a repair wrote is recorded, done or not. A folder installed before the record
+    // existed gets one here.
     std::string recordError;
     if (repair && !manifest.files.empty() && !recordManifest(job.installDir, manifest, recordError) &&
         result.ok)
@@ -199,6 +224,9 @@ Outcome installOrRepair(const Job& job, ProgressSink& sink) {
     if (error.empty()) error = verifyAndRepair(job, manifest, sink);
     if (error.empty()) error = removeDropped(job.installDir, manifest, outcome.obsoleteRemoved);
     if (!error.empty()) return outcome;
+    // Only now does the folder hold the whole release; a failure to note it costs the next
+    // update a deep verification, nothing more.
+    pcupd::saveCompletedRelease(job.installDir, manifest.document);
     settleIn(job, manifest);
     sink.phase(repair ? Phase::kRepaired : Phase::kInstalled, job.installDir);
     return outcome;

@@ -3,14 +3,21 @@
 #include <windows.h>
 
 #include "base/long_path.h"
+#include "install/install_record.h"
 
 namespace ui {
 
 namespace {
 
+// The client, or this program's install record: a folder whose Engine.exe the player or an
+// antivirus deleted is still an installation, repaired file by file rather than downloaded
+// again whole.
 bool clientIn(const std::wstring& installDir) {
-    const std::wstring client = installDir + L"\\" + kClientExecutable;
-    return GetFileAttributesW(client.c_str()) != INVALID_FILE_ATTRIBUTES;
+    for (const wchar_t* name : {kClientExecutable, installer::kRecordFileName}) {
+        const std::wstring path = installDir + L"\\" + name;
+        if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+    }
+    return false;
 }
 
 }  // namespace

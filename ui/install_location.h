@@ -8,7 +8,7 @@ namespace ui {
 struct InstallLocation {
     std::wstring chosen;      // as the player (or --install=) gave it; empty: none yet
     std::wstring installDir;  // chosen + "\OrvaneOnline"
-    bool installationExists = false;  // Engine.exe is there already: the job is a repair
+    bool installationExists = false;  // Engine.exe or the install record is there: a repair
 };
 
 constexpr const wchar_t* kInstallFolderName = L"OrvaneOnline";

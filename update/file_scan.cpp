@@ -71,9 +71,14 @@ uint64_t scanFiles(const Manifest& manifest, const std::wstring& installDir, boo
         const ManifestFile& file = manifest.files[i];
         if (!base::isSafeRelativePath(file.path)) continue;  // on the list, the disk untouched
         FileStamp stamp;
-        if (!fileStamp(base::joinUnder(root, file.path), stamp) ||
-            (file.size != 0 && stamp.size != static_cast<uint64_t>(file.size))) {
+        if (!fileStamp(base::joinUnder(root, file.path), stamp)) {
             looks[i] = Look::Missing;
+            continue;
+        }
+        // Another size differs without a read. Its cache entry still says what the file holds,
+        // which an update of a very large file in place goes by.
+        if (file.size != 0 && stamp.size != static_cast<uint64_t>(file.size)) {
+            looks[i] = Look::Changed;
             continue;
         }
         if (useCache) {

@@ -75,6 +75,12 @@ bool parseManifest(const std::string& body, Manifest& manifest, std::string& err
         if (!chunksUrl.empty() && !chunksSha256.empty()) {
             file.chunksUrl = std::move(chunksUrl);
             file.chunksSha256 = std::move(chunksSha256);
+            std::string groupsUrl = stringOf(entry, "chunkGroupsUrl");
+            std::string groupsSha256 = toLowerAscii(stringOf(entry, "chunkGroupsSha256"));
+            if (!groupsUrl.empty() && !groupsSha256.empty()) {
+                file.chunkGroupsUrl = std::move(groupsUrl);
+                file.chunkGroupsSha256 = std::move(groupsSha256);
+            }
         }
         if (!file.path.empty() && !file.sha256.empty() && !file.url.empty())
             manifest.files.push_back(std::move(file));

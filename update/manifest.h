@@ -18,6 +18,10 @@ struct ManifestFile {
     // The file's chunk index ("chunksUrl", "chunksSha256"), published for large files so a
     // repair can fetch only the chunks that changed. Both empty when the manifest has none.
     std::string chunksUrl, chunksSha256;
+    // For very large files, the chunk index's groups ("chunkGroupsUrl", "chunkGroupsSha256",
+    // base/chunk_groups.h), so an update fetches only the parts of the index it needs. Both
+    // empty when the manifest has none, and always without a chunk index.
+    std::string chunkGroupsUrl, chunkGroupsSha256;
 };
 
 struct Manifest {
@@ -30,6 +34,9 @@ struct Manifest {
     std::string expires;
     // The public key whose signature the manifest carried; empty when it was read unsigned.
     std::string signedBy;
+    // The document's bytes as read, and their SHA-256 (lowercase hex): which release this is.
+    // Set by readManifest; empty for a manifest parsed from elsewhere.
+    std::string document, sha256;
 };
 
 struct FullArchive {

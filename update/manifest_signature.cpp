@@ -133,6 +133,10 @@ bool readManifest(const std::string& url, const std::vector<std::string>& keys,
         return false;
     }
     manifest.signedBy = std::move(signedBy);
+    Sha256 hash;
+    hash.update(body.data(), body.size());
+    manifest.sha256 = hash.finish();
+    manifest.document = std::move(body);
     return acceptManifest(manifest, keys, installDir, failure);
 }
 

@@ -9,6 +9,7 @@
 #include "base/small_file.h"
 #include "base/text.h"
 #include "base/unique_handle.h"
+#include "update/http.h"
 
 namespace pcupd {
 namespace {
@@ -52,6 +53,14 @@ bool saveFolderSequence(const std::wstring& installDir, uint64_t sequence) {
     const std::wstring path = sequencePath(installDir);
     base::createParentDirectories(path);
     return base::replaceFile(path, sequenceText(sequence));
+}
+
+bool readCompletedRelease(const std::wstring& installDir, std::string& manifest) {
+    return base::readSmallFile(installDir + L"\\" + kCompletedReleaseFileName, kMaxHttpGetBody, manifest);
+}
+
+bool saveCompletedRelease(const std::wstring& installDir, const std::string& manifest) {
+    return base::replaceFile(installDir + L"\\" + kCompletedReleaseFileName, manifest);
 }
 
 std::wstring userSequenceName(const std::string& key) {

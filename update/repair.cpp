@@ -8,12 +8,14 @@
 #include <limits>
 #include <mutex>
 #include <thread>
+#include <unordered_map>
 
 #include "base/long_path.h"
 #include "base/owned_folder.h"
 #include "base/path_identity.h"
 #include "base/safe_path.h"
 #include "base/unique_handle.h"
+#include "update/chunk_patch.h"
 #include "update/chunk_repair.h"
 #include "update/download.h"
 #include "update/sha256.h"
@@ -70,6 +72,9 @@ public:
                               base::samePath(base::joinUnder(root_, file->path), options.selfPath);
             (self ? staged_ : files_).push_back(file);
         }
+        if (options.previous)
+            for (const ManifestFile& file : options.previous->files)
+                if (!file.chunkGroupsUrl.empty()) previous_[VerifyCache::key(file.path)] = &file;
     }
 
     void run(UpdateResult& result) {
@@ -189,10 +194,12 @@ private:
             p.item = file.path;
         });
         std::string digest;
-        if (!fetchByChunks(file, target, part, cancel, digest) &&
+        const bool patched = !self && patchByGroups(file, target, cancel, digest);
+        if (!patched && !fetchByChunks(file, target, part, cancel, digest) &&
             !fetchVerified(file, part, cancel, digest, error))
             return false;
-        if (!(self ? replaceRunning(file, part, target, error) : replace(file, part, target, error)))
+        if (!patched &&
+            !(self ? replaceRunning(file, part, target, error) : replace(file, part, target, error)))
             return false;
         FileStamp stamp;
         if (fileStamp(target, stamp)) {
@@ -239,6 +246,40 @@ private:
         error = diskFailure("could not replace " + file.path + " (file in use?)");
         if (present) MoveFileExW(aside.c_str(), target.c_str(), 0);
         folder_.deleteFile(part);
+        return false;
+    }
+
+    // Patches a very large file in place when the folder holds the previous release's copy
+    // of it (update/chunk_patch.h): the verification cache vouches for that copy's digest.
+    // False when it cannot, with progress as it was; the target is then rebuilt as usual.
+    bool patchByGroups(const ManifestFile& file, const std::wstring& target,
+                       const std::atomic<bool>* cancel, std::string& digest) {
+        const auto found = previous_.find(VerifyCache::key(file.path));
+        if (found == previous_.end() || !chunkPatchApplies(file, *found->second)) return false;
+        FileStamp stamp;
+        if (!fileStamp(target, stamp)) return false;
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            if (cache_.trustedDigest(file.path, stamp) != found->second->sha256) return false;
+        }
+        int64_t reused = 0, received = 0;
+        ChunkRepairEvents events;
+        events.planned = [&](int64_t toDownload) {
+            reused = std::max<int64_t>(file.size, 0) - toDownload;
+            report([&](Progress& p) { p.bytesTotal -= reused; });
+        };
+        events.received = [&](int64_t bytes) {
+            received += bytes;
+            reportReceived(file, bytes);
+        };
+        bool written = false;
+        std::string why;
+        if (patchInPlace(file, *found->second, target, cancel, events, options_.transfer, written, why) ==
+            ChunkRepairResult::Built) {
+            digest = file.sha256;
+            return true;
+        }
+        if (reused + received > 0) report([&](Progress& p) { p.bytesTotal += reused + received; });
         return false;
     }
 
@@ -362,6 +403,8 @@ private:
     const UpdateOptions& options_;
     const ProgressCallback& callback_;
     VerifyCache& cache_;
+    // The previous release's files that have chunk groups, by cache key.
+    std::unordered_map<std::string, const ManifestFile*> previous_;
     const std::thread::id caller_;
     std::vector<const ManifestFile*> files_, staged_;
 

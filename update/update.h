@@ -2,8 +2,8 @@
 // The update run: fetch the manifest, compare the install with it, repair what differs.
 // Called on the worker thread; progress goes to the caller's callback on that thread.
 
+#include <memory>
 #include <string>
-
 #include <vector>
 
 #include "base/failure.h"
@@ -26,6 +26,9 @@ struct UpdateOptions {
     unsigned downloads = 4;    // repair downloads at once; 1: one after another on this thread
     unsigned hashThreads = 0;  // threads a verification hashes on; 0: up to min(4, cores)
     std::vector<std::string> manifestKeys = builtInManifestKeys();  // empty: unsigned manifests
+    // The release the folder last completed, when known: a very large file that changed since
+    // is patched in place from it (update/chunk_patch.h) instead of rebuilt whole.
+    std::shared_ptr<const Manifest> previous;
     TransferOptions transfer;
 };
 

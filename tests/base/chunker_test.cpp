@@ -7,6 +7,7 @@
 #include <random>
 #include <set>
 
+#include "base/chunk_groups.h"
 #include "base/chunk_index.h"
 #include "tests/support/chunk_vectors.h"
 
@@ -104,4 +105,49 @@ TEST(ChunkIndex, RoundTripsAndRejectsDamage) {
     zero.replace(firstLength + base::kChunkIndexRecordSize, 4, std::string(4, '\0'));
     zero[8] = 0;
     EXPECT_TRUE(damaged(zero));
+}
+
+// Groups end at a chunk whose digest starts with ten zero bits, within the limits; the object
+// must cover every chunk and byte, in order.
+TEST(ChunkGroups, CutByDigestsWithinLimitsAndRejectDamage) {
+    struct SumHasher {  // stands in for SHA-256: the grouping only needs a digest of the records
+        uint8_t sum = 0;
+        void update(const void* data, size_t size) {
+            for (size_t i = 0; i < size; ++i) sum = static_cast<uint8_t>(sum + static_cast<const uint8_t*>(data)[i]);
+        }
+        bool finish(uint8_t (&digest)[32]) {
+            std::fill(std::begin(digest), std::end(digest), sum);
+            return true;
+        }
+    };
+    base::ChunkIndex index;
+    index.chunks.resize(40);
+    for (size_t i = 0; i < index.chunks.size(); ++i) {
+        index.chunks[i].length = 1000 + static_cast<uint32_t>(i);
+        index.chunks[i].sha256[0] = (i == 2 || i == 9) ? 0 : 1;  // 2 is below the minimum
+        index.fileSize += index.chunks[i].length;
+    }
+    const std::string encoded = base::encodeChunkIndex(index);
+    base::ChunkGroups groups;
+    ASSERT_TRUE(base::groupChunks<SumHasher>(index, encoded, groups, {4, 16}));
+    ASSERT_EQ(groups.groups.size(), 3u);
+    EXPECT_EQ(groups.groups[0].chunkCount, 10u);
+    EXPECT_EQ(groups.groups[1].chunkCount, 16u);
+    EXPECT_EQ(groups.groups[2].firstChunk, 26u);
+    EXPECT_EQ(groups.groups[2].offset + groups.groups[2].length, index.fileSize);
+
+    const std::string bytes = base::encodeChunkGroups(groups);
+    base::ChunkGroups decoded;
+    std::string error;
+    ASSERT_TRUE(base::decodeChunkGroups(bytes, decoded, error)) << error;
+    EXPECT_EQ(base::encodeChunkGroups(decoded), bytes);
+    const auto damaged = [&](std::string b) { return !base::decodeChunkGroups(b, decoded, error); };
+    const size_t second = base::kChunkGroupsHeaderSize + base::kChunkGroupRecordSize;
+    EXPECT_TRUE(damaged(bytes.substr(0, bytes.size() - 1)));
+    std::string moved = bytes;
+    moved[second + 8] ^= 1;  // the second group's offset no longer follows on
+    EXPECT_TRUE(damaged(moved));
+    std::string fewer = bytes;
+    fewer[16] ^= 1;  // the chunk count
+    EXPECT_TRUE(damaged(fewer));
 }

@@ -164,7 +164,7 @@ TEST_F(WorkerTest, RepairFixesOnlyWhatDiffers) {
     std::sort(expected.begin() + 1, expected.end());
     EXPECT_EQ(requests, expected);
     EXPECT_EQ(lastPhase(), (testsupport::RecordingSink::Phase{Phase::kRepaired, installDir.wstring()}));
-    EXPECT_EQ(sink.state().phases.front().phase, Phase::kVerifying);
+    EXPECT_EQ(sink.state().phases.front().phase, Phase::kContactingServer);
 }
 
 TEST_F(WorkerTest, EachFailureReachesTheWindowAsOneFinalError) {
@@ -204,7 +204,7 @@ TEST_F(WorkerTest, EachFailureReachesTheWindowAsOneFinalError) {
                           base::toWide(server.url(forest)));
 }
 
-TEST_F(WorkerTest, RepairReadsEveryByte) {
+TEST_F(WorkerTest, AnUpdateReadsWhatChangedARepairEveryByte) {
     ASSERT_EQ(work(), L"");
     // Damage that keeps the size and the time (a disk error, a tool that restores times):
     // only reading the file shows it.
@@ -220,9 +220,21 @@ TEST_F(WorkerTest, RepairReadsEveryByte) {
         ASSERT_TRUE(WriteFile(file.get(), "damage", 6, &written, nullptr));
         ASSERT_TRUE(SetFileTime(file.get(), nullptr, nullptr, &before.ftLastWriteTime));
     }
+    const std::string damaged = readFile(forest);
+
+    // A new release: the update takes what changed in it and trusts the cache for the rest.
+    testsupport::publishClient(server, dir / "client", dir / "out", {{"data/readme.txt", "hello, v2"}});
     prepare(installDir.wstring(), true);
     EXPECT_EQ(work(), L"");
-    expectInstalled();
+    EXPECT_EQ(readFile(installDir / "data" / "readme.txt"), "hello, v2");
+    EXPECT_EQ(readFile(forest), damaged);
+
+    // The same release again: the player asks for a repair, and every byte is read.
+    EXPECT_EQ(work(), L"");
+    EXPECT_EQ(readFile(forest), kClient[1].second);
+    // A folder that does not say which release it completed is read whole too.
+    ASSERT_TRUE(fs::remove(installDir / "pcupd.release"));
+    EXPECT_EQ(work(), L"");
 }
 
 TEST_F(WorkerTest, TheArchiveIsBoundToTheManifest) {
@@ -405,12 +417,12 @@ TEST_F(WorkerTest, SignedManifestInstallsAndBothPathsRefuse) {
     EXPECT_EQ(server.requests(),
               (std::vector<std::string>{"/pc/manifest.json", "/pc/manifest.json.sig", archiveTarget()}));
 
-    // A rollback refused on the repair path (in the update run, hence its prefix), a missing
-    // signature on the install path: nothing fetched beyond the pairs.
+    // A rollback refused on the repair path, a missing signature on the install path: nothing
+    // fetched beyond the pairs.
     const size_t before = server.requests().size();
     publishSigned(1);
     prepare(installDir.wstring(), true);
-    EXPECT_EQ(work(), L"Verification failed: manifest is older than the installed client");
+    EXPECT_EQ(work(), L"Could not read the update manifest: manifest is older than the installed client");
     // A folder of its own is no way round it: this user has installed release 2.
     prepare((dir / "Elsewhere").wstring(), false);
     EXPECT_EQ(work(), L"Could not read the update manifest: manifest is older than a release "

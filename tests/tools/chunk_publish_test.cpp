@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
 
+#include "base/chunk_groups.h"
 #include "base/chunk_index.h"
 #include "base/chunker.h"
 #include "tests/support/chunk_vectors.h"
@@ -45,6 +46,19 @@ std::string chunksOf(const fs::path& out, const std::string& path) {
         return sha;
     }
     ADD_FAILURE() << path << " is not in the manifest";
+    return {};
+}
+
+// The chunkGroupsSha256 of `path`, empty when it has none.
+std::string groupsOf(const fs::path& out, const std::string& path) {
+    rapidjson::Document manifest;
+    manifest.Parse(readBytes(out / "pc/manifest.json").c_str());
+    for (const auto& file : manifest["files"].GetArray())
+        if (file["path"].GetString() == path && file.HasMember("chunkGroupsSha256")) {
+            const std::string sha = file["chunkGroupsSha256"].GetString();
+            EXPECT_EQ(file["chunkGroupsUrl"].GetString(), "https://cdn.test/game/pc/" + orvpak::objectPath(sha));
+            return sha;
+        }
     return {};
 }
 
@@ -107,4 +121,33 @@ TEST(PublishChunks, PruningKeepsTheIndexesOfKeptReleases) {
     EXPECT_FALSE(fs::exists(objectFile(temp / "out", first)));
     EXPECT_TRUE(fs::exists(objectFile(temp / "out", second)));
     EXPECT_TRUE(fs::exists(objectFile(temp / "out", chunksOf(temp / "out", "big.pak"))));
+}
+
+// A very large file's index gets its groups: each names exactly its records in the index, and
+// the object stays while its release is kept.
+TEST(PublishChunks, GroupsTheIndexesOfVeryLargeFiles) {
+    TempFolder temp;
+    std::string huge = asString(testsupport::pseudoRandomBytes(base::kChunkGroupsThreshold + 5, 7));
+    writeBytes(temp / "client/huge.pak", huge);
+    writeBytes(temp / "client/big.pak", huge.substr(0, 2 << 20));
+    publishTree(temp / "client", temp / "out", 1);
+    EXPECT_EQ(groupsOf(temp / "out", "big.pak"), "");
+    const std::string sha = groupsOf(temp / "out", "huge.pak");
+    ASSERT_FALSE(sha.empty());
+    const std::string bytes = readBytes(objectFile(temp / "out", sha));
+    EXPECT_EQ(sha256Hex(bytes), sha);
+    base::ChunkGroups groups;
+    std::string error;
+    ASSERT_TRUE(base::decodeChunkGroups(bytes, groups, error)) << error;
+    EXPECT_EQ(groups.fileSize, huge.size());
+    const std::string index = readBytes(objectFile(temp / "out", chunksOf(temp / "out", "huge.pak")));
+    for (const base::ChunkGroup& group : groups.groups)
+        EXPECT_EQ(sha256Raw(index.substr(base::groupRecordsOffset(group), base::groupRecordsSize(group))),
+                  std::string(reinterpret_cast<const char*>(group.sha256), 32));
+
+    huge[1000] ^= 1;
+    writeBytes(temp / "client/huge.pak", huge);
+    publishTree(temp / "client", temp / "out", 1);
+    EXPECT_NE(groupsOf(temp / "out", "huge.pak"), sha);
+    EXPECT_TRUE(fs::exists(objectFile(temp / "out", sha)));  // release 1 is still kept
 }

@@ -288,6 +288,10 @@ TEST(InstallLocation, FolderUnderTheChoiceAndExistingClient) {
     EXPECT_FALSE(location.installationExists);
     EXPECT_EQ(makeInstallLocation(L"D:\\").installDir, L"D:\\OrvaneOnline");
 
+    // The install record alone makes it one: the player's antivirus took Engine.exe.
+    testsupport::writeFile(temp / L"OrvaneOnline" / L"pcupd.files", "Engine.exe\n");
+    EXPECT_TRUE(makeInstallLocation(temp.str()).installationExists);
+    std::filesystem::remove(temp / L"OrvaneOnline" / L"pcupd.files");
     testsupport::writeFile(temp / L"OrvaneOnline" / L"Engine.exe", "MZ");
     EXPECT_TRUE(makeInstallLocation(temp.str()).installationExists);
 }

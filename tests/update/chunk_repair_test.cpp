@@ -3,6 +3,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "base/chunk_groups.h"
 #include "base/chunk_index.h"
 #include "base/chunker.h"
 #include "tests/support/archive_builder.h"
@@ -10,6 +11,7 @@
 #include "tests/support/temp_dir.h"
 #include "update/chunk_repair.h"
 #include "update/repair.h"
+#include "update/sha256.h"
 
 namespace fs = std::filesystem;
 
@@ -77,10 +79,10 @@ protected:
         testsupport::writeFile(installDir / "pack.bin", local);
     }
 
-    Run repair() {
+    Run repair(const pcupd::UpdateOptions& options = pcupd::UpdateOptions(),
+               pcupd::VerifyCache cache = pcupd::VerifyCache()) {
         Run run;
-        pcupd::VerifyCache cache;
-        pcupd::repairFiles(run.result, {&file}, installDir.wstring(), pcupd::UpdateOptions(),
+        pcupd::repairFiles(run.result, {&file}, installDir.wstring(), options,
                            [&run](const pcupd::Progress& p) {
             run.bytesDone = p.bytesDone;
             run.bytesTotal = p.bytesTotal;
@@ -211,4 +213,75 @@ TEST_F(ChunkRepair, AnythingUnexpectedEndsInTheWholeFileOnce) {
     EXPECT_EQ(failed.result.error.text, "hash mismatch for pack.bin");
     EXPECT_TRUE(testsupport::readFile(installDir / "pack.bin") == kOld);
     EXPECT_FALSE(fs::exists(installDir / "pack.bin.part"));
+}
+
+// A release of a very large file changes a little of it: with the previous release's copy in
+// place (the verification cache vouches for it), the file is patched where it lies, and only
+// the changed groups' records come from the chunk index.
+TEST_F(ChunkRepair, AVeryLargeFileIsPatchedInPlaceFromThePreviousRelease) {
+    const base::GroupLimits small{4, 16};  // groups of about 1 MiB, so that 8 MiB has several
+    const auto groupsOf = [&](const std::string& index) {
+        base::ChunkIndex decoded;
+        base::ChunkGroups groups;
+        std::string error;
+        EXPECT_TRUE(base::decodeChunkIndex(index, decoded, error));
+        EXPECT_TRUE(base::groupChunks<pcupd::Sha256>(decoded, index, groups, small));
+        EXPECT_GT(groups.groups.size(), 4u);
+        return base::encodeChunkGroups(groups);
+    };
+    const auto withGroups = [&](const std::string& content) {
+        publish(content, testsupport::readFile(installDir / "pack.bin"));
+        const std::string groups = groupsOf(indexOf(content));
+        server.route(filePath + ".groups", serving(groups));
+        file.chunkGroupsUrl = server.url(filePath + ".groups");
+        file.chunkGroupsSha256 = testsupport::sha256Hex(groups);
+        return file;
+    };
+    const std::string before = noise(8 << 20, 3);
+    std::string after = before;
+    const std::string changed = noise(100000, 4);
+    after.replace(5 << 20, changed.size(), changed);
+    after += noise(10000, 5);
+
+    testsupport::writeFile(installDir / "pack.bin", before);
+    pcupd::UpdateOptions options;
+    auto previous = std::make_shared<pcupd::Manifest>();
+    previous->files.push_back(withGroups(before));
+    options.previous = previous;
+    const std::string previousIndex = indexPath;
+    withGroups(after);
+    const std::string afterIndex = indexPath;
+
+    // The cache vouches for the copy on disk: its entry is older than the cache's save.
+    const std::wstring local = (installDir / "pack.bin").wstring();
+    {
+        base::UniqueFile handle(CreateFileW(local.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        FILETIME old{0, 0x01D00000};  // 2015
+        ASSERT_TRUE(SetFileTime(handle.get(), nullptr, nullptr, &old));
+    }
+    pcupd::FileStamp stamp;
+    ASSERT_TRUE(pcupd::fileStamp(local, stamp));
+    pcupd::VerifyCache cache;
+    cache.record("pack.bin", stamp, testsupport::sha256Hex(before));
+    ASSERT_TRUE(cache.save(installDir.wstring(), false));
+    cache.load(installDir.wstring());
+
+    const Run run = repair(options, std::move(cache));
+    expectRepaired(run, after);
+    // The change and the chunks around it, not the file; the records of a group or two from
+    // each index, never a whole index.
+    EXPECT_LE(run.bytesDone, static_cast<int64_t>(changed.size() + 10000) + 4 * base::kChunkMax);
+    EXPECT_GE(server.requestCount(afterIndex), 1);
+    EXPECT_GE(server.requestCount(previousIndex), 1);
+    for (const std::string& head : server.requestHeads())
+        if (head.find("/pack.chunks ") != std::string::npos || head.find("/pack.bin ") != std::string::npos) {
+            EXPECT_NE(head.find("Range: bytes="), std::string::npos) << head;
+        }
+
+    // A copy the cache does not vouch for is rebuilt the usual way, from its chunks.
+    testsupport::writeFile(installDir / "pack.bin", before);
+    withGroups(noise(1000, 6) + after);
+    const Run usual = repair(options);
+    expectRepaired(usual, noise(1000, 6) + after);
+    EXPECT_EQ(server.requestCount(indexPath), 1);
 }

@@ -211,8 +211,8 @@ TEST_F(VerifyCacheTest, ScanOnManyThreadsMatchesOneThread) {
     pcupd::Manifest manifest;
     for (const auto& [path, file] : client)
         manifest.files.push_back({path, testsupport::sha256Hex(file.content),
-                                  static_cast<int64_t>(file.content.size()), "", {}, {}});
-    manifest.files.push_back({"../escape", std::string(64, '0'), 1, "", {}, {}});
+                                  static_cast<int64_t>(file.content.size()), "", {}, {}, {}, {}});
+    manifest.files.push_back({"../escape", std::string(64, '0'), 1, "", {}, {}, {}, {}});
     {
         pcupd::VerifyCache cache;
         pcupd::ChangedFiles changed;

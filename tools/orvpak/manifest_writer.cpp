@@ -63,6 +63,12 @@ std::string renderManifest(const ManifestContent& content) {
             writer.Key("chunksSha256");
             writeString(writer, file.chunksSha256);
         }
+        if (!file.groupsSha256.empty()) {
+            writer.Key("chunkGroupsUrl");
+            writeString(writer, file.groupsUrl);
+            writer.Key("chunkGroupsSha256");
+            writeString(writer, file.groupsSha256);
+        }
         writer.EndObject();
     }
     writer.EndArray();

@@ -18,6 +18,8 @@ struct ManifestRecord {
     std::string url;
     // The file's chunk index object, for files above 1 MiB; both empty otherwise.
     std::string chunksUrl, chunksSha256;  // sha256 lowercase hex
+    // The chunk index's groups object (base/chunk_groups.h), for files of 64 MiB and more.
+    std::string groupsUrl, groupsSha256;
 };
 
 struct ManifestContent {

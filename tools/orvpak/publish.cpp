@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/archive_format.h"
+#include "base/chunk_groups.h"
 #include "base/utc_time.h"
 #include "tools/orvpak/chunk_index_builder.h"
 #include "tools/orvpak/client_scan.h"
@@ -33,6 +34,7 @@ struct HashedFile {
     Digest digest{};
     std::string sha256;  // the digest in hex, which names the file's object
     std::string chunkIndex, chunksSha256;  // its chunk index object, for large files only
+    std::string groups, groupsSha256;      // the index's groups object, for very large ones
 };
 
 // A file's first read fills the buffer only when the file is at least the buffer's size, so
@@ -205,6 +207,27 @@ bool writeText(const fs::path& path, const std::string& text, std::string& error
            file.commit(error);
 }
 
+// The groups object of a very large file's chunk index, and its digest.
+bool groupIndex(HashedFile& hashed, std::string& error) {
+    base::ChunkIndex index;
+    base::ChunkGroups groups;
+    Sha256Hasher hasher;
+    Digest digest{};
+    if (!base::decodeChunkIndex(hashed.chunkIndex, index, error) ||
+        !base::groupChunks<Sha256Hasher>(index, hashed.chunkIndex, groups) || !hasher.ready()) {
+        error = "SHA-256 failed while indexing " + quotedPath(hashed.file.path);
+        return false;
+    }
+    hashed.groups = base::encodeChunkGroups(groups);
+    hasher.update(hashed.groups.data(), hashed.groups.size());
+    if (!hasher.finish(digest)) {
+        error = "SHA-256 failed while indexing " + quotedPath(hashed.file.path);
+        return false;
+    }
+    hashed.groupsSha256 = toHex(digest);
+    return true;
+}
+
 // The file's first read, indexing it on the way when it is large enough.
 bool hashFile(HashedFile& hashed, std::vector<unsigned char>& buffer, std::string& error) {
     std::unique_ptr<ChunkIndexBuilder> chunks;
@@ -232,7 +255,7 @@ bool hashFile(HashedFile& hashed, std::vector<unsigned char>& buffer, std::strin
         return false;
     }
     hashed.chunksSha256 = toHex(digest);
-    return true;
+    return hashed.size < base::kChunkGroupsThreshold || groupIndex(hashed, error);
 }
 
 // Writes every object the release needs that is not in place yet; fills in the archive's
@@ -243,14 +266,14 @@ bool writeObjects(const fs::path& platformDir, const std::vector<HashedFile>& fi
     const fs::path objectsDir = platformDir / kObjectsFolder;
     if (!createFolder(objectsDir, error)) return false;
     for (const HashedFile& file : files) {
-        if (file.chunksSha256.empty() ||
-            hasObject(platformDir, file.chunksSha256, file.chunkIndex.size()))
-            continue;
-        const fs::path object = platformDir / fs::u8path(objectPath(file.chunksSha256));
-        if (!createFolder(object.parent_path(), error) ||
-            !writeText(object, file.chunkIndex, error))
-            return false;
-        ++summary.objectsWritten;
+        for (const auto& [sha256, bytes] : {std::pair(&file.chunksSha256, &file.chunkIndex),
+                                            std::pair(&file.groupsSha256, &file.groups)}) {
+            if (sha256->empty() || hasObject(platformDir, *sha256, bytes->size())) continue;
+            const fs::path object = platformDir / fs::u8path(objectPath(*sha256));
+            if (!createFolder(object.parent_path(), error) || !writeText(object, *bytes, error))
+                return false;
+            ++summary.objectsWritten;
+        }
     }
     const Release* reusable = releaseWithSameArchive(history, files, platformDir);
     ArchiveOutput archive;
@@ -312,7 +335,7 @@ bool hashClient(const fs::path& clientDir, std::vector<HashedFile>& files,
     std::vector<unsigned char> buffer(kChunkSize);
     files.reserve(scanned.size());
     for (ClientFile& file : scanned) {
-        HashedFile hashed{std::move(file), 0, {}, {}, {}, {}};
+        HashedFile hashed{std::move(file), 0, {}, {}, {}, {}, {}, {}};
         if (!hashFile(hashed, buffer, error)) return false;
         header.totalBytes += hashed.size;
         files.push_back(std::move(hashed));
@@ -336,9 +359,13 @@ Release describeRelease(const PublishOptions& options, const std::string& platfo
     for (const HashedFile& file : files) {
         manifest.files.push_back(
             {file.file.path, file.sha256, file.size, platformUrl + "/" + objectPath(file.sha256),
-             {}, file.chunksSha256});
+             {}, file.chunksSha256, {}, {}});
         if (!file.chunksSha256.empty())
             manifest.files.back().chunksUrl = platformUrl + "/" + objectPath(file.chunksSha256);
+        if (!file.groupsSha256.empty()) {
+            manifest.files.back().groupsUrl = platformUrl + "/" + objectPath(file.groupsSha256);
+            manifest.files.back().groupsSha256 = file.groupsSha256;
+        }
     }
     if (!options.signKey.empty()) {
         const int64_t now = options.now != 0 ? options.now : currentTime();

@@ -81,6 +81,7 @@ void addReferences(const Release& release, std::set<std::string>& referenced) {
     for (const ManifestRecord& file : release.content.files) {
         referenced.insert(file.sha256);
         if (!file.chunksSha256.empty()) referenced.insert(file.chunksSha256);
+        if (!file.groupsSha256.empty()) referenced.insert(file.groupsSha256);
     }
 }
 
@@ -120,7 +121,7 @@ bool parseRelease(const std::string& manifest, Release& release, std::string& pr
     for (rapidjson::SizeType i = 0; i < files->Size(); ++i) {
         const rapidjson::Value& file = (*files)[i];
         ManifestRecord record{stringMember(file, "path"), stringMember(file, "sha256"),
-                              sizeMember(file, "size"), stringMember(file, "url"), {}, {}};
+                              sizeMember(file, "size"), stringMember(file, "url"), {}, {}, {}, {}};
         if (!isSha256Hex(record.sha256)) {
             problem = "files[" + std::to_string(i) +
                       "] has no SHA-256 of 64 lowercase hex digits";
@@ -132,6 +133,11 @@ bool parseRelease(const std::string& manifest, Release& release, std::string& pr
         if (isSha256Hex(chunksSha256)) {
             record.chunksUrl = stringMember(file, "chunksUrl");
             record.chunksSha256 = chunksSha256;
+            const std::string groupsSha256 = stringMember(file, "chunkGroupsSha256");
+            if (isSha256Hex(groupsSha256)) {
+                record.groupsUrl = stringMember(file, "chunkGroupsUrl");
+                record.groupsSha256 = groupsSha256;
+            }
         }
         content.files.push_back(std::move(record));
     }
