@@ -382,7 +382,8 @@ bool goLive(const fs::path& platformDir, ReleaseHistory& history, Release curren
 
 // Removes the objects that no kept release needs. Only once the new manifest is live: a
 // player still holding a manifest that is no longer kept may fetch its objects until then.
-bool pruneUnkept(const fs::path& platformDir, std::vector<Release> kept, size_t keepReleases,
+// `kept` ends up holding only the kept releases.
+bool pruneUnkept(const fs::path& platformDir, std::vector<Release>& kept, size_t keepReleases,
                  PublishSummary& summary, std::string& error) {
     const size_t keep = keepReleases + 1;
     if (kept.size() > keep) kept.erase(kept.begin(), kept.end() - static_cast<std::ptrdiff_t>(keep));
@@ -427,7 +428,13 @@ bool publishUnguarded(const PublishOptions& options, PublishSummary& summary,
     summary.files = files.size();
     summary.dataBytes = header.totalBytes;
     summary.manifestUrl = platformUrl + "/" + kManifestName;
-    return pruneUnkept(platformDir, std::move(kept), options.keepReleases, summary, error);
+    if (!pruneUnkept(platformDir, kept, options.keepReleases, summary, error)) return false;
+    // Counted from what is now served: every object a kept release names is in place.
+    const Release& live = kept.back();
+    summary.manifestBytes = live.manifest.size();
+    for (size_t i = 0; i + 1 < kept.size(); ++i)
+        summary.updateCosts.push_back(releaseCost(platformDir, kept[i], live));
+    return true;
 }
 
 }  // namespace
