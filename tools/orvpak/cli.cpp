@@ -227,6 +227,13 @@ void printCosts(const PublishSummary& summary, std::ostream& out) {
     }
 }
 
+// Folders a player will not get: a game that expects one may fail to start.
+void warnEmptyFolders(const PublishSummary& summary, std::ostream& err) {
+    for (const std::string& folder : summary.emptyFolders)
+        err << "orvpak: warning: empty folder " << quotedPath(folder)
+            << " is not published: players will not get it\n";
+}
+
 int runPublish(const CommandLine& line, std::ostream& out, std::ostream& err) {
     PublishOptions options;
     const int usage = readPublishOptions(line, options, err);
@@ -237,6 +244,7 @@ int runPublish(const CommandLine& line, std::ostream& out, std::ostream& err) {
         err << "orvpak: publish failed: " << error << "\n";
         return kExitFailed;
     }
+    warnEmptyFolders(summary, err);
     printPublished(summary, options.outDir / kPlatformFolder, out);
     printCosts(summary, out);
     return kExitOk;

@@ -304,11 +304,11 @@ bool checkOptions(const PublishOptions& options, std::string& baseUrl, SigningKe
 }
 
 // Every client file, in the archive's order, hashed and (when large) indexed; `header`
-// counts them.
+// counts them, and `summary` lists the folders left empty.
 bool hashClient(const fs::path& clientDir, std::vector<HashedFile>& files,
-                base::ArchiveHeader& header, std::string& error) {
+                base::ArchiveHeader& header, PublishSummary& summary, std::string& error) {
     std::vector<ClientFile> scanned;
-    if (!scanClient(clientDir, scanned, error)) return false;
+    if (!scanClient(clientDir, scanned, summary.emptyFolders, error)) return false;
     std::vector<unsigned char> buffer(kChunkSize);
     files.reserve(scanned.size());
     for (ClientFile& file : scanned) {
@@ -411,7 +411,7 @@ bool publishUnguarded(const PublishOptions& options, PublishSummary& summary,
     if (!checkFoldersApart(options.clientDir, platformDir, error)) return false;
     std::vector<HashedFile> files;
     base::ArchiveHeader header;
-    if (!hashClient(options.clientDir, files, header, error)) return false;
+    if (!hashClient(options.clientDir, files, header, summary, error)) return false;
     // The releases that may stay, read before anything is written: a record that cannot be
     // read would leave unknown what its players still need.
     ReleaseHistory history;

@@ -51,6 +51,9 @@ struct PublishSummary {
     uint64_t manifestBytes = 0;  // of the live manifest
     // What players on each kept earlier release download to reach the live one, oldest first.
     std::vector<ReleaseCost> updateCosts;
+    // Folders of the client that hold no file at any depth, relative to it: players will not
+    // get them. A warning, never a reason to refuse.
+    std::vector<std::string> emptyFolders;
 };
 
 // Publishes `options.clientDir` into `options.outDir`/pc. Every name is checked, every file
