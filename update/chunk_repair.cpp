@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
-#include <unordered_map>
 
 #include "base/chunk_index.h"
+#include "base/chunk_plan.h"
 #include "base/unique_handle.h"
 #include "update/http.h"
 
@@ -14,30 +14,6 @@ namespace {
 
 constexpr DWORD kLocalReadSize = 1 << 20;
 constexpr DWORD kRangeReadSize = 64 * 1024;  // as a whole download reads: see sha256.cpp
-
-struct Location {
-    uint64_t offset = 0;
-    uint32_t length = 0;
-};
-
-struct DigestHash {
-    size_t operator()(const ChunkDigest& digest) const {
-        size_t value;  // a digest's bytes are as good a hash as any
-        std::memcpy(&value, digest.data(), sizeof(value));
-        return value;
-    }
-};
-
-using LocalChunks = std::unordered_map<ChunkDigest, Location, DigestHash>;
-
-// One run of the new file: copied from the local copy, or one Range request covering the
-// index's chunks [firstChunk, firstChunk + chunkCount).
-struct Step {
-    bool download = false;
-    uint64_t from = 0;    // in the local copy when copying, in the new file when downloading
-    uint64_t length = 0;
-    size_t firstChunk = 0, chunkCount = 0;
-};
 
 bool cancelled(const std::atomic<bool>* cancel) { return cancel && *cancel; }
 
@@ -61,13 +37,11 @@ public:
         base::UniqueFile source(CreateFileW(local.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                             OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
         if (!source) return fallback(why, "local copy cannot be read");
-        LocalChunks chunks;
-        if (!indexLocal(source.get(), chunks, why)) return result(why);
-        int64_t toDownload = 0;
-        const std::vector<Step> steps = plan(chunks, toDownload);
-        if (toDownload >= static_cast<int64_t>(index_.fileSize))
-            return fallback(why, "nothing to reuse");
-        if (events_.planned) events_.planned(toDownload);
+        base::HeldChunks held;
+        if (!indexLocal(source.get(), held, why)) return result(why);
+        const base::ChunkPlan plan = base::planChunks(index_, held);
+        if (plan.wholeFile) return fallback(why, "nothing to reuse");
+        if (events_.planned) events_.planned(static_cast<int64_t>(plan.toDownload));
 
         base::UniqueFile target(CreateFileW(part.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                             FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -77,7 +51,7 @@ public:
             DeleteFileW(part.c_str());
         });
         if (!whole_.ready()) return fallback(why, "sha init failed");
-        for (const Step& step : steps) {
+        for (const base::ChunkStep& step : plan.steps) {
             if (cancelled(cancel_)) return result(why);
             const bool ok = step.download ? download(step, target.get(), why)
                                           : copy(step, source.get(), target.get(), why);
@@ -127,12 +101,8 @@ private:
     }
 
     // Cuts the local copy into chunks in one read; the first place a digest occurs is kept.
-    bool indexLocal(HANDLE source, LocalChunks& chunks, std::string& why) {
-        uint64_t offset = 0;
-        ChunkHasher hasher([&](uint32_t length, const ChunkDigest& digest) {
-            chunks.emplace(digest, Location{offset, length});
-            offset += length;
-        });
+    bool indexLocal(HANDLE source, base::HeldChunks& held, std::string& why) {
+        ChunkHasher hasher([&](uint32_t length, const ChunkDigest& digest) { held.add(length, digest); });
         std::vector<uint8_t> buffer(kLocalReadSize);
         DWORD read = 0;
         while (ReadFile(source, buffer.data(), kLocalReadSize, &read, nullptr) && read > 0) {
@@ -146,31 +116,6 @@ private:
         return true;
     }
 
-    // The new file in order: runs of copies (merged where the local bytes follow on) and
-    // runs of missing chunks, each one Range request.
-    std::vector<Step> plan(const LocalChunks& chunks, int64_t& toDownload) const {
-        std::vector<Step> steps;
-        uint64_t offset = 0;
-        for (size_t i = 0; i < index_.chunks.size(); ++i) {
-            const base::ChunkRecord& record = index_.chunks[i];
-            ChunkDigest digest;
-            std::copy(std::begin(record.sha256), std::end(record.sha256), digest.begin());
-            const auto found = chunks.find(digest);
-            const bool download = found == chunks.end() || found->second.length != record.length;
-            const uint64_t from = download ? offset : found->second.offset;
-            Step* last = steps.empty() ? nullptr : &steps.back();
-            if (last && last->download == download && last->from + last->length == from) {
-                last->length += record.length;
-                ++last->chunkCount;
-            } else {
-                steps.push_back({download, from, record.length, i, 1});
-            }
-            if (download) toDownload += record.length;
-            offset += record.length;
-        }
-        return steps;
-    }
-
     bool write(HANDLE target, const uint8_t* data, DWORD size, std::string& why) {
         DWORD written = 0;
         if (!WriteFile(target, data, size, &written, nullptr) || written != size) {
@@ -182,7 +127,7 @@ private:
     }
 
     // The local bytes are not checked again here: the whole file's digest covers them.
-    bool copy(const Step& step, HANDLE source, HANDLE target, std::string& why) {
+    bool copy(const base::ChunkStep& step, HANDLE source, HANDLE target, std::string& why) {
         buffer_.resize(kLocalReadSize);
         for (uint64_t done = 0; done < step.length;) {
             if (cancelled(cancel_)) return false;
@@ -198,7 +143,7 @@ private:
     }
 
     // One Range request for the step's chunks; each chunk's digest is checked as it arrives.
-    bool download(const Step& step, HANDLE target, std::string& why) {
+    bool download(const base::ChunkStep& step, HANDLE target, std::string& why) {
         const int64_t from = static_cast<int64_t>(step.from);
         const int64_t last = from + static_cast<int64_t>(step.length) - 1;
         HttpStream stream;

@@ -1,10 +1,14 @@
-// The chunk indexes orvpak publishes for large files, read back as the program reads them.
+// The chunk indexes orvpak publishes for large files, read back as the program reads them,
+// and what the publisher counts players downloading through them.
 
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
 
+#include <algorithm>
+
 #include "base/chunk_groups.h"
 #include "base/chunk_index.h"
+#include "base/chunk_plan.h"
 #include "base/chunker.h"
 #include "tests/support/chunk_vectors.h"
 #include "tests/tools/orvpak_fixture.h"
@@ -15,12 +19,14 @@ using namespace orvpaktest;
 
 namespace {
 
-orvpak::PublishSummary publishTree(const fs::path& client, const fs::path& out, size_t keep = 2) {
+orvpak::PublishSummary publishTree(const fs::path& client, const fs::path& out, size_t keep = 2,
+                                   const std::string& version = "") {
     orvpak::PublishOptions options;
     options.clientDir = client;
     options.outDir = out;
     options.baseUrl = "https://cdn.test/game";
     options.keepReleases = keep;
+    options.clientVersion = version;
     orvpak::PublishSummary summary;
     std::string error;
     EXPECT_TRUE(orvpak::publish(options, summary, error)) << error;
@@ -60,6 +66,24 @@ std::string groupsOf(const fs::path& out, const std::string& path) {
             return sha;
         }
     return {};
+}
+
+// The chunks of `content` as the program finds them in a player's copy: cut and hashed here,
+// not read from anything the publisher wrote.
+base::ChunkIndex chunksOfContent(const std::string& content) {
+    base::ChunkIndex index;
+    index.fileSize = content.size();
+    size_t at = 0;
+    for (const uint32_t length :
+         base::chunkLengths(reinterpret_cast<const uint8_t*>(content.data()), content.size())) {
+        base::ChunkRecord record;
+        record.length = length;
+        const std::string digest = sha256Raw(content.substr(at, length));
+        std::copy(digest.begin(), digest.end(), record.sha256);
+        index.chunks.push_back(record);
+        at += length;
+    }
+    return index;
 }
 
 }  // namespace
@@ -150,4 +174,61 @@ TEST(PublishChunks, GroupsTheIndexesOfVeryLargeFiles) {
     publishTree(temp / "client", temp / "out", 1);
     EXPECT_NE(groupsOf(temp / "out", "huge.pak"), sha);
     EXPECT_TRUE(fs::exists(objectFile(temp / "out", sha)));  // release 1 is still kept
+}
+
+TEST(PublishCost, CountsWhatAPlayerOfEachKeptReleaseFetches) {
+    TempFolder temp;
+    const fs::path client = temp / "client", out = temp / "out";
+    const std::string oldBig = asString(testsupport::pseudoRandomBytes(3 << 20, 5));
+    writeBytes(client / "big.pak", oldBig);
+    writeBytes(client / "grows.pak", "small until it grows");
+    writeBytes(client / "small.txt", "old small");
+    writeBytes(client / "same.txt", "never changes");
+    writeBytes(client / "gone.txt", "removed later");
+    const orvpak::PublishSummary first = publishTree(client, out);
+    EXPECT_TRUE(first.updateCosts.empty());
+
+    std::string big = oldBig;
+    big[400000] ^= 1;  // two changes far apart: two runs of missing chunks
+    big[2500000] ^= 1;
+    const std::string grown = asString(testsupport::pseudoRandomBytes(2 << 20, 6));
+    writeBytes(client / "big.pak", big);
+    writeBytes(client / "grows.pak", grown);
+    writeBytes(client / "small.txt", "new small!");
+    writeBytes(client / "added.txt", "added");
+    fs::remove(client / "gone.txt");
+    const orvpak::PublishSummary second = publishTree(client, out);
+    ASSERT_EQ(second.updateCosts.size(), 1u);
+    const orvpak::ReleaseCost& cost = second.updateCosts[0];
+    EXPECT_EQ(cost.from, 1u);
+    EXPECT_EQ(cost.problem, "");
+    EXPECT_EQ(second.manifestBytes, readBytes(out / "pc/manifest.json").size());
+    EXPECT_EQ(cost.manifest.bytes, second.manifestBytes);
+    EXPECT_EQ(cost.manifest.requests, 1u);
+
+    // big.pak: its index, then the chunks the old copy lacks, planned as the program plans.
+    const base::ChunkPlan plan =
+        base::planChunks(chunksOfContent(big), base::heldChunksOf(chunksOfContent(oldBig)));
+    EXPECT_EQ(plan.ranges, 2u);
+    EXPECT_LT(plan.toDownload, 4u * base::kChunkMax);
+    // grows.pak had no index: the program finds nothing it can name as reused and fetches
+    // the whole file after the index.
+    const uint64_t indexes = readBytes(objectFile(out, chunksOf(out, "big.pak"))).size() +
+                             readBytes(objectFile(out, chunksOf(out, "grows.pak"))).size();
+    EXPECT_EQ(cost.chunkIndexes, 2u);
+    EXPECT_EQ(cost.ranges, plan.ranges);
+    EXPECT_EQ(cost.wholeFiles, 3u);  // small.txt, added.txt, grows.pak
+    EXPECT_EQ(cost.total.bytes, second.manifestBytes + indexes + plan.toDownload + grown.size() +
+                                    std::string("new small!added").size());
+    EXPECT_EQ(cost.total.requests, 1u + 2u + plan.ranges + 3u);
+
+    // The same files again: players of release 2 read the manifest and nothing else.
+    const orvpak::PublishSummary third = publishTree(client, out, 2, "3.0");
+    ASSERT_EQ(third.updateCosts.size(), 2u);
+    EXPECT_EQ(third.updateCosts[0].ranges, cost.ranges);
+    const orvpak::ReleaseCost& unchanged = third.updateCosts[1];
+    EXPECT_EQ(unchanged.from, 2u);
+    EXPECT_EQ(unchanged.wholeFiles + unchanged.chunkIndexes + unchanged.ranges, 0u);
+    EXPECT_EQ(unchanged.total.bytes, third.manifestBytes);
+    EXPECT_EQ(unchanged.total.requests, 1u);
 }

@@ -7,6 +7,7 @@
 
 #include "tests/tools/orvpak_fixture.h"
 #include "tools/orvpak/archive_reader.h"
+#include "tools/orvpak/cli.h"
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -312,6 +313,27 @@ TEST(Publish, RefusesOverlappingFoldersAndAnEmptyClient) {
     EXPECT_FALSE(publishFolder(temp / "missing", temp / "out", error));
     EXPECT_NE(error.find("does not exist"), std::string::npos) << error;
     EXPECT_FALSE(fs::exists(temp / "out"));
+}
+
+// A manifest lists files, so a folder without one never reaches players: publish says so,
+// and goes ahead.
+TEST(Publish, WarnsOfEveryFolderWithoutAFileAtAnyDepth) {
+    TempFolder temp;
+    writeBytes(temp / "client/data/maps/a.pak", "a");
+    writeBytes(temp / "client/saves/empty.sav", "");  // an empty file is still a file
+    fs::create_directories(temp / "client/data/cache/tmp");
+    fs::create_directories(temp / "client/only/inner");
+    const orvpak::PublishSummary summary = publishKeeping(temp / "client", temp / "out");
+    EXPECT_EQ(summary.emptyFolders, (std::vector<std::string>{"data/cache", "data/cache/tmp",
+                                                               "only", "only/inner"}));
+    const CliResult result = runCli({"publish", (temp / "client").u8string(),
+                                     (temp / "out").u8string(), "--base-url=http://h"});
+    EXPECT_EQ(result.code, orvpak::kExitOk) << result.err;
+    EXPECT_NE(result.err.find("orvpak: warning: empty folder \"data/cache/tmp\" is not "
+                              "published: players will not get it\n"),
+              std::string::npos)
+        << result.err;
+    EXPECT_EQ(result.err.find("saves"), std::string::npos) << result.err;
 }
 
 #ifndef _WIN32

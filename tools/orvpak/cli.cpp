@@ -1,5 +1,6 @@
 #include "tools/orvpak/cli.h"
 
+#include <algorithm>
 #include <exception>
 #include <filesystem>
 #include <iomanip>
@@ -44,6 +45,18 @@ const std::map<std::string, std::map<std::string, bool>>& commands() {
 // "1 file", "2 files".
 std::string counted(uint64_t count, const char* one, const char* many) {
     return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+// 1234567 as "1,234,567": sizes an operator compares at a glance.
+std::string grouped(uint64_t number) {
+    std::string digits = std::to_string(number);
+    for (size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, ",");
+    return digits;
+}
+
+std::string bytesInRequests(uint64_t bytes, uint64_t requests) {
+    return grouped(bytes) + (bytes == 1 ? " byte" : " bytes") + " in " +
+           counted(requests, "request", "requests");
 }
 
 int usageError(const std::string& problem, std::ostream& err) {
@@ -174,8 +187,9 @@ void printPublished(const PublishSummary& summary, const fs::path& platformDir, 
         << "  archive        " << objectPath(summary.archiveSha256) << ", "
         << counted(summary.archiveBytes, "byte", "bytes") << "\n"
         << "  objects/       " << summary.objectsWritten << " written, the rest already in place\n"
-        << "  " << kManifestName << "  " << (summary.newRelease ? "written last" : "in place")
-        << "; clients read it at " << summary.manifestUrl << "\n";
+        << "  " << kManifestName << "  " << grouped(summary.manifestBytes) << " bytes, "
+        << (summary.newRelease ? "written last" : "in place") << "; clients read it at "
+        << summary.manifestUrl << "\n";
     if (summary.sequence > 0)
         out << "  " << kManifestName << kSignatureSuffix << "  signed: sequence "
             << summary.sequence << ", expires " << summary.expires << "\n";
@@ -191,6 +205,35 @@ void printPublished(const PublishSummary& summary, const fs::path& platformDir, 
     out << "\n";
 }
 
+// What players download to reach the live release: a fresh install, and an update from
+// each kept earlier release.
+void printCosts(const PublishSummary& summary, std::ostream& out) {
+    out << "Players download\n"
+        << "  fresh install    the archive: " << bytesInRequests(summary.archiveBytes, 1) << "\n";
+    for (const ReleaseCost& cost : summary.updateCosts) {
+        std::string from = "from release " + std::to_string(cost.from);
+        from.resize(std::max<size_t>(from.size(), 15), ' ');
+        out << "  " << from << "  ";
+        if (!cost.problem.empty())
+            out << "not counted: " << cost.problem;
+        else if (cost.total.requests == cost.manifest.requests)
+            out << "the manifest only: " << bytesInRequests(cost.total.bytes, cost.total.requests);
+        else
+            out << counted(cost.wholeFiles, "file", "files") << ", "
+                << counted(cost.chunkIndexes, "chunk index", "chunk indexes") << ", "
+                << counted(cost.ranges, "range", "ranges") << ": "
+                << bytesInRequests(cost.total.bytes, cost.total.requests);
+        out << "\n";
+    }
+}
+
+// Folders a player will not get: a game that expects one may fail to start.
+void warnEmptyFolders(const PublishSummary& summary, std::ostream& err) {
+    for (const std::string& folder : summary.emptyFolders)
+        err << "orvpak: warning: empty folder " << quotedPath(folder)
+            << " is not published: players will not get it\n";
+}
+
 int runPublish(const CommandLine& line, std::ostream& out, std::ostream& err) {
     PublishOptions options;
     const int usage = readPublishOptions(line, options, err);
@@ -201,7 +244,9 @@ int runPublish(const CommandLine& line, std::ostream& out, std::ostream& err) {
         err << "orvpak: publish failed: " << error << "\n";
         return kExitFailed;
     }
+    warnEmptyFolders(summary, err);
     printPublished(summary, options.outDir / kPlatformFolder, out);
+    printCosts(summary, out);
     return kExitOk;
 }
 
@@ -276,7 +321,9 @@ std::string usageText() {
            "         and writes OUT_DIR/pc/manifest.json last. URL is where OUT_DIR is served\n"
            "         (http:// or https://). Objects no kept release needs are removed after\n"
            "         the manifest is in place. Names the installer would refuse stop the\n"
-           "         publish before anything is written.\n"
+           "         publish before anything is written; folders without a file are not\n"
+           "         published and are named in a warning. Then prints what players\n"
+           "         download: a fresh install, and an update from each kept release.\n"
            "         --client-version V  recorded in the manifest (default: empty)\n"
            "         --optional          the manifest marks the update as not required\n"
            "         --keep-releases N   earlier releases whose objects stay, so players holding\n"

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <set>
 #include <system_error>
 #include <unordered_map>
+#include <utility>
 
 #include "tools/orvpak/entry_path.h"
 #include "tools/orvpak/file_io.h"
@@ -66,10 +68,22 @@ void checkCaseClashes(const std::vector<ClientFile>& files, Problems& problems) 
     }
 }
 
+// The folders of `folders` that no file in `files` lies under.
+std::vector<std::string> foldersWithoutFiles(std::set<std::string> folders,
+                                             const std::vector<ClientFile>& files) {
+    for (const ClientFile& file : files)
+        for (size_t slash = file.path.find('/'); slash != std::string::npos;
+             slash = file.path.find('/', slash + 1))
+            folders.erase(file.path.substr(0, slash));
+    return std::vector<std::string>(folders.begin(), folders.end());
+}
+
 }  // namespace
 
-bool scanClient(const fs::path& clientDir, std::vector<ClientFile>& files, std::string& error) {
+bool scanClient(const fs::path& clientDir, std::vector<ClientFile>& files,
+                std::vector<std::string>& emptyFolders, std::string& error) {
     files.clear();
+    emptyFolders.clear();
     std::error_code failure;
     if (!fs::is_directory(clientDir, failure)) {
         error = "the client folder " + displayPath(clientDir) +
@@ -77,6 +91,7 @@ bool scanClient(const fs::path& clientDir, std::vector<ClientFile>& files, std::
         return false;
     }
     Problems problems;
+    std::set<std::string> folders;
     fs::path lastSeen = clientDir;  // names the place of a failure; the iterator may not
     fs::recursive_directory_iterator it(clientDir, fs::directory_options::none, failure);
     for (const fs::recursive_directory_iterator end; !failure && it != end; it.increment(failure)) {
@@ -85,7 +100,10 @@ bool scanClient(const fs::path& clientDir, std::vector<ClientFile>& files, std::
         const std::string path = relativeUtf8(clientDir, entry.path());
         const fs::file_status status = entry.symlink_status(failure);
         if (failure) break;
-        if (fs::is_directory(status)) continue;
+        if (fs::is_directory(status)) {
+            folders.insert(path);
+            continue;
+        }
         if (fs::is_symlink(status)) {
             problems.add(quotedPath(path) +
                          " is a symbolic link: put the file itself there, or remove the link");
@@ -118,6 +136,7 @@ bool scanClient(const fs::path& clientDir, std::vector<ClientFile>& files, std::
                 " holds no files: nothing to publish (is it the right folder?)";
         return false;
     }
+    emptyFolders = foldersWithoutFiles(std::move(folders), files);
     return true;
 }
 

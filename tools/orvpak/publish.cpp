@@ -327,11 +327,11 @@ bool checkOptions(const PublishOptions& options, std::string& baseUrl, SigningKe
 }
 
 // Every client file, in the archive's order, hashed and (when large) indexed; `header`
-// counts them.
+// counts them, and `summary` lists the folders left empty.
 bool hashClient(const fs::path& clientDir, std::vector<HashedFile>& files,
-                base::ArchiveHeader& header, std::string& error) {
+                base::ArchiveHeader& header, PublishSummary& summary, std::string& error) {
     std::vector<ClientFile> scanned;
-    if (!scanClient(clientDir, scanned, error)) return false;
+    if (!scanClient(clientDir, scanned, summary.emptyFolders, error)) return false;
     std::vector<unsigned char> buffer(kChunkSize);
     files.reserve(scanned.size());
     for (ClientFile& file : scanned) {
@@ -409,7 +409,8 @@ bool goLive(const fs::path& platformDir, ReleaseHistory& history, Release curren
 
 // Removes the objects that no kept release needs. Only once the new manifest is live: a
 // player still holding a manifest that is no longer kept may fetch its objects until then.
-bool pruneUnkept(const fs::path& platformDir, std::vector<Release> kept, size_t keepReleases,
+// `kept` ends up holding only the kept releases.
+bool pruneUnkept(const fs::path& platformDir, std::vector<Release>& kept, size_t keepReleases,
                  PublishSummary& summary, std::string& error) {
     const size_t keep = keepReleases + 1;
     if (kept.size() > keep) kept.erase(kept.begin(), kept.end() - static_cast<std::ptrdiff_t>(keep));
@@ -437,7 +438,7 @@ bool publishUnguarded(const PublishOptions& options, PublishSummary& summary,
     if (!checkFoldersApart(options.clientDir, platformDir, error)) return false;
     std::vector<HashedFile> files;
     base::ArchiveHeader header;
-    if (!hashClient(options.clientDir, files, header, error)) return false;
+    if (!hashClient(options.clientDir, files, header, summary, error)) return false;
     // The releases that may stay, read before anything is written: a record that cannot be
     // read would leave unknown what its players still need.
     ReleaseHistory history;
@@ -454,7 +455,13 @@ bool publishUnguarded(const PublishOptions& options, PublishSummary& summary,
     summary.files = files.size();
     summary.dataBytes = header.totalBytes;
     summary.manifestUrl = platformUrl + "/" + kManifestName;
-    return pruneUnkept(platformDir, std::move(kept), options.keepReleases, summary, error);
+    if (!pruneUnkept(platformDir, kept, options.keepReleases, summary, error)) return false;
+    // Counted from what is now served: every object a kept release names is in place.
+    const Release& live = kept.back();
+    summary.manifestBytes = live.manifest.size();
+    for (size_t i = 0; i + 1 < kept.size(); ++i)
+        summary.updateCosts.push_back(releaseCost(platformDir, kept[i], live));
+    return true;
 }
 
 }  // namespace

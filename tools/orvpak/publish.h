@@ -7,9 +7,11 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "tools/orvpak/manifest_writer.h"
 #include "tools/orvpak/object_store.h"
+#include "tools/orvpak/release_cost.h"
 #include "tools/orvpak/signed_manifest.h"
 
 namespace orvpak {
@@ -46,6 +48,12 @@ struct PublishSummary {
     bool legacyRemoved = false;  // an earlier publisher's files/ and client.orvpak went
     uint64_t sequence = 0;       // of the signed manifest; 0 when unsigned
     std::string expires;
+    uint64_t manifestBytes = 0;  // of the live manifest
+    // What players on each kept earlier release download to reach the live one, oldest first.
+    std::vector<ReleaseCost> updateCosts;
+    // Folders of the client that hold no file at any depth, relative to it: players will not
+    // get them. A warning, never a reason to refuse.
+    std::vector<std::string> emptyFolders;
 };
 
 // Publishes `options.clientDir` into `options.outDir`/pc. Every name is checked, every file

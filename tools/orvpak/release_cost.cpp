@@ -1,0 +1,85 @@
+#include "tools/orvpak/release_cost.h"
+
+#include <unordered_map>
+
+#include "base/ascii.h"
+#include "base/chunk_plan.h"
+#include "tools/orvpak/entry_path.h"
+#include "tools/orvpak/file_io.h"
+#include "tools/orvpak/object_store.h"
+
+namespace fs = std::filesystem;
+
+namespace orvpak {
+namespace {
+
+void add(TransferCost& total, uint64_t bytes, uint64_t requests = 1) {
+    total.bytes += bytes;
+    total.requests += requests;
+}
+
+// The chunk index `file` names, as published; false with `problem` set when it cannot be
+// read or does not describe the file.
+bool loadChunkIndex(const fs::path& platformDir, const ManifestRecord& file,
+                    std::string& bytes, base::ChunkIndex& index, std::string& problem) {
+    const fs::path path = platformDir / fs::u8path(objectPath(file.chunksSha256));
+    if (!readWholeFile(path, bytes, problem)) return false;
+    if (!base::decodeChunkIndex(bytes, index, problem) || index.fileSize != file.size) {
+        problem = "the chunk index " + displayPath(path) + " of " + quotedPath(file.path) +
+                  " is damaged";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+TransferCost manifestCost(const Release& /*from*/, const Release& to) {
+    return {to.manifest.size(), 1};
+}
+
+ReleaseCost releaseCost(const fs::path& platformDir, const Release& from, const Release& to) {
+    ReleaseCost cost;
+    cost.from = from.number;
+    cost.manifest = manifestCost(from, to);
+    cost.total = cost.manifest;
+    // The program names files on disk by their lowercased paths.
+    std::unordered_map<std::string, const ManifestRecord*> held;
+    for (const ManifestRecord& file : from.content.files)
+        held.emplace(base::toLowerAscii(file.path), &file);
+
+    for (const ManifestRecord& file : to.content.files) {
+        const auto found = held.find(base::toLowerAscii(file.path));
+        const ManifestRecord* old = found == held.end() ? nullptr : found->second;
+        if (old && old->sha256 == file.sha256) continue;
+        // A chunk repair needs an old copy with at least one byte in it.
+        if (file.chunksSha256.empty() || !old || old->size == 0) {
+            ++cost.wholeFiles;
+            add(cost.total, file.size);
+            continue;
+        }
+        std::string bytes;
+        base::ChunkIndex wanted, oldIndex;
+        if (!loadChunkIndex(platformDir, file, bytes, wanted, cost.problem)) return cost;
+        ++cost.chunkIndexes;
+        add(cost.total, bytes.size());
+        // An old copy without an index is cut by the program all the same, but nothing here
+        // says what it holds: it is counted as holding no chunk.
+        base::HeldChunks chunks;
+        if (!old->chunksSha256.empty()) {
+            if (!loadChunkIndex(platformDir, *old, bytes, oldIndex, cost.problem)) return cost;
+            chunks = base::heldChunksOf(oldIndex);
+        }
+        const base::ChunkPlan plan = base::planChunks(wanted, chunks);
+        if (plan.wholeFile) {
+            ++cost.wholeFiles;
+            add(cost.total, file.size);
+        } else {
+            cost.ranges += plan.ranges;
+            add(cost.total, plan.toDownload, plan.ranges);
+        }
+    }
+    return cost;
+}
+
+}  // namespace orvpak
