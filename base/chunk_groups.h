@@ -93,6 +93,40 @@ bool groupChunks(const ChunkIndex& index, const std::string& encoded, ChunkGroup
 
 std::string encodeChunkGroups(const ChunkGroups& groups);
 
+// The plan of an update in place, from the previous release's file to the new one, shared by
+// the program and the publisher's cost report. A group that the other release has, identical,
+// at the same offset is the same bytes in both files; only the records of the others are read.
+std::vector<const ChunkGroup*> groupsNotIn(const ChunkGroups& groups, const ChunkGroups& other);
+
+// Consecutive groups of one index read together: one Range request of the index each.
+struct RecordRange {
+    uint64_t from = 0, size = 0;  // in the encoded index
+    size_t first = 0, count = 0;  // in the list of groups it was made from
+};
+std::vector<RecordRange> recordRanges(const std::vector<const ChunkGroup*>& groups);
+
+// A chunk and where it lies in its release's file.
+struct PlacedChunk {
+    uint64_t offset = 0;
+    ChunkRecord record;
+};
+// Appends `group`'s chunks from its records as the index stores them (groupRecordsSize(group)
+// bytes). False when a length is out of bounds or they do not add up to the group.
+bool placeChunks(const ChunkGroup& group, const char* records, std::vector<PlacedChunk>& chunks);
+
+// The new release's chunks that the previous one does not hold identical at the same place,
+// in runs of consecutive chunks: one Range request of the new file each.
+struct PatchRun {
+    uint64_t from = 0, length = 0;
+    std::vector<ChunkRecord> chunks;
+};
+std::vector<PatchRun> patchRuns(const std::vector<PlacedChunk>& now, const std::vector<PlacedChunk>& before,
+                                uint64_t& toDownload);
+
+// In place pays only while most of the file stays: beyond a quarter, the chunk repair, which
+// also finds chunks that moved, does better.
+inline bool patchPays(uint64_t toDownload, uint64_t fileSize) { return toDownload <= fileSize / 4; }
+
 // False with "chunk groups are damaged" for a wrong magic or size, or groups that do not
 // follow on from each other to cover every chunk and byte exactly.
 bool decodeChunkGroups(const std::string& bytes, ChunkGroups& groups, std::string& error);

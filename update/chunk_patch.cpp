@@ -2,13 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
-#include <map>
 #include <vector>
 
 #include "base/chunk_groups.h"
 #include "base/chunk_index.h"
 #include "base/chunker.h"
-#include "base/little_endian.h"
 #include "base/unique_handle.h"
 #include "update/download.h"
 #include "update/sha256.h"
@@ -29,18 +27,6 @@ bool digestOf(const void* data, size_t size, uint8_t (&digest)[kSha256Size]) {
     return sha.finish(digest);
 }
 
-// A chunk of one release's file, where it lies.
-struct PlacedChunk {
-    uint64_t offset = 0;
-    base::ChunkRecord record;
-};
-
-// A run of chunks to download: one Range request.
-struct Download {
-    uint64_t from = 0, length = 0;
-    std::vector<base::ChunkRecord> chunks;
-};
-
 class Patch {
 public:
     Patch(const ManifestFile& file, const ManifestFile& previous, const std::atomic<bool>* cancel,
@@ -52,12 +38,10 @@ public:
         base::ChunkGroups now, before;
         if (!loadGroups(file_, now, why) || !loadGroups(previous_, before, why))
             return ChunkRepairResult::Fallback;
-        std::vector<Download> downloads;
+        std::vector<base::PatchRun> downloads;
         uint64_t toDownload = 0;
         if (!plan(now, before, downloads, toDownload, why)) return result(why);
-        // In place pays only while it saves most of the file; otherwise the chunk repair,
-        // which finds moved chunks too, does better.
-        if (toDownload > static_cast<uint64_t>(file_.size) / 4) {
+        if (!base::patchPays(toDownload, static_cast<uint64_t>(file_.size))) {
             why = "too much changed to patch in place";
             return ChunkRepairResult::Fallback;
         }
@@ -69,7 +53,7 @@ public:
             why = "the file cannot be opened for writing";
             return ChunkRepairResult::Fallback;
         }
-        for (const Download& download : downloads)
+        for (const base::PatchRun& download : downloads)
             if (!fetch(download, out.get(), written, why)) return result(why);
         FILE_END_OF_FILE_INFO end{};
         end.EndOfFile.QuadPart = file_.size;
@@ -110,49 +94,29 @@ private:
         return true;
     }
 
-    // The records of `groups` (consecutive ones of one index), each group checked against its
-    // digest, appended to `chunks` with their places in the file.
+    // The records of `groups` (of one index), each group checked against its digest, appended
+    // to `chunks` with their places in the file.
     bool fetchRecords(const ManifestFile& entry, const base::ChunkGroups& all,
                       const std::vector<const base::ChunkGroup*>& groups,
-                      std::vector<PlacedChunk>& chunks, std::string& why) {
+                      std::vector<base::PlacedChunk>& chunks, std::string& why) {
         const uint64_t indexSize =
             base::kChunkIndexHeaderSize + static_cast<uint64_t>(all.chunkCount) * base::kChunkIndexRecordSize;
-        for (size_t i = 0; i < groups.size();) {
-            size_t j = i + 1;
-            while (j < groups.size() && groups[j]->firstChunk == groups[j - 1]->firstChunk + groups[j - 1]->chunkCount)
-                ++j;
-            const uint64_t from = base::groupRecordsOffset(*groups[i]);
-            const uint64_t to = base::groupRecordsOffset(*groups[j - 1]) + base::groupRecordsSize(*groups[j - 1]);
+        for (const base::RecordRange& range : base::recordRanges(groups)) {
             std::string bytes;
-            if (!readRange(entry.chunksUrl, from, to - from, indexSize, bytes, why)) return false;
-            for (size_t k = i; k < j; ++k) {
+            if (!readRange(entry.chunksUrl, range.from, range.size, indexSize, bytes, why)) return false;
+            for (size_t k = range.first; k < range.first + range.count; ++k) {
                 const base::ChunkGroup& group = *groups[k];
-                const char* records = bytes.data() + (base::groupRecordsOffset(group) - from);
+                const char* records = bytes.data() + (base::groupRecordsOffset(group) - range.from);
                 uint8_t digest[kSha256Size];
                 if (!digestOf(records, base::groupRecordsSize(group), digest) || !sameDigest(digest, group.sha256)) {
                     why = "chunk index records do not match their group";
                     return false;
                 }
-                uint64_t offset = group.offset;
-                for (uint32_t c = 0; c < group.chunkCount; ++c) {
-                    const auto* p = reinterpret_cast<const unsigned char*>(records) + c * base::kChunkIndexRecordSize;
-                    PlacedChunk chunk;
-                    chunk.offset = offset;
-                    chunk.record.length = static_cast<uint32_t>(base::readLittleEndian(p, 4));
-                    std::memcpy(chunk.record.sha256, p + 4, kSha256Size);
-                    if (chunk.record.length == 0 || chunk.record.length > base::kChunkMax) {
-                        why = "chunk index is damaged";
-                        return false;
-                    }
-                    offset += chunk.record.length;
-                    chunks.push_back(chunk);
-                }
-                if (offset != group.offset + group.length) {
+                if (!base::placeChunks(group, records, chunks)) {
                     why = "chunk index is damaged";
                     return false;
                 }
             }
-            i = j;
         }
         return true;
     }
@@ -160,46 +124,13 @@ private:
     // Which bytes of the new file must be downloaded: every chunk of a changed group that the
     // previous release does not have at the same place.
     bool plan(const base::ChunkGroups& now, const base::ChunkGroups& before,
-              std::vector<Download>& downloads, uint64_t& toDownload, std::string& why) {
-        std::map<uint64_t, const base::ChunkGroup*> beforeAt;
-        for (const base::ChunkGroup& group : before.groups) beforeAt[group.offset] = &group;
-        const auto unchanged = [&](const base::ChunkGroup& group, const std::map<uint64_t, const base::ChunkGroup*>& at) {
-            const auto found = at.find(group.offset);
-            return found != at.end() && found->second->length == group.length &&
-                   sameDigest(found->second->sha256, group.sha256);
-        };
-        std::map<uint64_t, const base::ChunkGroup*> nowAt;
-        for (const base::ChunkGroup& group : now.groups) nowAt[group.offset] = &group;
-        std::vector<const base::ChunkGroup*> changedNow, changedBefore;
-        for (const base::ChunkGroup& group : now.groups)
-            if (!unchanged(group, beforeAt)) changedNow.push_back(&group);
-        for (const base::ChunkGroup& group : before.groups)
-            if (!unchanged(group, nowAt)) changedBefore.push_back(&group);
-
-        std::vector<PlacedChunk> newChunks, oldChunks;
-        if (!fetchRecords(file_, now, changedNow, newChunks, why) ||
-            !fetchRecords(previous_, before, changedBefore, oldChunks, why))
+              std::vector<base::PatchRun>& downloads, uint64_t& toDownload, std::string& why) {
+        std::vector<base::PlacedChunk> newChunks, oldChunks;
+        if (!fetchRecords(file_, now, base::groupsNotIn(now, before), newChunks, why) ||
+            !fetchRecords(previous_, before, base::groupsNotIn(before, now), oldChunks, why))
             return false;
-        std::map<uint64_t, const base::ChunkRecord*> oldAt;
-        for (const PlacedChunk& chunk : oldChunks) oldAt[chunk.offset] = &chunk.record;
-        for (const PlacedChunk& chunk : newChunks) {
-            if (cancelled(cancel_)) return false;
-            const auto found = oldAt.find(chunk.offset);
-            if (found != oldAt.end() && found->second->length == chunk.record.length &&
-                sameDigest(found->second->sha256, chunk.record.sha256) &&
-                chunk.offset + chunk.record.length <= static_cast<uint64_t>(previous_.size))
-                continue;
-            Download* last = downloads.empty() ? nullptr : &downloads.back();
-            if (!last || last->from + last->length != chunk.offset) {
-                downloads.emplace_back();
-                last = &downloads.back();
-                last->from = chunk.offset;
-            }
-            last->length += chunk.record.length;
-            last->chunks.push_back(chunk.record);
-            toDownload += chunk.record.length;
-        }
-        return true;
+        downloads = base::patchRuns(newChunks, oldChunks, toDownload);
+        return !cancelled(cancel_);
     }
 
     // Bytes [from, from + length) of `url`, whose body has `total` bytes.
@@ -233,7 +164,7 @@ private:
 
     // One Range request; each chunk is checked against its digest before it is written over
     // the old bytes.
-    bool fetch(const Download& download, HANDLE out, bool& written, std::string& why) {
+    bool fetch(const base::PatchRun& download, HANDLE out, bool& written, std::string& why) {
         HttpStream stream;
         base::Failure failure;
         if (stream.openRange(file_.url, static_cast<int64_t>(download.from),

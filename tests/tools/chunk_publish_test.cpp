@@ -171,9 +171,17 @@ TEST(PublishChunks, GroupsTheIndexesOfVeryLargeFiles) {
 
     huge[1000] ^= 1;
     writeBytes(temp / "client/huge.pak", huge);
-    publishTree(temp / "client", temp / "out", 1);
+    const orvpak::PublishSummary second = publishTree(temp / "client", temp / "out", 1);
     EXPECT_NE(groupsOf(temp / "out", "huge.pak"), sha);
     EXPECT_TRUE(fs::exists(objectFile(temp / "out", sha)));  // release 1 is still kept
+    // A player on release 1 patches the pack in place: both groups objects, the changed
+    // group's records from each index and the chunk that differs.
+    ASSERT_EQ(second.updateCosts.size(), 1u);
+    const orvpak::ReleaseCost& cost = second.updateCosts[0];
+    EXPECT_EQ(cost.patchedInPlace, 1u);
+    EXPECT_EQ(cost.chunkIndexes, 0u);
+    EXPECT_EQ(cost.total.requests, cost.manifest.requests + 2 + 2 + 1);
+    EXPECT_LT(cost.total.bytes - cost.manifest.bytes, 2 * index.size() + base::kChunkMax + 1024);
 }
 
 TEST(PublishCost, CountsWhatAPlayerOfEachKeptReleaseFetches) {

@@ -221,7 +221,9 @@ void printCosts(const PublishSummary& summary, std::ostream& out) {
         else
             out << counted(cost.wholeFiles, "file", "files") << ", "
                 << counted(cost.chunkIndexes, "chunk index", "chunk indexes") << ", "
-                << counted(cost.ranges, "range", "ranges") << ": "
+                << counted(cost.ranges, "range", "ranges")
+                << (cost.patchedInPlace > 0 ? " (" + counted(cost.patchedInPlace, "pack", "packs") + " patched in place)" : "")
+                << ": "
                 << bytesInRequests(cost.total.bytes, cost.total.requests);
         out << "\n";
     }

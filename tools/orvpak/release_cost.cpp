@@ -3,6 +3,7 @@
 #include <unordered_map>
 
 #include "base/ascii.h"
+#include "base/chunk_groups.h"
 #include "base/chunk_plan.h"
 #include "tools/orvpak/entry_path.h"
 #include "tools/orvpak/file_io.h"
@@ -32,6 +33,55 @@ bool loadChunkIndex(const fs::path& platformDir, const ManifestRecord& file,
     return true;
 }
 
+bool loadChunkGroups(const fs::path& platformDir, const ManifestRecord& file, std::string& bytes,
+                     base::ChunkGroups& groups, std::string& problem) {
+    const fs::path path = platformDir / fs::u8path(objectPath(file.groupsSha256));
+    if (!readWholeFile(path, bytes, problem)) return false;
+    if (!base::decodeChunkGroups(bytes, groups, problem) || groups.fileSize != file.size) {
+        problem = "the chunk groups " + displayPath(path) + " of " + quotedPath(file.path) + " are damaged";
+        return false;
+    }
+    return true;
+}
+
+// The chunks of `groups`, from the index they belong to.
+bool placedChunksOf(const std::vector<const base::ChunkGroup*>& groups, const std::string& index,
+                    std::vector<base::PlacedChunk>& chunks) {
+    for (const base::ChunkGroup* group : groups)
+        if (base::groupRecordsOffset(*group) + base::groupRecordsSize(*group) > index.size() ||
+            !base::placeChunks(*group, index.data() + base::groupRecordsOffset(*group), chunks))
+            return false;
+    return true;
+}
+
+// What patching `old`'s copy into `file` in place costs, as the program would fetch it, into
+// `cost`; false (and nothing counted) when the program would not patch it in place.
+bool patchCost(const fs::path& platformDir, const ManifestRecord& file, const ManifestRecord& old,
+               const std::string& newIndex, const std::string& oldIndex, ReleaseCost& cost) {
+    std::string newBytes, oldBytes, problem;
+    base::ChunkGroups now, before;
+    if (!loadChunkGroups(platformDir, file, newBytes, now, problem) ||
+        !loadChunkGroups(platformDir, old, oldBytes, before, problem))
+        return false;
+    const auto changedNow = base::groupsNotIn(now, before), changedBefore = base::groupsNotIn(before, now);
+    std::vector<base::PlacedChunk> newChunks, oldChunks;
+    if (!placedChunksOf(changedNow, newIndex, newChunks) || !placedChunksOf(changedBefore, oldIndex, oldChunks))
+        return false;
+    uint64_t toDownload = 0;
+    const std::vector<base::PatchRun> runs = base::patchRuns(newChunks, oldChunks, toDownload);
+    if (!base::patchPays(toDownload, file.size)) return false;
+    add(cost.total, newBytes.size() + oldBytes.size(), 2);
+    for (const auto* changed : {&changedNow, &changedBefore})
+        for (const base::RecordRange& range : base::recordRanges(*changed)) {
+            add(cost.total, range.size);
+            ++cost.ranges;
+        }
+    add(cost.total, toDownload, runs.size());
+    cost.ranges += runs.size();
+    ++cost.patchedInPlace;
+    return true;
+}
+
 }  // namespace
 
 TransferCost manifestCost(const Release& /*from*/, const Release& to) {
@@ -58,18 +108,21 @@ ReleaseCost releaseCost(const fs::path& platformDir, const Release& from, const 
             add(cost.total, file.size);
             continue;
         }
-        std::string bytes;
+        std::string bytes, oldBytes;
         base::ChunkIndex wanted, oldIndex;
         if (!loadChunkIndex(platformDir, file, bytes, wanted, cost.problem)) return cost;
-        ++cost.chunkIndexes;
-        add(cost.total, bytes.size());
         // An old copy without an index is cut by the program all the same, but nothing here
         // says what it holds: it is counted as holding no chunk.
         base::HeldChunks chunks;
         if (!old->chunksSha256.empty()) {
-            if (!loadChunkIndex(platformDir, *old, bytes, oldIndex, cost.problem)) return cost;
+            if (!loadChunkIndex(platformDir, *old, oldBytes, oldIndex, cost.problem)) return cost;
             chunks = base::heldChunksOf(oldIndex);
         }
+        if (!file.groupsSha256.empty() && !old->groupsSha256.empty() &&
+            patchCost(platformDir, file, *old, bytes, oldBytes, cost))
+            continue;
+        ++cost.chunkIndexes;
+        add(cost.total, bytes.size());
         const base::ChunkPlan plan = base::planChunks(wanted, chunks);
         if (plan.wholeFile) {
             ++cost.wholeFiles;

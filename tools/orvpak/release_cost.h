@@ -3,7 +3,9 @@
 // player from an earlier release to this one, counted the way its update does it. A file
 // whose digest differs, or that the player lacks, is fetched; a large one the player holds
 // an older copy of is rebuilt from the chunks of that copy (base/chunk_plan.h), after one
-// request for the new file's chunk index; any other file comes whole in one request.
+// request for the new file's chunk index; any other file comes whole in one request. A very
+// large file that both releases give chunk groups is patched in place (base/chunk_groups.h):
+// the two groups objects, the changed groups' records and the chunks that differ.
 
 #include <cstddef>
 #include <cstdint>
@@ -24,7 +26,9 @@ struct ReleaseCost {
     TransferCost manifest;    // reading the new release's manifest
     size_t wholeFiles = 0;    // files fetched whole, one request each
     size_t chunkIndexes = 0;  // chunk indexes fetched, one request each
-    size_t ranges = 0;        // Range requests for the chunks the player lacks
+    size_t ranges = 0;        // Range requests for the chunks the player lacks (and, for a
+                              // pack patched in place, for its changed index records)
+    size_t patchedInPlace = 0;  // very large files patched in place
     TransferCost total;       // all of it, the manifest included
     // Why the release could not be counted (a chunk index object that cannot be read);
     // empty when the figures stand.
