@@ -1,13 +1,16 @@
 #pragma once
 // Publishing a client folder for the setup program into OUT_DIR/pc: each file's copy and the
 // full archive as content-named objects (objects/<ab>/<sha256>), a record of the release
-// (releases/<n>.json) and manifest.json, the only name whose bytes ever change, written last.
+// (releases/<n>.json), a patch from each kept earlier manifest (patches/) and manifest.json,
+// the only name whose bytes ever change, written last.
 
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
+#include "tools/orvpak/manifest_patches.h"
 #include "tools/orvpak/manifest_writer.h"
 #include "tools/orvpak/object_store.h"
 #include "tools/orvpak/signed_manifest.h"
@@ -46,6 +49,9 @@ struct PublishSummary {
     bool legacyRemoved = false;  // an earlier publisher's files/ and client.orvpak went
     uint64_t sequence = 0;       // of the signed manifest; 0 when unsigned
     std::string expires;
+    // For each kept earlier release whose manifest differs from the live one, oldest first:
+    // the patch its players fetch (patches/<its manifest's SHA-256>), or none.
+    std::vector<ReleasePatch> patches;
 };
 
 // Publishes `options.clientDir` into `options.outDir`/pc. Every name is checked, every file
