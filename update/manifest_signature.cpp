@@ -78,8 +78,7 @@ std::string sha256Hex(const std::string& bytes) {
 // Where the patch from the kept manifest to the live one lies: the manifest URL's folder (up
 // to its last '/' before any query), "patches/", the kept manifest's digest.
 std::string patchUrl(const std::string& url, const std::string& keptSha256) {
-    const size_t query = url.find('?');
-    const size_t slash = url.rfind('/', query == std::string::npos ? std::string::npos : query);
+    const size_t slash = url.rfind('/', url.find('?'));
     return url.substr(0, slash + 1) + "patches/" + keptSha256;
 }
 
