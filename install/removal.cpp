@@ -15,6 +15,7 @@
 #include "install/folder_lock.h"
 #include "install/registration.h"
 #include "install/shortcut.h"
+#include "update/kept_manifest.h"
 #include "update/manifest_signature.h"
 #include "update/verify_cache.h"
 
@@ -128,7 +129,8 @@ std::wstring removeRecorded(const base::OwnedFolder& folder, const std::vector<s
     if (onProgress) onProgress(total, total, std::wstring());
 
     const auto own = [&root](const wchar_t* name) { return base::extendedLengthPath(root + L"\\" + name); };
-    for (const wchar_t* name : {L"pcupd.cache.tmp", L"pcupd.sequence.tmp", L"pcupd.release.tmp", L"pcupd.files.tmp"})
+    for (const wchar_t* name : {L"pcupd.cache.tmp", L"pcupd.sequence.tmp", L"pcupd.release.tmp",
+                                L"pcupd.files.tmp", L"pcupd.manifest.tmp"})
         folder.deleteFile(own(name));
     removeShortcutInto(desktopFolder(), root);
     removeShortcutInto(programsFolder(), root);
@@ -137,6 +139,7 @@ std::wstring removeRecorded(const base::OwnedFolder& folder, const std::vector<s
         folder.deleteFile(own(pcupd::kCacheFileName));
         folder.deleteFile(own(pcupd::kSequenceFileName));
         folder.deleteFile(own(pcupd::kCompletedReleaseFileName));
+        folder.deleteFile(own(pcupd::kKeptManifestFileName));
         folder.deleteFile(own(kRecordFileName));
         unregisterInstallation(root);
     }

@@ -16,7 +16,7 @@
 #include "install/shortcut.h"
 #include "update/manifest.h"
 #include "update/manifest_signature.h"
-#include "update/sha256.h"
+#include "update/kept_manifest.h"
 #include "update/update.h"
 #include "update/verify_cache.h"
 
@@ -167,7 +167,11 @@ std::wstring verifyAndRepair(const Job& job, pcupd::Manifest& manifest, Progress
     // which names the manifest lists.
     stopRunningClient(job.installDir);
     sink.busy();
+    // The manifest this folder accepted last, before this run reads the next one over it:
+    // what the folder held before, for the packs an update patches in place.
+    pcupd::KeptManifest kept;
     if (repair) {
+        if (!pcupd::loadKeptManifest(job.installDir, job.manifestUrl, kept)) kept = pcupd::KeptManifest();
         sink.phase(Phase::kContactingServer, std::wstring());
         base::Failure failure;
         if (!pcupd::readManifest(job.manifestUrl, job.engine.manifestKeys, job.installDir, manifest,
@@ -176,18 +180,12 @@ std::wstring verifyAndRepair(const Job& job, pcupd::Manifest& manifest, Progress
     }
     sink.phase(Phase::kVerifying, std::wstring());
     pcupd::UpdateOptions options = job.engine;
-    std::string completed, completedSha256, error;
-    if (pcupd::readCompletedRelease(job.installDir, completed)) {
-        pcupd::Sha256 hash;
-        hash.update(completed.data(), completed.size());
-        completedSha256 = hash.finish();
-    }
-    options.useCache = !readsEveryByte(job.kind, completedSha256, manifest.sha256);
-    // What the folder held before this release, for the files an update patches in place.
+    options.useCache = !readsEveryByte(job.kind, pcupd::readCompletedRelease(job.installDir), manifest.sha256);
     auto previous = std::make_shared<pcupd::Manifest>();
-    if (!completedSha256.empty() && completedSha256 != manifest.sha256 &&
-        pcupd::parseManifest(completed, *previous, error))
+    std::string error;
+    if (!kept.body.empty() && kept.sha256 != manifest.sha256 && pcupd::parseManifest(kept.body, *previous, error))
         options.previous = std::move(previous);
+    kept = pcupd::KeptManifest();
     // The setup's copy in the folder, when the manifest ships it, is the running program:
     // its new release moves in beside it and takes over at the next start.
     options.selfPath = job.setupProgram;
@@ -226,7 +224,7 @@ Outcome installOrRepair(const Job& job, ProgressSink& sink) {
     if (!error.empty()) return outcome;
     // Only now does the folder hold the whole release; a failure to note it costs the next
     // update a deep verification, nothing more.
-    pcupd::saveCompletedRelease(job.installDir, manifest.document);
+    pcupd::saveCompletedRelease(job.installDir, manifest.sha256);
     settleIn(job, manifest);
     sink.phase(repair ? Phase::kRepaired : Phase::kInstalled, job.installDir);
     return outcome;

@@ -86,6 +86,8 @@ nginx_fixture_start() {
     # As root, workers would drop to nobody, who cannot read a private folder.
     [ "$(id -u)" -eq 0 ] && user="user root root;"
     local tls="ssl_protocols TLSv1.2 TLSv1.3; ssl_session_cache shared:tls:1m;"
+    # The manifest's patches (patches/<sha256>) have no extension: plain text, compressed.
+    local patches='location ~ "/patches/[0-9a-f]{64}$" { default_type text/plain; }'
     cat >"$dir/nginx.conf" <<CONF
 $user
 worker_processes 1;
@@ -104,23 +106,34 @@ http {
     scgi_temp_path $dir/temp/scgi;
     sendfile on;
     keepalive_timeout 30;
+    # The manifest and its patches go compressed to a client that asks; the archive and the
+    # objects (application/octet-stream) never are, so byte ranges stay ranges of the file.
+    gzip on;
+    gzip_types application/json text/plain;
+    gzip_min_length 64;
+    gzip_comp_level 6;
+    gzip_vary on;
     root $root;
-    server { listen 127.0.0.1:$NGINX_HTTP_PORT; }
+    server { listen 127.0.0.1:$NGINX_HTTP_PORT; $patches }
     server {
         listen 127.0.0.1:$NGINX_HTTPS_PORT ssl;
         ssl_certificate $dir/certs/server.pem; ssl_certificate_key $dir/certs/server.key; $tls
+        $patches
     }
     server {
         listen 127.0.0.1:$NGINX_HTTPS2_PORT ssl;
         ssl_certificate $dir/certs/server.pem; ssl_certificate_key $dir/certs/server.key; $tls
+        $patches
     }
     server {
         listen 127.0.0.1:$NGINX_UNTRUSTED_PORT ssl;
         ssl_certificate $dir/certs/untrusted.pem; ssl_certificate_key $dir/certs/untrusted.key; $tls
+        $patches
     }
     server {
         listen 127.0.0.1:$NGINX_WRONGNAME_PORT ssl;
         ssl_certificate $dir/certs/wrongname.pem; ssl_certificate_key $dir/certs/wrongname.key; $tls
+        $patches
     }
 }
 CONF

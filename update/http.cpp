@@ -6,6 +6,7 @@
 #include <tuple>
 
 #include "base/text.h"
+#include "update/http_document.h"
 #include "update/manifest.h"
 
 namespace pcupd {
@@ -238,34 +239,10 @@ int64_t contentLength(HINTERNET request) {
 
 bool httpGet(const std::string& url, std::string& body, base::Failure& failure,
              const TransferOptions& options) {
-    HttpStream stream;
-    body.clear();
-    if (!stream.open(url, failure, options)) return false;
-    const auto fail = [&failure](base::FailureKind kind, std::string text) {
-        failure = base::Failure(kind, std::move(text));
-        return false;
-    };
-    const int64_t expected = stream.contentLength();
-    if (expected > kMaxHttpGetBody) return fail(base::FailureKind::kTooLarge, "response too large");
-    StallWatch watch(options.stall);
-    char buffer[16384];
-    for (;;) {
-        // The stream gives nothing past the declared length (Wine's transport can hand over
-        // what a server sent after it).
-        const int32_t read = stream.read(buffer, sizeof(buffer));
-        if (read < 0) return fail(base::FailureKind::kConnection, "read failed");
-        if (read == 0) break;
-        if (body.size() + static_cast<size_t>(read) > static_cast<uint64_t>(kMaxHttpGetBody))
-            return fail(base::FailureKind::kTooLarge, "response too large");
-        body.append(buffer, static_cast<size_t>(read));
-        if (watch.stalled(static_cast<uint64_t>(read)))
-            return fail(base::FailureKind::kStalled, stalledText(url, options.stall));
-    }
-    // A connection that drops early can look like a normal end of the body; the declared
-    // length is the only way to tell a cut document from a whole one.
-    if (expected >= 0 && static_cast<int64_t>(body.size()) < expected)
-        return fail(base::FailureKind::kConnection, "read failed");
-    return true;
+    Document document;
+    const bool ok = fetchDocument(url, Validators{}, false, document, failure, options);
+    body = std::move(document.body);
+    return ok;
 }
 
 int32_t readAvailable(HINTERNET request, void* buffer, int32_t length) {

@@ -86,7 +86,8 @@ bool contentRange(HINTERNET request, int64_t& first, int64_t& last, int64_t& tot
 // server sending a byte at a time would stretch without end.)
 int32_t readAvailable(HINTERNET request, void* buffer, int32_t length);
 
-// GETs a small document (the manifest) into `body`, bytes as received. Fails as
+// GETs a small document (a chunk index) into `body` (update/http_document.h: unconditional,
+// not asked compressed). Fails as
 // openSharedRequest does, with kConnection "read failed" when the body breaks off or ends
 // short of its Content-Length, kTooLarge "response too large" beyond kMaxHttpGetBody, and
 // kStalled (stalledText()) when it comes slower than the options' stall limit allows.

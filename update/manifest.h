@@ -34,9 +34,9 @@ struct Manifest {
     std::string expires;
     // The public key whose signature the manifest carried; empty when it was read unsigned.
     std::string signedBy;
-    // The document's bytes as read, and their SHA-256 (lowercase hex): which release this is.
-    // Set by readManifest; empty for a manifest parsed from elsewhere.
-    std::string document, sha256;
+    // SHA-256 (lowercase hex) of the document's bytes as read: which release this is. Set by
+    // readManifest; empty for a manifest parsed from elsewhere.
+    std::string sha256;
 };
 
 struct FullArchive {

@@ -4,9 +4,11 @@
 
 #include <algorithm>
 
+#include "base/manifest_patch.h"
 #include "base/p256_signature.h"
 #include "base/utc_time.h"
-#include "update/http.h"
+#include "update/http_document.h"
+#include "update/kept_manifest.h"
 #include "update/sha256.h"
 
 #ifndef ORVANE_MANIFEST_KEYS
@@ -29,18 +31,6 @@ std::vector<std::string> buildKeys() {
         start = end + 1;
     }
     return keys;
-}
-
-// The ".sig" of `url`: into `signature`, or `missing` when the server says it has none (404);
-// false on any other failure.
-bool fetchSignature(const std::string& url, std::string& signature, bool& missing,
-                    base::Failure& failure, const TransferOptions& options) {
-    base::Failure fetchFailure;
-    missing = false;
-    if (httpGet(url + ".sig", signature, fetchFailure, options)) return true;
-    missing = fetchFailure.kind == base::FailureKind::kHttpStatus && fetchFailure.httpStatus == 404;
-    if (!missing) failure = fetchFailure;
-    return missing;
 }
 
 bool refuse(base::Failure& failure, const char* text) {
@@ -77,20 +67,105 @@ bool verifyManifestSignature(const std::string& body, const std::string& signatu
     return false;
 }
 
+namespace {
+
+std::string sha256Hex(const std::string& bytes) {
+    Sha256 hash;
+    hash.update(bytes.data(), bytes.size());
+    return hash.finish();
+}
+
+// Where the patch from the kept manifest to the live one lies: the manifest URL's folder (up
+// to its last '/' before any query), "patches/", the kept manifest's digest.
+std::string patchUrl(const std::string& url, const std::string& keptSha256) {
+    const size_t slash = url.rfind('/', url.find('?'));
+    return url.substr(0, slash + 1) + "patches/" + keptSha256;
+}
+
+// The live manifest rebuilt from `kept` and its patch, or false for anything short of the
+// exact bytes the patch promises: no patch, a damaged one, one for other bytes. The caller
+// then fetches the manifest itself, so why it failed does not matter here.
+bool patchedManifest(const std::string& url, const KeptManifest& kept, std::string& body,
+                     const TransferOptions& options) {
+    Document patch;
+    base::Failure ignored;
+    base::ManifestPatchHeader header;
+    return fetchDocument(patchUrl(url, kept.sha256), Validators{}, true, patch, ignored, options) &&
+           base::applyManifestPatch(kept.body, kept.sha256, patch.body, body, header) &&
+           sha256Hex(body) == header.newSha256;
+}
+
+// Without keys: the manifest, conditionally when a copy of it is kept.
+bool fetchUnsigned(const std::string& url, const std::wstring& installDir,
+                   FetchedManifest& fetched, base::Failure& failure,
+                   const TransferOptions& options) {
+    KeptManifest kept;
+    // A copy kept under keys holds the signature's validators, not the manifest's.
+    const bool haveKept = loadKeptManifest(installDir, url, kept) && kept.signature.empty();
+    Document document;
+    if (!fetchDocument(url, haveKept ? kept.validators : Validators{}, true, document, failure,
+                       options))
+        return false;
+    fetched.unchanged = document.notModified;
+    fetched.body = document.notModified ? std::move(kept.body) : std::move(document.body);
+    fetched.validators = std::move(document.validators);
+    return true;
+}
+
+}  // namespace
+
 bool fetchSignedManifest(const std::string& url, const std::vector<std::string>& keys,
-                         std::string& body, std::string& signedBy, base::Failure& failure,
-                         const TransferOptions& options) {
-    signedBy.clear();
-    if (keys.empty()) return httpGet(url, body, failure, options);
+                         const std::wstring& installDir, FetchedManifest& fetched,
+                         base::Failure& failure, const TransferOptions& options) {
+    fetched = FetchedManifest();
+    if (keys.empty()) return fetchUnsigned(url, installDir, fetched, failure, options);
+    KeptManifest kept;
+    bool haveKept = loadKeptManifest(installDir, url, kept) && !kept.signature.empty();
+    const auto verified = [&](std::string body, const std::string& signature, const Validators& validators) {
+        if (!verifyManifestSignature(body, signature, keys, &fetched.signedBy)) return false;
+        fetched.body = std::move(body);
+        fetched.signature = signature;
+        fetched.validators = validators;
+        return true;
+    };
+    // The signature first, which says whether the kept manifest is still the live one. A pair
+    // that does not verify is fetched once more: a publish may land between two requests.
     bool missing = false;
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        std::string signature;
-        if (!httpGet(url, body, failure, options) ||
-            !fetchSignature(url, signature, missing, failure, options))
-            return false;
-        if (!missing && verifyManifestSignature(body, signature, keys, &signedBy)) return true;
+    for (int failedPairs = 0; failedPairs < 2;) {
+        Document signature;
+        base::Failure signatureFailure;
+        if (!fetchDocument(url + ".sig", haveKept ? kept.validators : Validators{}, false, signature,
+                           signatureFailure, options)) {
+            missing = signatureFailure.kind == base::FailureKind::kHttpStatus &&
+                      signatureFailure.httpStatus == 404;
+            if (!missing) {
+                failure = signatureFailure;
+                return false;
+            }
+            ++failedPairs;
+            continue;
+        }
+        missing = false;
+        if (signature.notModified) signature.body = kept.signature;
+        if (haveKept && signature.body == kept.signature) {
+            fetched.unchanged = signature.notModified;
+            if (verified(kept.body, kept.signature, signature.validators)) return true;
+            // A kept copy that fails its signature is never used again; after a 304 the
+            // signature itself is still to be fetched.
+            fetched.unchanged = false;
+            haveKept = false;
+            if (signature.notModified) continue;
+        }
+        std::string patched;
+        if (haveKept && patchedManifest(url, kept, patched, options) &&
+            verified(std::move(patched), signature.body, signature.validators))
+            return true;
+        Document manifest;
+        if (!fetchDocument(url, Validators{}, true, manifest, failure, options)) return false;
+        if (verified(std::move(manifest.body), signature.body, signature.validators)) return true;
+        ++failedPairs;
     }
-    body.clear();  // nothing unverified may be read by mistake
+    fetched = FetchedManifest();  // nothing unverified may be read by mistake
     return refuse(failure, missing ? "manifest signature missing" : "manifest signature is not valid");
 }
 
@@ -126,18 +201,25 @@ bool acceptManifest(const Manifest& manifest, const std::vector<std::string>& ke
 bool readManifest(const std::string& url, const std::vector<std::string>& keys,
                   const std::wstring& installDir, Manifest& manifest, FullArchive* archive,
                   base::Failure& failure, const TransferOptions& options) {
-    std::string body, signedBy, error;
-    if (!fetchSignedManifest(url, keys, body, signedBy, failure, options)) return false;
-    if ((archive && !parseFullArchive(body, *archive, error)) || !parseManifest(body, manifest, error)) {
+    FetchedManifest fetched;
+    std::string error;
+    if (!fetchSignedManifest(url, keys, installDir, fetched, failure, options)) return false;
+    if ((archive && !parseFullArchive(fetched.body, *archive, error)) ||
+        !parseManifest(fetched.body, manifest, error)) {
         failure = base::Failure(base::FailureKind::kBadInput, error);
         return false;
     }
-    manifest.signedBy = std::move(signedBy);
+    manifest.signedBy = fetched.signedBy;
     Sha256 hash;
-    hash.update(body.data(), body.size());
+    hash.update(fetched.body.data(), fetched.body.size());
     manifest.sha256 = hash.finish();
-    manifest.document = std::move(body);
-    return acceptManifest(manifest, keys, installDir, failure);
+    if (!acceptManifest(manifest, keys, installDir, failure)) return false;
+    // Kept only once accepted: an expired or replayed manifest must not become the next
+    // run's starting point. Failing to keep it costs only the next run's download.
+    if (!fetched.unchanged && !installDir.empty())
+        saveKeptManifest(installDir, {url, std::move(fetched.validators), std::move(fetched.signature),
+                                      std::move(fetched.body), std::string()});
+    return true;
 }
 
 }  // namespace pcupd

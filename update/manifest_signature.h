@@ -13,6 +13,7 @@
 
 #include "base/failure.h"
 #include "update/http.h"
+#include "update/http_document.h"
 #include "update/manifest.h"
 #include "update/release_memory.h"
 
@@ -29,14 +30,27 @@ bool verifyManifestSignature(const std::string& body, const std::string& signatu
                              const std::vector<std::string>& keys,
                              std::string* signedBy = nullptr);
 
-// Downloads the manifest at `url` into `body`, bytes as received. With `keys`, its signature
-// too (a 404 for it means it has none), checked before the body is parsed, and the key that
-// signed it into `signedBy` (left empty with no keys); a pair that does not verify is fetched
-// once more, since a publish may land between the two requests. Fails with the transport's
-// failure or kRefused "manifest signature missing" / "manifest signature is not valid".
+struct FetchedManifest {
+    std::string body;        // the manifest's exact bytes
+    std::string signature;   // the signature they verified under; empty without keys
+    std::string signedBy;    // the key that signed them; empty without keys
+    Validators validators;   // what the server gave, of the signature with keys, else of the manifest
+    bool unchanged = false;  // the copy kept in the install folder, as it was kept
+};
+
+// Fetches the manifest at `url` into `fetched`, starting from the copy kept in `installDir`
+// for that URL (update/kept_manifest.h; none when `installDir` is empty). With `keys`: asks
+// whether the signature (URL + ".sig", a 404 means it has none) has changed since the kept
+// copy; unchanged, the kept manifest stands; changed, the patch from the kept manifest
+// (patches/<its SHA-256> beside the manifest) or, failing that, the whole manifest. What
+// comes is checked against the signature before anything parses it; a kept copy that fails
+// is not used again, and a pair that does not verify is fetched once more, since a publish
+// may land between two requests. Without keys: the manifest, conditionally when a copy is
+// kept. The manifest and patch are asked for compressed. Fails with the transport's failure
+// or kRefused "manifest signature missing" / "manifest signature is not valid".
 bool fetchSignedManifest(const std::string& url, const std::vector<std::string>& keys,
-                         std::string& body, std::string& signedBy, base::Failure& failure,
-                         const TransferOptions& options = TransferOptions{});
+                         const std::wstring& installDir, FetchedManifest& fetched,
+                         base::Failure& failure, const TransferOptions& options = TransferOptions{});
 
 // With `keys`, refuses (kRefused) a parsed manifest that is not signed by one of them ("manifest
 // signature missing"), that gives no valid "expires" ("manifest has no valid expiry time") or
@@ -50,7 +64,8 @@ bool acceptManifest(const Manifest& manifest, const std::vector<std::string>& ke
 
 // The manifest a run works from, read once: fetched and checked (fetchSignedManifest), its
 // files parsed into `manifest` and, when `archive` is given, its full archive too (kBadInput
-// with the parser's text), and accepted for `installDir` (acceptManifest).
+// with the parser's text), and accepted for `installDir` (acceptManifest); then kept there
+// for the next run.
 bool readManifest(const std::string& url, const std::vector<std::string>& keys,
                   const std::wstring& installDir, Manifest& manifest, FullArchive* archive,
                   base::Failure& failure, const TransferOptions& options = TransferOptions{});

@@ -9,7 +9,6 @@
 #include "base/small_file.h"
 #include "base/text.h"
 #include "base/unique_handle.h"
-#include "update/http.h"
 
 namespace pcupd {
 namespace {
@@ -55,12 +54,16 @@ bool saveFolderSequence(const std::wstring& installDir, uint64_t sequence) {
     return base::replaceFile(path, sequenceText(sequence));
 }
 
-bool readCompletedRelease(const std::wstring& installDir, std::string& manifest) {
-    return base::readSmallFile(installDir + L"\\" + kCompletedReleaseFileName, kMaxHttpGetBody, manifest);
+std::string readCompletedRelease(const std::wstring& installDir) {
+    std::string text;
+    if (!base::readSmallFile(installDir + L"\\" + kCompletedReleaseFileName, 128, text)) return {};
+    while (!text.empty() && text.back() == '\n') text.pop_back();
+    const bool digest = text.size() == 64 && text.find_first_not_of("0123456789abcdef") == std::string::npos;
+    return digest ? text : std::string();
 }
 
-bool saveCompletedRelease(const std::wstring& installDir, const std::string& manifest) {
-    return base::replaceFile(installDir + L"\\" + kCompletedReleaseFileName, manifest);
+bool saveCompletedRelease(const std::wstring& installDir, const std::string& manifestSha256) {
+    return base::replaceFile(installDir + L"\\" + kCompletedReleaseFileName, manifestSha256 + "\n");
 }
 
 std::wstring userSequenceName(const std::string& key) {

@@ -29,15 +29,14 @@ bool readFolderSequence(const std::wstring& installDir, std::optional<uint64_t>&
 // Replaces the folder's record (a crash leaves the old one or the new one).
 bool saveFolderSequence(const std::wstring& installDir, uint64_t sequence);
 
-// The release the install folder last completed (pcupd.release): the exact bytes of the
-// manifest that a run verified and repaired the whole folder against. A run of that same
-// release again is the player asking for a repair and reads every byte; a run of another
-// release is an update, which trusts the verification cache for the files it vouches for and
-// patches very large files from what this release had.
+// The release the install folder last completed (pcupd.release): the SHA-256 of the manifest
+// that a run verified and repaired the whole folder against. A run of that same release again
+// is the player asking for a repair and reads every byte; a run of another release is an
+// update, which trusts the verification cache for the files it vouches for.
 constexpr wchar_t kCompletedReleaseFileName[] = L"pcupd.release";
-// False when the folder has no such record or it cannot be read.
-bool readCompletedRelease(const std::wstring& installDir, std::string& manifest);
-bool saveCompletedRelease(const std::wstring& installDir, const std::string& manifest);
+// Empty when the folder has no such record, or one that holds no digest.
+std::string readCompletedRelease(const std::wstring& installDir);
+bool saveCompletedRelease(const std::wstring& installDir, const std::string& manifestSha256);
 
 // The registry value (a REG_QWORD under kUserMemoryKey) that holds this user's highest
 // sequence for the signing key `key` (128 hex): "Sequence " and the key's first 16 digits.

@@ -22,9 +22,11 @@
 #include "tests/support/archive_builder.h"
 #include "tests/support/recording_sink.h"
 #include "tests/support/temp_dir.h"
+#include "tools/orvpak/manifest_signer.h"
 #include "tools/orvpak/publish.h"
 #include "update/http.h"
 #include "update/manifest.h"
+#include "update/release_memory.h"
 
 using namespace installer;
 
@@ -57,6 +59,7 @@ std::string env(const char* name) {
 struct Served {
     std::string port, method, target;
     int status = 0;
+    uint64_t bytes = 0;  // of the body as sent (compressed, when it was); not compared
     bool operator==(const Served& other) const {
         return port == other.port && method == other.method && target == other.target &&
                status == other.status;
@@ -86,13 +89,16 @@ protected:
         return serverOrigin + "/" + folder + "/pc/manifest.json";
     }
 
-    // Publishes the client into this case's folder of the served tree, for `filesOrigin`.
-    void publish(const std::string& filesOrigin) {
-        for (const auto& [path, content] : kClient) writeFile(dir / "client" / fs::u8path(path), content);
+    // Publishes the client (kClient, unless the case has written its own) into this case's
+    // folder of the served tree, for `filesOrigin`; signed when a key is given.
+    void publish(const std::string& filesOrigin, const fs::path& signKey = {}) {
+        if (!fs::exists(dir / "client"))
+            for (const auto& [path, content] : kClient) writeFile(dir / "client" / fs::u8path(path), content);
         orvpak::PublishOptions options;
         options.clientDir = dir / "client";
         options.outDir = fs::u8path(env("E2E_WWW")) / folder;
         options.baseUrl = filesOrigin + "/" + folder;
+        options.signKey = signKey;
         orvpak::PublishSummary summary;
         std::string error;
         ASSERT_TRUE(orvpak::publish(options, summary, error)) << error;
@@ -107,15 +113,19 @@ protected:
         job.kind = repair ? JobKind::kRepair : JobKind::kInstall;
         job.installDir = installDir.wstring();
         job.manifestUrl = url;
+        job.engine.manifestKeys = keys;
         testsupport::RecordingSink sink;
         runInstallWorker(job, sink);
         EXPECT_TRUE(sink.finishedOnceLast());
         return sink.state().outcome.error;
     }
 
-    void expectInstalled() const {
-        for (const auto& [path, content] : kClient)
+    void expectInstalled() const { expectInstalledExcept(""); }
+    void expectInstalledExcept(const std::string& changed) const {
+        for (const auto& [path, content] : kClient) {
+            if (path == changed) continue;
             EXPECT_TRUE(readFile(installDir / fs::u8path(path)) == content) << path << " differs";
+        }
     }
 
     // This case's requests in the access log from the `skip`-th on. nginx writes a line once
@@ -132,7 +142,8 @@ protected:
                 std::string version;
                 std::istringstream fields(line);
                 char quote;
-                fields >> one.port >> quote >> one.method >> one.target >> version >> one.status;
+                fields >> one.port >> quote >> one.method >> one.target >> version >> one.status >>
+                    one.bytes;
                 if (one.target.rfind("/" + folder + "/", 0) == 0) lines.push_back(one);
             }
             if (lines.size() >= skip + expected) break;
@@ -143,11 +154,11 @@ protected:
     }
 
     // How a URL of the published manifest appears in the log: its port and its target.
-    static Served request(const std::string& url) {
+    static Served request(const std::string& url, int status = 200) {
         if (url.find("://") == std::string::npos) return {};
         const size_t authority = url.find("://") + 3, path = url.find('/', authority);
         const std::string hostPort = url.substr(authority, path - authority);
-        return {hostPort.substr(hostPort.rfind(':') + 1), "GET", url.substr(path), 200};
+        return {hostPort.substr(hostPort.rfind(':') + 1), "GET", url.substr(path), status};
     }
     std::string fileUrl(const std::string& path) const {
         for (const pcupd::ManifestFile& file : manifest.files)
@@ -159,6 +170,7 @@ protected:
     testsupport::TempDir dir;
     fs::path installDir = dir / "Orvane Online";
     std::string folder;
+    std::vector<std::string> keys;  // the manifest keys the worker runs with
     pcupd::Manifest manifest;
     pcupd::FullArchive archive;
 };
@@ -179,7 +191,8 @@ TEST_F(NginxTest, HttpsInstallThenRepairFetchesOnlyWhatChanged) {
     ASSERT_EQ(work(manifestUrl(server), true), L"");
     expectInstalled();
     std::vector<Served> repair = served(2, 4);
-    std::vector<Served> changed = {request(manifestUrl(server)), request(fileUrl("Engine.exe")),
+    // The kept manifest still current: the server says so without sending it again.
+    std::vector<Served> changed = {request(manifestUrl(server), 304), request(fileUrl("Engine.exe")),
                                    request(fileUrl("data/lang/en.txt")),
                                    request(fileUrl("data/maps/forest.pak"))};
     std::sort(repair.begin(), repair.end());
@@ -209,7 +222,42 @@ TEST_F(NginxTest, ArchiveAndFilesOnAnotherOrigin) {
     const Served archiveRequest = request(archive.url), fileRequest = request(fileUrl("readme.txt"));
     EXPECT_EQ(archiveRequest.port, env("NGINX_HTTPS2_PORT"));
     EXPECT_EQ(served(0, 4), (std::vector<Served>{request(manifestUrl(server)), archiveRequest,
-                                                 request(manifestUrl(server)), fileRequest}));
+                                                 request(manifestUrl(server), 304), fileRequest}));
+}
+
+// A signed release, served compressed: a run with nothing new costs one bodiless 304 for the
+// signature, and a run after the next publish fetches the patch, never the manifest.
+TEST_F(NginxTest, SignedNothingNewIsOne304AndANewReleaseIsAPatch) {
+    const std::string server = origin("https", "127.0.0.1", "NGINX_HTTPS_PORT");
+    const fs::path key = dir / "operator.pem";
+    std::string publicKey, error;
+    ASSERT_TRUE(orvpak::generateKey(key, publicKey, error)) << error;
+    keys = {publicKey};
+    publish(server, key);
+    const std::string url = manifestUrl(server);
+    const std::string firstManifest = readFile(fs::u8path(env("E2E_WWW")) / folder / "pc" / "manifest.json");
+    ASSERT_EQ(work(url, false), L"");
+    expectInstalled();
+    const std::vector<Served> install = served(0, 3);
+    EXPECT_EQ(install, (std::vector<Served>{request(url + ".sig"), request(url), request(archive.url)}));
+    ASSERT_EQ(install.size(), 3u);
+    EXPECT_LT(install[1].bytes * 3, firstManifest.size()) << "the manifest went uncompressed";
+
+    ASSERT_EQ(work(url, true), L"");
+    const std::vector<Served> nothingNew = served(3, 1);
+    EXPECT_EQ(nothingNew, std::vector<Served>{request(url + ".sig", 304)});
+    ASSERT_EQ(nothingNew.size(), 1u);
+    EXPECT_EQ(nothingNew[0].bytes, 0u);
+
+    writeFile(dir / "client" / "readme.txt", "Orvane Online, season two\n");
+    publish(server, key);
+    ASSERT_EQ(work(url, true), L"");
+    expectInstalledExcept("readme.txt");
+    EXPECT_EQ(readFile(installDir / "readme.txt"), "Orvane Online, season two\n");
+    const std::string patchUrl = server + "/" + folder + "/pc/patches/" + testsupport::sha256Hex(firstManifest);
+    EXPECT_EQ(served(4, 3), (std::vector<Served>{request(url + ".sig"), request(patchUrl),
+                                                 request(fileUrl("readme.txt"))}));
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, pcupd::kUserMemoryKey, pcupd::userSequenceName(publicKey).c_str());
 }
 
 // The refusal comes from the TLS handshake: no request reaches the server, nothing lands.

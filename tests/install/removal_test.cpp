@@ -239,12 +239,13 @@ TEST(Removal, FilesInUseKeepTheRecordForAnotherRun) {
     const fs::path game = dir / "Game";
     plant(game, {"Engine.exe", "data/a.pak", "data/b.pak", "data/readme.txt"});
     writeFile(game / "pcupd.sequence", "7\n");
+    writeFile(game / "pcupd.manifest", "ORVKEEP1\n");
 
     FolderLock busy;
     ASSERT_TRUE(busy.acquire(game.wstring()));
     EXPECT_EQ(runWorker(game), L"Removal failed: a setup is working in this folder");
     busy.release();
-    EXPECT_EQ(filesUnder(game).size(), 6u);
+    EXPECT_EQ(filesUnder(game).size(), 7u);
 
     const auto hold = [&](const char* path) {
         return base::UniqueFile(CreateFileW((game / path).c_str(), GENERIC_READ,
@@ -256,7 +257,7 @@ TEST(Removal, FilesInUseKeepTheRecordForAnotherRun) {
     EXPECT_EQ(runWorker(game),
               L"Removal incomplete: 2 files could not be deleted, first data\\b.pak (in use by another program)");
     EXPECT_EQ(filesUnder(game), (std::vector<std::string>{"data/b.pak", "data/readme.txt", "pcupd.files",
-                                                          "pcupd.sequence"}));
+                                                          "pcupd.manifest", "pcupd.sequence"}));
     heldB.reset();
     RemovalResult result;
     EXPECT_EQ(removeInstallation(game.wstring(), L"", result, nullptr),

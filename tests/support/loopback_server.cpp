@@ -43,6 +43,7 @@ const char* reason(int status) {
         case 200: return "OK";
         case 204: return "No Content";
         case 206: return "Partial Content";
+        case 304: return "Not Modified";
         case 404: return "Not Found";
         case 500: return "Internal Server Error";
         default: return "Status";
@@ -334,6 +335,14 @@ bool LoopbackServer::answer(uintptr_t clientId, const std::string& head) {
                                                          std::to_string(whole)});
     }
     if (response.ranges) response.headers.push_back({"Accept-Ranges", "bytes"});
+    if (!response.etag.empty()) {
+        response.headers.push_back({"ETag", response.etag});
+        if (headerValue(head, "if-none-match") == response.etag) {
+            response.status = 304;
+            response.body.clear();
+            end = first = 0;
+        }
+    }
 
     // Only a response whose end the client can find leaves the connection usable.
     std::string wanted = headerValue(head, "connection");

@@ -35,6 +35,8 @@ struct Response {
     // Answer "Range: bytes=N-" and "bytes=N-M" as a file server does: 206, Content-Range, the
     // body from N (cutAfter then counts from N). A request without Range gets the whole body.
     bool ranges = false;
+    // Sent as the ETag; a request whose If-None-Match names it gets a bodiless 304 instead.
+    std::string etag;
 
     // A body too large to hold (benchmarks): `generatedSize` bytes, produced on demand;
     // generate(offset, out, size) fills out with the body's bytes at offset.

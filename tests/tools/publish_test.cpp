@@ -5,6 +5,7 @@
 
 #include <set>
 
+#include "base/manifest_patch.h"
 #include "tests/tools/orvpak_fixture.h"
 #include "tools/orvpak/archive_reader.h"
 #include "tools/orvpak/cli.h"
@@ -223,6 +224,19 @@ TEST(Publish, KeepsEarlierReleasesAndRemovesOnlyWhatNoneNeeds) {
     }
     EXPECT_EQ(objectNames(out), std::vector<std::string>(expected.begin(), expected.end()));
     EXPECT_TRUE(fs::exists(objectFile(out, sha256Hex("gone"))));
+    // A patch to the live manifest from each kept earlier one, named by its digest.
+    const std::string live = readBytes(out / "pc/manifest.json");
+    ASSERT_EQ(third.patches.size(), 2u);
+    for (const orvpak::ReleasePatch& patch : third.patches) {
+        const std::string earlier = readBytes(out / "pc/releases" / (std::to_string(patch.release) + ".json"));
+        EXPECT_EQ(patch.manifestSha256, sha256Hex(earlier));
+        const std::string bytes = readBytes(out / "pc/patches" / patch.manifestSha256);
+        EXPECT_EQ(patch.bytes, bytes.size());
+        std::string rebuilt;
+        base::ManifestPatchHeader header;
+        EXPECT_TRUE(base::applyManifestPatch(earlier, sha256Hex(earlier), bytes, rebuilt, header));
+        EXPECT_TRUE(rebuilt == live) << patch.release;
+    }
 
     // Leftovers of a stopped publish go; what the operator keeps beside them stays.
     writeBytes(out / "pc/objects/archive.orvpak-tmp", "stopped");
@@ -240,6 +254,12 @@ TEST(Publish, KeepsEarlierReleasesAndRemovesOnlyWhatNoneNeeds) {
     EXPECT_FALSE(fs::exists(objectFile(out, sha256Hex("gone"))));
     EXPECT_FALSE(fs::exists(objectFile(out, sha256Hex("keep"))));
     EXPECT_FALSE(fs::exists(out / "pc/objects/zz"));
+    // Only the kept release's patch stays.
+    ASSERT_EQ(fourth.patches.size(), 1u);
+    EXPECT_EQ(fourth.patches[0].release, 3u);
+    std::vector<std::string> patches;
+    for (const auto& [path, bytes] : snapshot(out / "pc/patches")) patches.push_back(path);
+    EXPECT_EQ(patches, std::vector<std::string>{fourth.patches[0].manifestSha256});
     EXPECT_EQ(readBytes(out / "pc/notes.txt"), "the operator's");
     EXPECT_EQ(readBytes(out / "pc/extra/list.txt"), "the operator's");
     EXPECT_TRUE(fs::exists(out / "pc/releases/1.json"));

@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <zlib.h>
+
 #include "tests/support/loopback_server.h"
 #include "tests/support/temp_dir.h"
 #include "update/download.h"
+#include "update/http_document.h"
 #include "update/sha256.h"
 
 using pcupd::HttpStream;
@@ -37,6 +40,21 @@ std::string patterned(size_t size) {
     std::string text(size, '\0');
     for (size_t i = 0; i < size; ++i) text[i] = static_cast<char>('a' + (i * 7 + i / 251) % 26);
     return text;
+}
+
+// `text` as a gzip stream, as a web server compresses it.
+std::string gzipped(const std::string& text) {
+    z_stream stream{};
+    deflateInit2(&stream, 9, Z_DEFLATED, 16 + MAX_WBITS, 9, Z_DEFAULT_STRATEGY);
+    std::string out(deflateBound(&stream, static_cast<uLong>(text.size())), '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+    stream.avail_in = static_cast<uInt>(text.size());
+    stream.next_out = reinterpret_cast<Bytef*>(&out[0]);
+    stream.avail_out = static_cast<uInt>(out.size());
+    deflate(&stream, Z_FINISH);
+    out.resize(stream.total_out);
+    deflateEnd(&stream);
+    return out;
 }
 
 // A port that refuses connections: one a server listened on and gave back.
@@ -223,6 +241,49 @@ TEST(HttpGet, RefusesBodiesBeyondTheCap) {
     base::Failure error;
     EXPECT_TRUE(pcupd::httpGet(server.url("/cap"), body, error)) << error.text;
     EXPECT_EQ(body.size(), static_cast<size_t>(pcupd::kMaxHttpGetBody));
+}
+
+TEST(FetchDocument, GzipIsAskedForDecodedAndBounded) {
+    LoopbackServer server;
+    const std::string text = patterned(300000);
+    const auto compressed = [](std::string body) {
+        Response response = ok(std::move(body));
+        response.headers.push_back({"Content-Encoding", "gzip"});
+        response.framing = Framing::Chunked;
+        response.pieceSize = 1000;
+        return response;
+    };
+    server.route("/gzip", compressed(gzipped(text)));
+    std::string damaged = gzipped(text);
+    damaged[damaged.size() - 6] ^= 0x01;  // the checksum
+    server.route("/damaged", compressed(damaged));
+    server.route("/short", compressed(damaged.substr(0, damaged.size() / 2)));
+    server.route("/trailing", compressed(gzipped(text) + "x"));
+    // A few hundred kilobytes that would inflate past the cap.
+    server.route("/bomb", compressed(gzipped(std::string(static_cast<size_t>(pcupd::kMaxHttpGetBody) + 1, '\0'))));
+    Response other = ok("data");
+    other.headers.push_back({"Content-Encoding", "br"});
+    server.route("/other", other);
+
+    pcupd::Document document;
+    base::Failure error;
+    ASSERT_TRUE(pcupd::fetchDocument(server.url("/gzip"), {}, true, document, error)) << error.text;
+    EXPECT_TRUE(document.body == text);
+    EXPECT_NE(server.requestHeads().back().find("\r\nAccept-Encoding: gzip\r\n"), std::string::npos);
+    const std::pair<const char*, base::FailureKind> refused[] = {
+        {"/damaged", base::FailureKind::kBadInput}, {"/short", base::FailureKind::kBadInput},
+        {"/trailing", base::FailureKind::kBadInput}, {"/other", base::FailureKind::kBadInput},
+        {"/bomb", base::FailureKind::kTooLarge}};
+    for (const auto& [path, kind] : refused) {
+        EXPECT_FALSE(pcupd::fetchDocument(server.url(path), {}, true, document, error)) << path;
+        EXPECT_EQ(error.kind, kind) << path;
+        EXPECT_TRUE(document.body.empty()) << path;
+    }
+    EXPECT_EQ(error.text, "response too large");
+    // Only the documents ask for compression; a plain GET (chunk indexes) does not.
+    std::string body;
+    ASSERT_TRUE(pcupd::httpGet(server.url("/gzip"), body, error));
+    EXPECT_EQ(server.requestHeads().back().find("Accept-Encoding"), std::string::npos);
 }
 
 TEST(HttpStream, ReadsToTheEndWithOrWithoutLength) {

@@ -1,7 +1,9 @@
 #include "update/manifest_signature.h"
 
+#include "base/manifest_patch.h"
 #include "tests/update/manifest_signer.h"
 #include "tests/update/update_fixture.h"
+#include "update/kept_manifest.h"
 
 namespace {
 
@@ -33,9 +35,11 @@ protected:
                     ",\"size\":" + std::to_string(file.content.size()) + "}";
         return json + "]}";
     }
-    void serve(const std::string& body, const std::string& signature) {
+    void serve(const std::string& body, const std::string& signature, const std::string& etag = "") {
         server.route("/pc/manifest.json", response(body));
-        server.route("/pc/manifest.json.sig", response(signature));
+        testsupport::Response signatureResponse = response(signature);
+        signatureResponse.etag = etag;
+        server.route("/pc/manifest.json.sig", signatureResponse);
     }
     static testsupport::Response response(const std::string& body) {
         testsupport::Response response;
@@ -72,8 +76,8 @@ TEST_F(SignedManifest, VerifiedManifestRepairsAndItsSequenceIsRecorded) {
     ASSERT_TRUE(result.result.ok) << result.result.error.text;
     EXPECT_EQ(installed("Engine.exe"), kClient.at("Engine.exe").content);
     EXPECT_EQ(result.manifest.sequence, 5u);
-    EXPECT_EQ(requests.at(0), "/pc/manifest.json");
-    EXPECT_EQ(requests.at(1), "/pc/manifest.json.sig");
+    EXPECT_EQ(requests.at(0), "/pc/manifest.json.sig");
+    EXPECT_EQ(requests.at(1), "/pc/manifest.json");
     EXPECT_EQ(folderSequence(), 5u);
 
     // The same release again is fine; an older one is a rollback.
@@ -131,7 +135,8 @@ TEST_F(SignedManifest, EveryRefusalFetchesOnlyTheManifestAndItsSignature) {
         std::string body, signature;
         int status;
         const char* error;
-        int fetches;  // of each: a pair that does not verify is fetched twice
+        int fetches;  // of each: a pair that does not verify is fetched twice (a missing
+                      // signature leaves nothing to fetch the manifest for)
     };
     const Case cases[] = {
         {"flipped manifest byte", flippedBody, good, 200, "manifest signature is not valid", 2},
@@ -157,8 +162,10 @@ TEST_F(SignedManifest, EveryRefusalFetchesOnlyTheManifestAndItsSignature) {
         EXPECT_EQ(result.result.error.kind, base::FailureKind::kRefused);
         EXPECT_EQ(result.result.error.text, test.error);
         std::vector<std::string> expected;
-        for (int i = 0; i < test.fetches; ++i)
-            expected.insert(expected.end(), {"/pc/manifest.json", "/pc/manifest.json.sig"});
+        for (int i = 0; i < test.fetches; ++i) {
+            expected.push_back("/pc/manifest.json.sig");
+            if (test.status == 200) expected.push_back("/pc/manifest.json");
+        }
         EXPECT_EQ(requests, expected);
         EXPECT_FALSE(exists("Engine.exe"));
     }
@@ -190,6 +197,76 @@ TEST_F(SignedManifest, RotatedKeyAndAPublishBetweenTheTwoRequestsBothPass) {
     EXPECT_EQ(run().result.error.text, "manifest signature is not valid");
 }
 
+TEST_F(SignedManifest, NothingNewCostsA304AndANewReleaseComesAsAPatch) {
+    const std::string first = manifest(5);
+    serve(first, signer.sign(first), "\"s5\"");
+    Run result;
+    ASSERT_EQ(runAndList(result).at(1), "/pc/manifest.json");
+    ASSERT_TRUE(result.result.ok) << result.result.error.text;
+
+    EXPECT_EQ(runAndList(result), std::vector<std::string>{"/pc/manifest.json.sig"});
+    EXPECT_TRUE(result.result.ok) << result.result.error.text;
+    EXPECT_EQ(result.manifest.sequence, 5u);
+    EXPECT_NE(server.requestHeads().back().find("\r\nIf-None-Match: \"s5\"\r\n"), std::string::npos);
+
+    // Each new release: the patch from the kept manifest, checked against the new signature.
+    // A damaged patch, or one that gives other bytes than were signed, falls back to the
+    // manifest itself.
+    const std::string second = manifest(6, kLater, "2"), third = manifest(7, kLater, "3"),
+                      fourth = manifest(8, kLater, "4");
+    const auto patchPath = [](const std::string& from) {
+        return "/pc/patches/" + testsupport::sha256Hex(from);
+    };
+    const auto patch = [](const std::string& from, const std::string& to) {
+        std::string bytes;
+        base::makeManifestPatch(from, to, {testsupport::sha256Hex(from), testsupport::sha256Hex(to),
+                                           from.size(), to.size()}, bytes);
+        return response(bytes);
+    };
+    server.route(patchPath(first), patch(first, second));
+    server.route(patchPath(second), response(patch(second, third).body.substr(0, 200)));
+    server.route(patchPath(third), patch(third, manifest(8, kLater, "5")));
+    const std::pair<std::string, std::vector<std::string>> releases[] = {
+        {second, {"/pc/manifest.json.sig", patchPath(first)}},
+        {third, {"/pc/manifest.json.sig", patchPath(second), "/pc/manifest.json"}},
+        {fourth, {"/pc/manifest.json.sig", patchPath(third), "/pc/manifest.json"}},
+    };
+    for (const auto& [release, requests] : releases) {
+        serve(release, signer.sign(release), "\"" + testsupport::sha256Hex(release).substr(0, 8) + "\"");
+        EXPECT_EQ(runAndList(result), requests);
+        ASSERT_TRUE(result.result.ok) << result.result.error.text;
+        pcupd::Manifest expected;
+        std::string error;
+        ASSERT_TRUE(pcupd::parseManifest(release, expected, error));
+        EXPECT_EQ(result.manifest.clientVersion, expected.clientVersion);
+    }
+}
+
+TEST_F(SignedManifest, AKeptCopyThatFailsItsDigestOrSignatureIsNotUsed) {
+    const std::string body = manifest(5);
+    serve(body, signer.sign(body), "\"s5\"");
+    ASSERT_TRUE(run().result.ok);
+    const std::filesystem::path kept = installDir / "pcupd.manifest";
+    std::string bytes = testsupport::readFile(kept);
+    bytes[bytes.size() - 3] ^= 0x01;
+    testsupport::writeFile(kept, bytes);
+    Run result;
+    EXPECT_EQ(runAndList(result), (std::vector<std::string>{"/pc/manifest.json.sig", "/pc/manifest.json"}));
+    EXPECT_TRUE(result.result.ok) << result.result.error.text;
+    EXPECT_EQ(server.requestHeads().at(server.requestHeads().size() - 2).find("If-None-Match"),
+              std::string::npos);
+
+    // Bytes that match the digest kept with them but not their signature: the 304 does not
+    // vouch for them, and the signature is asked for again.
+    const std::string url = server.url("/pc/manifest.json");
+    ASSERT_TRUE(pcupd::saveKeptManifest(installDir.wstring(), {url, {"\"s5\"", ""}, signer.sign(body),
+                                                               manifest(5, kLater, "9"), ""}));
+    EXPECT_EQ(runAndList(result), (std::vector<std::string>{"/pc/manifest.json.sig",
+                                                             "/pc/manifest.json.sig", "/pc/manifest.json"}));
+    EXPECT_TRUE(result.result.ok) << result.result.error.text;
+    EXPECT_EQ(result.manifest.clientVersion, "1");
+}
+
 TEST(ManifestKeys, UnsignedManifestsWithoutKeysAskForNoSignature) {
     EXPECT_TRUE(pcupd::builtInManifestKeys().empty());  // the test build has none built in
     testsupport::LoopbackServer server;
@@ -201,4 +278,20 @@ TEST(ManifestKeys, UnsignedManifestsWithoutKeysAskForNoSignature) {
     EXPECT_TRUE(pcupd::readManifest(server.url("/m.json"), {}, L"", parsed, nullptr, error)) << error.text;
     EXPECT_EQ(parsed.files.size(), 1u);
     EXPECT_EQ(server.requests(), std::vector<std::string>{"/m.json"});
+
+    // With an install folder the manifest is kept, and then asked for conditionally.
+    testsupport::TempDir dir;
+    manifest.etag = "\"m1\"";
+    manifest.body += std::string(1000, ' ');
+    server.route("/m.json", manifest);
+    uint64_t sent = 0;
+    for (int run = 0; run < 2; ++run) {
+        parsed = pcupd::Manifest();
+        sent = server.bytesSent();
+        EXPECT_TRUE(pcupd::readManifest(server.url("/m.json"), {}, dir.str(), parsed, nullptr, error));
+        EXPECT_EQ(parsed.files.size(), 1u);
+    }
+    EXPECT_EQ(server.requests().size(), 3u);
+    EXPECT_NE(server.requestHeads().back().find("\r\nIf-None-Match: \"m1\"\r\n"), std::string::npos);
+    EXPECT_LT(server.bytesSent() - sent, manifest.body.size());  // a bodiless 304
 }

@@ -380,8 +380,8 @@ Release describeRelease(const PublishOptions& options, const std::string& platfo
 // Records the release (and an earlier publisher's unrecorded one), then puts its manifest
 // live. `kept` ends with the live release.
 bool goLive(const fs::path& platformDir, ReleaseHistory& history, Release current,
-            const std::string& signature, std::vector<Release>& kept, PublishSummary& summary,
-            std::string& error) {
+            const std::string& signature, size_t keepReleases, std::vector<Release>& kept,
+            PublishSummary& summary, std::string& error) {
     // Records before the manifest: a release players may see is always on record, and a
     // record whose manifest never went live only keeps a few objects a while longer.
     kept = std::move(history.recent);
@@ -398,6 +398,9 @@ bool goLive(const fs::path& platformDir, ReleaseHistory& history, Release curren
         if (!writeRecord(platformDir, current, error)) return false;
         kept.push_back(std::move(current));
     }
+    // Patches before the manifest: a player who sees the new one finds them in place.
+    if (!writeManifestPatches(platformDir, kept, keepReleases, summary.patches, error))
+        return false;
     const Release& live = kept.back();
     if (!writeManifestPair(platformDir, history.live, live.manifest, signature, error))
         return false;
@@ -407,7 +410,8 @@ bool goLive(const fs::path& platformDir, ReleaseHistory& history, Release curren
     return true;
 }
 
-// Removes the objects that no kept release needs. Only once the new manifest is live: a
+// Removes the objects that no kept release needs, and the patches of releases no longer kept.
+// Only once the new manifest is live: a
 // player still holding a manifest that is no longer kept may fetch its objects until then.
 // `kept` ends up holding only the kept releases.
 bool pruneUnkept(const fs::path& platformDir, std::vector<Release>& kept, size_t keepReleases,
@@ -425,8 +429,9 @@ bool pruneUnkept(const fs::path& platformDir, std::vector<Release>& kept, size_t
     const bool ok = pruneObjects(platformDir, referenced, legacy, pruned, error);
     summary.objectsRemoved = pruned.objectsRemoved;
     summary.legacyRemoved = pruned.legacyRemoved;
-    if (!ok) error = "the new manifest is in place, but " + error;
-    return ok;
+    if (ok && pruneManifestPatches(platformDir, summary.patches, error)) return true;
+    error = "the new manifest is in place, but " + error;
+    return false;
 }
 
 bool publishUnguarded(const PublishOptions& options, PublishSummary& summary,
@@ -450,7 +455,8 @@ bool publishUnguarded(const PublishOptions& options, PublishSummary& summary,
     std::string signature;
     if (!options.signKey.empty() && !key.sign(current.manifest, signature, error)) return false;
     std::vector<Release> kept;
-    if (!goLive(platformDir, history, std::move(current), signature, kept, summary, error))
+    if (!goLive(platformDir, history, std::move(current), signature, options.keepReleases, kept,
+                summary, error))
         return false;
     summary.files = files.size();
     summary.dataBytes = header.totalBytes;
@@ -459,8 +465,13 @@ bool publishUnguarded(const PublishOptions& options, PublishSummary& summary,
     // Counted from what is now served: every object a kept release names is in place.
     const Release& live = kept.back();
     summary.manifestBytes = live.manifest.size();
-    for (size_t i = 0; i + 1 < kept.size(); ++i)
-        summary.updateCosts.push_back(releaseCost(platformDir, kept[i], live));
+    for (size_t i = 0; i + 1 < kept.size(); ++i) {
+        std::optional<uint64_t> patch;
+        for (const ReleasePatch& published : summary.patches)
+            if (published.release == kept[i].number) patch = published.bytes;
+        const TransferCost manifest = manifestCost(live, !options.signKey.empty(), patch);
+        summary.updateCosts.push_back(releaseCost(platformDir, kept[i], live, manifest));
+    }
     return true;
 }
 

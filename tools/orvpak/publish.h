@@ -1,7 +1,8 @@
 #pragma once
 // Publishing a client folder for the setup program into OUT_DIR/pc: each file's copy and the
 // full archive as content-named objects (objects/<ab>/<sha256>), a record of the release
-// (releases/<n>.json) and manifest.json, the only name whose bytes ever change, written last.
+// (releases/<n>.json), a patch from each kept earlier manifest (patches/) and manifest.json,
+// the only name whose bytes ever change, written last.
 
 #include <cstddef>
 #include <cstdint>
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/orvpak/manifest_patches.h"
 #include "tools/orvpak/manifest_writer.h"
 #include "tools/orvpak/object_store.h"
 #include "tools/orvpak/release_cost.h"
@@ -54,6 +56,9 @@ struct PublishSummary {
     // Folders of the client that hold no file at any depth, relative to it: players will not
     // get them. A warning, never a reason to refuse.
     std::vector<std::string> emptyFolders;
+    // For each kept earlier release whose manifest differs from the live one, oldest first:
+    // the patch its players fetch (patches/<its manifest's SHA-256>), or none.
+    std::vector<ReleasePatch> patches;
 };
 
 // Publishes `options.clientDir` into `options.outDir`/pc. Every name is checked, every file

@@ -84,14 +84,17 @@ bool patchCost(const fs::path& platformDir, const ManifestRecord& file, const Ma
 
 }  // namespace
 
-TransferCost manifestCost(const Release& /*from*/, const Release& to) {
-    return {to.manifest.size(), 1};
+TransferCost manifestCost(const Release& to, bool signedManifest, std::optional<uint64_t> patchBytes) {
+    if (!signedManifest) return {to.manifest.size(), 1};
+    constexpr uint64_t kSignatureBytes = 64;
+    return {kSignatureBytes + (patchBytes ? *patchBytes : to.manifest.size()), 2};
 }
 
-ReleaseCost releaseCost(const fs::path& platformDir, const Release& from, const Release& to) {
+ReleaseCost releaseCost(const fs::path& platformDir, const Release& from, const Release& to,
+                        const TransferCost& manifest) {
     ReleaseCost cost;
     cost.from = from.number;
-    cost.manifest = manifestCost(from, to);
+    cost.manifest = manifest;
     cost.total = cost.manifest;
     // The program names files on disk by their lowercased paths.
     std::unordered_map<std::string, const ManifestRecord*> held;

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "tools/orvpak/release_history.h"
@@ -35,13 +36,16 @@ struct ReleaseCost {
     std::string problem;
 };
 
-// What reading `to`'s manifest costs a player who holds `from`'s.
-TransferCost manifestCost(const Release& from, const Release& to);
+// What reading `to`'s manifest costs a player who holds an earlier one: with a signature, its
+// `.sig` and then the patch from the player's manifest (`patchBytes`, as published) or, with
+// none, the whole manifest; unsigned, the whole manifest. Sizes as stored: a server that
+// compresses the manifest sends about a fifth of it.
+TransferCost manifestCost(const Release& to, bool signedManifest, std::optional<uint64_t> patchBytes);
 
-// What a player on `from` downloads to reach `to`. The chunk indexes of both releases are
-// read from the object store under `platformDir`: the old one tells which chunks the
-// player's copy holds, without the copy itself.
+// What a player on `from` downloads to reach `to`, reading its manifest for `manifest`. The
+// chunk indexes of both releases are read from the object store under `platformDir`: the old
+// one tells which chunks the player's copy holds, without the copy itself.
 ReleaseCost releaseCost(const std::filesystem::path& platformDir, const Release& from,
-                        const Release& to);
+                        const Release& to, const TransferCost& manifest);
 
 }  // namespace orvpak
