@@ -266,6 +266,9 @@ void measureEmptyEntries(uint32_t count) {
     std::fflush(stdout);
     const bench::EmptyEntriesArchive archive(count);
     testsupport::LoopbackServer server;
+    // The installer reads on only as the writer frees a block, 2,048 files later: on a slow
+    // or busy machine that takes longer than the server's usual patience.
+    server.setSendTimeout(600000);
     testsupport::Response response;
     response.generatedSize = archive.size();
     response.generate = [&archive](uint64_t offset, char* out, size_t size) { archive.read(offset, out, size); };

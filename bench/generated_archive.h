@@ -17,10 +17,17 @@ public:
         uint64_t size = 0;
         std::string sha256;        // lowercase hex of the data
         uint64_t dataOffset = 0;   // where the data starts in the archive
+        // Where the bytes come from: the stream numbered `content`, with `inserted` bytes of
+        // another stream put in at `insertAt` (a new release's edit in the middle of a file).
+        uint64_t content = 0;
+        uint64_t insertAt = 0;
+        uint32_t inserted = 0;
     };
 
     // About `dataBytes` of data in `count` entries of uneven sizes (a few large, many small).
     GeneratedArchive(uint64_t dataBytes, uint32_t count);
+    // The files `layout` lists, in its order; each digest is computed unless given.
+    explicit GeneratedArchive(std::vector<Entry> layout);
 
     uint64_t size() const { return size_; }
     uint64_t dataBytes() const { return dataBytes_; }
@@ -29,10 +36,13 @@ public:
     // Fills out[0..size) with the archive's bytes at offset.
     void read(uint64_t offset, char* out, size_t size) const;
 
-    // The data of entry `index` at `offset` within it.
+    // The data of entry `index` at `offset` within it (of an archive made from a size and count).
     static void entryData(uint32_t index, uint64_t offset, char* out, size_t size);
+    // The data of any entry at `offset` within it.
+    static void fileData(const Entry& entry, uint64_t offset, char* out, size_t size);
 
 private:
+    void build();
     struct Segment {
         uint64_t start;
         std::string bytes;  // a header; empty for an entry's data
@@ -69,5 +79,26 @@ private:
 // stream's size and digest.
 void describe(const GeneratedArchive& archive, const std::string& url, pcupd::FullArchive& full,
               pcupd::Manifest& manifest);
+
+// A client shaped after a real game's data: 5,250 files, 722 MB in about 309 folders up to
+// seven deep, with that game's size histogram (most files under 64 KB, 183 from 1 to 11 MB)
+// and mix of extensions. The same `seed` always gives the same files; data is not computed.
+std::vector<GeneratedArchive::Entry> clientLayout(uint64_t seed);
+
+// The next release of `layout`, with what it changed: 10 files of 1 MiB or more get 100
+// bytes inserted mid-file, 40 files under 64 KiB are rewritten, 10 files are added and 10
+// dropped. Digests of the files it keeps as they were are kept; the others are cleared.
+struct NextRelease {
+    std::vector<GeneratedArchive::Entry> files;
+    std::vector<size_t> edited;  // indexes in `files` of the 10 files with bytes inserted
+    uint64_t changedBytes = 0;   // inserted, rewritten and added bytes
+};
+NextRelease nextRelease(const std::vector<GeneratedArchive::Entry>& layout, uint64_t seed);
+
+// The chunk index a publisher lists for `entry` (base/chunk_index.h), and its digest.
+std::string chunkIndexOf(const GeneratedArchive::Entry& entry, std::string& sha256);
+
+// A manifest as the update host serves it: `full` (when it has a URL) and every file.
+std::string manifestJson(const pcupd::Manifest& manifest, const pcupd::FullArchive& full);
 
 }  // namespace bench

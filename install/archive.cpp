@@ -38,14 +38,24 @@ struct Binding {
 // Reads exact byte counts off the stream; a stream that ends first is "closed early". The
 // stream resumes a dropped connection on its own, so a cut anywhere (in a header or inside an
 // entry's data) costs the install nothing as long as the server can send the rest.
+// With `streamHash`, every byte read is hashed as it arrives, so the whole stream's digest
+// is carried on this thread while the writer's thread hashes each entry: the data is hashed
+// twice, but on two cores at once.
 class ExactReader {
 public:
-    explicit ExactReader(pcupd::ResumingStream& stream) : stream_(stream) {}
+    ExactReader(pcupd::ResumingStream& stream, pcupd::Sha256* streamHash) : stream_(stream), hash_(streamHash) {}
+
+    // What the stream has, up to `size` bytes; 0 or less at its end or on a failure.
+    int32_t some(char* out, int32_t size) {
+        const int32_t got = stream_.read(out, size);
+        if (got > 0 && hash_) hash_->update(out, static_cast<size_t>(got));
+        return got;
+    }
 
     bool bytes(void* target, size_t size, base::Failure& error) {
         char* out = static_cast<char*>(target);
         while (size > 0) {
-            const int32_t got = stream_.read(out, static_cast<int32_t>(std::min<size_t>(size, INT32_MAX)));
+            const int32_t got = some(out, static_cast<int32_t>(std::min<size_t>(size, INT32_MAX)));
             if (got <= 0) {
                 error = stream_.readFailure("connection closed early");
                 return false;
@@ -66,12 +76,13 @@ public:
 
 private:
     pcupd::ResumingStream& stream_;
+    pcupd::Sha256* const hash_;
 };
 
 // Moves one entry's data from the network into the writer's blocks. Bytes received before a
 // failure still go to disk.
-bool streamEntry(pcupd::ResumingStream& stream, EntryWriter& writer, const std::string& path,
-                 uint64_t size, base::Failure& error) {
+bool streamEntry(pcupd::ResumingStream& stream, ExactReader& reader, EntryWriter& writer,
+                 const std::string& path, uint64_t size, base::Failure& error) {
     uint64_t remaining = size;
     do {
         size_t room = 0;
@@ -84,7 +95,7 @@ bool streamEntry(pcupd::ResumingStream& stream, EntryWriter& writer, const std::
         while (filled < want) {
             // Read in slices, so that the hand-over check below comes round often.
             const size_t slice = std::min<size_t>(want - filled, kReadSlice);
-            const int32_t got = stream.read(out + filled, static_cast<int32_t>(slice));
+            const int32_t got = reader.some(out + filled, static_cast<int32_t>(slice));
             if (got <= 0) {
                 ended = true;
                 break;
@@ -158,23 +169,22 @@ bool streamEntries(pcupd::ResumingStream& stream, ExactReader& reader, EntryWrit
         if (i % kStatusEvery == 0 || size >= EntryWriter::kBlockSize)
             progress.phase(Phase::kInstalling, base::toWide(path));
         writer.beginEntry(base::joinUnder(root, path), path, size, expected);
-        if (!streamEntry(stream, writer, path, size, error)) return false;
+        if (!streamEntry(stream, reader, writer, path, size, error)) return false;
     }
     return writer.drain(error);
 }
 
 // The manifest's size and digest cover the whole stream, bytes after the last entry
 // included, so they are checked once the stream has ended. `streamHash` holds the digest of
-// everything up to the last entry (the writer has drained).
-bool matchesWholeArchive(pcupd::ResumingStream& stream, pcupd::Sha256* streamHash, const Binding& binding,
-                         base::Failure& error) {
+// everything `reader` has read so far.
+bool matchesWholeArchive(pcupd::ResumingStream& stream, ExactReader& reader, pcupd::Sha256* streamHash,
+                         const Binding& binding, base::Failure& error) {
     if (!streamHash && binding.size == 0) return true;
     const auto received = [&stream] { return static_cast<uint64_t>(stream.received()); };
     const uint64_t limit = binding.size > 0 ? binding.size : received() + kMaxTrailingBytes;
     char rest[16384];
     for (int32_t got = 1; got > 0 && received() <= limit;) {
-        got = stream.read(rest, sizeof(rest));
-        if (got > 0 && streamHash) streamHash->update(rest, static_cast<size_t>(got));
+        got = reader.some(rest, sizeof(rest));
     }
     if (stream.stalled()) {
         error = stream.readFailure(std::string());
@@ -192,10 +202,14 @@ bool matchesWholeArchive(pcupd::ResumingStream& stream, pcupd::Sha256* streamHas
 }
 
 bool installArchive(const std::string& url, const std::wstring& installDir, const Binding& binding,
-                    ProgressSink& progress, base::Failure& error) {
+                    const WriterOptions& writerOptions, ProgressSink& progress, base::Failure& error) {
     pcupd::ResumingStream stream;
     if (!stream.open(url, error)) return false;
-    ExactReader reader(stream);
+    // The whole stream's digest, when the manifest gives one.
+    std::optional<pcupd::Sha256> streamHash;
+    if (!binding.sha256.empty()) streamHash.emplace();
+    pcupd::Sha256* const hash = streamHash ? &*streamHash : nullptr;
+    ExactReader reader(stream, hash);
 
     unsigned char header[base::kArchiveHeaderSize];
     if (!reader.bytes(header, 8, error)) return false;
@@ -215,18 +229,10 @@ bool installArchive(const std::string& url, const std::wstring& installDir, cons
     // From here the bar counts the bytes written of the total the header declares.
     progress.bytes(0, static_cast<int64_t>(total));
 
-    // The whole stream's digest: the header here, the entries on the writer thread (which
-    // hashes their data anyway, so the two sides stay balanced), what trails them here again.
-    std::optional<pcupd::Sha256> streamHash;
-    if (!binding.sha256.empty()) {
-        streamHash.emplace();
-        streamHash->update(header, sizeof(header));
-    }
-    pcupd::Sha256* const hash = streamHash ? &*streamHash : nullptr;
     const std::wstring root = base::fullPath(installDir);
-    EntryWriter writer(progress, static_cast<int64_t>(total), hash);
+    EntryWriter writer(progress, static_cast<int64_t>(total), writerOptions);
     const bool ok = streamEntries(stream, reader, writer, count, root, binding, progress, error) &&
-                    matchesWholeArchive(stream, hash, binding, error);
+                    matchesWholeArchive(stream, reader, hash, binding, error);
 
     // Each entry was hashed as it was written: record it, so that the verification that
     // follows an install reads nothing back (the manifest's digests still decide there).
@@ -244,13 +250,14 @@ bool installArchive(const std::string& url, const std::wstring& installDir, cons
 }  // namespace
 
 bool installFullArchive(const pcupd::FullArchive& archive, const pcupd::Manifest& manifest,
-                        const std::wstring& installDir, ProgressSink& progress, base::Failure& error) {
+                        const std::wstring& installDir, ProgressSink& progress, base::Failure& error,
+                        const WriterOptions& writer) {
     Binding binding;
     for (const pcupd::ManifestFile& file : manifest.files)
         binding.files.emplace(pcupd::VerifyCache::key(file.path), &file);
     binding.sha256 = archive.sha256;
     binding.size = archive.size > 0 ? static_cast<uint64_t>(archive.size) : 0;
-    return installArchive(archive.url, installDir, binding, progress, error);
+    return installArchive(archive.url, installDir, binding, writer, progress, error);
 }
 
 }  // namespace installer

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "base/failure.h"
+#include "install/entry_writer.h"
 #include "install/job.h"
 #include "update/manifest.h"
 
@@ -22,7 +23,9 @@ namespace installer {
 // archive, kDisk, or the transport's) and the call stops; entries already written stay. Reports to `progress`
 // the bytes written of the archive header's total (from the writer's thread too) and, as
 // Phase::kInstalling, the entry being received: every few small ones, and every large one.
+// `writer` says how finished files are closed.
 bool installFullArchive(const pcupd::FullArchive& archive, const pcupd::Manifest& manifest,
-                        const std::wstring& installDir, ProgressSink& progress, base::Failure& error);
+                        const std::wstring& installDir, ProgressSink& progress, base::Failure& error,
+                        const WriterOptions& writer = WriterOptions());
 
 }  // namespace installer

@@ -24,7 +24,9 @@ UpdateResult checkAndRepair(const Manifest& manifest, const std::wstring& instal
     ChangedFiles changed;
     const uint64_t hashed =
         scanFiles(manifest, installDir, options.useCache, options.hashThreads, cache, changed);
-    cache.save(installDir, false);  // only saves work; a failure to save is no failure
+    // Only saves work; a failure to save is no failure. A cache that every file matched, as on
+    // most starts, is left as it is: every entry it holds is trusted already.
+    if (cache.unsaved()) cache.save(installDir, false);
 
     if (!changed.empty()) {
         repairFiles(result, changed, installDir, options, callback, cache);

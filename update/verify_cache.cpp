@@ -154,6 +154,7 @@ std::string VerifyCache::key(const std::string& path) {
 void VerifyCache::load(const std::wstring& installDir) {
     clear();
     savedAt_ = 0;
+    unsaved_ = false;
     margin_ = timeMargin(installDir);
 
     std::string data;
@@ -193,6 +194,7 @@ void VerifyCache::load(const std::wstring& installDir) {
         return;
     }
     savedAt_ = savedAt;
+    unsaved_ = false;
 }
 
 bool VerifyCache::save(const std::wstring& installDir, bool settle) {
@@ -236,6 +238,7 @@ bool VerifyCache::save(const std::wstring& installDir, bool settle) {
     });
     if (!written) return false;
     savedAt_ = savedAt;
+    unsaved_ = false;
     return true;
 }
 
@@ -303,6 +306,7 @@ void VerifyCache::put(std::string_view key, const FileStamp& stamp, const uint8_
     Entry& entry = entries_[slots_[slot] - 1];
     entry.stamp = stamp;
     std::memcpy(entry.digest, digest, sizeof(entry.digest));
+    unsaved_ = true;
 }
 
 void VerifyCache::erase(size_t slot) {
@@ -310,6 +314,7 @@ void VerifyCache::erase(size_t slot) {
     // lookups never meet a gap before their key and no tombstones pile up.
     const size_t mask = slots_.size() - 1;
     const size_t index = slots_[slot] - 1;
+    unsaved_ = true;
     size_t hole = slot;
     for (size_t next = (hole + 1) & mask; slots_[next] != 0; next = (next + 1) & mask) {
         const size_t home = hashOf(keyOf(entries_[slots_[next] - 1])) & mask;

@@ -60,6 +60,7 @@ public:
             if (keep(path)) entries_[kept++] = entries_[i];
         }
         if (kept == entries_.size()) return;
+        unsaved_ = true;
         entries_.resize(kept);
         repack();
     }
@@ -67,6 +68,9 @@ public:
     // `newer` is left empty. Whichever of the two is larger is kept in place, not copied.
     void merge(VerifyCache&& newer);
     size_t size() const { return entries_.size(); }
+    // Whether any entry changed since the cache was loaded or saved: a verification that
+    // found everything as cached need not write the cache again.
+    bool unsaved() const { return unsaved_; }
     bool empty() const { return entries_.empty(); }
 
     // Paths are compared as the manifest gives them: ASCII-lowercased, with `/` separators.
@@ -106,6 +110,7 @@ private:
     std::vector<uint32_t> slots_;                // entry index + 1, 0 when free; a power of two
     uint64_t savedAt_ = 0;     // FILETIME of the save the entries were loaded from
     uint64_t margin_ = 0;      // the install folder's time-stamp margin, 100 ns units
+    bool unsaved_ = false;
 };
 
 }  // namespace pcupd

@@ -119,6 +119,14 @@ TEST_F(ArchiveTest, ThousandsOfTinyEntriesAreAllWrittenAndRecorded) {
     }
 }
 
+TEST_F(ArchiveTest, OneFileWrittenTwiceWhileTheFirstMayStillBeClosing) {
+    TestArchive archive;
+    archive.entries = {{"twice.txt", "same"}, {"Twice.TXT", "same"}, {"after.txt", "after"}};
+    ASSERT_TRUE(install(archive)) << error;
+    EXPECT_EQ(installed("twice.txt"), "same");
+    EXPECT_EQ(installed("after.txt"), "after");
+}
+
 TEST_F(ArchiveTest, EmptyArchiveWritesNothing) {
     ASSERT_TRUE(install(TestArchive())) << error;
     EXPECT_FALSE(fs::exists(installDir));
@@ -404,5 +412,46 @@ TEST_F(ArchiveTest, AResumeTheServerCannotServeFailsAsTheCutDid) {
         EXPECT_TRUE(installed("one.bin") == archive.entries[0].data);
         // What arrived before the cut, and nothing of the refused answer.
         EXPECT_TRUE(installed("big/two.bin") == archive.entries[1].data.substr(0, cut - data));
+    }
+}
+
+// A close can fail (a system may report a lost write only then): that file fails the install,
+// and in archive order, ahead of a later entry's own failure, whichever thread closes it.
+TEST(EntryWriterTest, AFailedCloseFailsItsFileInArchiveOrder) {
+    class FailingClose : public EntryWriter {
+    public:
+        using EntryWriter::EntryWriter;
+
+    protected:
+        bool closeFile(HANDLE file, const std::string& path) override {
+            const bool closed = EntryWriter::closeFile(file, path);
+            if (path != "b.bin") return closed;
+            SetLastError(ERROR_DISK_FULL);
+            return false;
+        }
+    };
+    for (const unsigned threads : {0u, 3u}) {
+        testsupport::TempDir dir;
+        testsupport::RecordingSink sink;
+        FailingClose writer(sink, 3, WriterOptions{threads});
+        // c.bin's bytes do not match its digest: a failure the writer finds after b.bin's.
+        for (const auto& [path, digestOf] : {std::pair("a.bin", "a"), std::pair("b.bin", "b"), std::pair("c.bin", "x")}) {
+            std::vector<uint8_t> raw;
+            ASSERT_TRUE(base::fromHex(testsupport::sha256Hex(digestOf), raw));
+            uint8_t digest[pcupd::kSha256Size];
+            std::copy(raw.begin(), raw.end(), digest);
+            writer.beginEntry((dir / path).wstring(), path, 1, digest);
+            size_t room = 0;
+            char* out = writer.space(room);
+            ASSERT_NE(out, nullptr);
+            *out = path[0];
+            writer.commit(1, true);
+        }
+        base::Failure failure;
+        EXPECT_FALSE(writer.drain(failure));
+        EXPECT_EQ(failure.text, "disk write failed for b.bin") << threads;
+        EXPECT_EQ(failure.kind, base::FailureKind::kDisk);
+        EXPECT_EQ(failure.systemError, static_cast<uint32_t>(ERROR_DISK_FULL));
+        EXPECT_EQ(writer.verified().size(), 1u);  // a.bin, closed and stamped
     }
 }

@@ -193,6 +193,11 @@ void LoopbackServer::setKeepAlive(bool keepAlive) {
     keepAlive_ = keepAlive;
 }
 
+void LoopbackServer::setSendTimeout(uint32_t milliseconds) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    sendTimeoutMs_ = milliseconds;
+}
+
 int LoopbackServer::requestCount(const std::string& path) const {
     std::lock_guard<std::mutex> hold(mutex_);
     return static_cast<int>(std::count(requests_.begin(), requests_.end(), path));
@@ -229,7 +234,7 @@ void LoopbackServer::acceptLoop() {
         }
         // A client that stops reading must not leave a thread blocked in send() for good:
         // stop() joins every thread, and shutdown() does not wake a blocked send under Wine.
-        const DWORD sendTimeoutMs = 10000;
+        const DWORD sendTimeoutMs = sendTimeoutMs_;
         ::setsockopt(client, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&sendTimeoutMs),
                      sizeof(sendTimeoutMs));
         // Head and body go out in separate sends: on a connection kept alive, Nagle would hold

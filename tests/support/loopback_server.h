@@ -72,6 +72,11 @@ public:
     // Keeps a connection open for the next request after a complete response, unless the
     // request asks for "Connection: close". Off by default.
     void setKeepAlive(bool keepAlive);
+    // How long one send may wait for a client that reads nothing before the connection is
+    // dropped: 10 s by default, so that stop() never waits on a client that has gone quiet.
+    // A benchmark whose client is busy on its disk for longer between reads raises it. Applies
+    // to connections accepted afterwards.
+    void setSendTimeout(uint32_t milliseconds);
 
     void stop();  // closes every connection and joins every thread; the destructor calls it
 
@@ -96,6 +101,7 @@ private:
     std::vector<uintptr_t> clients_;
     std::vector<std::thread> clientThreads_;
     bool keepAlive_ = false;
+    uint32_t sendTimeoutMs_ = 10000;
     int connections_ = 0;
     std::atomic<uint64_t> bytesSent_{0};
 };
