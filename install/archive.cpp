@@ -9,7 +9,7 @@
 #include "base/safe_path.h"
 #include "base/text.h"
 #include "install/entry_writer.h"
-#include "update/resuming_stream.h"
+#include "update/parallel_stream.h"
 #include "update/sha256.h"
 #include "update/verify_cache.h"
 
@@ -40,7 +40,7 @@ struct Binding {
 // entry's data) costs the install nothing as long as the server can send the rest.
 class ExactReader {
 public:
-    explicit ExactReader(pcupd::ResumingStream& stream) : stream_(stream) {}
+    explicit ExactReader(pcupd::ParallelStream& stream) : stream_(stream) {}
 
     bool bytes(void* target, size_t size, base::Failure& error) {
         char* out = static_cast<char*>(target);
@@ -65,12 +65,12 @@ public:
     }
 
 private:
-    pcupd::ResumingStream& stream_;
+    pcupd::ParallelStream& stream_;
 };
 
 // Moves one entry's data from the network into the writer's blocks. Bytes received before a
 // failure still go to disk.
-bool streamEntry(pcupd::ResumingStream& stream, EntryWriter& writer, const std::string& path,
+bool streamEntry(pcupd::ParallelStream& stream, EntryWriter& writer, const std::string& path,
                  uint64_t size, base::Failure& error) {
     uint64_t remaining = size;
     do {
@@ -125,7 +125,7 @@ bool matchesManifest(const Binding& binding, const std::string& path, uint64_t s
 
 // Reads `count` entries off the stream and hands them to the writer. Returns with the
 // writer drained: every entry it took is on disk, or its first failure is in `error`.
-bool streamEntries(pcupd::ResumingStream& stream, ExactReader& reader, EntryWriter& writer,
+bool streamEntries(pcupd::ParallelStream& stream, ExactReader& reader, EntryWriter& writer,
                    uint32_t count, const std::wstring& root, const Binding& binding,
                    ProgressSink& progress, base::Failure& error) {
     // The writer lags behind the stream, so a failure it still has to report comes earlier
@@ -166,7 +166,7 @@ bool streamEntries(pcupd::ResumingStream& stream, ExactReader& reader, EntryWrit
 // The manifest's size and digest cover the whole stream, bytes after the last entry
 // included, so they are checked once the stream has ended. `streamHash` holds the digest of
 // everything up to the last entry (the writer has drained).
-bool matchesWholeArchive(pcupd::ResumingStream& stream, pcupd::Sha256* streamHash, const Binding& binding,
+bool matchesWholeArchive(pcupd::ParallelStream& stream, pcupd::Sha256* streamHash, const Binding& binding,
                          base::Failure& error) {
     if (!streamHash && binding.size == 0) return true;
     const auto received = [&stream] { return static_cast<uint64_t>(stream.received()); };
@@ -192,8 +192,8 @@ bool matchesWholeArchive(pcupd::ResumingStream& stream, pcupd::Sha256* streamHas
 }
 
 bool installArchive(const std::string& url, const std::wstring& installDir, const Binding& binding,
-                    ProgressSink& progress, base::Failure& error) {
-    pcupd::ResumingStream stream;
+                    ProgressSink& progress, const pcupd::TransferOptions& transfer, base::Failure& error) {
+    pcupd::ParallelStream stream(transfer);
     if (!stream.open(url, error)) return false;
     ExactReader reader(stream);
 
@@ -244,13 +244,14 @@ bool installArchive(const std::string& url, const std::wstring& installDir, cons
 }  // namespace
 
 bool installFullArchive(const pcupd::FullArchive& archive, const pcupd::Manifest& manifest,
-                        const std::wstring& installDir, ProgressSink& progress, base::Failure& error) {
+                        const std::wstring& installDir, ProgressSink& progress, base::Failure& error,
+                        const pcupd::TransferOptions& transfer) {
     Binding binding;
     for (const pcupd::ManifestFile& file : manifest.files)
         binding.files.emplace(pcupd::VerifyCache::key(file.path), &file);
     binding.sha256 = archive.sha256;
     binding.size = archive.size > 0 ? static_cast<uint64_t>(archive.size) : 0;
-    return installArchive(archive.url, installDir, binding, progress, error);
+    return installArchive(archive.url, installDir, binding, progress, transfer, error);
 }
 
 }  // namespace installer
