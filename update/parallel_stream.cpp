@@ -15,10 +15,6 @@ constexpr int32_t kFetchSlice = 256 * 1024;
 ParallelStream::ParallelStream(const TransferOptions& options)
     : options_(options), sequential_(options) {}
 
-unsigned ParallelStream::connections() const {
-    return windowCount_ > 0 ? static_cast<unsigned>(slots_.size()) : 1;
-}
-
 int64_t ParallelStream::windowLength(int64_t window) const {
     return std::min(windowBytes_, total_ - window * windowBytes_);
 }

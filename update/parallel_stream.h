@@ -6,13 +6,13 @@
 // The first response decides. When it says the server takes byte ranges (Accept-Ranges:
 // bytes), gives a Content-Length and a strong ETag for If-Range, and the body is longer than
 // one window, the body is split into windows of TransferOptions::windowBytes. The reader
-// takes the first window straight off that first response; up to `connections` - 1 threads
-// meanwhile fetch the next windows with Range requests, each into a buffer of its own, and
-// the reader reads each window as it fills, so the bytes it hands on keep coming at the
-// speed of the window in front. A thread starts a new window only when the reader has
-// finished with the one `connections` windows before it, so at most `connections` windows
-// are held and as many connections are open: memory is bounded by connections x windowBytes
-// (4 x 8 MiB = 32 MiB by default), whatever the size of the body.
+// takes the first window straight off that first response while `connections` - 1 threads
+// fetch the next ones with Range requests, each into a buffer of its own; once it is past
+// the first, `connections` threads do. The reader reads each window as it fills, so the
+// bytes it hands on come at the speed of the window in front. A thread starts a window only
+// when the reader has finished with the one `connections` windows before it, so at most
+// `connections` windows are held and as many connections are open: memory is bounded by
+// connections x windowBytes (4 x 8 MiB = 32 MiB by default), whatever the size of the body.
 //
 // Each window is a transfer of its own, with what a single download has (ResumingStream): a
 // cut is resumed from the window's next byte with If-Range, up to kMaxResumes times with
@@ -58,7 +58,6 @@ public:
 
     int64_t contentLength() const { return total_; }  // -1 when unknown
     int64_t received() const { return position_; }    // bytes handed to the reader
-    unsigned connections() const;  // the most it uses at once: 1 unless windows are fetched
     // As ResumingStream: whether the read that ended the body early did so for want of
     // speed, and the failure to report (kStalled, or kConnection with `otherwise`).
     bool stalled() const { return stalled_; }
