@@ -27,13 +27,15 @@ test: build
 
 # Throughput and memory of the fresh-install path against a loopback server (a few minutes),
 # the time to paint one frame of the working screen, parallel repair and verification against
-# one thread, a 1 GB install whose connection is cut five times, a client of a real game's
-# layout against the platform's own copy, and the window's CPU while idle.
+# one thread, a 1 GB install whose connection is cut five times, the archive from nginx over one
+# connection and over four, a client of a real game's layout against the platform's own copy,
+# and the window's CPU while idle.
 bench: build
 	scripts/wine-run $(WIN_BUILD)/bench/archive_bench.exe
 	scripts/wine-run $(WIN_BUILD)/bench/paint_bench.exe
 	scripts/wine-run $(WIN_BUILD)/bench/parallel_bench.exe
 	scripts/wine-run $(WIN_BUILD)/bench/transfer_bench.exe
+	bench/range_bench.sh $(WIN_BUILD)
 	scripts/wine-run $(WIN_BUILD)/bench/chunk_bench.exe
 	scripts/wine-run $(WIN_BUILD)/bench/pack_update_bench.exe
 	scripts/wine-run $(WIN_BUILD)/bench/removal_bench.exe

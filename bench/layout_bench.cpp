@@ -155,7 +155,7 @@ Installed install(testsupport::LoopbackServer& server, const std::wstring& insta
     testsupport::RecordingSink sink;
     result.ok = pcupd::readManifest(server.url("/r1/manifest.json"), {}, installDir, manifest, &archive, failure,
                                     pcupd::TransferOptions()) &&
-                installFullArchive(archive, manifest, installDir, sink, failure, WriterOptions{closeThreads});
+                installFullArchive(archive, manifest, installDir, sink, failure, pcupd::TransferOptions{}, WriterOptions{closeThreads});
     result.seconds = seconds(start);
     if (!result.ok) std::fprintf(stderr, "install failed: %s\n", failure.text.c_str());
     return result;

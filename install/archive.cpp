@@ -9,7 +9,7 @@
 #include "base/safe_path.h"
 #include "base/text.h"
 #include "install/entry_writer.h"
-#include "update/resuming_stream.h"
+#include "update/parallel_stream.h"
 #include "update/sha256.h"
 #include "update/verify_cache.h"
 
@@ -43,7 +43,7 @@ struct Binding {
 // twice, but on two cores at once.
 class ExactReader {
 public:
-    ExactReader(pcupd::ResumingStream& stream, pcupd::Sha256* streamHash) : stream_(stream), hash_(streamHash) {}
+    ExactReader(pcupd::ParallelStream& stream, pcupd::Sha256* streamHash) : stream_(stream), hash_(streamHash) {}
 
     // What the stream has, up to `size` bytes; 0 or less at its end or on a failure.
     int32_t some(char* out, int32_t size) {
@@ -75,13 +75,13 @@ public:
     }
 
 private:
-    pcupd::ResumingStream& stream_;
+    pcupd::ParallelStream& stream_;
     pcupd::Sha256* const hash_;
 };
 
 // Moves one entry's data from the network into the writer's blocks. Bytes received before a
 // failure still go to disk.
-bool streamEntry(pcupd::ResumingStream& stream, ExactReader& reader, EntryWriter& writer,
+bool streamEntry(pcupd::ParallelStream& stream, ExactReader& reader, EntryWriter& writer,
                  const std::string& path, uint64_t size, base::Failure& error) {
     uint64_t remaining = size;
     do {
@@ -136,7 +136,7 @@ bool matchesManifest(const Binding& binding, const std::string& path, uint64_t s
 
 // Reads `count` entries off the stream and hands them to the writer. Returns with the
 // writer drained: every entry it took is on disk, or its first failure is in `error`.
-bool streamEntries(pcupd::ResumingStream& stream, ExactReader& reader, EntryWriter& writer,
+bool streamEntries(pcupd::ParallelStream& stream, ExactReader& reader, EntryWriter& writer,
                    uint32_t count, const std::wstring& root, const Binding& binding,
                    ProgressSink& progress, base::Failure& error) {
     // The writer lags behind the stream, so a failure it still has to report comes earlier
@@ -177,7 +177,7 @@ bool streamEntries(pcupd::ResumingStream& stream, ExactReader& reader, EntryWrit
 // The manifest's size and digest cover the whole stream, bytes after the last entry
 // included, so they are checked once the stream has ended. `streamHash` holds the digest of
 // everything `reader` has read so far.
-bool matchesWholeArchive(pcupd::ResumingStream& stream, ExactReader& reader, pcupd::Sha256* streamHash,
+bool matchesWholeArchive(pcupd::ParallelStream& stream, ExactReader& reader, pcupd::Sha256* streamHash,
                          const Binding& binding, base::Failure& error) {
     if (!streamHash && binding.size == 0) return true;
     const auto received = [&stream] { return static_cast<uint64_t>(stream.received()); };
@@ -202,8 +202,9 @@ bool matchesWholeArchive(pcupd::ResumingStream& stream, ExactReader& reader, pcu
 }
 
 bool installArchive(const std::string& url, const std::wstring& installDir, const Binding& binding,
-                    const WriterOptions& writerOptions, ProgressSink& progress, base::Failure& error) {
-    pcupd::ResumingStream stream;
+                    const WriterOptions& writerOptions, const pcupd::TransferOptions& transfer,
+                    ProgressSink& progress, base::Failure& error) {
+    pcupd::ParallelStream stream(transfer);
     if (!stream.open(url, error)) return false;
     // The whole stream's digest, when the manifest gives one.
     std::optional<pcupd::Sha256> streamHash;
@@ -251,13 +252,13 @@ bool installArchive(const std::string& url, const std::wstring& installDir, cons
 
 bool installFullArchive(const pcupd::FullArchive& archive, const pcupd::Manifest& manifest,
                         const std::wstring& installDir, ProgressSink& progress, base::Failure& error,
-                        const WriterOptions& writer) {
+                        const pcupd::TransferOptions& transfer, const WriterOptions& writer) {
     Binding binding;
     for (const pcupd::ManifestFile& file : manifest.files)
         binding.files.emplace(pcupd::VerifyCache::key(file.path), &file);
     binding.sha256 = archive.sha256;
     binding.size = archive.size > 0 ? static_cast<uint64_t>(archive.size) : 0;
-    return installArchive(archive.url, installDir, binding, writer, progress, error);
+    return installArchive(archive.url, installDir, binding, writer, transfer, progress, error);
 }
 
 }  // namespace installer

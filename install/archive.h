@@ -1,6 +1,7 @@
 #pragma once
 // The full-archive stream installer: one pass over an ORVPAK1 archive (format in
-// base/archive_format.h; a dropped connection is resumed from the next byte), each entry
+// base/archive_format.h; fetched over several connections at once where the server takes
+// byte ranges, update/parallel_stream.h; a dropped connection is resumed from the next byte), each entry
 // written straight to its place under the install folder and hashed as it is written. Runs
 // on the install worker thread and reports to the worker's progress sink.
 
@@ -9,6 +10,7 @@
 #include "base/failure.h"
 #include "install/entry_writer.h"
 #include "install/job.h"
+#include "update/http.h"
 #include "update/manifest.h"
 
 namespace installer {
@@ -23,9 +25,11 @@ namespace installer {
 // archive, kDisk, or the transport's) and the call stops; entries already written stay. Reports to `progress`
 // the bytes written of the archive header's total (from the writer's thread too) and, as
 // Phase::kInstalling, the entry being received: every few small ones, and every large one.
-// `writer` says how finished files are closed.
+// `transfer` says how many connections the archive may take (connections, windowBytes), the
+// pauses between tries and the stall limit; `writer` how finished files are closed.
 bool installFullArchive(const pcupd::FullArchive& archive, const pcupd::Manifest& manifest,
                         const std::wstring& installDir, ProgressSink& progress, base::Failure& error,
+                        const pcupd::TransferOptions& transfer = pcupd::TransferOptions{},
                         const WriterOptions& writer = WriterOptions());
 
 }  // namespace installer

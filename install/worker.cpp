@@ -142,7 +142,7 @@ std::wstring installClient(const Job& job, pcupd::Manifest& manifest, ProgressSi
     if (!recordManifest(job.installDir, manifest, error)) return L"Install failed: " + base::toWide(error);
 
     sink.phase(Phase::kDownloading, std::wstring());
-    if (!installFullArchive(archive, manifest, job.installDir, sink, failure))
+    if (!installFullArchive(archive, manifest, job.installDir, sink, failure, job.engine.transfer))
         return L"Install failed: " + base::toWide(failure.text);
     return std::wstring();
 }

@@ -11,6 +11,9 @@
 #                                                       another host name
 #                                  NGINX_ACCESS_LOG     one line per request: port "request"
 #                                                       status body-bytes seconds
+#                                  On the HTTP port, /limited/... serves ROOT/... at most
+#                                  10 MiB/s per connection (a CDN's per-connection limit),
+#                                  or what ?rate= says (nginx's sizes: 4m, 500k).
 #   nginx_fixture_stop             stops it and waits for it (also safe when not started)
 #   wine_trust_ca PEM [MARKER]     trusts PEM as a root authority in $WINEPREFIX alone; with
 #                                  MARKER, records there that it did
@@ -99,6 +102,7 @@ http {
     default_type application/octet-stream;
     log_format fixture '\$server_port "\$request" \$status \$body_bytes_sent \$request_time';
     access_log $dir/logs/access.log fixture;
+    map \$arg_rate \$limited_rate { default 10m; "~^[0-9]+[km]?\$" \$arg_rate; }
     client_body_temp_path $dir/temp/body;
     proxy_temp_path $dir/temp/proxy;
     fastcgi_temp_path $dir/temp/fastcgi;
@@ -114,7 +118,11 @@ http {
     gzip_comp_level 6;
     gzip_vary on;
     root $root;
-    server { listen 127.0.0.1:$NGINX_HTTP_PORT; $patches }
+    server {
+        listen 127.0.0.1:$NGINX_HTTP_PORT;
+        $patches
+        location /limited/ { alias $root/; limit_rate \$limited_rate; }
+    }
     server {
         listen 127.0.0.1:$NGINX_HTTPS_PORT ssl;
         ssl_certificate $dir/certs/server.pem; ssl_certificate_key $dir/certs/server.key; $tls

@@ -35,6 +35,11 @@ struct TransferOptions {
     // first try goes at once).
     uint32_t firstResumePauseMs = 500;
     StallLimit stall;  // the slowest a transfer may go
+    // The full archive over up to this many connections at once, each fetching the next
+    // window of `windowBytes` ahead of the reader (update/parallel_stream.h), when its
+    // server takes byte ranges. 1: one connection, as any other download.
+    unsigned connections = 4;
+    uint32_t windowBytes = 8u << 20;
 };
 
 // Splits "scheme://host[:port][/path]" (http or https). False when the scheme is missing or

@@ -42,12 +42,27 @@ bool ResumingStream::open(const std::string& url, base::Failure& failure) {
     return true;
 }
 
+bool ResumingStream::openRange(const std::string& url, int64_t first, int64_t last, int64_t total,
+                               const std::wstring& validator) {
+    close();
+    url_ = url;
+    validator_ = validator;
+    total_ = total;
+    first_ = first;
+    last_ = last;
+    resumable_ = true;
+    resumes_ = -1;  // the opening request is not a resume
+    return resume();
+}
+
 void ResumingStream::close() {
     stream_.close();
     url_.clear();
     validator_.clear();
     total_ = -1;
     position_ = 0;
+    first_ = 0;
+    last_ = -1;
     resumes_ = failedInARow_ = 0;
     awaitingByte_ = refused_ = resumable_ = stalled_ = false;
 }
@@ -60,12 +75,12 @@ int32_t ResumingStream::read(void* buffer, int32_t length) {
             position_ += got;
             failedInARow_ = 0;
             awaitingByte_ = false;
-            stalled_ = watch_.stalled(static_cast<uint64_t>(got)) && position_ != total_;
+            stalled_ = watch_.stalled(static_cast<uint64_t>(got)) && position_ != toRead();
             if (stalled_) stream_.close();  // the next read resumes, or fails as stalled
             return got;
         }
         // Without a length a cut looks like the end, and nobody can tell where the rest starts.
-        if (!resumable_ || position_ >= total_ || !resume()) return got;
+        if (!resumable_ || position_ >= toRead() || !resume()) return got;
     }
 }
 
@@ -85,7 +100,7 @@ bool ResumingStream::resume() {
         if (failedInARow_ > 0) Sleep(options_.firstResumePauseMs << (failedInARow_ - 1));
         ++resumes_;
         base::Failure ignored;
-        switch (stream_.openRange(url_, position_, -1, total_, validator_, ignored, options_)) {
+        switch (stream_.openRange(url_, first_ + position_, last_, total_, validator_, ignored, options_)) {
         case HttpStream::Range::Opened:
             awaitingByte_ = true;
             watch_.restart();

@@ -55,7 +55,7 @@ protected:
     // Installs; the failure's text in `error` ("untouched" after a success), itself in `failure`.
     bool run(const pcupd::FullArchive& archive, const pcupd::Manifest& manifest) {
         failure = base::Failure();
-        const bool ok = installFullArchive(archive, manifest, installDir.wstring(), sink, failure);
+        const bool ok = installFullArchive(archive, manifest, installDir.wstring(), sink, failure, transfer);
         error = failure ? failure.text : "untouched";
         return ok;
     }
@@ -70,6 +70,7 @@ protected:
     std::string error;
     base::Failure failure;
     testsupport::RecordingSink sink;
+    pcupd::TransferOptions transfer;
 };
 
 }  // namespace
@@ -454,4 +455,134 @@ TEST(EntryWriterTest, AFailedCloseFailsItsFileInArchiveOrder) {
         EXPECT_EQ(failure.systemError, static_cast<uint32_t>(ERROR_DISK_FULL));
         EXPECT_EQ(writer.verified().size(), 1u);  // a.bin, closed and stamped
     }
+}
+
+namespace {
+
+// A server that takes ranges and names its body "v1" for If-Range: the archive comes over
+// several connections, a window of 256 KiB each (eleven windows of the archive below).
+Response versioned(const std::string& bytes, int64_t cutAfter = -1, const char* etag = "\"v1\"") {
+    Response response = ranged(bytes, cutAfter);
+    response.headers = {{"ETag", etag}};
+    return response;
+}
+
+class WindowTest : public ArchiveTest {
+protected:
+    WindowTest() {
+        archive.entries = {{"first.bin", patterned(300000, 1)}, {"dir/second.bin", patterned(2500000, 2)}};
+        bytes = archive.build();
+        transfer.windowBytes = 256 * 1024;
+        transfer.firstResumePauseMs = 5;
+    }
+    // Installs from `answers` (the n-th request gets the n-th, the last repeats), bound to
+    // the archive's size and digest.
+    bool installFrom(const std::string& path, std::vector<Response> answers) {
+        fs::remove_all(installDir);
+        server.route(path, std::move(answers));
+        pcupd::FullArchive full;
+        full.url = server.url(path);
+        full.sha256 = testsupport::sha256Hex(bytes);
+        full.size = static_cast<int64_t>(bytes.size());
+        return run(full, archive.manifest());
+    }
+    bool installedWhole() const {
+        return installed("first.bin") == archive.entries[0].data &&
+               installed("dir/second.bin") == archive.entries[1].data;
+    }
+
+    TestArchive archive;
+    std::string bytes;
+};
+
+}  // namespace
+
+TEST_F(WindowTest, SeveralConnectionsGiveTheSameFilesCutsIncluded) {
+    // Uncut: the first response brings the first window, one Range request each of the rest.
+    ASSERT_TRUE(installFrom("/whole", {versioned(bytes)})) << error;
+    EXPECT_TRUE(installedWhole());
+    EXPECT_EQ(server.requestCount("/whole"), 11);
+    EXPECT_EQ(sink.state().bytesDone, 2800000u);
+    for (const std::string& head : server.requestHeads()) {
+        if (head.find("Range:") == std::string::npos) continue;
+        EXPECT_NE(head.find("\r\nIf-Range: \"v1\"\r\n"), std::string::npos) << head;
+    }
+
+    // Every connection cut every 100000 bytes, several windows at once: each is resumed from
+    // its own next byte (three requests a window, the last window's one less).
+    ASSERT_TRUE(installFrom("/cut", {versioned(bytes, 100000)})) << error;
+    EXPECT_TRUE(installedWhole());
+    EXPECT_EQ(server.requestCount("/cut"), 32);
+
+    // One connection: a server that takes no ranges, one without a validator, and the
+    // caller's choice.
+    Response plain = versioned(bytes);
+    plain.ranges = false;
+    Response anonymous = ranged(bytes);
+    for (const auto& [path, answer, connections] : {std::make_tuple("/plain", plain, 4u),
+                                                    std::make_tuple("/anonymous", anonymous, 4u),
+                                                    std::make_tuple("/one", versioned(bytes), 1u)}) {
+        transfer.connections = connections;
+        ASSERT_TRUE(installFrom(path, {answer})) << path << ": " << error;
+        EXPECT_TRUE(installedWhole()) << path;
+        EXPECT_EQ(server.requestCount(path), 1) << path;
+    }
+}
+
+TEST_F(WindowTest, AWindowThatCannotBeFinishedFailsAsACutDoes) {
+    // The first window whole, then every connection cut after 5000 bytes: a window of 256 KiB
+    // would need 53 requests, and has six (30000 bytes, still inside first.bin).
+    EXPECT_FALSE(installFrom("/cut", {versioned(bytes), versioned(bytes, 5000)}));
+    EXPECT_EQ(error, "connection closed while reading first.bin");
+    EXPECT_EQ(failure.kind, base::FailureKind::kConnection);
+    // What came before the failed window is on disk, nothing of it or after it.
+    EXPECT_TRUE(installed("first.bin") == archive.entries[0].data.substr(0, installed("first.bin").size()));
+    EXPECT_EQ(installed("first.bin").size(), 256u * 1024 + 30000 - 75);
+    EXPECT_FALSE(fs::exists(installDir / "dir"));
+
+    // Windows that trickle are dropped for want of speed, resumed, and fail as stalled.
+    transfer.stall = {pcupd::kStallMinBytesPerSecond, 200};
+    Response slow = versioned(bytes);
+    slow.pieceSize = 16;
+    slow.pauseMs = 100;
+    EXPECT_FALSE(installFrom("/slow", {versioned(bytes), slow}));
+    EXPECT_EQ(failure.kind, base::FailureKind::kStalled);
+    EXPECT_EQ(error, pcupd::stalledText(server.url("/slow"), transfer.stall));
+}
+
+TEST_F(WindowTest, AServerThatChangesItsAnswerMidRun) {
+    // Windows of 1 MiB: the second and third are asked for, and refused, before the reader
+    // needs them; the fourth request is the one connection that reads on. Answers the client
+    // refuses stop after a few bytes: nobody reads them, and a server thread must not wait.
+    transfer.windowBytes = 1 << 20;
+    const auto refused = [](Response response) {
+        response.cutAfter = 1000;
+        return response;
+    };
+    // It stops taking ranges: the rest comes over one connection, from the first byte on.
+    Response noRanges = versioned(bytes);
+    noRanges.ranges = false;
+    ASSERT_TRUE(installFrom("/stops", {versioned(bytes), refused(noRanges), refused(noRanges), noRanges})) << error;
+    EXPECT_TRUE(installedWhole());
+    EXPECT_EQ(server.requestCount("/stops"), 4);
+
+    // The file changed under the same URL: If-Range brings the new one whole, which is
+    // neither spliced on nor read past the bytes already taken.
+    std::string changed = bytes;
+    changed[2000000] ^= 0x5A;
+    const Response replaced = versioned(changed, -1, "\"v2\"");
+    EXPECT_FALSE(installFrom("/changed", {versioned(bytes), refused(replaced), refused(replaced), replaced}));
+    EXPECT_EQ(error, "connection closed while reading dir/second.bin");
+    EXPECT_EQ(failure.kind, base::FailureKind::kConnection);
+    EXPECT_TRUE(installed("first.bin") == archive.entries[0].data);
+    EXPECT_TRUE(installed("dir/second.bin") == archive.entries[1].data.substr(0, (1 << 20) - 300131));
+
+    // Other bytes under the same validator (a broken mirror): the entry's digest catches them,
+    // and the verification cache records nothing of that entry.
+    EXPECT_FALSE(installFrom("/spliced", {versioned(bytes), versioned(changed)}));
+    EXPECT_EQ(error, "checksum mismatch for dir/second.bin");
+    EXPECT_EQ(failure.kind, base::FailureKind::kMismatch);
+    pcupd::VerifyCache cache;
+    cache.load(installDir.wstring());
+    EXPECT_EQ(cache.size(), 1u);
 }

@@ -330,8 +330,14 @@ bool LoopbackServer::answer(uintptr_t clientId, const std::string& head) {
     // A closed range ends where it asks, or at the body's end, as a file server answers it.
     uint64_t first = 0, end = whole;
     int64_t askedFirst = 0, askedLast = -1;
+    // A body with an ETag answers an If-Range that names another one with the whole body, as
+    // a file server answers for a file that has changed.
+    std::string etag;
+    for (const auto& [name, value] : response.headers)
+        if (name == "ETag") etag = value;
+    const std::string ifRange = headerValue(head, "if-range");
     if (response.ranges && askedRange(head, askedFirst, askedLast) &&
-        static_cast<uint64_t>(askedFirst) < whole) {
+        static_cast<uint64_t>(askedFirst) < whole && (ifRange.empty() || etag.empty() || ifRange == etag)) {
         first = static_cast<uint64_t>(askedFirst);
         if (askedLast >= 0) end = std::min<uint64_t>(whole, static_cast<uint64_t>(askedLast) + 1);
         response.status = 206;

@@ -33,7 +33,8 @@ struct Response {
     bool noResponse = false;      // read the request, then close without a status line
     std::vector<std::pair<std::string, std::string>> headers;  // extra response headers
     // Answer "Range: bytes=N-" and "bytes=N-M" as a file server does: 206, Content-Range, the
-    // body from N (cutAfter then counts from N). A request without Range gets the whole body.
+    // body from N (cutAfter then counts from N). A request without Range gets the whole body,
+    // and so does one whose If-Range is not the "ETag" of `headers`, where there is one.
     bool ranges = false;
     // Sent as the ETag; a request whose If-None-Match names it gets a bodiless 304 instead.
     std::string etag;
