@@ -80,6 +80,7 @@ int removeLeftovers(const Manifest& manifest, const std::wstring& installDir,
     remove("pcupd.cache.tmp");
     remove("pcupd.sequence.tmp");
     remove("pcupd.release.tmp");
+    remove("pcupd.manifest.tmp");
     return removed;
 }
 
