@@ -36,6 +36,7 @@ EntryWriter::~EntryWriter() {
     }
     changed_.notify_all();
     closeWork_.notify_all();
+    closed_.notify_all();
     thread_.join();
     // Files still waiting are closed by their owners as the queue goes.
     for (std::thread& closer : closers_) closer.join();
@@ -106,6 +107,7 @@ bool EntryWriter::drain(base::Failure& error) {
     std::unique_lock<std::mutex> hold(mutex_);
     // After a failure too: a file still closing comes earlier in the archive, and its own
     // failure would be the one to report.
+    draining_ = true;
     changed_.wait(hold, [this] { return idle(); });
     if (!error_) return true;
     error = error_;
@@ -173,7 +175,7 @@ void EntryWriter::process(const Job& job) {
             }
             continue;
         }
-        changed_.wait(hold, [this] { return closing_.size() < kMaxPendingCloses || stopping_; });
+        closed_.wait(hold, [this] { return closing_.size() < kMaxPendingCloses || stopping_; });
         if (stopping_) return;
         closing_.push_back(std::move(entry));
         closeWork_.notify_one();
@@ -217,7 +219,8 @@ void EntryWriter::closeLoop() {
         hold.lock();
         --closersBusy_;
         if (!ok) fail(error, index);
-        changed_.notify_all();
+        if (!ok || draining_) changed_.notify_all();
+        closed_.notify_all();
     }
 }
 
@@ -239,7 +242,7 @@ bool EntryWriter::processPiece(const char* block, const Piece& piece, base::Fail
             const DWORD first = GetLastError();
             {
                 std::unique_lock<std::mutex> hold(mutex_);
-                changed_.wait(hold, [this] { return (closing_.empty() && closersBusy_ == 0) || stopping_; });
+                closed_.wait(hold, [this] { return (closing_.empty() && closersBusy_ == 0) || stopping_; });
             }
             create();
             if (!entry.file) SetLastError(first);

@@ -122,6 +122,11 @@ private:
     std::mutex mutex_;  // guards everything below
     std::condition_variable changed_;
     std::condition_variable closeWork_;  // closing threads wait on it
+    // The writer waits on it for room among the files to close, or for none to be left. A
+    // close wakes it alone: waking the stream thread for each of thousands of small files
+    // costs more than the close.
+    std::condition_variable closed_;
+    bool draining_ = false;  // drain() waits on changed_ for the closes to end
     std::vector<char*> free_;
     std::deque<Job> queue_;
     std::deque<std::unique_ptr<Entry>> entries_;  // entries not yet finished, oldest first
