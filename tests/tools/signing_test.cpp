@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "base/utc_time.h"
 #include "tests/tools/orvpak_fixture.h"
 #include "tools/orvpak/cli.h"
@@ -149,6 +151,14 @@ TEST(Signing, SequenceCountsUpAcrossReleasesAndExpiryFollowsTheDays) {
                   orvpak::kExitOk);
     }
     EXPECT_EQ(publishSigned(temp / "client", temp / "out", temp / "k.pem").sequence, 9u);
+    // Published within the same second, the new signature (as long as the old one) still
+    // bears a later second: a server's ETag and Last-Modified tell the two apart.
+    const auto secondOf = [](const fs::path& path) {
+        return std::chrono::duration_cast<std::chrono::seconds>(fs::last_write_time(path).time_since_epoch());
+    };
+    const auto before = secondOf(temp / "out/pc/manifest.json.sig");
+    publishSigned(temp / "client", temp / "out", temp / "k.pem");
+    EXPECT_GT(secondOf(temp / "out/pc/manifest.json.sig"), before);
 }
 
 // A throwaway key made for this test by the native `orvpak keygen` and never used for

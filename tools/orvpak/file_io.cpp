@@ -1,5 +1,7 @@
 #include "tools/orvpak/file_io.h"
 
+#include <chrono>
+
 #include <cerrno>
 #include <cstring>
 #include <system_error>
@@ -121,6 +123,13 @@ bool AtomicOutputFile::commitAs(const std::filesystem::path& target, std::string
         std::error_code ignored;
         std::filesystem::remove(temp_, ignored);
         return false;
+    }
+    if (laterThanReplaced_) {
+        std::error_code ignored;
+        const auto replaced = std::filesystem::last_write_time(target, ignored);
+        const auto written = ignored ? replaced : std::filesystem::last_write_time(temp_, ignored);
+        if (!ignored && written < replaced + std::chrono::seconds(1))
+            std::filesystem::last_write_time(temp_, replaced + std::chrono::seconds(1), ignored);
     }
     std::error_code failure;
     std::filesystem::rename(temp_, target, failure);

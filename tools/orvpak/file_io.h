@@ -62,12 +62,19 @@ public:
     // As commit(), under a name chosen only now: a content-named output learns its name
     // once its last byte is written.
     bool commitAs(const std::filesystem::path& target, std::string& error);
+    // On commit, the new file's time is made a whole second later than the file it replaces
+    // when it would not already be. Web servers name a file's version by its time, to the
+    // second, and its size (nginx's ETag and Last-Modified): a manifest signature, always 64
+    // bytes, published twice within one second would otherwise answer a player's "has it
+    // changed?" with 304. Best effort: a time that cannot be set leaves the file as written.
+    void laterThanReplaced() { laterThanReplaced_ = true; }
 
 private:
     void discard();
 
     std::filesystem::path target_, temp_;
     FilePtr file_;
+    bool laterThanReplaced_ = false;
 };
 
 }  // namespace orvpak

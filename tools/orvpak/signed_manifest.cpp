@@ -23,6 +23,8 @@ bool writeManifestPair(const fs::path& platformDir, const std::optional<std::str
     const fs::path signaturePath = platformDir / (std::string(kManifestName) + kSignatureSuffix);
     if (!signature.empty()) {
         AtomicOutputFile signatureFile, manifestFile;
+        signatureFile.laterThanReplaced();
+        manifestFile.laterThanReplaced();
         return signatureFile.open(signaturePath, error) &&
                signatureFile.write(signature.data(), signature.size(), error) &&
                manifestFile.open(manifestPath, error) &&
@@ -31,6 +33,7 @@ bool writeManifestPair(const fs::path& platformDir, const std::optional<std::str
     }
     if (live != text) {
         AtomicOutputFile manifestFile;
+        manifestFile.laterThanReplaced();
         if (!manifestFile.open(manifestPath, error) ||
             !manifestFile.write(text.data(), text.size(), error) || !manifestFile.commit(error))
             return false;
