@@ -19,6 +19,7 @@
 #include "base/chunk_groups.h"
 #include "base/chunk_index.h"
 #include "base/unique_handle.h"
+#include "tests/support/archive_builder.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/temp_dir.h"
 #include "update/chunk_repair.h"
@@ -59,12 +60,6 @@ struct Pack {
         }
     }
 };
-
-std::string hexOf(const std::string& bytes) {
-    pcupd::Sha256 sha;
-    sha.update(bytes.data(), bytes.size());
-    return sha.finish();
-}
 
 // One release of the pack as the publisher lists it, its index and groups served by `server`
 // under `name`; with `local`, the pack is also written there as it is read.
@@ -109,9 +104,9 @@ pcupd::ManifestFile describe(const Pack& pack, const std::string& name, testsupp
     file.sha256 = whole.finish();
     file.url = server.url("/" + name + ".bin");
     file.chunksUrl = server.url("/" + name + ".chunks");
-    file.chunksSha256 = hexOf(index);
+    file.chunksSha256 = testsupport::sha256Hex(index);
     file.chunkGroupsUrl = server.url("/" + name + ".groups");
-    file.chunkGroupsSha256 = hexOf(groupBytes);
+    file.chunkGroupsSha256 = testsupport::sha256Hex(groupBytes);
     std::printf("  %s: %.0f MB in %zu chunks, index %.2f MB in %zu groups (groups object %.1f KB)\n", name.c_str(),
                 mb(pack.size), chunks.chunks.size(), mb(index.size()), groups.groups.size(), groupBytes.size() / 1e3);
     std::fflush(stdout);

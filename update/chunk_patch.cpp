@@ -75,17 +75,8 @@ private:
 
     bool loadGroups(const ManifestFile& entry, base::ChunkGroups& groups, std::string& why) {
         std::string body;
-        base::Failure failure;
-        if (!httpGet(entry.chunkGroupsUrl, body, failure, transfer_)) {
-            why = "chunk groups: " + failure.text;
+        if (!fetchChunkObject(entry.chunkGroupsUrl, entry.chunkGroupsSha256, "chunk groups", body, why, transfer_))
             return false;
-        }
-        Sha256 sha;
-        sha.update(body.data(), body.size());
-        if (sha.finish() != entry.chunkGroupsSha256) {
-            why = "chunk groups digest is wrong";
-            return false;
-        }
         if (!base::decodeChunkGroups(body, groups, why)) return false;
         if (groups.fileSize != static_cast<uint64_t>(entry.size)) {
             why = "chunk groups are for another size";

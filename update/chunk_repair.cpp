@@ -81,17 +81,7 @@ private:
 
     bool loadIndex(std::string& why) {
         std::string body;
-        base::Failure failure;
-        if (!httpGet(file_.chunksUrl, body, failure, transfer_)) {
-            why = "chunk index: " + failure.text;
-            return false;
-        }
-        Sha256 sha;
-        sha.update(body.data(), body.size());
-        if (sha.finish() != file_.chunksSha256) {
-            why = "chunk index digest is wrong";
-            return false;
-        }
+        if (!fetchChunkObject(file_.chunksUrl, file_.chunksSha256, "chunk index", body, why, transfer_)) return false;
         if (!base::decodeChunkIndex(body, index_, why)) return false;
         if (index_.fileSize != static_cast<uint64_t>(file_.size)) {
             why = "chunk index is for another size";
@@ -215,6 +205,20 @@ private:
 };
 
 }  // namespace
+
+bool fetchChunkObject(const std::string& url, const std::string& sha256, const std::string& what,
+                      std::string& body, std::string& why, const TransferOptions& transfer) {
+    base::Failure failure;
+    if (!httpGet(url, body, failure, transfer)) {
+        why = what + ": " + failure.text;
+        return false;
+    }
+    Sha256 sha;
+    sha.update(body.data(), body.size());
+    if (sha.finish() == sha256) return true;
+    why = what + " digest is wrong";
+    return false;
+}
 
 bool chunkRepairApplies(const ManifestFile& file, const std::wstring& local) {
     if (file.chunksUrl.empty() || file.chunksSha256.empty() || file.size <= 0) return false;

@@ -37,6 +37,12 @@ struct ChunkRepairEvents {
 
 enum class ChunkRepairResult { Built, Fallback, Cancelled };
 
+// GETs a chunk object the manifest names (an index, a groups object) into `body`; false with
+// the reason in `why` ("WHAT: " + the transport's text, or "WHAT digest is wrong") unless its
+// SHA-256 is `sha256`.
+bool fetchChunkObject(const std::string& url, const std::string& sha256, const std::string& what,
+                      std::string& body, std::string& why, const TransferOptions& transfer);
+
 // True when `file` has a chunk index and `local` (its old copy) holds at least one byte.
 bool chunkRepairApplies(const ManifestFile& file, const std::wstring& local);
 

@@ -262,35 +262,33 @@ private:
             std::lock_guard<std::mutex> hold(lock_);
             if (cache_.trustedDigest(file.path, stamp) != found->second->sha256) return false;
         }
-        int64_t reused = 0, received = 0;
-        ChunkRepairEvents events;
-        events.planned = [&](int64_t toDownload) {
-            reused = std::max<int64_t>(file.size, 0) - toDownload;
-            report([&](Progress& p) { p.bytesTotal -= reused; });
-        };
-        events.received = [&](int64_t bytes) {
-            received += bytes;
-            reportReceived(file, bytes);
-        };
-        bool written = false;
-        std::string why;
-        if (patchInPlace(file, *found->second, target, cancel, events, options_.transfer, written, why) ==
-            ChunkRepairResult::Built) {
-            digest = file.sha256;
-            return true;
-        }
-        if (reused + received > 0) report([&](Progress& p) { p.bytesTotal += reused + received; });
-        return false;
+        const bool built = byChunks(file, [&](const ChunkRepairEvents& events) {
+            bool written = false;
+            std::string why;
+            return patchInPlace(file, *found->second, target, cancel, events, options_.transfer, written, why);
+        });
+        if (built) digest = file.sha256;
+        return built;
     }
 
     // Builds `file` in `part` from the chunks of its old copy at `target` that are still
     // right, downloading only the rest. False, with no `part` left, when it cannot: the whole
-    // download follows then, and only its failure is ever shown. The bar counts what is
-    // downloaded against what must be: the reused bytes leave the total once they are known,
-    // and come back, with what this attempt did download, when the whole file follows.
+    // download follows then, and only its failure is ever shown.
     bool fetchByChunks(const ManifestFile& file, const std::wstring& target, const std::wstring& part,
                        const std::atomic<bool>* cancel, std::string& digest) {
         if (!chunkRepairApplies(file, target)) return false;
+        return byChunks(file, [&](const ChunkRepairEvents& events) {
+            std::string why;
+            return repairByChunks(file, target, part, cancel, events, options_.transfer, digest, why);
+        });
+    }
+
+    // Runs one attempt by chunks, `attempt(events)`, and keeps the bar counting what is
+    // downloaded against what must be: the reused bytes leave the total once they are known,
+    // and come back, with what the attempt did download, when it fails and the whole file
+    // follows. True when the attempt built the file.
+    template <typename Attempt>
+    bool byChunks(const ManifestFile& file, Attempt attempt) {
         int64_t reused = 0, received = 0;
         ChunkRepairEvents events;
         events.planned = [&](int64_t toDownload) {
@@ -301,10 +299,7 @@ private:
             received += bytes;
             reportReceived(file, bytes);
         };
-        std::string why;
-        if (repairByChunks(file, target, part, cancel, events, options_.transfer, digest, why) ==
-            ChunkRepairResult::Built)
-            return true;
+        if (attempt(static_cast<const ChunkRepairEvents&>(events)) == ChunkRepairResult::Built) return true;
         if (reused + received > 0) report([&](Progress& p) { p.bytesTotal += reused + received; });
         return false;
     }
