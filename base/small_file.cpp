@@ -41,11 +41,29 @@ bool replaceFile(const std::wstring& path, const std::function<bool(HANDLE file)
             return false;
         }
     }
-    if (!MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (!moveFileWhenFree(temp, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        const DWORD error = GetLastError();
         DeleteFileW(temp.c_str());
+        SetLastError(error);
         return false;
     }
     return true;
+}
+
+bool moveFileWhenFree(const std::wstring& from, const std::wstring& to, DWORD flags) {
+    constexpr DWORD kPauseMs = 50;
+    constexpr int kAttempts = 20;
+    for (int attempt = 1;; ++attempt) {
+        if (MoveFileExW(from.c_str(), to.c_str(), flags)) return true;
+        const DWORD error = GetLastError();
+        const bool held = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+                          error == ERROR_ACCESS_DENIED;
+        if (!held || attempt == kAttempts) {
+            SetLastError(error);
+            return false;
+        }
+        Sleep(kPauseMs);
+    }
 }
 
 }  // namespace base

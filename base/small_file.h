@@ -19,4 +19,10 @@ bool replaceFile(const std::wstring& path, const std::string& content);
 // The same, with the content written by `write` into the open .tmp file (false: failed).
 bool replaceFile(const std::wstring& path, const std::function<bool(HANDLE file)>& write);
 
+// MoveFileExW(`from`, `to`, `flags`), given a moment when another program has `to` open for
+// a while: a virus scanner, an indexer or the shell reading an icon opens files just written,
+// and they let go within a second. A program that keeps the file open (the game itself)
+// still fails it, after that second; the system's error is then GetLastError().
+bool moveFileWhenFree(const std::wstring& from, const std::wstring& to, DWORD flags);
+
 }  // namespace base

@@ -14,6 +14,7 @@
 #include "base/owned_folder.h"
 #include "base/path_identity.h"
 #include "base/safe_path.h"
+#include "base/small_file.h"
 #include "base/unique_handle.h"
 #include "update/chunk_patch.h"
 #include "update/chunk_repair.h"
@@ -217,7 +218,7 @@ private:
     // until then, and also when the replacement is refused.
     bool replace(const ManifestFile& file, const std::wstring& part, const std::wstring& target,
                  base::Failure& error) {
-        if (MoveFileExW(part.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        if (base::moveFileWhenFree(part, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
             return true;
         error = diskFailure("could not replace " + file.path + " (file in use?)");
         folder_.deleteFile(part);
@@ -237,7 +238,7 @@ private:
             target = listed.substr(0, listed.find_last_of(L'\\') + 1) + found.cFileName;
         const std::wstring aside = target + L".old";
         const bool present = GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES;
-        if (present && !MoveFileExW(target.c_str(), aside.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        if (present && !base::moveFileWhenFree(target, aside, MOVEFILE_REPLACE_EXISTING)) {
             error = diskFailure("could not replace " + file.path + " (file in use?)");
             folder_.deleteFile(part);
             return false;

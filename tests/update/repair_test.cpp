@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <thread>
 
 #include "update/repair.h"
 
@@ -75,6 +76,19 @@ TEST_F(Repair, LockedTargetKeepsItsOldContent) {
     running.reset();
     EXPECT_EQ(installed("Engine.exe"), "old engine");
     EXPECT_TRUE(partFiles(installDir).empty());
+
+    // Held for a moment only, as a scanner or the shell reading its icon would: replaced.
+    running.reset(CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(running);
+    std::thread scanner([&running] {
+        Sleep(300);
+        running.reset();
+    });
+    const Run again = run();
+    scanner.join();
+    EXPECT_TRUE(again.result.ok) << again.result.error.text;
+    EXPECT_EQ(installed("Engine.exe"), "new engine");
 }
 
 TEST_F(Repair, WrongDigestLeavesTheOldFileAfterOneRetry) {
