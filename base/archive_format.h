@@ -7,6 +7,11 @@
 // (2 bytes, 1..1024), the UTF-8 path, data size (8), the raw SHA-256 of the data (32), the
 // data. Integers are unsigned little-endian; no padding, no trailer, so it streams front to
 // back.
+//
+// The heads digest: the SHA-256 of the archive with every entry's data left out (its header,
+// then each entry's path length, path, size and digest). Each entry's data is bound to the
+// digest in its head, so this one small digest commits to the same bytes as a digest of the
+// whole archive, and a reader that checks each entry's data anyway hashes nothing twice.
 
 #include <cstddef>
 #include <cstdint>

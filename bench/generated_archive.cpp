@@ -95,6 +95,12 @@ GeneratedArchive::GeneratedArchive(uint64_t dataBytes, uint32_t count) {
     build();
 }
 
+std::string GeneratedArchive::headsDigest() const {
+    pcupd::Sha256 sha;
+    for (const Segment& segment : segments_) sha.update(segment.bytes.data(), segment.bytes.size());
+    return sha.finish();
+}
+
 void GeneratedArchive::build() {
     const uint32_t count = static_cast<uint32_t>(entries_.size());
     std::string header = "ORVPAK1";
@@ -226,6 +232,7 @@ void describe(const GeneratedArchive& archive, const std::string& url,
     }
     full.url = url;
     full.sha256 = sha.finish();
+    full.headsSha256 = archive.headsDigest();
     full.size = static_cast<int64_t>(archive.size());
     for (const GeneratedArchive::Entry& entry : archive.entries())
         manifest.files.push_back({entry.path, entry.sha256, static_cast<int64_t>(entry.size), url, {}, {}, {}, {}});
@@ -399,7 +406,7 @@ std::string manifestJson(const pcupd::Manifest& manifest, const pcupd::FullArchi
     std::string json = "{\"clientVersion\":\"" + manifest.clientVersion + "\",";
     if (!full.url.empty())
         json += "\"fullArchive\":{\"url\":\"" + full.url + "\",\"sha256\":\"" + full.sha256 +
-                "\",\"size\":" + std::to_string(full.size) + ",\"format\":\"" + base::kArchiveFormatName + "\"},";
+                (full.headsSha256.empty() ? "" : "\",\"headsSha256\":\"" + full.headsSha256) + "\",\"size\":" + std::to_string(full.size) + ",\"format\":\"" + base::kArchiveFormatName + "\"},";
     json += "\"files\":[";
     for (size_t i = 0; i < manifest.files.size(); ++i) {
         const pcupd::ManifestFile& file = manifest.files[i];

@@ -33,6 +33,9 @@ public:
     uint64_t dataBytes() const { return dataBytes_; }
     const std::vector<Entry>& entries() const { return entries_; }
 
+    // The heads digest (base/archive_format.h), lowercase hex.
+    std::string headsDigest() const;
+
     // Fills out[0..size) with the archive's bytes at offset.
     void read(uint64_t offset, char* out, size_t size) const;
 
@@ -76,7 +79,7 @@ private:
 };
 
 // What a published manifest says of `archive` served at `url`: every entry, and the whole
-// stream's size and digest.
+// stream's size, digest and heads digest.
 void describe(const GeneratedArchive& archive, const std::string& url, pcupd::FullArchive& full,
               pcupd::Manifest& manifest);
 

@@ -93,6 +93,7 @@ int main(int argc, char** argv) {
     testsupport::LoopbackServer server;
     pcupd::FullArchive unbound = full;
     unbound.sha256.clear();
+    unbound.headsSha256.clear();
     unbound.size = 0;
     double bestUncut = 0, bestCut = 0, bestUnbound = 0, worstBytesRatio = 0;
     bool allOk = true;

@@ -32,25 +32,29 @@ constexpr uint64_t kMaxTrailingBytes = 1 << 20;
 struct Binding {
     std::unordered_map<std::string, const pcupd::ManifestFile*> files;  // by VerifyCache::key
     std::string sha256;  // empty: not given
+    // The heads digest (base/archive_format.h), checked in place of `sha256` when given.
+    std::string headsSha256;
     uint64_t size = 0;   // 0: not given
+    // The digest the stream is checked against, and whether it covers entry data too.
+    const std::string& digest() const { return headsSha256.empty() ? sha256 : headsSha256; }
+    bool digestCoversData() const { return headsSha256.empty(); }
 };
 
 // Reads exact byte counts off the stream; a stream that ends first is "closed early". The
 // stream resumes a dropped connection on its own, so a cut anywhere (in a header or inside an
 // entry's data) costs the install nothing as long as the server can send the rest.
-// With `streamHash`, every byte read is hashed as it arrives, so the whole stream's digest
-// is carried on this thread while the writer's thread hashes each entry: the data is hashed
-// twice, but on two cores at once.
+// With `streamHash`, the bytes read are hashed as they arrive: all of them for the whole
+// stream's digest (the writer's thread hashes each entry's data again, on another core), or
+// all but entries' data for the heads digest, whose data the writer's hash alone checks.
 class ExactReader {
 public:
-    ExactReader(pcupd::ParallelStream& stream, pcupd::Sha256* streamHash) : stream_(stream), hash_(streamHash) {}
+    ExactReader(pcupd::ParallelStream& stream, pcupd::Sha256* streamHash, bool hashData)
+        : stream_(stream), hash_(streamHash), dataHash_(hashData ? streamHash : nullptr) {}
 
     // What the stream has, up to `size` bytes; 0 or less at its end or on a failure.
-    int32_t some(char* out, int32_t size) {
-        const int32_t got = stream_.read(out, size);
-        if (got > 0 && hash_) hash_->update(out, static_cast<size_t>(got));
-        return got;
-    }
+    int32_t some(char* out, int32_t size) { return read(out, size, hash_); }
+    // The same, for bytes of an entry's data.
+    int32_t data(char* out, int32_t size) { return read(out, size, dataHash_); }
 
     bool bytes(void* target, size_t size, base::Failure& error) {
         char* out = static_cast<char*>(target);
@@ -75,8 +79,15 @@ public:
     }
 
 private:
+    int32_t read(char* out, int32_t size, pcupd::Sha256* hash) {
+        const int32_t got = stream_.read(out, size);
+        if (got > 0 && hash) hash->update(out, static_cast<size_t>(got));
+        return got;
+    }
+
     pcupd::ParallelStream& stream_;
     pcupd::Sha256* const hash_;
+    pcupd::Sha256* const dataHash_;
 };
 
 // Moves one entry's data from the network into the writer's blocks. Bytes received before a
@@ -95,7 +106,7 @@ bool streamEntry(pcupd::ParallelStream& stream, ExactReader& reader, EntryWriter
         while (filled < want) {
             // Read in slices, so that the hand-over check below comes round often.
             const size_t slice = std::min<size_t>(want - filled, kReadSlice);
-            const int32_t got = reader.some(out + filled, static_cast<int32_t>(slice));
+            const int32_t got = reader.data(out + filled, static_cast<int32_t>(slice));
             if (got <= 0) {
                 ended = true;
                 break;
@@ -176,7 +187,7 @@ bool streamEntries(pcupd::ParallelStream& stream, ExactReader& reader, EntryWrit
 
 // The manifest's size and digest cover the whole stream, bytes after the last entry
 // included, so they are checked once the stream has ended. `streamHash` holds the digest of
-// everything `reader` has read so far.
+// what `reader` has hashed so far (everything, or all but entries' data).
 bool matchesWholeArchive(pcupd::ParallelStream& stream, ExactReader& reader, pcupd::Sha256* streamHash,
                          const Binding& binding, base::Failure& error) {
     if (!streamHash && binding.size == 0) return true;
@@ -194,7 +205,7 @@ bool matchesWholeArchive(pcupd::ParallelStream& stream, ExactReader& reader, pcu
         error = base::Failure(base::FailureKind::kMismatch, "archive size mismatch");
         return false;
     }
-    if (streamHash && streamHash->finish() != binding.sha256) {
+    if (streamHash && streamHash->finish() != binding.digest()) {
         error = base::Failure(base::FailureKind::kMismatch, "archive digest mismatch");
         return false;
     }
@@ -206,11 +217,11 @@ bool installArchive(const std::string& url, const std::wstring& installDir, cons
                     ProgressSink& progress, base::Failure& error) {
     pcupd::ParallelStream stream(transfer);
     if (!stream.open(url, error)) return false;
-    // The whole stream's digest, when the manifest gives one.
+    // The stream's digest, when the manifest gives one.
     std::optional<pcupd::Sha256> streamHash;
-    if (!binding.sha256.empty()) streamHash.emplace();
+    if (!binding.digest().empty()) streamHash.emplace();
     pcupd::Sha256* const hash = streamHash ? &*streamHash : nullptr;
-    ExactReader reader(stream, hash);
+    ExactReader reader(stream, hash, binding.digestCoversData());
 
     unsigned char header[base::kArchiveHeaderSize];
     if (!reader.bytes(header, 8, error)) return false;
@@ -257,6 +268,7 @@ bool installFullArchive(const pcupd::FullArchive& archive, const pcupd::Manifest
     for (const pcupd::ManifestFile& file : manifest.files)
         binding.files.emplace(pcupd::VerifyCache::key(file.path), &file);
     binding.sha256 = archive.sha256;
+    binding.headsSha256 = archive.headsSha256;
     binding.size = archive.size > 0 ? static_cast<uint64_t>(archive.size) : 0;
     return installArchive(archive.url, installDir, binding, writer, transfer, progress, error);
 }

@@ -19,7 +19,9 @@ namespace installer {
 // ("archive entry not in manifest: " + path) or lists with another digest or size ("archive
 // entry differs from manifest: " + path) stops the install before anything of that entry is
 // created. Where the manifest gives the archive's size and digest, the whole stream must
-// match them ("archive size mismatch", "archive digest mismatch").
+// match them ("archive size mismatch", "archive digest mismatch"); where it gives the heads
+// digest, that one is checked instead, with the same failure, and each entry's data is
+// hashed once only, against its own digest.
 // True when every entry was written and matched its digest. On the first failure `error`
 // gets it (kMismatch for the checks above and a wrong entry digest, kBadInput for a damaged
 // archive, kDisk, or the transport's) and the call stops; entries already written stay. Reports to `progress`

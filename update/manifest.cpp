@@ -104,6 +104,7 @@ bool parseFullArchive(const std::string& body, FullArchive& archive, std::string
     archive = FullArchive{};
     archive.url = stringOf(*entry, "url");
     archive.sha256 = toLowerAscii(stringOf(*entry, "sha256"));
+    archive.headsSha256 = toLowerAscii(stringOf(*entry, "headsSha256"));
     archive.format = stringOf(*entry, "format");
     archive.size = sizeOf(*entry, "size");
     if (archive.url.empty()) {

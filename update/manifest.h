@@ -41,6 +41,8 @@ struct Manifest {
 
 struct FullArchive {
     std::string url, sha256;
+    // The archive's heads digest (base/archive_format.h); empty when the publisher gave none.
+    std::string headsSha256;
     int64_t size = 0;
     std::string format;
     bool valid = false;  // true only after a successful parseFullArchive

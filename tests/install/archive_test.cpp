@@ -242,6 +242,40 @@ TEST_F(ArchiveTest, DigestMismatchNamesTheEntry) {
     EXPECT_EQ(error, "checksum mismatch for empty");
 }
 
+TEST_F(ArchiveTest, TheHeadsDigestStandsInForTheWholeStreamsDigest) {
+    TestArchive archive;
+    archive.entries = {{"a.bin", patterned(300000, 1)}, {"b/c.txt", "c"}};
+    const std::string bytes = archive.build();
+    const auto serve = [this](const std::string& path, const std::string& body) {
+        Response response;
+        response.body = body;
+        server.route(path, response);
+        return server.url(path);
+    };
+    pcupd::FullArchive full;
+    full.url = serve("/client.orvpak", bytes);
+    full.size = static_cast<int64_t>(bytes.size());
+    full.sha256 = std::string(64, '0');  // not checked when the heads digest is given
+    full.headsSha256 = testsupport::sha256Hex(archive.heads());
+    ASSERT_TRUE(run(full, archive.manifest())) << error;
+    EXPECT_TRUE(installed("a.bin") == archive.entries[0].data);
+
+    // A head it does not cover: the header's declared total, which only the bar reads.
+    TestArchive total = archive;
+    total.total = 1;
+    full.url = serve("/other.orvpak", total.build());
+    EXPECT_FALSE(run(full, archive.manifest()));
+    EXPECT_EQ(error, "archive digest mismatch");
+
+    // Data that differs from its head's digest is the entry's own failure, as without it.
+    TestArchive data = archive;
+    data.entries[1].corruptDigest = true;
+    full.url = serve("/data.orvpak", data.build());
+    full.headsSha256 = testsupport::sha256Hex(data.heads());
+    EXPECT_FALSE(run(full, data.manifest()));
+    EXPECT_EQ(error, "checksum mismatch for b/c.txt");
+}
+
 TEST_F(ArchiveTest, HostilePathsCreateNothingOutsideTheFolder) {
     const std::string unique = "orvane-hostile-" + std::to_string(GetCurrentProcessId());
     const std::string paths[] = {

@@ -34,7 +34,10 @@ static std::string storedDigest(const TestEntry& entry) {
     return digest;
 }
 
-std::string TestArchive::build() const {
+std::string TestArchive::build() const { return build(true); }
+std::string TestArchive::heads() const { return build(false); }
+
+std::string TestArchive::build(bool withData) const {
     uint64_t sum = 0;
     for (const TestEntry& entry : entries) sum += entry.data.size();
     std::string out = magic;
@@ -48,7 +51,7 @@ std::string TestArchive::build() const {
         out += entry.path;
         put<uint64_t>(out, entry.data.size());
         out += storedDigest(entry);
-        out += entry.data;
+        if (withData) out += entry.data;
     }
     return out;
 }

@@ -25,10 +25,15 @@ struct TestArchive {
     int64_t total = -1;  // declared total instead of the sum of the data sizes
 
     std::string build() const;
+    // The archive with every entry's data left out, which its heads digest covers.
+    std::string heads() const;
     // What a manifest promises of these entries: each one's path, size and digest as the
     // archive stores them (a corrupted digest too: only the data can show it wrong). The
     // archive's own size and digest are the caller's to give, or to leave out.
     pcupd::Manifest manifest() const;
+
+private:
+    std::string build(bool withData) const;
 };
 
 std::string sha256Raw(const std::string& data);

@@ -119,6 +119,16 @@ TEST(Publish, WritesManifestArchiveAndCopiesOfEveryFile) {
     }
     EXPECT_EQ(raw.count, files.size());
     EXPECT_EQ(raw.total, total);
+    // The heads digest: the archive with every entry's data cut out.
+    std::string heads = archiveBytes.substr(0, 24);
+    size_t at = heads.size();
+    for (const auto& entry : raw.entries) {
+        const size_t head = 2 + entry.path.size() + 8 + 32;
+        heads += archiveBytes.substr(at, head);
+        at += head + entry.size;
+    }
+    EXPECT_EQ(at, archiveBytes.size());
+    EXPECT_EQ(full["headsSha256"].GetString(), sha256Hex(heads));
     // Every content once, the archive, the large file's chunk index, and nothing else but the
     // record of release 1.
     EXPECT_EQ(objectNames(temp / "out").size(), files.size() + 2);

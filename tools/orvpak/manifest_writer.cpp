@@ -38,6 +38,10 @@ std::string renderManifest(const ManifestContent& content) {
     writeString(writer, content.archiveUrl);
     writer.Key("sha256");
     writeString(writer, content.archiveSha256);
+    if (!content.archiveHeadsSha256.empty()) {
+        writer.Key("headsSha256");
+        writeString(writer, content.archiveHeadsSha256);
+    }
     writer.Key("size");
     writer.Uint64(content.archiveSize);
     writer.Key("format");

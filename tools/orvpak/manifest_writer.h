@@ -26,6 +26,7 @@ struct ManifestContent {
     std::string clientVersion;  // UTF-8; empty when not given
     bool required = true;
     std::string archiveUrl, archiveSha256;
+    std::string archiveHeadsSha256;  // base/archive_format.h; empty in an older release's record
     uint64_t archiveSize = 0;
     std::vector<ManifestRecord> files;  // written in this order
     // Only in a signed manifest (sequence > 0): it counts signed releases up, so a program

@@ -152,6 +152,21 @@ std::string entryHead(const HashedFile& entry) {
     return base::encodeEntryHead(entry.file.path, entry.size, entry.digest.data());
 }
 
+// The archive's heads digest (base/archive_format.h): its header and every entry's head,
+// which the file list alone decides, so a release that reuses an earlier archive gets the
+// same one.
+std::string headsDigest(const base::ArchiveHeader& header, const std::vector<HashedFile>& files) {
+    Sha256Hasher hasher;
+    const std::string head = base::encodeArchiveHeader(header);
+    hasher.update(head.data(), head.size());
+    for (const HashedFile& file : files) {
+        const std::string bytes = entryHead(file);
+        hasher.update(bytes.data(), bytes.size());
+    }
+    Digest digest{};
+    return hasher.finish(digest) ? toHex(digest) : std::string();
+}
+
 // Second read of one file: into the archive and into its object, either of which may be
 // absent, checking it still is the file hashed before (the manifest and the archive's
 // entry already carry that size and digest).
@@ -347,14 +362,15 @@ bool hashClient(const fs::path& clientDir, std::vector<HashedFile>& files,
 // The release these files make once writeObjects has filled in the archive's digest and size
 // in `written`: its manifest, with a sequence and an expiry when it is to be signed.
 Release describeRelease(const PublishOptions& options, const std::string& platformUrl,
-                        const std::vector<HashedFile>& files, const PublishSummary& written,
-                        const ReleaseHistory& history) {
+                        const base::ArchiveHeader& header, const std::vector<HashedFile>& files,
+                        const PublishSummary& written, const ReleaseHistory& history) {
     Release current;
     ManifestContent& manifest = current.content;
     manifest.clientVersion = options.clientVersion;
     manifest.required = !options.optional;
     manifest.archiveUrl = platformUrl + "/" + objectPath(written.archiveSha256);
     manifest.archiveSha256 = written.archiveSha256;
+    manifest.archiveHeadsSha256 = headsDigest(header, files);
     manifest.archiveSize = written.archiveBytes;
     for (const HashedFile& file : files) {
         manifest.files.push_back(
@@ -451,7 +467,7 @@ bool publishUnguarded(const PublishOptions& options, PublishSummary& summary,
     if (!writeObjects(platformDir, files, header, history, summary, error)) return false;
 
     const std::string platformUrl = baseUrl + "/" + kPlatformFolder;
-    Release current = describeRelease(options, platformUrl, files, summary, history);
+    Release current = describeRelease(options, platformUrl, header, files, summary, history);
     std::string signature;
     if (!options.signKey.empty() && !key.sign(current.manifest, signature, error)) return false;
     std::vector<Release> kept;

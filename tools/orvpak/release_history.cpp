@@ -113,6 +113,7 @@ bool parseRelease(const std::string& manifest, Release& release, std::string& pr
     }
     content.archiveUrl = stringMember(*archive, "url");
     content.archiveSha256 = stringMember(*archive, "sha256");
+    content.archiveHeadsSha256 = stringMember(*archive, "headsSha256");
     content.archiveSize = sizeMember(*archive, "size");
     if (!isSha256Hex(content.archiveSha256)) {
         problem = "fullArchive has no SHA-256 of 64 lowercase hex digits";
