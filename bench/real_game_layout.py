@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """A client shaped after a real game, and the next release of it, made from fixed seeds.
 
-    real_game_layout.py make DIR [--random]    5,250 files (723 MB); sizes from the real
+    real_game_layout.py make DIR [--random]    5,250 files (722 MB); sizes from the real
                                                game's histogram, paths two and three folders
                                                deep, real-looking names. Without --random each
                                                file is 64 random bytes then zeros (sparse,
@@ -20,10 +20,12 @@ import os
 import random
 import sys
 
-# Files per size band of the real game (5,250 in all), each band's sizes spread evenly.
-BANDS = [(1136, 16, 1023), (917, 1024, 4095), (948, 4096, 16383), (815, 16384, 65535),
-         (829, 65536, 262143), (422, 262144, 1048575), (177, 1048576, 4194303),
-         (6, 4194304, 10360469)]
+# Per size band of the real game: its files and their bytes (5,250 files, 721,858,544 bytes in
+# all) and its smallest size. Each band's sizes are spread evenly from the smallest up to what
+# gives the band its bytes.
+BANDS = [(1136, 456706, 16), (917, 2250251, 1024), (948, 8142658, 4096), (815, 27865434, 16384),
+         (829, 110510835, 65536), (422, 217908136, 262144), (177, 314899492, 1048576),
+         (6, 39825032, 4194304)]
 KINDS = {"textures": ".png", "models": ".spm", "tracks": ".xml", "gui": ".stkgui",
          "music": ".ogg", "shaders": ".frag", "po": ".po", "replay": ".replay",
          "karts": ".spm", "library": ".xml", "challenges": ".challenge", "fonts": ".ttf"}
@@ -37,7 +39,8 @@ def make(root, random_content):
     names = random.Random(5250)
     content = random.Random(723)
     taken = set()
-    for count, low, high in BANDS:
+    for count, total, low in BANDS:
+        high = 2 * total // count - low
         for i in range(count):
             while True:
                 folder = names.choice(list(KINDS))

@@ -80,9 +80,10 @@ received=$(count received)
 theirs=$((sent + received))
 diff -rq "$work/client" "$work/rsync-copy" >/dev/null || { echo "update_cost: FAILED: rsync's copy differs" >&2; exit 1; }
 
-printf 'update_cost: 5,250 files, %s MB, random bytes; 10 large files +100 bytes mid-file, 40 small rewritten,\n' \
-    "$(( $(du -sb "$work/client" | cut -f1) / 1000000 ))"
-printf '             10 added, 10 dropped\n'
+printf 'update_cost: the second release: %s files, %s MB of random bytes; from the first: 10 large\n' \
+    "$(find "$work/client" -type f | wc -l)" \
+    "$(find "$work/client" -type f -printf '%s\n' | awk '{ s += $1 } END { printf "%.0f", s / 1e6 }')"
+printf '             files with 100 bytes inserted mid-file, 40 small rewritten, 10 added, 10 dropped\n'
 printf '  update     %12s body bytes from nginx in %s requests\n' "$ours" "$requests"
 tail -n +2 "$work/ours"
 printf '  rsync      %12s bytes (sent %s + received %s, --stats, both directions)\n' "$theirs" "$sent" "$received"
