@@ -29,7 +29,7 @@ test: build
 # the time to paint one frame of the working screen, parallel repair and verification against
 # one thread, a 1 GB install whose connection is cut five times, the archive from nginx over one
 # connection and over four, a client of a real game's layout against the platform's own copy,
-# and the window's CPU while idle.
+# an update of that layout against rsync moving the same change, and the window's CPU while idle.
 bench: build
 	scripts/wine-run $(WIN_BUILD)/bench/archive_bench.exe
 	scripts/wine-run $(WIN_BUILD)/bench/paint_bench.exe
@@ -40,6 +40,7 @@ bench: build
 	scripts/wine-run $(WIN_BUILD)/bench/pack_update_bench.exe
 	scripts/wine-run $(WIN_BUILD)/bench/removal_bench.exe
 	scripts/wine-run $(WIN_BUILD)/bench/layout_bench.exe
+	bench/update_cost.sh $(WIN_BUILD) $(NATIVE_BUILD)
 	bench/idle_cpu.sh $(WIN_BUILD)/OrvaneSetup.exe $(WIN_BUILD)
 
 # The whole job on this machine: a sample client published to nginx over HTTPS, installed,

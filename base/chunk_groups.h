@@ -27,6 +27,12 @@ constexpr size_t kChunkGroupRecordSize = 4 + 4 + 8 + 8 + 32;
 // Files from this size on get groups: below it the whole index is a few hundred kilobytes
 // at most, and one request.
 constexpr uint64_t kChunkGroupsThreshold = 64ULL << 20;
+
+// The chunk sizes a file of `fileSize` bytes is indexed with: a very large file keeps
+// kLargeChunks, whose ORVCHK1 layout its groups address; the others are cut finer.
+inline ChunkSizes chunkSizesFor(uint64_t fileSize) {
+    return fileSize >= kChunkGroupsThreshold ? kLargeChunks : kSmallChunks;
+}
 // A group ends after a chunk whose digest starts with ten zero bits (about 1,024 chunks, 64 MiB
 // of file), but holds at least kMinGroupChunks and at most kMaxGroupChunks chunks.
 constexpr uint32_t kMinGroupChunks = 64;

@@ -26,7 +26,8 @@ template <typename Hasher>
 class ChunkHasher {
 public:
     using OnChunk = std::function<void(uint32_t length, const ChunkDigest& digest)>;
-    explicit ChunkHasher(OnChunk onChunk) : onChunk_(std::move(onChunk)) {}
+    explicit ChunkHasher(OnChunk onChunk, const ChunkSizes& sizes = kLargeChunks)
+        : onChunk_(std::move(onChunk)), chunker_(sizes) {}
 
     // Takes the stream's next piece, of any size; `onChunk` hears of every chunk it completes,
     // in order. False once hashing has failed (the digests are then worthless).

@@ -99,14 +99,12 @@ constexpr uint64_t kGear[256] = {
 // The hash shifts left once per byte, so after 64 bytes it depends only on the last 64; the
 // boundary test reads its top bits, which are the ones that have seen the whole window.
 constexpr uint32_t kWindow = 64;
-// Nothing can cut before kChunkMin, so the hash starts only one window earlier: the skipped
-// bytes could not have changed it anyway, and this is what keeps chunking cheaper than SHA-256.
-constexpr uint32_t kHashStart = kChunkMin - kWindow;
-// Normalized chunking: a harder test below kNormal and an easier one above it draw the sizes
-// towards kChunkAverage instead of the long tail a single test gives.
-constexpr uint32_t kNormal = kChunkAverage - 16 * 1024;
-constexpr uint64_t kMaskHard = ~uint64_t{0} << (64 - 18);
-constexpr uint64_t kMaskEasy = ~uint64_t{0} << (64 - 14);
+
+uint32_t log2Of(uint32_t power) {
+    uint32_t bits = 0;
+    while (power > 1) power >>= 1, ++bits;
+    return bits;
+}
 
 // Hashes bytes up to `stop`; true, with `data` just past it, at the first byte after which
 // the hash passes `mask`.
@@ -120,6 +118,26 @@ inline bool scan(const uint8_t*& data, const uint8_t* stop, uint64_t mask, uint6
 
 }  // namespace
 
+bool validChunkSizes(const ChunkSizes& sizes) {
+    const uint32_t average = sizes.average;
+    return average >= 1024 && average <= (1u << 20) && (average & (average - 1)) == 0 &&
+           sizes.min >= 4 * kWindow && sizes.min <= average / 4 * 3 && sizes.max >= average &&
+           sizes.max <= (4u << 20);
+}
+
+// Nothing can cut before the minimum, so the hash starts only one window earlier: the skipped
+// bytes could not have changed it anyway, and this is what keeps chunking cheaper than SHA-256.
+// Normalized chunking: a harder test (two more bits) below three quarters of the average and
+// an easier one (two fewer) above draw the sizes towards the average instead of the long
+// tail a single test gives.
+Chunker::Chunker(const ChunkSizes& sizes)
+    : hashStart_(sizes.min - kWindow),
+      min_(sizes.min),
+      normal_(sizes.average / 4 * 3),
+      max_(sizes.max),
+      maskHard_(~uint64_t{0} << (64 - (log2Of(sizes.average) + 2))),
+      maskEasy_(~uint64_t{0} << (64 - (log2Of(sizes.average) - 2))) {}
+
 void Chunker::feed(const uint8_t* data, size_t size, std::vector<uint32_t>& lengths) {
     uint64_t hash = hash_;
     uint32_t length = length_;
@@ -132,23 +150,23 @@ void Chunker::feed(const uint8_t* data, size_t size, std::vector<uint32_t>& leng
     // Each phase runs to the end of its stretch of the chunk or of the piece, whichever is first.
     while (data < end) {
         const size_t left = static_cast<size_t>(end - data);
-        if (length < kHashStart) {
-            const auto step = static_cast<uint32_t>(std::min<size_t>(left, kHashStart - length));
+        if (length < hashStart_) {
+            const auto step = static_cast<uint32_t>(std::min<size_t>(left, hashStart_ - length));
             data += step;
             length += step;
-        } else if (length < kChunkMin) {
-            const auto step = static_cast<uint32_t>(std::min<size_t>(left, kChunkMin - length));
+        } else if (length < min_) {
+            const auto step = static_cast<uint32_t>(std::min<size_t>(left, min_ - length));
             for (const uint8_t* stop = data + step; data < stop; ++data)
                 hash = (hash << 1) + kGear[*data];
             length += step;
         } else {
-            const bool early = length < kNormal;
-            const size_t stretch = (early ? kNormal : kChunkMax) - length;
+            const bool early = length < normal_;
+            const size_t stretch = (early ? normal_ : max_) - length;
             const uint8_t* const start = data;
             const bool found = scan(data, data + std::min(left, stretch),
-                                    early ? kMaskHard : kMaskEasy, hash);
+                                    early ? maskHard_ : maskEasy_, hash);
             length += static_cast<uint32_t>(data - start);
-            if (found || length == kChunkMax) cut();
+            if (found || length == max_) cut();
         }
     }
     hash_ = hash;
@@ -161,10 +179,10 @@ void Chunker::finish(std::vector<uint32_t>& lengths) {
     hash_ = 0;
 }
 
-std::vector<uint32_t> chunkLengths(const uint8_t* data, size_t size) {
+std::vector<uint32_t> chunkLengths(const uint8_t* data, size_t size, const ChunkSizes& sizes) {
     std::vector<uint32_t> lengths;
-    lengths.reserve(size / kChunkAverage + 1);
-    Chunker chunker;
+    lengths.reserve(size / sizes.average + 1);
+    Chunker chunker(sizes);
     chunker.feed(data, size, lengths);
     chunker.finish(lengths);
     return lengths;

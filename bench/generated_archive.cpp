@@ -7,6 +7,7 @@
 #include <random>
 
 #include "base/archive_format.h"
+#include "base/chunk_groups.h"
 #include "base/chunk_index.h"
 #include "update/chunk_repair.h"
 #include "update/sha256.h"
@@ -382,12 +383,13 @@ NextRelease nextRelease(const std::vector<GeneratedArchive::Entry>& layout, uint
 std::string chunkIndexOf(const GeneratedArchive::Entry& entry, std::string& sha256) {
     base::ChunkIndex chunks;
     chunks.fileSize = entry.size;
+    chunks.sizes = base::chunkSizesFor(entry.size);  // as the publisher cuts it
     pcupd::ChunkHasher hasher([&chunks](uint32_t length, const pcupd::ChunkDigest& digest) {
         base::ChunkRecord record;
         record.length = length;
         std::copy(digest.begin(), digest.end(), record.sha256);
         chunks.chunks.push_back(record);
-    });
+    }, chunks.sizes);
     std::vector<char> buffer(1 << 20);
     for (uint64_t at = 0; at < entry.size; at += buffer.size()) {
         const size_t size = static_cast<size_t>(std::min<uint64_t>(buffer.size(), entry.size - at));

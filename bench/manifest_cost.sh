@@ -17,40 +17,7 @@ source "$root/scripts/nginx_fixture.sh"
 work=$(mktemp -d /tmp/orvane-manifest-cost.XXXXXX)
 trap 'nginx_fixture_stop; rm -rf "$work"' EXIT
 
-python3 - "$work/client" <<'PY'
-import os, random, sys
-random.seed(5250)
-root = sys.argv[1]
-# Files per size band of the real game (5,250 in all), each band's sizes spread evenly.
-bands = [(1136, 16, 1023), (917, 1024, 4095), (948, 4096, 16383), (815, 16384, 65535),
-         (829, 65536, 262143), (422, 262144, 1048575), (177, 1048576, 4194303),
-         (6, 4194304, 10360469)]
-kinds = {"textures": ".png", "models": ".spm", "tracks": ".xml", "gui": ".stkgui",
-         "music": ".ogg", "shaders": ".frag", "po": ".po", "replay": ".replay",
-         "karts": ".spm", "library": ".xml", "challenges": ".challenge", "fonts": ".ttf"}
-words = ["forest", "coast", "canyon", "harbor", "volcano", "glacier", "market", "temple",
-         "bridge", "tunnel", "garden", "castle", "desert", "meadow", "station", "island"]
-parts = ["wall", "rock", "tree", "sign", "road", "grass", "water", "cloud", "lamp", "fence",
-         "crate", "banner", "roof", "arch", "pillar", "stair"]
-names = set()
-for count, low, high in bands:
-    for i in range(count):
-        while True:
-            folder = random.choice(list(kinds))
-            sub = random.choice(words)
-            path = (f"{folder}/{sub}" if random.random() < 0.22 else
-                    f"{folder}/{sub}/{random.choice(parts)}s")
-            name = f"{random.choice(parts)}_{random.choice(words)}_{random.randint(1, 999):03d}"
-            full = f"{path}/{name}{kinds[folder]}"
-            if full not in names:
-                break
-        names.add(full)
-        size = low + (high - low) * i // max(count - 1, 1)
-        os.makedirs(os.path.join(root, os.path.dirname(full)), exist_ok=True)
-        with open(os.path.join(root, full), "wb") as out:
-            out.write(os.urandom(min(size, 64)))  # a digest of its own
-            out.truncate(size)
-PY
+python3 "$root/bench/real_game_layout.py" make "$work/client"
 
 nginx_fixture_start "$work/nginx" "$work" >/dev/null || exit 1
 base=http://127.0.0.1:$NGINX_HTTP_PORT/www
@@ -60,25 +27,7 @@ publish
 cp "$work/www/pc/manifest.json" "$work/first.json"
 
 # The update: 10 changed large files, 40 rewritten small ones, 10 added, 10 dropped.
-python3 - "$work/client" <<'PY'
-import os, random, sys
-random.seed(70)
-root = sys.argv[1]
-files = sorted(os.path.join(d, f) for d, _, fs in os.walk(root) for f in fs)
-large = [f for f in files if os.path.getsize(f) >= 1 << 20]
-small = [f for f in files if os.path.getsize(f) < 16384]
-picked = random.sample(large, 10) + random.sample(small, 40)
-for path in picked:
-    with open(path, "r+b") as out:
-        out.write(os.urandom(64))
-for path in random.sample([f for f in files if f not in picked], 10):
-    os.remove(path)
-for i in range(10):
-    path = os.path.join(root, "tracks", "aurora", f"aurora_part_{i:02d}.xml")
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, "wb") as out:
-        out.write(os.urandom(2000))
-PY
+python3 "$root/bench/real_game_layout.py" change "$work/client"
 publish
 patch=$work/www/pc/patches/$(sha256sum "$work/first.json" | cut -d' ' -f1)
 [ -f "$patch" ] || { echo "manifest_cost: no patch was published" >&2; exit 1; }

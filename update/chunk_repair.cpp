@@ -90,9 +90,11 @@ private:
         return true;
     }
 
-    // Cuts the local copy into chunks in one read; the first place a digest occurs is kept.
+    // Cuts the local copy into chunks in one read, with the sizes the index was cut with; the
+    // first place a digest occurs is kept.
     bool indexLocal(HANDLE source, base::HeldChunks& held, std::string& why) {
-        ChunkHasher hasher([&](uint32_t length, const ChunkDigest& digest) { held.add(length, digest); });
+        ChunkHasher hasher([&](uint32_t length, const ChunkDigest& digest) { held.add(length, digest); },
+                           index_.sizes);
         std::vector<uint8_t> buffer(kLocalReadSize);
         DWORD read = 0;
         while (ReadFile(source, buffer.data(), kLocalReadSize, &read, nullptr) && read > 0) {

@@ -13,8 +13,8 @@
 
 namespace {
 
-std::vector<uint32_t> cuts(const std::vector<uint8_t>& bytes) {
-    return base::chunkLengths(bytes.data(), bytes.size());
+std::vector<uint32_t> cuts(const std::vector<uint8_t>& bytes, const base::ChunkSizes& sizes = base::kLargeChunks) {
+    return base::chunkLengths(bytes.data(), bytes.size(), sizes);
 }
 
 }  // namespace
@@ -26,6 +26,23 @@ TEST(Chunker, GoldenVectors) {
     EXPECT_EQ(cuts(std::vector<uint8_t>(1 << 20)), std::vector<uint32_t>(4, base::kChunkMax));
     EXPECT_TRUE(cuts({}).empty());
     EXPECT_EQ(cuts({7}), std::vector<uint32_t>{1});
+    const auto golden = testsupport::goldenBytes();
+    EXPECT_EQ(cuts({golden.begin(), golden.begin() + (512 << 10)}, base::kSmallChunks),
+              testsupport::kGoldenSmallLengths);
+    EXPECT_EQ(cuts(std::vector<uint8_t>(1 << 20), base::kSmallChunks), std::vector<uint32_t>(16, 64 * 1024));
+}
+
+TEST(Chunker, SizesItCanCutWith) {
+    EXPECT_TRUE(base::validChunkSizes(base::kLargeChunks));
+    EXPECT_TRUE(base::validChunkSizes(base::kSmallChunks));
+    EXPECT_TRUE(base::validChunkSizes({768, 1024, 1024}));
+    EXPECT_FALSE(base::validChunkSizes({}));
+    EXPECT_FALSE(base::validChunkSizes({4096, 24576, 65536}));      // average not a power of two
+    EXPECT_FALSE(base::validChunkSizes({255, 1024, 4096}));         // minimum inside the window
+    EXPECT_FALSE(base::validChunkSizes({769, 1024, 4096}));         // minimum past the normal point
+    EXPECT_FALSE(base::validChunkSizes({4096, 16384, 16383}));      // maximum below the average
+    EXPECT_FALSE(base::validChunkSizes({1 << 18, 1 << 21, 1 << 22}));  // average over 1 MiB
+    EXPECT_FALSE(base::validChunkSizes({4096, 16384, (4 << 20) + 1}));
 }
 
 TEST(Chunker, PiecesOfAnySizeGiveTheSameCuts) {
@@ -80,6 +97,7 @@ TEST(ChunkIndex, RoundTripsAndRejectsDamage) {
     EXPECT_EQ(decoded.chunks[1].sha256[31], 0xEE);
     EXPECT_TRUE(base::decodeChunkIndex(base::encodeChunkIndex({}), decoded, error));
     EXPECT_TRUE(decoded.chunks.empty());
+    EXPECT_TRUE(decoded.sizes == base::kLargeChunks);
 
     auto damaged = [&](std::string b) {
         base::ChunkIndex out;
@@ -105,6 +123,44 @@ TEST(ChunkIndex, RoundTripsAndRejectsDamage) {
     zero.replace(firstLength + base::kChunkIndexRecordSize, 4, std::string(4, '\0'));
     zero[8] = 0;
     EXPECT_TRUE(damaged(zero));
+}
+
+// Sizes other than the first version's are named in an ORVCHK2 header; the records follow.
+TEST(ChunkIndex, SecondVersionCarriesItsSizes) {
+    base::ChunkIndex index;
+    index.sizes = base::kSmallChunks;
+    index.fileSize = 64 * 1024 + 5;
+    index.chunks.resize(2);
+    index.chunks[0].length = 64 * 1024;
+    index.chunks[1].length = 5;
+    index.chunks[1].sha256[0] = 0x42;
+    const std::string bytes = base::encodeChunkIndex(index);
+    ASSERT_EQ(bytes.size(), base::kChunkIndexHeaderSize2 + 2 * base::kChunkIndexRecordSize);
+    EXPECT_EQ(bytes.substr(0, 8), std::string("ORVCHK2\0", 8));
+    EXPECT_EQ(bytes.substr(16, 12), std::string("\x00\x10\0\0\x00\x40\0\0\x00\x00\x01\0", 12));
+
+    base::ChunkIndex decoded;
+    std::string error;
+    ASSERT_TRUE(base::decodeChunkIndex(bytes, decoded, error)) << error;
+    EXPECT_TRUE(decoded.sizes == base::kSmallChunks);
+    ASSERT_EQ(decoded.chunks.size(), 2u);
+    EXPECT_EQ(decoded.chunks[1].sha256[0], 0x42);
+    EXPECT_EQ(base::encodeChunkIndex(decoded), bytes);
+
+    const auto damaged = [&](std::string b) {
+        return !base::decodeChunkIndex(b, decoded, error) && error == "chunk index is damaged";
+    };
+    const auto patched = [&](size_t at, unsigned char value, size_t at2 = 0, unsigned char value2 = 0) {
+        std::string b = bytes;
+        b[at] = static_cast<char>(value);
+        if (at2) b[at2] = static_cast<char>(value2);
+        return b;
+    };
+    EXPECT_TRUE(damaged(bytes.substr(0, base::kChunkIndexHeaderSize2 - 1)));
+    EXPECT_TRUE(damaged(patched(21, 0x30)));           // an average of 12 KiB
+    EXPECT_TRUE(damaged(patched(26, 0)));              // no maximum
+    EXPECT_TRUE(damaged(patched(25, 0x80, 26, 0)));    // 32 KiB: the first chunk is longer
+    EXPECT_TRUE(damaged(patched(6, '1')));             // read as ORVCHK1, the sizes are records
 }
 
 // Groups end at a chunk whose digest starts with ten zero bits, within the limits; the object

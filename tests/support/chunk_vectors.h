@@ -33,4 +33,13 @@ inline const std::vector<uint32_t> kGoldenLengths = {
     71168, 51259,
 };
 
+// The first 512 KiB of the same bytes cut with base::kSmallChunks.
+inline const std::vector<uint32_t> kGoldenSmallLengths = {
+    13016, 14033, 13438, 12808, 22737, 16964, 12732, 12913,
+    14319, 15678, 43852, 14963, 12980, 12584, 17256, 25950,
+    20141, 16796, 18104, 13407, 18615, 14490, 13185, 12541,
+    16043, 14954, 15952, 13438, 12378, 5032, 13257, 18010,
+    11722,
+};
+
 }  // namespace testsupport

@@ -73,9 +73,10 @@ std::string groupsOf(const fs::path& out, const std::string& path) {
 base::ChunkIndex chunksOfContent(const std::string& content) {
     base::ChunkIndex index;
     index.fileSize = content.size();
+    index.sizes = base::chunkSizesFor(content.size());
     size_t at = 0;
-    for (const uint32_t length :
-         base::chunkLengths(reinterpret_cast<const uint8_t*>(content.data()), content.size())) {
+    for (const uint32_t length : base::chunkLengths(reinterpret_cast<const uint8_t*>(content.data()),
+                                                    content.size(), index.sizes)) {
         base::ChunkRecord record;
         record.length = length;
         const std::string digest = sha256Raw(content.substr(at, length));
@@ -106,6 +107,7 @@ TEST(PublishChunks, IndexesFilesAboveOneMebibyteThatMatchTheirBytes) {
     std::string error;
     ASSERT_TRUE(base::decodeChunkIndex(bytes, index, error)) << error;
     EXPECT_EQ(index.fileSize, big.size());
+    EXPECT_TRUE(index.sizes == base::kSmallChunks);
     std::vector<uint32_t> lengths;
     size_t at = 0;
     for (const base::ChunkRecord& chunk : index.chunks) {
@@ -116,7 +118,7 @@ TEST(PublishChunks, IndexesFilesAboveOneMebibyteThatMatchTheirBytes) {
         at += chunk.length;
     }
     const auto* data = reinterpret_cast<const uint8_t*>(big.data());
-    EXPECT_EQ(lengths, base::chunkLengths(data, big.size()));
+    EXPECT_EQ(lengths, base::chunkLengths(data, big.size(), base::kSmallChunks));
 
     const auto before = snapshot(temp / "out");
     const orvpak::PublishSummary again = publishTree(temp / "client", temp / "out");
@@ -165,6 +167,7 @@ TEST(PublishChunks, GroupsTheIndexesOfVeryLargeFiles) {
     ASSERT_TRUE(base::decodeChunkGroups(bytes, groups, error)) << error;
     EXPECT_EQ(groups.fileSize, huge.size());
     const std::string index = readBytes(objectFile(temp / "out", chunksOf(temp / "out", "huge.pak")));
+    EXPECT_EQ(index.substr(0, 8), std::string("ORVCHK1\0", 8));  // the layout groups address
     for (const base::ChunkGroup& group : groups.groups)
         EXPECT_EQ(sha256Raw(index.substr(base::groupRecordsOffset(group), base::groupRecordsSize(group))),
                   std::string(reinterpret_cast<const char*>(group.sha256), 32));
@@ -218,7 +221,7 @@ TEST(PublishCost, CountsWhatAPlayerOfEachKeptReleaseFetches) {
     const base::ChunkPlan plan =
         base::planChunks(chunksOfContent(big), base::heldChunksOf(chunksOfContent(oldBig)));
     EXPECT_EQ(plan.ranges, 2u);
-    EXPECT_LT(plan.toDownload, 4u * base::kChunkMax);
+    EXPECT_LT(plan.toDownload, 4u * base::kSmallChunks.max);
     // grows.pak had no index: the program finds nothing it can name as reused and fetches
     // the whole file after the index.
     const uint64_t indexes = readBytes(objectFile(out, chunksOf(out, "big.pak"))).size() +

@@ -8,6 +8,7 @@
 TEST(Chunker, GoldenVectorsHere) {
     const auto bytes = testsupport::goldenBytes();
     EXPECT_EQ(base::chunkLengths(bytes.data(), bytes.size()), testsupport::kGoldenLengths);
+    EXPECT_EQ(base::chunkLengths(bytes.data(), 512 << 10, base::kSmallChunks), testsupport::kGoldenSmallLengths);
     const std::vector<uint8_t> zeros(1 << 20);
     EXPECT_EQ(base::chunkLengths(zeros.data(), zeros.size()),
               std::vector<uint32_t>(4, base::kChunkMax));

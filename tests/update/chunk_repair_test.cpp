@@ -30,12 +30,13 @@ std::string noise(size_t size, uint64_t seed) {
     return out;
 }
 
-std::string indexOf(const std::string& content) {
+std::string indexOf(const std::string& content, const base::ChunkSizes& sizes = base::kLargeChunks) {
     base::ChunkIndex index;
     index.fileSize = content.size();
+    index.sizes = sizes;
     size_t offset = 0;
     for (const uint32_t length :
-         base::chunkLengths(reinterpret_cast<const uint8_t*>(content.data()), content.size())) {
+         base::chunkLengths(reinterpret_cast<const uint8_t*>(content.data()), content.size(), sizes)) {
         base::ChunkRecord record;
         record.length = length;
         const std::string raw = testsupport::sha256Raw(content.substr(offset, length));
@@ -169,6 +170,17 @@ TEST_F(ChunkRepair, ReusesEveryLocalChunkWhereverItSits) {
             EXPECT_EQ(ranged(), rangedBefore);
         }
     }
+}
+
+// An ORVCHK2 index names finer sizes: the player's copy is cut with them, so 100 bytes
+// inserted cost a chunk or two of those, in one range.
+TEST_F(ChunkRepair, CutsTheLocalCopyWithTheSizesTheIndexNames) {
+    const std::string content = kOld.substr(0, 1 << 20) + noise(100, 9) + kOld.substr(1 << 20);
+    publish(content, kOld, indexOf(content, base::kSmallChunks));
+    const Run run = repair();
+    expectRepaired(run, content);
+    EXPECT_LE(run.bytesDone, 2 * int64_t{base::kSmallChunks.max});
+    EXPECT_EQ(ranged(), 1);
 }
 
 TEST_F(ChunkRepair, EmptyLocalCopyTakesTheWholeFile) {

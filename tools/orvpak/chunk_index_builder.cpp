@@ -4,13 +4,15 @@
 
 namespace orvpak {
 
-ChunkIndexBuilder::ChunkIndexBuilder()
+ChunkIndexBuilder::ChunkIndexBuilder(const base::ChunkSizes& sizes)
     : hasher_([this](uint32_t length, const base::ChunkDigest& digest) {
           base::ChunkRecord record;
           record.length = length;
           std::copy(digest.begin(), digest.end(), record.sha256);
           index_.chunks.push_back(record);
-      }) {}
+      }, sizes) {
+    index_.sizes = sizes;
+}
 
 void ChunkIndexBuilder::feed(const unsigned char* data, size_t size) {
     index_.fileSize += size;

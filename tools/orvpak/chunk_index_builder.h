@@ -17,7 +17,7 @@ constexpr uint64_t kChunkIndexThreshold = 1 << 20;
 
 class ChunkIndexBuilder {
 public:
-    ChunkIndexBuilder();
+    explicit ChunkIndexBuilder(const base::ChunkSizes& sizes);
     // The file's bytes in order, in pieces of any size.
     void feed(const unsigned char* data, size_t size);
     // The encoded index; false when SHA-256 failed.

@@ -246,11 +246,18 @@ bool groupIndex(HashedFile& hashed, std::string& error) {
 // The file's first read, indexing it on the way when it is large enough.
 bool hashFile(HashedFile& hashed, std::vector<unsigned char>& buffer, std::string& error) {
     std::unique_ptr<ChunkIndexBuilder> chunks;
+    base::ChunkSizes sizes;
     uint64_t seen = 0;
     if (!streamFile(hashed.file, buffer, hashed.size, hashed.digest, error,
                     [&](const unsigned char* data, size_t length) {
-                        if (seen == 0 && length == buffer.size())
-                            chunks = std::make_unique<ChunkIndexBuilder>();
+                        // The chunk sizes depend on the file's size, known for sure only at
+                        // the end: the size on disk now chooses them, the end checks it.
+                        if (seen == 0 && length == buffer.size()) {
+                            std::error_code failure;
+                            const uintmax_t onDisk = fs::file_size(hashed.file.source, failure);
+                            sizes = base::chunkSizesFor(failure ? 0 : onDisk);
+                            chunks = std::make_unique<ChunkIndexBuilder>(sizes);
+                        }
                         if (chunks) chunks->feed(data, length);
                         seen += length;
                         return true;
@@ -258,6 +265,10 @@ bool hashFile(HashedFile& hashed, std::vector<unsigned char>& buffer, std::strin
         return false;
     hashed.sha256 = toHex(hashed.digest);
     if (!chunks || hashed.size <= kChunkIndexThreshold) return true;
+    if (sizes != base::chunkSizesFor(hashed.size)) {
+        error = quotedPath(hashed.file.path) + " changed size while it was read; publish again";
+        return false;
+    }
     Sha256Hasher hasher;
     Digest digest{};
     if (!chunks->finish(hashed.chunkIndex) || !hasher.ready()) {

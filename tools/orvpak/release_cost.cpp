@@ -5,6 +5,7 @@
 #include "base/ascii.h"
 #include "base/chunk_groups.h"
 #include "base/chunk_plan.h"
+#include "tools/orvpak/chunk_index_builder.h"
 #include "tools/orvpak/entry_path.h"
 #include "tools/orvpak/file_io.h"
 #include "tools/orvpak/object_store.h"
@@ -41,6 +42,33 @@ bool loadChunkGroups(const fs::path& platformDir, const ManifestRecord& file, st
         problem = "the chunk groups " + displayPath(path) + " of " + quotedPath(file.path) + " are damaged";
         return false;
     }
+    return true;
+}
+
+// The chunks a player's copy of `old` holds when the program cuts it with `sizes`: from its
+// published index when that was cut the same way, otherwise from its object, cut here as the
+// program would. Empty when neither is at hand (a release published before indexes existed,
+// or the object pruned).
+bool heldChunksOf(const fs::path& platformDir, const ManifestRecord& old, const base::ChunkSizes& sizes,
+                  std::string& oldIndexBytes, base::HeldChunks& held, std::string& problem) {
+    base::ChunkIndex oldIndex;
+    if (!old.chunksSha256.empty()) {
+        if (!loadChunkIndex(platformDir, old, oldIndexBytes, oldIndex, problem)) return false;
+        if (oldIndex.sizes == sizes) {
+            held = base::heldChunksOf(oldIndex);
+            return true;
+        }
+    }
+    InputFile input;
+    std::string ignored;
+    if (!input.open(platformDir / fs::u8path(objectPath(old.sha256)), ignored)) return true;
+    ChunkIndexBuilder builder(sizes);
+    std::vector<unsigned char> buffer(1 << 20);
+    for (size_t read; (read = input.read(buffer.data(), buffer.size())) > 0;) builder.feed(buffer.data(), read);
+    std::string encoded;
+    if (input.failed() || !builder.finish(encoded) || !base::decodeChunkIndex(encoded, oldIndex, ignored))
+        return true;
+    held = base::heldChunksOf(oldIndex);
     return true;
 }
 
@@ -112,15 +140,10 @@ ReleaseCost releaseCost(const fs::path& platformDir, const Release& from, const 
             continue;
         }
         std::string bytes, oldBytes;
-        base::ChunkIndex wanted, oldIndex;
+        base::ChunkIndex wanted;
         if (!loadChunkIndex(platformDir, file, bytes, wanted, cost.problem)) return cost;
-        // An old copy without an index is cut by the program all the same, but nothing here
-        // says what it holds: it is counted as holding no chunk.
         base::HeldChunks chunks;
-        if (!old->chunksSha256.empty()) {
-            if (!loadChunkIndex(platformDir, *old, oldBytes, oldIndex, cost.problem)) return cost;
-            chunks = base::heldChunksOf(oldIndex);
-        }
+        if (!heldChunksOf(platformDir, *old, wanted.sizes, oldBytes, chunks, cost.problem)) return cost;
         if (!file.groupsSha256.empty() && !old->groupsSha256.empty() &&
             patchCost(platformDir, file, *old, bytes, oldBytes, cost))
             continue;
