@@ -80,11 +80,12 @@ void stampFolder(const Manifest& manifest, const std::wstring& root, const std::
             partFiles->push_back((folder.empty() ? "" : folder + "/") + base::toUtf8(name));
     }
     for (const size_t i : files) {
-        const std::wstring path = base::joinUnder(root, manifest.files[i].path);
+        const std::string& path = manifest.files[i].path;
         FolderListing::Found found = FolderListing::Found::kUnsure;
-        if (listed) found = listing.find(path.substr(path.find_last_of(L'\\') + 1), stamps[i]);
+        if (listed) found = listing.find(base::toWide(path.substr(folder.empty() ? 0 : folder.size() + 1)), stamps[i]);
         if (found == FolderListing::Found::kUnsure)
-            found = fileStamp(path, stamps[i]) ? FolderListing::Found::kFile : FolderListing::Found::kNotFile;
+            found = fileStamp(base::joinUnder(root, path), stamps[i]) ? FolderListing::Found::kFile
+                                                                     : FolderListing::Found::kNotFile;
         looks[i] = found == FolderListing::Found::kFile ? Look::Hash : Look::Missing;
     }
 }
