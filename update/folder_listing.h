@@ -2,7 +2,9 @@
 // One folder's entries from a single directory search, looked up again by name the way the
 // file system matches names (ignoring case). Asking for each file's stamp by its path costs
 // the system a path lookup apiece (under Wine a case-insensitive walk of every folder on the
-// way); one search per folder answers all of its files at once.
+// way); one search per folder answers all of its files at once. The sizes and times are the
+// folder's copies: on NTFS the entry of a file still open for writing, or of a hard link
+// written through another name, can trail the file until it is closed or opened by this name.
 
 #include <windows.h>
 
