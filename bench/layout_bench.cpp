@@ -5,7 +5,8 @@
 //     the loopback server reads, against copying a prepared tree of the same files with
 //     CopyFileW, and its per-entry cost with finished files
 //     closed on the writer against closed on the pool;
-//   - a deep verification against reading the same files plainly;
+//   - a deep verification against reading the same files plainly, and a warm one (every file
+//     known to the cache) against the deep one;
 //   - an update to the next release (10 large files with 100 bytes inserted mid-file, 40
 //     small ones rewritten, 10 added, 10 dropped): bytes downloaded against bytes changed;
 //   - the removal against bare DeleteFileW and RemoveDirectoryW of the copy.
@@ -321,6 +322,16 @@ int main(int argc, char** argv) {
                 mb(verified.bytesHashed), verified.upToDate ? "" : ", NOT up to date", tDeep / tRead, tRead);
     std::fflush(stdout);
     ok = ok && verified.upToDate;
+    // Again with the cache the deep run left: every file's stamp, no file read.
+    pcupd::UpdateOptions warm = deep;
+    warm.useCache = true;
+    start = Clock::now();
+    const pcupd::UpdateResult rechecked = pcupd::runUpdate(server.url("/r1/manifest.json"), installed, warm, manifest, nullptr);
+    const double tWarm = seconds(start);
+    std::printf("  warm verify %.3f s (%.1f MB hashed%s) = %.2f%% of the deep one (goal 1%%)\n", tWarm,
+                mb(rechecked.bytesHashed), rechecked.upToDate ? "" : ", NOT up to date", 100 * tWarm / tDeep);
+    std::fflush(stdout);
+    ok = ok && rechecked.upToDate;
 
     // The next release: only the edited files' chunk indexes matter to the update.
     bench::NextRelease next = bench::nextRelease(files, seed + 1);

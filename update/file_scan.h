@@ -18,8 +18,11 @@ using ChangedFiles = std::vector<const ManifestFile*>;  // entries of the caller
 // instead. Without it every file is hashed (a deep verification). `cache` ends up holding
 // exactly what this scan learned. Files to hash are shared among `threads` threads (0: up to
 // min(4, cores)); the result and the cache are the same as on one thread. The calling thread
-// owns `cache`. Returns the bytes it read back from disk to hash.
+// owns `cache`. Each folder that holds a listed file is searched once, and the names in it
+// that end in ".part" are appended to `partFiles` (when given) as relative paths, for
+// removeLeftovers. Returns the bytes it read back from disk to hash.
 uint64_t scanFiles(const Manifest& manifest, const std::wstring& installDir, bool useCache,
-                   unsigned threads, VerifyCache& cache, ChangedFiles& changed);
+                   unsigned threads, VerifyCache& cache, ChangedFiles& changed,
+                   std::vector<std::string>* partFiles = nullptr);
 
 }  // namespace pcupd

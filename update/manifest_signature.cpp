@@ -95,6 +95,10 @@ bool patchedManifest(const std::string& url, const KeptManifest& kept, std::stri
            sha256Hex(body) == header.newSha256;
 }
 
+bool sameValidators(const Validators& a, const Validators& b) {
+    return a.etag == b.etag && a.lastModified == b.lastModified;
+}
+
 // Without keys: the manifest, conditionally when a copy of it is kept.
 bool fetchUnsigned(const std::string& url, const std::wstring& installDir,
                    FetchedManifest& fetched, base::Failure& failure,
@@ -106,7 +110,10 @@ bool fetchUnsigned(const std::string& url, const std::wstring& installDir,
     if (!fetchDocument(url, haveKept ? kept.validators : Validators{}, true, document, failure,
                        options))
         return false;
-    fetched.unchanged = document.notModified;
+    // A server that sends no validators (or ignores them) sends the same bytes again: the
+    // kept copy then stands as it is, and is not written again.
+    fetched.unchanged = document.notModified || (haveKept && document.body == kept.body &&
+                                                 sameValidators(document.validators, kept.validators));
     fetched.body = document.notModified ? std::move(kept.body) : std::move(document.body);
     fetched.validators = std::move(document.validators);
     return true;
@@ -148,7 +155,9 @@ bool fetchSignedManifest(const std::string& url, const std::vector<std::string>&
         missing = false;
         if (signature.notModified) signature.body = kept.signature;
         if (haveKept && signature.body == kept.signature) {
-            fetched.unchanged = signature.notModified;
+            // After a 304 the validators are the kept ones; a server that sends none sends
+            // the same signature again, and the kept copy stands as it is either way.
+            fetched.unchanged = sameValidators(signature.validators, kept.validators);
             if (verified(kept.body, kept.signature, signature.validators)) return true;
             // A kept copy that fails its signature is never used again; after a 304 the
             // signature itself is still to be fetched.

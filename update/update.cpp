@@ -18,12 +18,14 @@ UpdateResult checkAndRepair(const Manifest& manifest, const std::wstring& instal
     };
     progress.stage = UpdateStage::kChecking;
     report();
-    removeLeftovers(manifest, installDir, options.selfPath);
     VerifyCache cache;
     cache.load(installDir);
     ChangedFiles changed;
-    const uint64_t hashed =
-        scanFiles(manifest, installDir, options.useCache, options.hashThreads, cache, changed);
+    std::vector<std::string> partFiles;
+    const uint64_t hashed = scanFiles(manifest, installDir, options.useCache, options.hashThreads,
+                                      cache, changed, &partFiles);
+    // The scan's one search of each folder also found what earlier runs left unfinished.
+    removeLeftovers(manifest, installDir, options.selfPath, partFiles);
     // Only saves work; a failure to save is no failure. A cache that every file matched, as on
     // most starts, is left as it is: every entry it holds is trusted already.
     if (cache.unsaved()) cache.save(installDir, false);

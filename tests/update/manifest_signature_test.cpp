@@ -294,4 +294,22 @@ TEST(ManifestKeys, UnsignedManifestsWithoutKeysAskForNoSignature) {
     EXPECT_EQ(server.requests().size(), 3u);
     EXPECT_NE(server.requestHeads().back().find("\r\nIf-None-Match: \"m1\"\r\n"), std::string::npos);
     EXPECT_LT(server.bytesSent() - sent, manifest.body.size());  // a bodiless 304
+
+    // A server without validators sends the same bytes again: the kept copy stands, not
+    // written again. Dropped validators, or other bytes, replace it.
+    manifest.etag.clear();
+    const std::filesystem::path kept = dir / "pcupd.manifest";
+    const std::pair<std::string, bool> runs[] = {
+        {manifest.body, false}, {manifest.body, true}, {manifest.body + " ", false}};
+    for (const auto& [body, stands] : runs) {
+        manifest.body = body;
+        server.route("/m.json", manifest);
+        const auto before = std::filesystem::last_write_time(kept) - std::chrono::hours(1);
+        std::filesystem::last_write_time(kept, before);
+        EXPECT_TRUE(pcupd::readManifest(server.url("/m.json"), {}, dir.str(), parsed, nullptr, error));
+        pcupd::KeptManifest copy;
+        ASSERT_TRUE(pcupd::loadKeptManifest(dir.str(), server.url("/m.json"), copy));
+        EXPECT_TRUE(copy.body == body && copy.validators.empty());
+        EXPECT_EQ(std::filesystem::last_write_time(kept) == before, stands);
+    }
 }

@@ -189,7 +189,7 @@ TEST_F(Repair, ClearsOnlyWhatThisProgramLeftBehind) {
              {"OrvaneSetup.exe", {"setup"}}, {"data/a.pak", {"a"}}});
     installLocally({{"Engine.exe", {"engine"}}, {"config.ini", {"cfg"}}, {"config.ini.old", {"published"}},
                     {"OrvaneSetup.exe", {"setup"}}, {"data/a.pak", {"a"}}});
-    for (const char* name : {"data/a.pak.part", "Engine.exe.part", "OrvaneSetup.exe.new",
+    for (const char* name : {"data/a.pak.part", "Config.INI.Part", "Engine.exe.part", "OrvaneSetup.exe.new",
                              "OrvaneSetup.exe.old", "settings.ini.old", "settings.ini",
                              "Engine.exe.new", "notes.part", "pcupd.sequence.tmp"})
         testsupport::writeFile(installDir / name, "left");
@@ -197,7 +197,8 @@ TEST_F(Repair, ClearsOnlyWhatThisProgramLeftBehind) {
     ASSERT_TRUE(r.result.upToDate) << r.result.error.text;
     // A killed repair's downloads and the running program's old file go; the
     // player's and the game's own files stay, and so does every file the manifest lists.
-    for (const char* gone : {"data/a.pak.part", "Engine.exe.part", "OrvaneSetup.exe.old", "pcupd.sequence.tmp"})
+    for (const char* gone : {"data/a.pak.part", "Config.INI.Part", "Engine.exe.part", "OrvaneSetup.exe.old",
+                             "pcupd.sequence.tmp"})
         EXPECT_FALSE(exists(gone)) << gone;
     for (const char* kept : {"settings.ini.old", "settings.ini", "Engine.exe.new", "OrvaneSetup.exe.new",
                              "notes.part", "config.ini.old"})

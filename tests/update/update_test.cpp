@@ -199,6 +199,35 @@ TEST_F(UpdateRun, ManifestPathsMatchCaseInsensitively) {
     EXPECT_EQ(run().hashed, 0u);
 }
 
+// Each folder is searched once and its files found in that listing: names on disk in any
+// case against the manifest's lowercase paths, a deep tree, a folder where a file belongs, a
+// missing file and a missing folder come out as a lookup of each path finds them, and the
+// ".part" names beside the files come back for removal.
+TEST_F(VerifyCacheTest, ScanFindsFilesFolderByFolderInAnyCase) {
+    installLocally({{"Engine.EXE", {"engine"}},
+                    {"Data/Maps/Deep/Er/Still/Forest.Pak", {"forest"}},
+                    {"DATA/maps/Readme.TXT/inside", {"a folder stands where a file belongs"}},
+                    {"data/MAPS/Cave.pak.PART", {"left"}}});
+    pcupd::Manifest manifest;
+    for (const auto& [path, content] : std::vector<std::pair<std::string, std::string>>{
+             {"engine.exe", "engine"}, {"data/maps/deep/er/still/forest.pak", "forest"},
+             {"data/maps/readme.txt", "x"}, {"data/maps/cave.pak", "x"}, {"data/none/gone.bin", "x"}})
+        manifest.files.push_back({path, testsupport::sha256Hex(content),
+                                  static_cast<int64_t>(content.size()), "", {}, {}, {}, {}});
+    for (const uint64_t expectHashed : {12u, 0u}) {  // cold, then warm
+        pcupd::VerifyCache cache;
+        cache.load(installDir.wstring());
+        pcupd::ChangedFiles changed;
+        std::vector<std::string> parts;
+        EXPECT_EQ(pcupd::scanFiles(manifest, installDir.wstring(), true, 1, cache, changed, &parts),
+                  expectHashed);
+        EXPECT_EQ(changed, (pcupd::ChangedFiles{&manifest.files[2], &manifest.files[3], &manifest.files[4]}));
+        EXPECT_EQ(parts, std::vector<std::string>{"data/maps/Cave.pak.PART"});
+        EXPECT_EQ(cache.size(), 2u);
+        cache.save(installDir.wstring(), false);
+    }
+}
+
 // Files to hash are shared among threads; what the scan finds, in manifest order, and what
 // the cache learns are the same as on one thread: fresh, stale, changed, shortened, missing,
 // locked and unsafe files alike, with and without the cache.
