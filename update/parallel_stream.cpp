@@ -168,7 +168,7 @@ void ParallelStream::fetchWindows() noexcept {
             fetch(window, *slot);
         } catch (...) {  // out of memory in the transport: the window fails as a cut one
             std::lock_guard<std::mutex> hold(lock_);
-            slot->ended = true;
+            if (slot->window == window) slot->ended = true;
         }
         filledSignal_.notify_all();
     }
@@ -191,6 +191,9 @@ void ParallelStream::fetch(int64_t window, Slot& slot) {
         filledSignal_.notify_all();
     }
     std::lock_guard<std::mutex> hold(lock_);
+    // A whole window may already be read and its slot handed to a later window by now: what
+    // this thread says of its own window must not land on that one.
+    if (slot.window != window) return;
     slot.ended = true;
     slot.stalled = stream.stalled();
     slot.refused = stream.refused();
