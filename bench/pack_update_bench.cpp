@@ -19,6 +19,7 @@
 #include "base/chunk_groups.h"
 #include "base/chunk_index.h"
 #include "base/unique_handle.h"
+#include "bench/bench_clock.h"
 #include "tests/support/archive_builder.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/temp_dir.h"
@@ -29,19 +30,10 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double seconds(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-double mb(uint64_t bytes) { return static_cast<double>(bytes) / 1e6; }
-
-uint64_t mix(uint64_t x) {  // splitmix64's finaliser
-    x += 0x9E3779B97F4A7C15ULL;
-    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ULL;
-    x = (x ^ (x >> 27)) * 0x94D049BB133111EBULL;
-    return x ^ (x >> 31);
-}
+using bench::Clock;
+using bench::mb;
+using bench::mix;
+using bench::seconds;
 
 // The pack: stream 0 everywhere, except stream 1 over [changedAt, changedAt + changedSize)
 // in the new release.
