@@ -4,11 +4,20 @@ namespace render {
 
 bool operator==(const Button& a, const Button& b) {
     return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom &&
-           a.id == b.id && a.label == b.label && a.primary == b.primary && a.enabled == b.enabled;
+           a.id == b.id && a.label == b.label && a.primary == b.primary && a.enabled == b.enabled &&
+           a.accessKey == b.accessKey;
+}
+
+bool operator==(const SystemColors& a, const SystemColors& b) {
+    return a.window == b.window && a.windowText == b.windowText && a.highlight == b.highlight &&
+           a.highlightText == b.highlightText && a.buttonFace == b.buttonFace &&
+           a.buttonText == b.buttonText && a.grayText == b.grayText && a.hotlight == b.hotlight;
 }
 
 bool operator==(const Frame& a, const Frame& b) {
     return a.screen == b.screen && a.buttons == b.buttons && a.hover == b.hover &&
+           a.focus == b.focus && a.keyboardCues == b.keyboardCues &&
+           a.highContrast == b.highContrast && a.system == b.system &&
            a.location == b.location && a.installDir == b.installDir &&
            a.installationExists == b.installationExists && a.status == b.status &&
            a.detail == b.detail && a.progress == b.progress && a.busy == b.busy &&

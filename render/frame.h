@@ -38,12 +38,32 @@ struct Button {
     std::wstring label;
     bool primary = false;  // the large accent button
     bool enabled = true;   // a disabled button is drawn but never hit
+    // The label's letter that presses the button from the keyboard (upper case); 0: none.
+    // Underlined while the window shows keyboard cues.
+    wchar_t accessKey = 0;
 };
+
+// The colours a high-contrast theme sets (GetSysColor), as 0xFFRRGGBB.
+struct SystemColors {
+    uint32_t window = 0xFF000000, windowText = 0xFFFFFFFF;
+    uint32_t highlight = 0xFF1AEBFF, highlightText = 0xFF000000;
+    uint32_t buttonFace = 0xFF000000, buttonText = 0xFFFFFFFF;
+    uint32_t grayText = 0xFF3FF23F;
+    uint32_t hotlight = 0xFFFFFF00;  // links and hot items: the hovered button's edge
+};
+bool operator==(const SystemColors& a, const SystemColors& b);
 
 struct Frame {
     int32_t screen = kScreenSplash;
     std::vector<Button> buttons;
     int32_t hover = kButtonNone;  // id of the button under the mouse
+    int32_t focus = kButtonNone;  // id of the button with the keyboard focus
+    // The keyboard has been used (or the system always shows cues): the focused button wears
+    // its ring and access keys are underlined.
+    bool keyboardCues = false;
+    // A high-contrast theme is on: everything is painted flat in `system`'s colours.
+    bool highContrast = false;
+    SystemColors system;
 
     // Choose location.
     std::wstring location;          // the chosen location; empty: none yet

@@ -7,6 +7,7 @@
 #include "render/format.h"
 #include "render/palette.h"
 #include "render/scene.h"
+#include "render/screen_text.h"
 #include "render/shapes.h"
 
 namespace render {
@@ -22,15 +23,6 @@ constexpr float kBarRadius = 6.0f;
 constexpr float kSpinnerRadius = 10.0f;
 // The status moves right by this much when the spinner stands before it.
 constexpr float kSpinnerIndent = 32.0f;
-
-std::wstring bytesLine(const Frame& frame) {
-    std::wstring line = base::formatBytes(frame.bytesDone);
-    if (frame.bytesTotal > 0)
-        line += L" of " + base::formatBytes(static_cast<uint64_t>(frame.bytesTotal));
-    if (frame.bytesPerSecond >= 0.0) line += formatSpeed(frame.bytesPerSecond);
-    if (frame.secondsLeft >= 0) line += formatTimeLeft(frame.secondsLeft);
-    return line;
-}
 
 void paintBarFill(Scene& scene, float progress) {
     const RectF bar = toRect(layout::kProgressBar);
@@ -71,9 +63,7 @@ void paintWorkingLive(Scene& scene, const Frame& frame) {
     }
     float statusRight = bar.right;
     if (!frame.busy) {
-        const int percent =
-            static_cast<int>(std::floor(std::clamp(frame.progress, 0.0f, 1.0f) * 100.0f));
-        const std::wstring text = std::to_wstring(percent) + L"%";
+        const std::wstring text = percentText(frame);
         const TextStyle style{20.0f, Weight::kSemibold, 0xFF8DB6FF};
         scene.text.draw(text, style, bar.right, layout::kStatusBaseline, Align::kRight);
         statusRight -= 72.0f;
@@ -86,9 +76,8 @@ void paintWorkingLive(Scene& scene, const Frame& frame) {
         elideMiddle(frame.detail, bar.right - bar.left, scene.text.measurer(kSmallStyle)),
         kSmallStyle, bar.left, layout::kDetailBaseline);
     paintBarFill(scene, frame.progress);
-    // A removal deletes files, it moves no bytes: a counter there would only read zero.
-    if (!frame.busy && !frame.removal)
-        scene.text.draw(bytesLine(frame), kSmallStyle, bar.left, layout::kBytesBaseline);
+    const std::wstring bytes = bytesLineText(frame);
+    if (!bytes.empty()) scene.text.draw(bytes, kSmallStyle, bar.left, layout::kBytesBaseline);
 }
 
 namespace {
@@ -127,12 +116,6 @@ void paintFolderBox(Scene& scene, const std::wstring& caption, const std::wstrin
                     path, left, scene.text.centredBaseline(path, box.centreY()));
 }
 
-std::wstring keptLine(int64_t kept) {
-    if (kept <= 0) return L"Everything it installed is gone, shortcuts included.";
-    if (kept == 1) return L"1 file made by the game or by you was kept.";
-    return std::to_wstring(kept) + L" files made by the game or by you were kept.";
-}
-
 }  // namespace
 
 void paintDoneStatic(Scene& scene, const Frame& frame) {
@@ -143,21 +126,11 @@ void paintDoneStatic(Scene& scene, const Frame& frame) {
     const TextStyle heading{26.0f, Weight::kSemibold, palette::kText};
     const TextStyle line{14.0f, Weight::kRegular, palette::kTextMuted};
     const float lineBaseline = layout::kDoneHeadingBaseline + 31.0f;
-    if (frame.removal) {
-        scene.text.draw(L"Orvane Online was removed", heading, centre,
-                        layout::kDoneHeadingBaseline, Align::kCenter);
-        scene.text.draw(keptLine(frame.keptFiles), line, centre, lineBaseline, Align::kCenter);
-        // What was kept is still in the folder: say which one, so the player can find it.
-        if (frame.keptFiles > 0 && !frame.installDir.empty())
-            paintFolderBox(scene, L"KEPT IN", frame.installDir);
-        return;
-    }
-    // A repair ran over a client that was there before the run began.
-    scene.text.draw(frame.installationExists ? L"Repair complete" : L"Installation complete",
-                    heading, centre, layout::kDoneHeadingBaseline, Align::kCenter);
-    scene.text.draw(L"Orvane Online is ready, and a shortcut to it is on your desktop.", line,
-                    centre, lineBaseline, Align::kCenter);
-    if (!frame.installDir.empty()) paintFolderBox(scene, L"INSTALLED IN", frame.installDir);
+    scene.text.draw(headingText(frame), heading, centre, layout::kDoneHeadingBaseline, Align::kCenter);
+    scene.text.draw(doneLineText(frame), line, centre, lineBaseline, Align::kCenter);
+    const std::wstring caption = folderCaptionText(frame);
+    if (!caption.empty()) paintFolderBox(scene, caption, frame.installDir);
+    if (frame.removal) return;
     if (!frame.doneNote.empty()) {
         const TextStyle note{12.5f, Weight::kRegular, palette::kTextMuted};
         scene.text.draw(elideMiddle(frame.doneNote, layout::kInstalledIn.width(), scene.text.measurer(note)),
@@ -202,7 +175,7 @@ void paintFailedStatic(Scene& scene, const Frame& frame) {
     paintBackground(scene);
     paintHeader(scene);
     paintOutcomeMark(scene, layout::kFailedMarkY, 30.0f, false);
-    scene.text.draw(frame.removal ? L"Removal failed" : L"Installation failed",
+    scene.text.draw(headingText(frame),
                     {24.0f, Weight::kSemibold, palette::kText}, kWindowWidth / 2.0f,
                     layout::kFailedHeadingBaseline, Align::kCenter);
 
@@ -210,7 +183,7 @@ void paintFailedStatic(Scene& scene, const Frame& frame) {
     fillRoundRect(scene.g, toRect(panel), 12.0f, palette::kErrorPanel);
     strokeRoundRect(scene.g, toRect(panel), 12.0f, palette::kErrorEdge);
 
-    scene.text.draw(L"DETAILS", {10.5f, Weight::kSemibold, 0xFFB07A8C, 1.4f},
+    scene.text.draw(detailsCaptionText(), {10.5f, Weight::kSemibold, 0xFFB07A8C, 1.4f},
                     panel.left + layout::kErrorPadding, panel.top + 28.0f);
 
     const FittedText fitted = fitErrorText(scene.text, frame.error);

@@ -2,20 +2,21 @@
 
 #include "render/palette.h"
 #include "render/scene.h"
+#include "render/screen_text.h"
 #include "render/shapes.h"
 
 namespace render {
 
 using Gdiplus::RectF;
 
-void paintSplash(Scene& scene, const Frame&) {
+void paintSplash(Scene& scene, const Frame& frame) {
     paintBackground(scene);
     paintLogo(scene, layout::kSplashLogo, true);
 
     const float centre = kWindowWidth / 2.0f;
     const TextStyle title{34.0f, Weight::kSemibold, palette::kText, 7.0f};
     const float baseline = layout::kSplashTitleBaseline;
-    scene.text.draw(L"ORVANE ONLINE", title, centre, baseline, Align::kCenter);
+    scene.text.draw(headingText(frame), title, centre, baseline, Align::kCenter);
 
     const RectF rule = rectLTRB(centre - 36.0f, baseline + 20.0f, centre + 36.0f, baseline + 22.0f);
     Gdiplus::LinearGradientBrush shade(
@@ -49,9 +50,8 @@ void paintLocation(Scene& scene, const Frame& frame) {
 
     const float left = field.X + 44.0f, right = field.GetRight() - 16.0f;
     TextStyle path{14.0f, Weight::kRegular, palette::kText};
-    std::wstring shown = frame.location;
-    if (shown.empty()) {
-        shown = L"Choose a location...";
+    std::wstring shown = locationText(frame);
+    if (frame.location.empty()) {
         path.color = palette::kTextDim;
     } else {
         shown = elideMiddle(shown, right - left, scene.text.measurer(path));
@@ -78,12 +78,7 @@ std::vector<std::wstring> wrapBalanced(const std::wstring& text, float maxWidth,
 
 // The three steps of the job, side by side, each a numbered disc and up to two lines.
 void paintSteps(Scene& scene, const Frame& frame, float top) {
-    const wchar_t* steps[] = {
-        frame.installationExists ? L"Refresh only the changed files (usually a few MB)"
-                                 : L"Download the full client in one pass",
-        L"Verify every file against the server",
-        L"Create a desktop shortcut and play",
-    };
+    const std::vector<std::wstring> steps = stepTexts(frame);
     const float disc = 24.0f, columnWidth = 224.0f, gap = 12.0f, lineHeight = 17.0f;
     for (int i = 0; i < 3; ++i) {
         const float left = layout::kContentLeft + columnWidth * static_cast<float>(i);
@@ -121,13 +116,13 @@ void paintChooseStatic(Scene& scene, const Frame& frame) {
     paintHeader(scene);
 
     const float left = layout::kContentLeft;
-    scene.text.draw(L"Choose where to install", {24.0f, Weight::kSemibold, palette::kText}, left,
+    scene.text.draw(headingText(frame), {24.0f, Weight::kSemibold, palette::kText}, left,
                     layout::kChooseHeadingBaseline);
     const float badgeY = layout::kChooseBadgeBaseline - 4.5f;
     Gdiplus::SolidBrush badge(argb(palette::kSuccessSoft));
     scene.g.FillEllipse(&badge, RectF(left, badgeY - 8.0f, 16.0f, 16.0f));
     drawTick(scene.g, left + 8.0f, badgeY, 8.0f, palette::kSuccess, 1.6f);
-    scene.text.draw(L"No administrator rights needed.",
+    scene.text.draw(adminNoteText(),
                     {13.0f, Weight::kRegular, palette::kTextMuted}, left + 24.0f,
                     layout::kChooseBadgeBaseline);
 
@@ -136,21 +131,18 @@ void paintChooseStatic(Scene& scene, const Frame& frame) {
     layout::Box panel = layout::kChoosePanel;
     panel.bottom += extra;
     paintPanel(scene, panel);
-    scene.text.draw(L"INSTALL LOCATION", {10.5f, Weight::kSemibold, palette::kTextDim, 1.4f}, left,
+    scene.text.draw(locationCaptionText(), {10.5f, Weight::kSemibold, palette::kTextDim, 1.4f}, left,
                     190.0f);
     paintLocation(scene, frame);
 
     const TextStyle note{12.5f, Weight::kRegular, palette::kTextMuted};
-    scene.text.draw(L"A folder named 'OrvaneOnline' will be created here. Needs about 1.5 GB.",
-                    note, left, 271.0f);
+    scene.text.draw(folderNoteText(frame), note, left, 271.0f);
     if (frame.installationExists) {
         const float y = 293.0f - 4.5f;
         Gdiplus::SolidBrush soft(argb(palette::kSuccessSoft));
         scene.g.FillEllipse(&soft, RectF(left, y - 8.0f, 16.0f, 16.0f));
         drawRefresh(scene.g, left + 8.0f, y, 8.0f, palette::kSuccess, 1.4f);
-        scene.text.draw(
-            L"Existing install found here - Repair refreshes only the changed files (fast).",
-            {12.5f, Weight::kRegular, 0xFF7BE6BF}, left + 24.0f, 293.0f);
+        scene.text.draw(repairNoticeText(), {12.5f, Weight::kRegular, 0xFF7BE6BF}, left + 24.0f, 293.0f);
     }
 
     const float rule = 310.5f + extra;

@@ -1,5 +1,7 @@
 #include "ui/buttons.h"
 
+#include <cwctype>
+
 namespace ui {
 
 namespace {
@@ -7,6 +9,8 @@ namespace {
 render::Button makeButton(int32_t id, int32_t left, int32_t top, int32_t right, int32_t bottom,
                           std::wstring label, bool primary, bool enabled) {
     render::Button button;
+    // Every label's first letter is its own on its screen.
+    if (!label.empty()) button.accessKey = static_cast<wchar_t>(towupper(label[0]));
     button.left = left;
     button.top = top;
     button.right = right;

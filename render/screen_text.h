@@ -1,0 +1,35 @@
+#pragma once
+// The words each screen shows, in one place: the painter draws them and the accessibility
+// tree reads them out, so what a player sees and what a screen reader says never part.
+
+#include <string>
+#include <vector>
+
+#include "render/frame.h"
+
+namespace render {
+
+// The screen's heading: the splash's name, the choose screen's question, the outcome.
+// Empty on the working screen, where the status line leads.
+std::wstring headingText(const Frame& frame);
+
+// Choose screen.
+std::wstring adminNoteText();                  // "No administrator rights needed."
+std::wstring locationCaptionText();            // "INSTALL LOCATION"
+std::wstring locationText(const Frame& frame);  // the location, or the prompt for one
+std::wstring folderNoteText(const Frame& frame);
+std::wstring repairNoticeText();               // shown over an existing client only
+std::vector<std::wstring> stepTexts(const Frame& frame);  // the three steps of the job
+
+// Working screen.
+std::wstring percentText(const Frame& frame);  // "46%"; empty while busy
+std::wstring bytesLineText(const Frame& frame);  // empty while busy and during a removal
+
+// Done screen.
+std::wstring doneLineText(const Frame& frame);
+std::wstring folderCaptionText(const Frame& frame);  // "INSTALLED IN" / "KEPT IN"; empty: no box
+
+// Failed screen.
+std::wstring detailsCaptionText();  // "DETAILS"
+
+}  // namespace render
