@@ -15,6 +15,7 @@
 #include "ui/animation.h"
 #include "ui/buttons.h"
 #include "ui/jobs.h"
+#include "ui/keyboard.h"
 #include "ui/silent.h"
 
 namespace ui {
@@ -86,6 +87,7 @@ void retry(WindowState& state) {
 
 void layOut(WindowState& state) {
     state.buttons = layoutButtons(state.screen, state.location, state.removal);
+    state.focus = keptFocus(state.buttons, state.focus);
 }
 
 void repaint(const WindowState& state) {
@@ -94,6 +96,7 @@ void repaint(const WindowState& state) {
 
 void setScreen(WindowState& state, int32_t screen) {
     state.screen = screen;
+    state.focus = render::kButtonNone;  // a new screen starts on its main button
     layOut(state);
     repaint(state);
 }
@@ -158,6 +161,14 @@ void workerFinished(WindowState& state) {
     const installer::Outcome outcome = workNow(state).outcome;
     state.error = outcome.error;
     setScreen(state, outcome.succeeded ? render::kScreenDone : render::kScreenFailed);
+    // A player who looked elsewhere during a long download learns that it ended.
+    if (state.window && GetForegroundWindow() != state.window) {
+        FLASHWINFO flash{};
+        flash.cbSize = sizeof flash;
+        flash.hwnd = state.window;
+        flash.dwFlags = FLASHW_ALL | FLASHW_TIMERNOFG;
+        FlashWindowEx(&flash);
+    }
 }
 
 void tick(WindowState& state, uint32_t now) {
@@ -169,7 +180,8 @@ void tick(WindowState& state, uint32_t now) {
         }
     }
     const WorkSnapshot work = workNow(state);
-    state.displayedProgress = easeToward(state.displayedProgress, static_cast<float>(work.progress));
+    const float target = static_cast<float>(work.progress);
+    state.displayedProgress = state.look.reducedMotion ? target : easeToward(state.displayedProgress, target);
 
     const bool working = state.screen == render::kScreenWorking;
     if (working && !work.busy && work.bytesTotal > 0)
@@ -184,6 +196,10 @@ render::Frame buildFrame(const WindowState& state) {
     frame.screen = state.screen;
     frame.buttons = state.buttons;
     frame.hover = state.hover;
+    frame.focus = state.focus;
+    frame.keyboardCues = (state.keyboardCues || state.look.alwaysCues) && state.active;
+    frame.highContrast = state.look.highContrast;
+    frame.system = state.look.colors;
     frame.location = state.location.chosen;
     frame.installDir = state.location.installDir;
     frame.installationExists = state.location.installationExists;

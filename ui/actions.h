@@ -35,7 +35,8 @@ void startInstall(WindowState& state);
 void workerFinished(WindowState& state);
 
 // One 16 ms tick at `now`: ends the splash when due (starting the work when it should start
-// by itself), eases the bar, measures speed, turns the spinner.
+// by itself), eases the bar (sets it, when the player turned animations off), measures speed,
+// turns the spinner.
 void tick(WindowState& state, uint32_t now);
 
 // What the next frame shows: the window state and a snapshot of the current run.

@@ -1,5 +1,7 @@
 #include "ui/jobs.h"
 
+#include <windows.h>
+
 #include "install/removal.h"
 #include "install/worker.h"
 
@@ -33,8 +35,23 @@ installer::Job jobFor(const InstallLocation& location, bool removal, const std::
     return job;
 }
 
+namespace {
+
+// The PC does not go to sleep while this thread works, though the display may still turn
+// off; the system's own timers take over again when it ends.
+class StayAwake {
+public:
+    StayAwake() { SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED); }
+    ~StayAwake() { SetThreadExecutionState(ES_CONTINUOUS); }
+    StayAwake(const StayAwake&) = delete;
+    StayAwake& operator=(const StayAwake&) = delete;
+};
+
+}  // namespace
+
 void runJob(const installer::Job& job, installer::ProgressSink& sink,
             const std::function<void(const installer::Outcome&)>& beforeReport) {
+    const StayAwake awake;
     if (job.kind != installer::JobKind::kRemoval) {
         installer::runInstallWorker(job, sink);
         return;

@@ -28,7 +28,7 @@ installer::Job jobFor(const InstallLocation& location, bool removal, const std::
 // Runs `job` on the calling thread, reporting to `sink`: the install worker, or the removal
 // worker; after a removal `beforeReport` (may be empty) hears its outcome, then, in a
 // temporary copy, the original hears the result and, after a good removal, loses its file.
-// All of that comes before sink.finished.
+// All of that comes before sink.finished. The PC stays awake meanwhile.
 void runJob(const installer::Job& job, installer::ProgressSink& sink,
             const std::function<void(const installer::Outcome&)>& beforeReport = {});
 

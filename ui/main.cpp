@@ -22,8 +22,8 @@
 #include "ui/handover.h"
 #include "ui/jobs.h"
 #include "ui/logo.h"
+#include "ui/main_window.h"
 #include "ui/silent.h"
-#include "ui/window_metrics.h"
 #include "ui/window_proc.h"
 #include "ui/window_state.h"
 
@@ -42,14 +42,6 @@ void becomeDpiAware() {
         if (GetLastError() == ERROR_ACCESS_DENIED) return;
     }
     SetProcessDPIAware();
-}
-
-int screenDpi() {
-    HDC screen = GetDC(nullptr);
-    if (!screen) return 96;
-    const int dpi = GetDeviceCaps(screen, LOGPIXELSX);
-    ReleaseDC(nullptr, screen);
-    return dpi;
 }
 
 using UniqueIcon = base::UniqueOf<HICON, &::DestroyIcon>;
@@ -142,37 +134,6 @@ int prepareRun(ui::WindowState& state) {
     return -1;
 }
 
-// The window's class, with the program's icons.
-void registerWindowClass(HINSTANCE instance, HICON largeIcon, HICON smallIcon) {
-    WNDCLASSEXW windowClass{};
-    windowClass.cbSize = sizeof(windowClass);
-    windowClass.lpfnWndProc = ui::windowProc;
-    windowClass.hInstance = instance;
-    windowClass.hIcon = largeIcon;
-    windowClass.hIconSm = smallIcon;
-    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
-    windowClass.lpszClassName = ui::kWindowClass;
-    RegisterClassExW(&windowClass);
-}
-
-// The borderless, round-cornered window, centred for the screen's scale. False when the
-// system will not make it.
-bool createWindow(HINSTANCE instance, ui::WindowState& state) {
-    state.scale = ui::scaleForDpi(screenDpi());
-    const ui::WindowPlacement placement =
-        ui::placeWindow(state.scale, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
-    state.painter = std::make_unique<render::Painter>(state.logo);
-    state.window = CreateWindowExW(WS_EX_APPWINDOW, ui::kWindowClass, ui::kWindowTitle, WS_POPUP,
-                                   placement.x, placement.y, placement.width, placement.height,
-                                   nullptr, nullptr, instance, nullptr);
-    if (!state.window) return false;
-    HRGN region = CreateRoundRectRgn(0, 0, placement.width + 1, placement.height + 1,
-                                     placement.radius, placement.radius);
-    if (region && !SetWindowRgn(state.window, region, TRUE)) DeleteObject(region);
-    return true;
-}
-
 // Shows the window and runs its message loop until the program ends.
 void runMessageLoop(ui::WindowState& state) {
     ui::layOut(state);
@@ -201,9 +162,11 @@ int runWindow(HINSTANCE instance, ui::WindowState& state) {
     state.logo = ui::loadPngResource(instance, IDR_LOGO_PNG);
     const UniqueIcon largeIcon = loadIcon(instance, SM_CXICON, SM_CYICON);
     const UniqueIcon smallIcon = loadIcon(instance, SM_CXSMICON, SM_CYSMICON);
-    registerWindowClass(instance, largeIcon.get(), smallIcon.get());
+    ui::registerWindowClass(instance, largeIcon.get(), smallIcon.get());
 
-    const bool created = createWindow(instance, state);
+    state.look = ui::readSystemLook();
+    state.painter = std::make_unique<render::Painter>(state.logo);
+    const bool created = ui::createMainWindow(instance, state) != nullptr;
     if (created) runMessageLoop(state);
     state.painter.reset();
     state.canvas.reset();

@@ -1,6 +1,7 @@
 #include "ui/window_state.h"
 
 #include "render/painter.h"
+#include "ui/taskbar.h"
 
 #ifndef ORVANE_MANIFEST_URL
 #error "ORVANE_MANIFEST_URL must be set by the build"
@@ -8,7 +9,7 @@
 
 namespace ui {
 
-WindowState::WindowState() : manifestUrl(ORVANE_MANIFEST_URL) {}
+WindowState::WindowState() : manifestUrl(ORVANE_MANIFEST_URL), taskbar(std::make_unique<TaskbarButton>()) {}
 WindowState::~WindowState() = default;
 
 WindowState& windowState() {

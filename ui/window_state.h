@@ -12,8 +12,10 @@
 
 #include "install/job.h"
 #include "render/frame.h"
+#include "ui/announcer.h"
 #include "ui/install_location.h"
 #include "ui/speed_meter.h"
+#include "ui/system_look.h"
 #include "ui/work_progress.h"
 
 namespace Gdiplus {
@@ -27,6 +29,7 @@ class Painter;
 namespace ui {
 
 class RunLog;
+class TaskbarButton;
 
 constexpr const wchar_t* kWindowTitle = L"Orvane Online Setup";
 constexpr const wchar_t* kWindowClass = L"OrvaneSetupWnd";
@@ -47,6 +50,11 @@ struct WindowState {
     bool removal = false;  // --uninstall: the work removes the installation in location
     int32_t screen = render::kScreenSplash;
     int32_t hover = render::kButtonNone;
+    int32_t focus = render::kButtonNone;  // the button Enter and Space press
+    bool keyboardCues = false;  // the keyboard has been used: the focus ring shows
+    bool active = true;         // the window is the active one: without, no focus ring
+    bool accessKeyTaken = false;  // Alt with a letter pressed a button; its WM_SYSCHAR is ours
+    SystemLook look;            // high contrast, reduced motion; read when the window starts
     std::vector<render::Button> buttons;
     InstallLocation location;
     std::wstring error;  // the final error the failed screen shows
@@ -73,6 +81,10 @@ struct WindowState {
     std::unique_ptr<render::Canvas> canvas;
     render::Frame drawn;
     float drawnScale = 0.0f;  // 0: nothing drawn yet
+
+    // What screen readers and the taskbar were last told.
+    Announcer announcer;
+    std::unique_ptr<TaskbarButton> taskbar;
 };
 
 // The program's one window state.

@@ -4,15 +4,23 @@
 
 #include <sstream>
 
+#include <oleacc.h>
+
 #include "tests/support/temp_dir.h"
+#include "ui/access_tree.h"
 #include "ui/animation.h"
+#include "ui/announcer.h"
 #include "ui/buttons.h"
 #include "ui/command_line.h"
 #include "ui/install_location.h"
 #include "ui/jobs.h"
+#include "ui/keyboard.h"
+#include "ui/main_window.h"
 #include "ui/phase_text.h"
 #include "ui/silent.h"
 #include "ui/speed_meter.h"
+#include "ui/system_look.h"
+#include "ui/taskbar.h"
 #include "ui/window_metrics.h"
 #include "ui/work_progress.h"
 
@@ -174,6 +182,38 @@ TEST(Location, ARemovalWithoutAFolderWorksWhereTheProgramRuns) {
     EXPECT_TRUE(locationFor(parseArguments({}), L"C:\\OrvaneSetup.exe").chosen.empty());
 }
 
+// The sink of a run that asks, at each report, whether the PC is kept awake.
+class AwakeSink : public installer::ProgressSink {
+public:
+    void phase(installer::Phase, const std::wstring&) override { look(); }
+    void busy() override { look(); }
+    void bytes(uint64_t, int64_t) override {}
+    void items(int64_t, int64_t, const std::wstring&) override { look(); }
+    void finished(const installer::Outcome&) noexcept override { look(); }
+    int reports = 0, awake = 0;
+
+private:
+    void look() {
+        ++reports;
+        // Without ES_CONTINUOUS this only resets the idle timer, and tells the state in force.
+        const EXECUTION_STATE now = SetThreadExecutionState(ES_SYSTEM_REQUIRED);
+        if ((now & (ES_CONTINUOUS | ES_SYSTEM_REQUIRED)) == (ES_CONTINUOUS | ES_SYSTEM_REQUIRED)) ++awake;
+    }
+};
+
+TEST(Jobs, ThePcStaysAwakeWhileAJobRunsAndMayRestAfter) {
+    testsupport::TempDir temp;
+    installer::Job job;
+    job.kind = installer::JobKind::kInstall;
+    job.installDir = temp.str() + L"\\OrvaneOnline";
+    job.manifestUrl = "http://127.0.0.1:9/pc/manifest.json";  // nothing listens: it fails at once
+    AwakeSink sink;
+    runJob(job, sink);
+    EXPECT_GE(sink.reports, 2);
+    EXPECT_EQ(sink.awake, sink.reports);
+    EXPECT_EQ(SetThreadExecutionState(ES_SYSTEM_REQUIRED) & ES_SYSTEM_REQUIRED, 0u);
+}
+
 TEST(WindowMetrics, SizeAndCornerFollowTheDpi) {
     struct Case { int dpi, width, height, radius; };
     for (const Case& c : {Case{72, 760, 500, 16}, Case{0, 760, 500, 16}, Case{96, 760, 500, 16},
@@ -294,4 +334,199 @@ TEST(InstallLocation, FolderUnderTheChoiceAndExistingClient) {
     std::filesystem::remove(temp / L"OrvaneOnline" / L"pcupd.files");
     testsupport::writeFile(temp / L"OrvaneOnline" / L"Engine.exe", "MZ");
     EXPECT_TRUE(makeInstallLocation(temp.str()).installationExists);
+}
+
+namespace {
+
+render::Frame frameOf(int32_t screen, const InstallLocation& location, bool removal = false) {
+    render::Frame frame;
+    frame.screen = screen;
+    frame.buttons = layoutButtons(screen, location, removal);
+    frame.location = location.chosen;
+    frame.installDir = location.installDir;
+    frame.installationExists = location.installationExists;
+    frame.removal = removal;
+    frame.focus = initialFocus(frame.buttons);
+    return frame;
+}
+
+InstallLocation chosen(const wchar_t* folder) {
+    InstallLocation location;
+    location.chosen = folder;
+    location.installDir = std::wstring(folder) + L"\\OrvaneOnline";
+    return location;
+}
+
+std::vector<std::wstring> names(const std::vector<AccessItem>& items) {
+    std::vector<std::wstring> result;
+    for (const AccessItem& item : items) result.push_back(item.name);
+    return result;
+}
+
+}  // namespace
+
+TEST(Keyboard, FocusOrderStartAndKeysOnEachScreen) {
+    using render::kButtonBrowse, render::kButtonClose, render::kButtonStart;
+    // Before a location: INSTALL cannot be pressed, so the focus starts on Browse and Tab skips it.
+    std::vector<render::Button> buttons = layoutButtons(render::kScreenChoose, InstallLocation());
+    EXPECT_EQ(focusOrder(buttons), (std::vector<int32_t>{kButtonClose, kButtonBrowse}));
+    EXPECT_EQ(initialFocus(buttons), kButtonBrowse);
+    EXPECT_EQ(keyCommand(VK_RETURN, false, buttons, kButtonBrowse).action, KeyAction::kPress);
+    EXPECT_EQ(keyCommand('I', false, buttons, kButtonBrowse).action, KeyAction::kNone);  // disabled
+    // With one: INSTALL first; Tab wraps round in reading order, Shift+Tab goes back.
+    buttons = layoutButtons(render::kScreenChoose, chosen(L"D:\\Games"));
+    EXPECT_EQ(initialFocus(buttons), kButtonStart);
+    EXPECT_EQ(keptFocus(buttons, kButtonBrowse), kButtonBrowse);
+    EXPECT_EQ(keptFocus(buttons, render::kButtonPlay), kButtonStart);
+    const KeyCommand tab = keyCommand(VK_TAB, false, buttons, kButtonStart);
+    EXPECT_EQ(tab.action, KeyAction::kMoveFocus);
+    EXPECT_EQ(tab.button, kButtonClose);
+    EXPECT_EQ(keyCommand(VK_TAB, true, buttons, kButtonClose).button, kButtonStart);
+    EXPECT_EQ(keyCommand(VK_TAB, true, buttons, kButtonStart).button, kButtonBrowse);
+    EXPECT_EQ(keyCommand(VK_RIGHT, false, buttons, kButtonBrowse).button, kButtonStart);
+    const KeyCommand space = keyCommand(VK_SPACE, false, buttons, kButtonBrowse);
+    EXPECT_EQ(space.action, KeyAction::kPress);
+    EXPECT_EQ(space.button, kButtonBrowse);
+    EXPECT_EQ(keyCommand('B', false, buttons, kButtonStart).button, kButtonBrowse);
+    EXPECT_EQ(keyCommand('I', false, buttons, kButtonBrowse).button, kButtonStart);
+    EXPECT_EQ(keyCommand(VK_ESCAPE, false, buttons, kButtonStart).action, KeyAction::kClose);
+    EXPECT_EQ(keyCommand('Q', false, buttons, kButtonStart).action, KeyAction::kNone);
+
+    // Working: only the close button, which Enter presses (it asks before cancelling).
+    buttons = layoutButtons(render::kScreenWorking, chosen(L"D:\\Games"));
+    EXPECT_EQ(initialFocus(buttons), kButtonClose);
+    EXPECT_EQ(keyCommand(VK_TAB, false, buttons, kButtonClose).button, kButtonClose);
+    // Done and failed: PLAY, TRY AGAIN or CLOSE by their first letters.
+    buttons = layoutButtons(render::kScreenDone, chosen(L"D:\\Games"));
+    EXPECT_EQ(initialFocus(buttons), render::kButtonPlay);
+    EXPECT_EQ(keyCommand('P', false, buttons, kButtonClose).button, render::kButtonPlay);
+    EXPECT_EQ(keyCommand('T', false, layoutButtons(render::kScreenFailed, chosen(L"D:\\Games")), kButtonClose).button,
+              render::kButtonRetry);
+    EXPECT_EQ(keyCommand('C', false, layoutButtons(render::kScreenDone, chosen(L"D:\\Games"), true), kButtonClose)
+                  .button,
+              render::kButtonFinish);
+    EXPECT_TRUE(layoutButtons(render::kScreenSplash, InstallLocation()).empty());
+    EXPECT_EQ(keyCommand(VK_TAB, false, {}, render::kButtonNone).action, KeyAction::kNone);
+
+    // The focus ring shows once the system clears the hide-focus flag, and hides when it sets it.
+    EXPECT_TRUE(cuesAfterUiState(false, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS | UISF_HIDEACCEL)));
+    EXPECT_FALSE(cuesAfterUiState(true, MAKEWPARAM(UIS_SET, UISF_HIDEFOCUS)));
+    EXPECT_TRUE(cuesAfterUiState(true, MAKEWPARAM(UIS_SET, UISF_HIDEACCEL)));
+}
+
+TEST(AccessTree, WhatAReaderFindsOnEachScreen) {
+    // Choose, before a location: the texts in reading order, then the buttons; INSTALL unavailable.
+    render::Frame frame = frameOf(render::kScreenChoose, InstallLocation());
+    std::vector<AccessItem> items = accessTree(frame);
+    EXPECT_EQ(names(items),
+              (std::vector<std::wstring>{L"Close", L"Choose where to install", L"No administrator rights needed.",
+                                         L"Install location: Choose a location...", L"Browse...",
+                                         L"A folder named 'OrvaneOnline' will be created here. Needs about 1.5 GB.",
+                                         L"1. Download the full client in one pass",
+                                         L"2. Verify every file against the server",
+                                         L"3. Create a desktop shortcut and play", L"INSTALL"}));
+    const AccessItem& install = items.back();
+    EXPECT_EQ(install.role, ROLE_SYSTEM_PUSHBUTTON);
+    EXPECT_EQ(install.state, STATE_SYSTEM_UNAVAILABLE);
+    EXPECT_EQ(install.defaultAction, L"");
+    const AccessItem& browse = items[4];
+    EXPECT_EQ(browse.state, STATE_SYSTEM_FOCUSABLE | STATE_SYSTEM_FOCUSED);
+    EXPECT_EQ(browse.defaultAction, L"Press");
+    EXPECT_EQ(browse.shortcut, L"Alt+B");
+    EXPECT_EQ(items[1].role, ROLE_SYSTEM_STATICTEXT);
+
+    // Working: the status, the item, the bar with its percent, the bytes; busy has no value.
+    frame = frameOf(render::kScreenWorking, chosen(L"D:\\Games"));
+    frame.status = L"Downloading client...";
+    frame.detail = L"data\\a.pak";
+    frame.progress = 0.468f;
+    frame.bytesDone = 1 << 20;
+    frame.bytesTotal = 2 << 20;
+    items = accessTree(frame);
+    ASSERT_EQ(items.size(), 5u);
+    EXPECT_EQ(items[1].name, L"Downloading client...");
+    EXPECT_EQ(items[2].name, L"data\\a.pak");
+    EXPECT_EQ(items[3].role, ROLE_SYSTEM_PROGRESSBAR);
+    EXPECT_EQ(items[3].value, L"46%");
+    EXPECT_EQ(items[4].name, L"1 MB of 2 MB");
+    EXPECT_EQ(items[0].state, STATE_SYSTEM_FOCUSABLE | STATE_SYSTEM_FOCUSED);
+    frame.busy = true;
+    items = accessTree(frame);
+    ASSERT_EQ(items.size(), 4u);  // no bytes while nothing is counted
+    EXPECT_EQ(items[3].value, L"");
+    EXPECT_TRUE(items[3].state & STATE_SYSTEM_BUSY);
+
+    // Done: the outcome first, where it went, PLAY as the default button.
+    frame = frameOf(render::kScreenDone, chosen(L"D:\\Games"));
+    items = accessTree(frame);
+    EXPECT_EQ(names(items), (std::vector<std::wstring>{
+                                L"Close", L"Installation complete",
+                                L"Orvane Online is ready, and a shortcut to it is on your desktop.",
+                                L"INSTALLED IN D:\\Games\\OrvaneOnline", L"PLAY"}));
+    EXPECT_EQ(items.back().state, STATE_SYSTEM_FOCUSABLE | STATE_SYSTEM_FOCUSED | STATE_SYSTEM_DEFAULT);
+
+    // Failed: the whole error as readable text, however long the painter's fit made it.
+    frame = frameOf(render::kScreenFailed, chosen(L"D:\\Games"), true);
+    frame.error = L"Removal incomplete: 1 file could not be deleted";
+    items = accessTree(frame);
+    ASSERT_EQ(items.size(), 4u);
+    EXPECT_EQ(items[1].name, L"Removal failed");
+    EXPECT_EQ(items[2].role, ROLE_SYSTEM_TEXT);
+    EXPECT_EQ(items[2].value, frame.error);
+    EXPECT_EQ(items[3].name, L"CLOSE");
+}
+
+TEST(Announcer, NewScreensFocusStatusAndAThrottledPercent) {
+    Announcer announcer;
+    render::Frame frame = frameOf(render::kScreenChoose, chosen(L"D:\\Games"));
+    // The first frame: the whole client anew, then the focus on INSTALL (the last item).
+    EXPECT_EQ(announcer.next(frame, 0),
+              (std::vector<AccessEvent>{{EVENT_OBJECT_REORDER, CHILDID_SELF}, {EVENT_OBJECT_FOCUS, 10}}));
+    EXPECT_TRUE(announcer.next(frame, 16).empty());
+    frame.focus = render::kButtonBrowse;
+    EXPECT_EQ(announcer.next(frame, 32), (std::vector<AccessEvent>{{EVENT_OBJECT_FOCUS, 5}}));
+
+    frame = frameOf(render::kScreenWorking, chosen(L"D:\\Games"));
+    frame.status = L"Contacting update server...";
+    frame.busy = true;
+    EXPECT_EQ(announcer.next(frame, 100).size(), 2u);
+    frame.status = L"Downloading client...";
+    frame.busy = false;
+    frame.progress = 0.01f;
+    // The new status at once; its percent waits until a second has passed since the screen came.
+    EXPECT_EQ(announcer.next(frame, 200), (std::vector<AccessEvent>{{EVENT_OBJECT_NAMECHANGE, 2}}));
+    frame.progress = 0.02f;
+    EXPECT_TRUE(announcer.next(frame, 900).empty());
+    EXPECT_EQ(announcer.next(frame, 1100), (std::vector<AccessEvent>{{EVENT_OBJECT_VALUECHANGE, 3}}));
+    frame.progress = 0.03f;
+    EXPECT_TRUE(announcer.next(frame, 2000).empty());
+    EXPECT_EQ(announcer.next(frame, 2100).size(), 1u);
+
+    // An outcome is an alert on its heading, then the focus lands on the button.
+    frame = frameOf(render::kScreenFailed, chosen(L"D:\\Games"));
+    frame.error = L"Install failed: disk full";
+    EXPECT_EQ(announcer.next(frame, 2200),
+              (std::vector<AccessEvent>{{EVENT_OBJECT_REORDER, CHILDID_SELF}, {EVENT_SYSTEM_ALERT, 2},
+                                        {EVENT_OBJECT_FOCUS, 4}}));
+}
+
+TEST(Taskbar, ProgressWhileWorkingRedOnFailureNothingOtherwise) {
+    render::Frame frame = frameOf(render::kScreenWorking, chosen(L"D:\\Games"));
+    frame.busy = true;
+    EXPECT_EQ(taskbarState(frame).flag, TBPF_INDETERMINATE);
+    frame.busy = false;
+    frame.progress = 0.4567f;
+    EXPECT_EQ(taskbarState(frame), (TaskbarState{TBPF_NORMAL, 457, 1000}));
+    EXPECT_EQ(taskbarState(frameOf(render::kScreenFailed, InstallLocation())), (TaskbarState{TBPF_ERROR, 1000, 1000}));
+    EXPECT_EQ(taskbarState(frameOf(render::kScreenDone, InstallLocation())).flag, TBPF_NOPROGRESS);
+    EXPECT_EQ(taskbarState(frameOf(render::kScreenChoose, InstallLocation())).flag, TBPF_NOPROGRESS);
+}
+
+TEST(WindowMetrics, ANewMonitorsScaleKeepsThePlaceAndTakesItsOwnSize) {
+    const RECT rect = rectForDpi(144, {100, 50, 1239, 799});  // a suggestion one pixel off
+    EXPECT_EQ(rect.left, 100);
+    EXPECT_EQ(rect.top, 50);
+    EXPECT_EQ(rect.right - rect.left, 1140);
+    EXPECT_EQ(rect.bottom - rect.top, 750);
+    EXPECT_EQ(argbOf(RGB(0x1A, 0xEB, 0xFF)), 0xFF1AEBFFu);
 }

@@ -8,6 +8,7 @@
 
 #include "tests/support/temp_dir.h"
 #include "ui/actions.h"
+#include "ui/main_window.h"
 #include "ui/window_proc.h"
 #include "ui/window_state.h"
 #include "ui/work_progress.h"
@@ -34,6 +35,7 @@ protected:
         WindowState& s = windowState();
         s.screen = render::kScreenChoose;
         s.hover = 0;
+        s.keyboardCues = false;
         s.autoStart = false;
         s.removal = false;
         s.error.clear();
@@ -50,6 +52,8 @@ protected:
         layOut(s);
     }
     void TearDown() override {
+        if (windowState().window) DestroyWindow(windowState().window);
+        windowState().window = nullptr;
         windowState().launchWorker = nullptr;
         windowState().confirmCancel = nullptr;
         windowState().work.reset();
@@ -110,6 +114,41 @@ TEST_F(WindowTest, StartCreatesTheFolderAndRunsTheWorker) {
     windowProc(nullptr, WM_CLOSE, 0, 0);
     EXPECT_EQ(questions, 2);
     EXPECT_TRUE(quitPosted());
+}
+
+TEST_F(WindowTest, TheKeyboardAloneInstallsAndPlays) {
+    WindowState& s = windowState();
+    s.screen = render::kScreenSplash;
+    layOut(s);
+    s.splashStart = GetTickCount() - 600;
+    windowProc(nullptr, WM_KEYDOWN, VK_SPACE, 0);  // any key skips the splash once it has shown a while
+    tick(s, GetTickCount());
+    ASSERT_EQ(s.screen, render::kScreenChoose);
+    EXPECT_EQ(s.focus, render::kButtonStart);
+    EXPECT_FALSE(buildFrame(s).keyboardCues);  // no ring until the keyboard is used
+
+    // Round the buttons and back: the ring shows from the first Tab on.
+    windowProc(nullptr, WM_KEYDOWN, VK_TAB, 0);
+    EXPECT_EQ(s.focus, render::kButtonClose);
+    EXPECT_TRUE(buildFrame(s).keyboardCues);
+    EXPECT_EQ(buildFrame(s).focus, render::kButtonClose);
+    windowProc(nullptr, WM_KEYDOWN, VK_TAB, 0);
+    windowProc(nullptr, WM_KEYDOWN, VK_TAB, 0);
+    EXPECT_EQ(s.focus, render::kButtonStart);
+    windowProc(nullptr, WM_KEYDOWN, VK_RETURN, 0);
+    EXPECT_EQ(launches, 1);
+    EXPECT_EQ(s.screen, render::kScreenWorking);
+    EXPECT_EQ(s.focus, render::kButtonClose);  // Enter now asks before cancelling
+
+    // Done: the focus is on PLAY; Alt+P would press it as well. A failure's TRY AGAIN by its letter.
+    finish();
+    EXPECT_EQ(s.focus, render::kButtonPlay);
+    startInstall(s);
+    finish(L"Install failed: disk full");
+    windowProc(nullptr, WM_SYSKEYDOWN, 'T', 0);
+    EXPECT_EQ(s.screen, render::kScreenChoose);
+    windowProc(nullptr, WM_KEYDOWN, VK_SPACE, 0);
+    EXPECT_EQ(launches, 3);
 }
 
 TEST_F(WindowTest, AThreadThatCannotStartShowsTheFailedScreen) {
@@ -214,4 +253,37 @@ TEST_F(WindowTest, IdleScreensRepeatTheirFrameWorkingOnesMove) {
     EXPECT_NEAR(moving.bytesPerSecond, 10 << 20, 1.0);
     EXPECT_EQ(moving.secondsLeft, 4);
     EXPECT_FALSE(moving.busy);
+
+    // With animations turned off the bar jumps; a high-contrast theme is a new frame in its colours.
+    s.look.reducedMotion = true;
+    tick(s, 8016);
+    EXPECT_FLOAT_EQ(s.displayedProgress, 0.6f);
+    s.look.highContrast = true;
+    s.look.colors.window = 0xFFFFFFFF;
+    const render::Frame contrast = buildFrame(s);
+    EXPECT_TRUE(contrast.highContrast);
+    EXPECT_EQ(contrast.system.window, 0xFFFFFFFFu);
+    EXPECT_TRUE(render::frameChanged(moving, 1.0f, contrast, 1.0f));
+    s.look = SystemLook();
+}
+
+TEST_F(WindowTest, TheRealWindowTakesTheScaleOfTheMonitorItMovesTo) {
+    WindowState& s = windowState();
+    const HINSTANCE instance = GetModuleHandleW(nullptr);
+    registerWindowClass(instance, nullptr, nullptr);
+    const HWND window = createMainWindow(instance, s);
+    ASSERT_NE(window, nullptr);
+    for (const int dpi : {144, 120, 96}) {
+        SCOPED_TRACE(dpi);
+        // The system's suggestion, a pixel off from the window's own size at that scale.
+        RECT suggested{40, 30, 40 + 760 * dpi / 96 + 1, 30 + 500 * dpi / 96 - 1};
+        SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+        RECT now{};
+        GetWindowRect(window, &now);
+        EXPECT_EQ(now.left, 40);
+        EXPECT_EQ(now.top, 30);
+        EXPECT_EQ(now.right - now.left, 760 * dpi / 96);
+        EXPECT_EQ(now.bottom - now.top, 500 * dpi / 96);
+        EXPECT_FLOAT_EQ(s.scale, dpi / 96.0f);
+    }
 }
