@@ -8,9 +8,9 @@
 #    question, then the done screen with CLOSE; a player's file stays, the rest is gone.
 # c. Escape while the archive is still downloading asks first; Yes ends the program, code 0.
 # The program of a. runs from a "Downloads" folder, and the removal of b. from %TEMP%, each
-# beside a planted winhttp.dll, bcrypt.dll and gdiplus.dll that leaves a marker when loaded;
-# orvpak.exe makes a key from there too. Between them they call into all three DLLs, and not
-# one planted copy may load. (Wine prefers its own DLLs to any beside a program unless told
+# beside a planted winhttp.dll, bcrypt.dll, gdiplus.dll and oleacc.dll that leaves a marker
+# when loaded; orvpak.exe makes a key from there too. Between them they call into the first
+# three DLLs (oleacc only once a screen reader asks), and not one planted copy may load. (Wine prefers its own DLLs to any beside a program unless told
 # native-first, as Windows is: WINEDLLOVERRIDES below.)
 # Screenshots go to BUILD_DIR/screens/smoke-*.png. The Wine prefix (BUILD_DIR/wineprefix-ui-smoke)
 # is made once and kept: a fresh one costs ten seconds.
@@ -33,7 +33,7 @@ source "$(dirname "$0")/../../../scripts/gui_session.sh"
 started=$(date +%s%3N)
 gui_start "$build/wineprefix-ui-smoke"
 mkdir -p "$screens"
-export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d;winhttp,bcrypt,gdiplus=n,b"
+export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d;winhttp,bcrypt,gdiplus,oleacc=n,b"
 
 # --- Helpers ------------------------------------------------------------------------------
 screenshot() { import -window root "$screens/smoke-$1.png" || fail "screenshot $1"; }
@@ -56,7 +56,7 @@ button_is_accent() {
 # Puts the planted DLLs into folder $1 under the names the program imports.
 plant() {
     local name
-    for name in winhttp bcrypt gdiplus; do cp -f "$planted_dll" "$1/$name.dll" || fail "cannot plant $1/$name.dll"; done
+    for name in winhttp bcrypt gdiplus oleacc; do cp -f "$planted_dll" "$1/$name.dll" || fail "cannot plant $1/$name.dll"; done
     rm -f "$1/planted.marker"
 }
 expect_nothing_planted_loaded() {
