@@ -1,8 +1,8 @@
 #pragma once
 // A program started from Downloads or %TEMP% shares its folder with whatever else landed
 // there. Windows looks for a DLL that is not one of its known DLLs in the program's folder
-// first, so a winhttp.dll, bcrypt.dll or gdiplus.dll left there would run inside the program.
-// Those three are delay-loaded (cmake/delay_load.cmake) and come from System32 only.
+// first, so a winhttp.dll, bcrypt.dll, gdiplus.dll or oleacc.dll left there would run inside
+// the program. Those four are delay-loaded (cmake/delay_load.cmake) and come from System32 only.
 
 namespace base {
 

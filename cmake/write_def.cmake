@@ -1,6 +1,6 @@
 # cmake -DNM=nm -DIMPORT=libX.a -DNAME=X -DDEF=X.def -P write_def.cmake
 # Writes a module-definition file naming every function that the import library IMPORT
-# imports, sorted, so that the same toolchain always gives the same file.
+# imports (GUIDs aside), sorted, so that the same toolchain always gives the same file.
 execute_process(COMMAND ${NM} ${IMPORT} OUTPUT_VARIABLE symbols RESULT_VARIABLE failed)
 if(failed)
     message(FATAL_ERROR "${NM} ${IMPORT} failed")
@@ -12,6 +12,10 @@ foreach(entry IN LISTS imports)
     list(APPEND names "${entry}")
 endforeach()
 list(REMOVE_DUPLICATES names)
+# Some import libraries list interface GUIDs (oleacc's IID_IAccessible) as if they were
+# functions: a delay-load thunk under such a name would stand in for the GUID's bytes. GUIDs
+# come from libuuid; code asks for them with __uuidof, which needs no library at all.
+list(FILTER names EXCLUDE REGEX "^(IID|CLSID|LIBID)_")
 list(SORT names)
 if(NOT names)
     message(FATAL_ERROR "no functions found in ${IMPORT}")

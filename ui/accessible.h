@@ -25,7 +25,7 @@ struct AccessSource {
 
 // The answer to WM_GETOBJECT: the client object for OBJID_CLIENT, else 0 so that the caller
 // hands the message to DefWindowProc.
-LRESULT answerGetObject(HWND window, WPARAM wParam, LPARAM lParam, const AccessSource& source);
+LRESULT answerGetObject(HWND window, WPARAM wParam, LPARAM lParam, const AccessSource& source) noexcept;
 
 // The child id events and clients use for item `index` of the tree.
 constexpr long childIdOf(size_t index) { return static_cast<long>(index) + 1; }
