@@ -114,12 +114,16 @@ struct LayerKey {
     bool removal = false;
     int64_t keptFiles = 0;
     std::wstring doneNote;
+    // A theme change repaints the layer in the new colours.
+    bool highContrast = false;
+    SystemColors system;
 
     bool operator==(const LayerKey& o) const {
         return screen == o.screen && scale == o.scale && width == o.width && height == o.height &&
                location == o.location && installDir == o.installDir && error == o.error &&
                installationExists == o.installationExists && removal == o.removal &&
-               keptFiles == o.keptFiles && doneNote == o.doneNote;
+               keptFiles == o.keptFiles && doneNote == o.doneNote &&
+               highContrast == o.highContrast && system == o.system;
     }
 };
 
@@ -139,10 +143,11 @@ struct Painter::Impl {
     std::unique_ptr<Canvas> layer;
     LayerKey layerKey;
 
-    void paintLayer(const Frame& frame, float scale, const LayerKey& key);
+    void paintLayer(const Frame& frame, float scale, const LayerKey& key, const Palette& colors);
 };
 
-void Painter::Impl::paintLayer(const Frame& frame, float scale, const LayerKey& key) {
+void Painter::Impl::paintLayer(const Frame& frame, float scale, const LayerKey& key,
+                               const Palette& colors) {
     if (!layer || layer->width() != key.width || layer->height() != key.height) {
         layer = std::make_unique<Canvas>(key.width, key.height);
     }
@@ -152,7 +157,7 @@ void Painter::Impl::paintLayer(const Frame& frame, float scale, const LayerKey& 
         Gdiplus::Graphics g(layer->dc());
         prepare(g, scale);
         Typesetter text(g, fonts);
-        Scene scene{g, text, logo};
+        Scene scene{g, text, logo, colors};
         switch (frame.screen) {
             case kScreenChoose: paintChooseStatic(scene, frame); break;
             case kScreenWorking: paintWorkingStatic(scene, frame); break;
@@ -183,7 +188,10 @@ void Painter::paint(const Frame& frame, float scale, Canvas& canvas) {
     key.removal = frame.removal;
     key.keptFiles = frame.keptFiles;
     key.doneNote = frame.doneNote;
-    if (!(key == impl_->layerKey)) impl_->paintLayer(frame, scale, key);
+    key.highContrast = frame.highContrast;
+    key.system = frame.system;
+    const Palette colors = paletteFor(frame);
+    if (!(key == impl_->layerKey)) impl_->paintLayer(frame, scale, key, colors);
     if (impl_->layer && impl_->layer->valid()) {
         BitBlt(canvas.dc(), 0, 0, canvas.width(), canvas.height(), impl_->layer->dc(), 0, 0,
                SRCCOPY);
@@ -192,7 +200,7 @@ void Painter::paint(const Frame& frame, float scale, Canvas& canvas) {
     Gdiplus::Graphics g(canvas.dc());
     prepare(g, scale);
     Typesetter text(g, impl_->fonts);
-    Scene scene{g, text, impl_->logo};
+    Scene scene{g, text, impl_->logo, colors};
     if (frame.screen == kScreenWorking) paintWorkingLive(scene, frame);
     paintButtons(scene, frame);
 }

@@ -8,6 +8,7 @@
 
 #include "render/frame.h"
 #include "render/layout.h"
+#include "render/palette.h"
 #include "render/text_draw.h"
 
 namespace render {
@@ -16,6 +17,7 @@ struct Scene {
     Gdiplus::Graphics& g;
     Typesetter& text;
     Gdiplus::Image* logo;  // may be null
+    const Palette& colors;
 };
 
 Gdiplus::RectF toRect(const layout::Box& box);

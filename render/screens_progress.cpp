@@ -5,7 +5,6 @@
 
 #include "base/byte_size.h"
 #include "render/format.h"
-#include "render/palette.h"
 #include "render/scene.h"
 #include "render/screen_text.h"
 #include "render/shapes.h"
@@ -16,8 +15,6 @@ using Gdiplus::RectF;
 
 namespace {
 
-const TextStyle kStatusStyle{20.0f, Weight::kSemibold, palette::kText};
-const TextStyle kSmallStyle{13.0f, Weight::kRegular, palette::kTextMuted};
 
 constexpr float kBarRadius = 6.0f;
 constexpr float kSpinnerRadius = 10.0f;
@@ -28,11 +25,15 @@ void paintBarFill(Scene& scene, float progress) {
     const RectF bar = toRect(layout::kProgressBar);
     const float filled = bar.Width * std::clamp(progress, 0.0f, 1.0f);
     if (filled <= 0.0f) return;
+    const Palette& c = scene.colors;
     // The gradient spans the whole track, so the fill's colour at a point never shifts as
     // it grows; a sliver shorter than the bar is high keeps the rounded start.
-    Gdiplus::LinearGradientBrush shade(
-        rectLTRB(bar.X - 1.0f, bar.Y, bar.GetRight() + 1.0f, bar.GetBottom()),
-        argb(palette::kAccent), argb(palette::kAccentEnd), Gdiplus::LinearGradientModeHorizontal);
+    Gdiplus::LinearGradientBrush gradient(
+        rectLTRB(bar.X - 1.0f, bar.Y, bar.GetRight() + 1.0f, bar.GetBottom()), argb(c.accent),
+        argb(c.accentEnd), Gdiplus::LinearGradientModeHorizontal);
+    Gdiplus::SolidBrush solid(argb(c.accent));
+    const Gdiplus::Brush& shade =
+        c.flat ? static_cast<const Gdiplus::Brush&>(solid) : gradient;
     const RectF fill(bar.X, bar.Y, std::max(filled, bar.Height), bar.Height);
     Gdiplus::Region saved;
     scene.g.GetClip(&saved);
@@ -49,44 +50,52 @@ void paintWorkingStatic(Scene& scene, const Frame&) {
     paintHeader(scene);
     paintLogo(scene, layout::kWorkingLogo, true);
     paintPanel(scene, layout::kWorkingPanel);
-    fillRoundRect(scene.g, toRect(layout::kProgressBar), kBarRadius, palette::kTrack);
+    const RectF track = toRect(layout::kProgressBar);
+    fillRoundRect(scene.g, track, kBarRadius, scene.colors.track);
+    strokeRoundRect(scene.g, track, kBarRadius, scene.colors.trackEdge);
 }
 
 void paintWorkingLive(Scene& scene, const Frame& frame) {
+    const Palette& c = scene.colors;
+    const TextStyle statusStyle{20.0f, Weight::kSemibold, c.text};
+    const TextStyle smallStyle{13.0f, Weight::kRegular, c.textMuted};
     const layout::Box& bar = layout::kProgressBar;
     float statusLeft = bar.left;
     if (frame.busy) {
         const float turn = static_cast<float>(frame.spinnerStep % kSpinnerSteps) / kSpinnerSteps;
         drawSpinner(scene.g, bar.left + kSpinnerRadius + 1.0f, layout::kStatusBaseline - 7.0f,
-                    kSpinnerRadius, 2.6f, turn);
+                    kSpinnerRadius, 2.6f, turn, c);
         statusLeft += kSpinnerIndent;
     }
     float statusRight = bar.right;
     if (!frame.busy) {
         const std::wstring text = percentText(frame);
-        const TextStyle style{20.0f, Weight::kSemibold, 0xFF8DB6FF};
+        const TextStyle style{20.0f, Weight::kSemibold, c.percent};
         scene.text.draw(text, style, bar.right, layout::kStatusBaseline, Align::kRight);
         statusRight -= 72.0f;
     }
     scene.text.draw(
-        elideEnd(frame.status, statusRight - statusLeft, scene.text.measurer(kStatusStyle)),
-        kStatusStyle, statusLeft, layout::kStatusBaseline);
+        elideEnd(frame.status, statusRight - statusLeft, scene.text.measurer(statusStyle)),
+        statusStyle, statusLeft, layout::kStatusBaseline);
     // The detail is mostly a file's path: its start and its name tell the most.
     scene.text.draw(
-        elideMiddle(frame.detail, bar.right - bar.left, scene.text.measurer(kSmallStyle)),
-        kSmallStyle, bar.left, layout::kDetailBaseline);
+        elideMiddle(frame.detail, bar.right - bar.left, scene.text.measurer(smallStyle)),
+        smallStyle, bar.left, layout::kDetailBaseline);
     paintBarFill(scene, frame.progress);
     const std::wstring bytes = bytesLineText(frame);
-    if (!bytes.empty()) scene.text.draw(bytes, kSmallStyle, bar.left, layout::kBytesBaseline);
+    if (!bytes.empty()) scene.text.draw(bytes, smallStyle, bar.left, layout::kBytesBaseline);
 }
 
 namespace {
 
 void paintOutcomeMark(Scene& scene, float cy, float r, bool success) {
+    const Palette& c = scene.colors;
     const float cx = kWindowWidth / 2.0f;
-    const uint32_t strong = success ? palette::kSuccess : palette::kDanger;
-    drawRadialGlow(scene.g, cx, cy, r * 2.6f, r * 2.6f, (strong & 0xFFFFFF) | 0x30000000);
-    Gdiplus::SolidBrush soft(argb(success ? palette::kSuccessSoft : palette::kDangerSoft));
+    const uint32_t strong = success ? c.success : c.danger;
+    if (!c.flat) {
+        drawRadialGlow(scene.g, cx, cy, r * 2.6f, r * 2.6f, (strong & 0xFFFFFF) | 0x30000000);
+    }
+    Gdiplus::SolidBrush soft(argb(success ? c.successSoft : c.dangerSoft));
     scene.g.FillEllipse(&soft, RectF(cx - r, cy - r, 2 * r, 2 * r));
     Gdiplus::Pen ring(argb(strong), 2.0f);
     scene.g.DrawEllipse(&ring, RectF(cx - r + 1, cy - r + 1, 2 * r - 2, 2 * r - 2));
@@ -103,15 +112,16 @@ namespace {
 
 // A captioned box holding the install folder, under the done screen's heading.
 void paintFolderBox(Scene& scene, const std::wstring& caption, const std::wstring& folder) {
+    const Palette& c = scene.colors;
     const layout::Box& box = layout::kInstalledIn;
     const RectF rect = toRect(box);
-    fillRoundRect(scene.g, rect, 10.0f, palette::kField);
-    strokeRoundRect(scene.g, rect, 10.0f, palette::kFieldEdge);
-    const TextStyle label{10.5f, Weight::kSemibold, palette::kTextDim, 1.2f};
+    fillRoundRect(scene.g, rect, 10.0f, c.field);
+    strokeRoundRect(scene.g, rect, 10.0f, c.fieldEdge);
+    const TextStyle label{10.5f, Weight::kSemibold, c.textDim, 1.2f};
     scene.text.draw(caption, label, box.left + 18.0f,
                     scene.text.centredBaseline(label, box.centreY()));
     const float left = box.left + 18.0f + scene.text.width(caption, label) + 18.0f;
-    const TextStyle path{13.5f, Weight::kRegular, palette::kText};
+    const TextStyle path{13.5f, Weight::kRegular, c.text};
     scene.text.draw(elideMiddle(folder, box.right - 18.0f - left, scene.text.measurer(path)),
                     path, left, scene.text.centredBaseline(path, box.centreY()));
 }
@@ -119,12 +129,13 @@ void paintFolderBox(Scene& scene, const std::wstring& caption, const std::wstrin
 }  // namespace
 
 void paintDoneStatic(Scene& scene, const Frame& frame) {
+    const Palette& c = scene.colors;
     paintBackground(scene);
     paintHeader(scene);
     paintOutcomeMark(scene, layout::kDoneMarkY, 36.0f, true);
     const float centre = kWindowWidth / 2.0f;
-    const TextStyle heading{26.0f, Weight::kSemibold, palette::kText};
-    const TextStyle line{14.0f, Weight::kRegular, palette::kTextMuted};
+    const TextStyle heading{26.0f, Weight::kSemibold, c.text};
+    const TextStyle line{14.0f, Weight::kRegular, c.textMuted};
     const float lineBaseline = layout::kDoneHeadingBaseline + 31.0f;
     scene.text.draw(headingText(frame), heading, centre, layout::kDoneHeadingBaseline, Align::kCenter);
     scene.text.draw(doneLineText(frame), line, centre, lineBaseline, Align::kCenter);
@@ -132,7 +143,7 @@ void paintDoneStatic(Scene& scene, const Frame& frame) {
     if (!caption.empty()) paintFolderBox(scene, caption, frame.installDir);
     if (frame.removal) return;
     if (!frame.doneNote.empty()) {
-        const TextStyle note{12.5f, Weight::kRegular, palette::kTextMuted};
+        const TextStyle note{12.5f, Weight::kRegular, c.textMuted};
         scene.text.draw(elideMiddle(frame.doneNote, layout::kInstalledIn.width(), scene.text.measurer(note)),
                         note, centre, layout::kDoneNoteBaseline, Align::kCenter);
     }
@@ -150,7 +161,7 @@ FittedText fitErrorText(Typesetter& text, const std::wstring& error) {
     }
     FittedText fitted;
     for (float size = 14.0f; size >= 9.0f; size -= 0.5f) {
-        TextStyle style{size, Weight::kRegular, palette::kText};
+        TextStyle style{size, Weight::kRegular, 0};
         fitted.size = size;
         fitted.lineHeight = std::round(size * 1.45f * 2.0f) / 2.0f;
         fitted.lines = wrapText(trimmed, width, text.measurer(style));
@@ -172,22 +183,23 @@ FittedText fitErrorText(Typesetter& text, const std::wstring& error) {
 }
 
 void paintFailedStatic(Scene& scene, const Frame& frame) {
+    const Palette& c = scene.colors;
     paintBackground(scene);
     paintHeader(scene);
     paintOutcomeMark(scene, layout::kFailedMarkY, 30.0f, false);
     scene.text.draw(headingText(frame),
-                    {24.0f, Weight::kSemibold, palette::kText}, kWindowWidth / 2.0f,
+                    {24.0f, Weight::kSemibold, c.text}, kWindowWidth / 2.0f,
                     layout::kFailedHeadingBaseline, Align::kCenter);
 
     const layout::Box& panel = layout::kErrorPanel;
-    fillRoundRect(scene.g, toRect(panel), 12.0f, palette::kErrorPanel);
-    strokeRoundRect(scene.g, toRect(panel), 12.0f, palette::kErrorEdge);
+    fillRoundRect(scene.g, toRect(panel), 12.0f, c.errorPanel);
+    strokeRoundRect(scene.g, toRect(panel), 12.0f, c.errorEdge);
 
-    scene.text.draw(detailsCaptionText(), {10.5f, Weight::kSemibold, 0xFFB07A8C, 1.4f},
+    scene.text.draw(detailsCaptionText(), {10.5f, Weight::kSemibold, c.errorCaption, 1.4f},
                     panel.left + layout::kErrorPadding, panel.top + 28.0f);
 
     const FittedText fitted = fitErrorText(scene.text, frame.error);
-    const TextStyle style{fitted.size, Weight::kRegular, 0xFFE4E8F8};
+    const TextStyle style{fitted.size, Weight::kRegular, c.errorText};
     float baseline = layout::kErrorTextTop + fitted.size * 0.95f;
     scene.g.SetClip(toRect(panel));  // the fit already keeps inside; hinting may not quite
     for (const std::wstring& line : fitted.lines) {

@@ -110,11 +110,12 @@ void drawCross(Graphics& g, float cx, float cy, float size, uint32_t color, floa
     g.DrawLine(&pen, cx - s, cy + s, cx + s, cy - s);
 }
 
-void drawSpinner(Graphics& g, float cx, float cy, float radius, float thickness, float turn) {
+void drawSpinner(Graphics& g, float cx, float cy, float radius, float thickness, float turn,
+                 const Palette& colors) {
     const RectF box(cx - radius, cy - radius, radius * 2.0f, radius * 2.0f);
-    Pen track(argb(palette::kSpinnerTrack), thickness);
+    Pen track(argb(colors.spinnerTrack), thickness);
     g.DrawEllipse(&track, box);
-    Pen arc(argb(palette::kAccentHover), thickness);
+    Pen arc(argb(colors.spinner), thickness);
     arc.SetStartCap(Gdiplus::LineCapRound);
     arc.SetEndCap(Gdiplus::LineCapRound);
     g.DrawArc(&arc, box, turn * 360.0f - 90.0f, 110.0f);
@@ -138,11 +139,14 @@ void drawRefresh(Graphics& g, float cx, float cy, float size, uint32_t color, fl
     g.DrawLines(&pen, arrow, 3);
 }
 
-void drawEmblem(Graphics& g, float left, float top, float size) {
+void drawEmblem(Graphics& g, float left, float top, float size, const Palette& colors) {
     const float cx = left + size / 2.0f, cy = top + size / 2.0f;
     const RectF box(left, top, size, size);
-    Gdiplus::LinearGradientBrush shade(box, argb(0xFF6FB2FF), argb(palette::kAccentEnd),
-                                       Gdiplus::LinearGradientModeForwardDiagonal);
+    Gdiplus::LinearGradientBrush gradient(box, argb(colors.emblemLight), argb(colors.accentEnd),
+                                          Gdiplus::LinearGradientModeForwardDiagonal);
+    SolidBrush solid(argb(colors.accent));
+    const Gdiplus::Brush& shade =
+        colors.flat ? static_cast<const Gdiplus::Brush&>(solid) : gradient;
 
     const float ring = size * 0.085f;
     const float r = size / 2.0f - ring / 2.0f - size * 0.04f;

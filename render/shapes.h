@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "render/palette.h"
+
 namespace render {
 
 Gdiplus::Color argb(uint32_t value);
@@ -36,10 +38,10 @@ void drawRefresh(Gdiplus::Graphics& g, float cx, float cy, float size, uint32_t 
 
 // A ring track with an arc a quarter turn long, turned by `turn` (0..1) of a full turn.
 void drawSpinner(Gdiplus::Graphics& g, float cx, float cy, float radius, float thickness,
-                 float turn);
+                 float turn, const Palette& colors);
 
 // The brand mark drawn when the program has no logo image: a gradient ring around a
-// four-pointed star, filling a square of `size` at (left, top).
-void drawEmblem(Gdiplus::Graphics& g, float left, float top, float size);
+// four-pointed star (solid in a flat palette), filling a square of `size` at (left, top).
+void drawEmblem(Gdiplus::Graphics& g, float left, float top, float size, const Palette& colors);
 
 }  // namespace render

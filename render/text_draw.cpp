@@ -46,14 +46,23 @@ float Typesetter::centredBaseline(const TextStyle& style, float centreY) const {
     return centreY + style.size * kCapHeight / 2.0f;
 }
 
+namespace {
+
+float alignedLeft(float x, float width, Align align) {
+    switch (align) {
+        case Align::kCenter: return x - width / 2.0f;
+        case Align::kRight: return x - width;
+        default: return x;
+    }
+}
+
+}  // namespace
+
 void Typesetter::draw(const std::wstring& text, const TextStyle& style, float x, float baseline,
                       Align align) {
     const Gdiplus::Font* font = fonts_.get(style.size, style.weight);
     if (!font || !format_ || text.empty()) return;
-    if (align != Align::kLeft) {
-        const float w = width(text, style);
-        x -= align == Align::kCenter ? w / 2.0f : w;
-    }
+    if (align != Align::kLeft) x = alignedLeft(x, width(text, style), align);
     const float top = baseline - style.size * fonts_.ascent(style.weight);
     Gdiplus::SolidBrush brush(argb(style.color));
     if (style.tracking == 0.0f) {
@@ -65,6 +74,23 @@ void Typesetter::draw(const std::wstring& text, const TextStyle& style, float x,
         g_.DrawString(&c, 1, font, Gdiplus::PointF(x, top), format_, &brush);
         x += width(std::wstring(1, c), style) + style.tracking;
     }
+}
+
+Typesetter::Span Typesetter::characterSpan(const std::wstring& text, size_t index,
+                                            const TextStyle& style, float x, Align align) {
+    if (index >= text.size()) return {x, x};
+    float left = align == Align::kLeft ? x : alignedLeft(x, width(text, style), align);
+    const std::wstring c(1, text[index]);
+    if (style.tracking == 0.0f) {
+        // Drawn as one run: the prefix's measure keeps the run's kerning.
+        left += width(text.substr(0, index), style);
+        return {left, left + width(c, style)};
+    }
+    // Drawn a character at a time, each advanced by its own width and the tracking.
+    for (size_t i = 0; i < index; ++i) {
+        left += width(std::wstring(1, text[i]), style) + style.tracking;
+    }
+    return {left, left + width(c, style)};
 }
 
 }  // namespace render

@@ -38,6 +38,14 @@ public:
     void draw(const std::wstring& text, const TextStyle& style, float x, float baseline,
               Align align = Align::kLeft);
 
+    // Where draw() with the same arguments puts the character at `index`: its left and right
+    // edge, tracking and alignment included.
+    struct Span {
+        float left, right;
+    };
+    Span characterSpan(const std::wstring& text, size_t index, const TextStyle& style, float x,
+                       Align align = Align::kLeft);
+
 private:
     Gdiplus::Graphics& g_;
     Fonts& fonts_;

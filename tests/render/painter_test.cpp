@@ -6,8 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <functional>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "base/text.h"
 #include "render/layout.h"
@@ -77,6 +81,7 @@ render::Button button(int32_t l, int32_t t, int32_t r, int32_t b, int32_t id, st
     render::Button result;
     result.left = l, result.top = t, result.right = r, result.bottom = b;
     result.id = id;
+    result.accessKey = label.empty() ? 0 : label[0];
     result.label = std::move(label);
     result.primary = primary;
     result.enabled = enabled;
@@ -102,6 +107,29 @@ Frame chooseFrame(std::wstring location, bool exists) {
 
 Frame hovering(Frame frame, int32_t id) {
     frame.hover = id;
+    return frame;
+}
+
+// The keyboard was used and `id` has the focus.
+Frame focused(Frame frame, int32_t id) {
+    frame.keyboardCues = true;
+    frame.focus = id;
+    return frame;
+}
+
+// SystemColors' defaults are the "High Contrast Black" theme; this is "High Contrast White".
+render::SystemColors highContrastWhite() {
+    render::SystemColors s;
+    s.window = 0xFFFFFFFF, s.windowText = 0xFF000000;
+    s.highlight = 0xFF37006E, s.highlightText = 0xFFFFFFFF;
+    s.buttonFace = 0xFFFFFFFF, s.buttonText = 0xFF000000;
+    s.grayText = 0xFF600000, s.hotlight = 0xFF00009F;
+    return s;
+}
+
+Frame inHighContrast(Frame frame, const render::SystemColors& system = {}) {
+    frame.highContrast = true;
+    frame.system = system;
     return frame;
 }
 
@@ -210,6 +238,96 @@ int differing(const Rendered& a, const Rendered& b, const render::layout::Box& b
     return count;
 }
 
+using render::layout::Box;
+
+Box grown(const render::Button& b, float by) {
+    return {b.left - by, b.top - by, b.right + by, b.bottom + by};
+}
+
+bool inside(const Box& box, float x, float y) {
+    return x >= box.left && x < box.right && y >= box.top && y < box.bottom;
+}
+
+// Where the painter draws pictures as they are: the logo image, on the screens that show it.
+std::vector<Box> logoBoxes(const Frame& frame) {
+    using namespace render::layout;
+    if (frame.screen == render::kScreenSplash) return {kSplashLogo};
+    if (frame.screen == render::kScreenWorking) return {kHeaderLogo, kWorkingLogo};
+    return {kHeaderLogo};
+}
+
+// Whether `p` lies between `a` and `b`, as anti-aliasing mixes two colours.
+bool isBlend(uint32_t p, uint32_t a, uint32_t b) {
+    const auto channel = [](uint32_t c, int shift) {
+        return static_cast<int>((c >> shift) & 0xFF);
+    };
+    int widest = 0, span = 0;
+    for (int shift : {0, 8, 16}) {
+        const int d = channel(b, shift) - channel(a, shift);
+        if (std::abs(d) > std::abs(span)) span = d, widest = shift;
+    }
+    if (span == 0) return false;
+    const float t = static_cast<float>(channel(p, widest) - channel(a, widest)) / span;
+    if (t < 0.0f || t > 1.0f) return false;
+    for (int shift : {0, 8, 16}) {
+        const float mixed = channel(a, shift) + t * (channel(b, shift) - channel(a, shift));
+        if (std::abs(mixed - channel(p, shift)) > 3.0f) return false;
+    }
+    return true;
+}
+
+// Checks a high-contrast render outside its logo pictures: every pixel is a theme colour or
+// an edge's blend of two, blends stay a thin share (a gradient or a tint would be all blends;
+// the longest error text makes about 4 %), and backdrop, panels and the enabled primary
+// button are the exact colours.
+void expectThemeColoursOnly(const Rendered& r, const Frame& frame, Gdiplus::Image* image) {
+    const render::SystemColors& s = frame.system;
+    const uint32_t colours[] = {s.window,     s.windowText, s.highlight, s.highlightText,
+                                s.buttonFace, s.buttonText, s.grayText,  s.hotlight};
+    const std::vector<Box> pictures = image ? logoBoxes(frame) : std::vector<Box>();
+    int counted = 0, blends = 0, foreign = 0;
+    for (int y = 0; y < r.canvas->height(); ++y) {
+        for (int x = 0; x < r.canvas->width(); ++x) {
+            const float ux = x / r.scale, uy = y / r.scale;
+            if (std::any_of(pictures.begin(), pictures.end(),
+                            [&](const Box& box) { return inside(box, ux, uy); })) {
+                continue;
+            }
+            ++counted;
+            const uint32_t p = r.canvas->pixel(x, y);
+            if (std::any_of(std::begin(colours), std::end(colours),
+                            [p](uint32_t c) { return (c & kRgb) == p; })) {
+                continue;
+            }
+            ++blends;
+            bool blend = false;
+            for (uint32_t a : colours) {
+                for (uint32_t b : colours) blend = blend || isBlend(p, a & kRgb, b & kRgb);
+            }
+            foreign += !blend;
+        }
+    }
+    EXPECT_LT(blends, counted / 12);
+    EXPECT_LT(foreign, counted / 2000);
+
+    const uint32_t window = s.window & kRgb;
+    for (const auto& [x, y] : {std::pair{6.0f, 60.0f}, {754.0f, 60.0f}, {6.0f, 494.0f},
+                               {754.0f, 494.0f}, {380.0f, 6.0f}}) {
+        EXPECT_EQ(r.at(x, y), window) << x << "," << y;
+    }
+    const std::pair<float, float> panelInside[] = {
+        {0, 0}, {400.0f, 165.0f}, {640.0f, 245.0f}, {610.0f, 296.0f}, {400.0f, 210.0f}};
+    if (frame.screen != render::kScreenSplash) {
+        const auto [x, y] = panelInside[frame.screen];
+        EXPECT_EQ(r.at(x, y), window) << "inside the panel at " << x << "," << y;
+    }
+    for (const render::Button& b : frame.buttons) {
+        if (!b.primary || !b.enabled) continue;
+        EXPECT_EQ(r.at(b.left + 16.0f, (b.top + b.bottom) / 2.0f), s.highlight & kRgb);
+        EXPECT_EQ(r.at(b.right - 16.0f, b.top + 8.0f), s.highlight & kRgb);
+    }
+}
+
 std::wstring pngPath(const wchar_t* name, float scale) {
     return std::wstring(kScreensDir) + L"/" + name + L"@" +
            std::to_wstring(static_cast<int>(scale * 96.0f + 0.5f)) + L".png";
@@ -253,6 +371,12 @@ TEST(Painter, RendersEveryScreenWithAccentPrimaryButton) {
     for (float scale : kScales) {
         for (const Case& c : cases) {
             SCOPED_TRACE(base::toUtf8(pngPath(c.name, scale)));
+            const Frame highContrast = inHighContrast(c.frame);
+            const Rendered flat = paint(highContrast, scale, c.image);
+            const std::wstring hcName = L"hc-" + std::wstring(c.name);
+            EXPECT_TRUE(flat.canvas->savePng(pngPath(hcName.c_str(), scale)));
+            expectThemeColoursOnly(flat, highContrast, c.image);
+
             const Rendered r = paint(c.frame, scale, c.image);
             EXPECT_TRUE(r.canvas->savePng(pngPath(c.name, scale)));
             for (const render::Button& b : c.frame.buttons) {
@@ -265,6 +389,101 @@ TEST(Painter, RendersEveryScreenWithAccentPrimaryButton) {
                 EXPECT_EQ(r.at(b.right - 16.0f, b.top + 8.0f), accent);
             }
         }
+    }
+    // The colours are the theme's own: a white theme paints white.
+    const Frame white = inHighContrast(chooseFrame(L"D:\\Games", true), highContrastWhite());
+    const Rendered r = paint(white, 1.0f);
+    EXPECT_TRUE(r.canvas->savePng(pngPath(L"hc-white-choose", 1.0f)));
+    expectThemeColoursOnly(r, white, logo());
+}
+
+// Where keyboard cues changed a render: in the thin band around `ring` (a button's edge), under
+// a labelled button's text where its access key is underlined, and anywhere else.
+struct CueChanges {
+    int band = 0, underlines = 0, elsewhere = 0;
+};
+
+CueChanges cueChanges(const Rendered& a, const Rendered& b, const Frame& frame,
+                      const render::Button* ring) {
+    CueChanges changes;
+    for (int y = 0; y < a.canvas->height(); ++y) {
+        for (int x = 0; x < a.canvas->width(); ++x) {
+            if (a.canvas->pixel(x, y) == b.canvas->pixel(x, y)) continue;
+            const float ux = (x + 0.5f) / a.scale, uy = (y + 0.5f) / a.scale;
+            // The band reaches two units into the button, where its rounded corners leave
+            // the ring's corners room.
+            if (ring && inside(grown(*ring, 7.0f), ux, uy) &&
+                !inside(grown(*ring, -2.0f), ux, uy)) {
+                ++changes.band;
+                continue;
+            }
+            const auto under = [&](const render::Button& button) {
+                const Box lower{static_cast<float>(button.left),
+                                (button.top + button.bottom) / 2.0f + 2.0f,
+                                static_cast<float>(button.right),
+                                static_cast<float>(button.bottom)};
+                return button.accessKey != 0 && inside(lower, ux, uy);
+            };
+            ++(std::any_of(frame.buttons.begin(), frame.buttons.end(), under) ? changes.underlines
+                                                                               : changes.elsewhere);
+        }
+    }
+    return changes;
+}
+
+TEST(Painter, KeyboardCuesRingTheFocusedButtonAndUnderlineAccessKeys) {
+    for (const bool highContrast : {false, true}) {
+        const uint32_t ringColour = highContrast ? render::SystemColors().windowText & kRgb
+                                                 : render::palette::kText & kRgb;
+        for (float scale : kScales) {
+            SCOPED_TRACE(highContrast ? "high contrast" : "standard");
+            Frame plain = chooseFrame(L"D:\\Games", false);
+            if (highContrast) plain = inHighContrast(plain);
+            plain.focus = render::kButtonStart;  // without cues the focus shows nothing
+            const Rendered base = paint(plain, scale);
+
+            for (int32_t id : {render::kButtonStart, render::kButtonClose}) {
+                const Frame cued = focused(plain, id);
+                const Rendered r = paint(cued, scale);
+                if (id == render::kButtonStart) {
+                    const wchar_t* name = highContrast ? L"hc-focus-start" : L"focus-start";
+                    EXPECT_TRUE(r.canvas->savePng(pngPath(name, scale)));
+                }
+                const render::Button& b =
+                    *std::find_if(cued.buttons.begin(), cued.buttons.end(),
+                                  [id](const render::Button& x) { return x.id == id; });
+                const CueChanges changes = cueChanges(base, r, cued, &b);
+                // Most of the ring's length, at least a device pixel wide.
+                EXPECT_GT(changes.band, (b.right - b.left + b.bottom - b.top) * 2 * scale);
+                EXPECT_GT(changes.underlines, 0);
+                EXPECT_EQ(changes.elsewhere, 0);
+                // In the ring's middle, four units out, its colour; between it and the
+                // button's edge, what was there.
+                const float x = (b.left + b.right) / 2.0f, y = (b.top + b.bottom) / 2.0f;
+                EXPECT_EQ(r.at(b.left - 4.0f, y), ringColour);
+                EXPECT_EQ(r.at(x, b.top - 4.0f), ringColour);
+                EXPECT_EQ(r.at(b.left - 1.5f, y), base.at(b.left - 1.5f, y));
+                EXPECT_EQ(r.at(x, b.top - 1.5f), base.at(x, b.top - 1.5f));
+            }
+
+            // Cues without a focused button: the underlines alone.
+            const Frame none = focused(plain, render::kButtonNone);
+            const CueChanges changes = cueChanges(base, paint(none, scale), none, nullptr);
+            EXPECT_GT(changes.underlines, 0);
+            EXPECT_EQ(changes.elsewhere, 0);
+        }
+    }
+    // The key's first occurrence in either case, and that letter only: REPAIR's first R
+    // (left of centre), the lower-case e of "Browse..." (right of it).
+    Frame keys = chooseFrame(L"D:\\Games", true);
+    keys.buttons[1].accessKey = L'E';
+    for (float scale : kScales) {
+        const Rendered plain = paint(keys, scale),
+                       cued = paint(focused(keys, render::kButtonNone), scale);
+        EXPECT_GT(differing(plain, cued, {264, 419, 365, 442}), 0);
+        EXPECT_EQ(differing(plain, cued, {365, 419, 496, 442}), 0);
+        EXPECT_GT(differing(plain, cued, {662, 228, 716, 246}), 0);
+        EXPECT_EQ(differing(plain, cued, {600, 228, 662, 246}), 0);
     }
 }
 
@@ -411,7 +630,12 @@ TEST(Painter, CachedLayerFollowsWhatTheScreenShows) {
                             doneFrame(),                      removedFrame(0),
                             removedFrame(3),                  removedFrame(1),
                             doneFrame(),                      droppedFrame(),
-                            doneFrame()};
+                            doneFrame(),
+                            // A theme switched on, changed and switched off again.
+                            inHighContrast(doneFrame()),
+                            inHighContrast(doneFrame(), highContrastWhite()),
+                            inHighContrast(workingFrame(0.7f, false), highContrastWhite()),
+                            workingFrame(0.7f, false)};
     const float scale = 1.25f;
     render::Painter painter(logo());
     for (const Frame& frame : frames) {
