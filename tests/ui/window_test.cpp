@@ -3,11 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <stdexcept>
 #include <system_error>
 
 #include "tests/support/temp_dir.h"
 #include "ui/actions.h"
+#include "ui/animation.h"
 #include "ui/main_window.h"
 #include "ui/window_proc.h"
 #include "ui/window_state.h"
@@ -286,4 +288,33 @@ TEST_F(WindowTest, TheRealWindowTakesTheScaleOfTheMonitorItMovesTo) {
         EXPECT_EQ(now.bottom - now.top, 500 * dpi / 96);
         EXPECT_FLOAT_EQ(s.scale, dpi / 96.0f);
     }
+}
+
+namespace {
+
+std::vector<std::pair<DWORD, LONG>> heardEvents;
+
+void CALLBACK hearEvent(HWINEVENTHOOK, DWORD event, HWND, LONG object, LONG child, DWORD, DWORD) {
+    if (object == OBJID_CLIENT) heardEvents.push_back({event, child});
+}
+
+}  // namespace
+
+TEST_F(WindowTest, TheRealWindowTellsReadersOfFocusAndANewScreen) {
+    WindowState& s = windowState();
+    const HINSTANCE instance = GetModuleHandleW(nullptr);
+    registerWindowClass(instance, nullptr, nullptr);
+    ASSERT_NE(createMainWindow(instance, s), nullptr);
+    const HWINEVENTHOOK hook = SetWinEventHook(EVENT_MIN, EVENT_MAX, nullptr, hearEvent, GetCurrentProcessId(), 0,
+                                               WINEVENT_OUTOFCONTEXT);
+    ASSERT_NE(hook, nullptr);
+    heardEvents.clear();
+    windowProc(s.window, WM_KEYDOWN, VK_TAB, 0);  // from INSTALL round to the close button, item 1
+    startInstall(s);
+    windowProc(s.window, WM_TIMER, kTimerId, 0);
+    quitPosted();  // out-of-context events arrive as messages
+    UnhookWinEvent(hook);
+    const std::pair<DWORD, LONG> focusOnClose{EVENT_OBJECT_FOCUS, 1}, reorder{EVENT_OBJECT_REORDER, CHILDID_SELF};
+    EXPECT_NE(std::find(heardEvents.begin(), heardEvents.end(), focusOnClose), heardEvents.end());
+    EXPECT_NE(std::find(heardEvents.begin(), heardEvents.end(), reorder), heardEvents.end());
 }
