@@ -24,6 +24,7 @@
 #include "ui/logo.h"
 #include "ui/main_window.h"
 #include "ui/silent.h"
+#include "ui/taskbar.h"
 #include "ui/window_proc.h"
 #include "ui/window_state.h"
 
@@ -168,6 +169,7 @@ int runWindow(HINSTANCE instance, ui::WindowState& state) {
     state.painter = std::make_unique<render::Painter>(state.logo);
     const bool created = ui::createMainWindow(instance, state) != nullptr;
     if (created) runMessageLoop(state);
+    state.taskbar->release();
     state.painter.reset();
     state.canvas.reset();
     ui::deleteImage(state.logo);

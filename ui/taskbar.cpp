@@ -44,6 +44,11 @@ void TaskbarButton::show(const TaskbarState& state) {
     if (!applied_ || !(shown_ == wanted_)) apply();
 }
 
+void TaskbarButton::release() {
+    list_.Reset();
+    window_ = nullptr;
+}
+
 void TaskbarButton::apply() {
     if (!list_ || !window_) return;
     // A value implies the normal state: the flag goes last so that error or paused stays.

@@ -32,6 +32,8 @@ public:
     void created(HWND window);
     // Shows `state` when it differs from what the button shows.
     void show(const TaskbarState& state);
+    // Lets the taskbar's list go; before COM ends on this thread, which may unload its DLL.
+    void release();
 
 private:
     void apply();
