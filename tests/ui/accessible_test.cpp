@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/child_variant.h"
 #include "ui/access_tree.h"
 #include "ui/accessible.h"
 #include "ui/buttons.h"
@@ -29,13 +30,7 @@ LRESULT CALLBACK testWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-VARIANT childVariant(long id) {
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_I4;
-    v.lVal = id;
-    return v;
-}
+using testsupport::childVariant;
 
 render::Frame screen(int32_t which, const InstallLocation& location = {}) {
     render::Frame frame;

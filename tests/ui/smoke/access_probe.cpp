@@ -13,18 +13,13 @@
 #include <string>
 
 #include "base/text.h"
+#include "tests/support/child_variant.h"
 
 namespace {
 
 const wchar_t* const kSetupWindowClass = L"OrvaneSetupWnd";
 
-VARIANT childVariant(long id) {
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_I4;
-    v.lVal = id;
-    return v;
-}
+using testsupport::childVariant;
 
 std::wstring text(IAccessible* object, HRESULT (STDMETHODCALLTYPE IAccessible::*get)(VARIANT, BSTR*), long id) {
     BSTR got = nullptr;
