@@ -15,7 +15,7 @@ bool operator==(const SystemColors& a, const SystemColors& b) {
 }
 
 bool operator==(const Frame& a, const Frame& b) {
-    return a.screen == b.screen && a.buttons == b.buttons && a.hover == b.hover &&
+    return a.screen == b.screen && a.language == b.language && a.buttons == b.buttons && a.hover == b.hover &&
            a.focus == b.focus && a.keyboardCues == b.keyboardCues &&
            a.highContrast == b.highContrast && a.system == b.system &&
            a.location == b.location && a.installDir == b.installDir &&

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "lang/language.h"
+
 namespace render {
 
 enum Screen : int32_t {
@@ -55,6 +57,7 @@ bool operator==(const SystemColors& a, const SystemColors& b);
 
 struct Frame {
     int32_t screen = kScreenSplash;
+    lang::Language language = lang::Language::kEnglish;  // of every text the screen shows
     std::vector<Button> buttons;
     int32_t hover = kButtonNone;  // id of the button under the mouse
     int32_t focus = kButtonNone;  // id of the button with the keyboard focus

@@ -3,75 +3,87 @@
 #include <algorithm>
 #include <cmath>
 
-#include "base/byte_size.h"
-#include "render/format.h"
+#include "lang/numbers.h"
+#include "lang/texts.h"
 
 namespace render {
 
+using lang::Text;
+
+namespace {
+
+std::wstring say(const Frame& frame, Text key) { return lang::text(frame.language, key); }
+
+}  // namespace
+
 std::wstring headingText(const Frame& frame) {
     switch (frame.screen) {
-    case kScreenSplash: return L"ORVANE ONLINE";
-    case kScreenChoose: return L"Choose where to install";
+    case kScreenSplash: return L"ORVANE ONLINE";  // the game's name, in every language
+    case kScreenChoose: return say(frame, Text::kChooseHeading);
     case kScreenDone:
-        if (frame.removal) return L"Orvane Online was removed";
+        if (frame.removal) return say(frame, Text::kRemovedHeading);
         // A repair ran over a client that was there before the run began.
-        return frame.installationExists ? L"Repair complete" : L"Installation complete";
-    case kScreenFailed: return frame.removal ? L"Removal failed" : L"Installation failed";
+        return say(frame, frame.installationExists ? Text::kRepairedHeading : Text::kInstalledHeading);
+    case kScreenFailed:
+        return say(frame, frame.removal ? Text::kRemovalFailedHeading : Text::kInstallFailedHeading);
     default: return L"";
     }
 }
 
-std::wstring adminNoteText() { return L"No administrator rights needed."; }
-std::wstring locationCaptionText() { return L"INSTALL LOCATION"; }
+std::wstring subtitleText(const Frame& frame) { return say(frame, Text::kWindowTitle); }
+std::wstring adminNoteText(const Frame& frame) { return say(frame, Text::kAdminNote); }
+std::wstring locationCaptionText(const Frame& frame) { return say(frame, Text::kLocationCaption); }
 
 std::wstring locationText(const Frame& frame) {
-    return frame.location.empty() ? L"Choose a location..." : frame.location;
+    return frame.location.empty() ? say(frame, Text::kLocationPrompt) : frame.location;
 }
 
-std::wstring folderNoteText(const Frame&) {
-    return L"A folder named 'OrvaneOnline' will be created here. Needs about 1.5 GB.";
-}
-
-std::wstring repairNoticeText() {
-    return L"Existing install found here - Repair refreshes only the changed files (fast).";
-}
+std::wstring folderNoteText(const Frame& frame) { return say(frame, Text::kFolderNote); }
+std::wstring repairNoticeText(const Frame& frame) { return say(frame, Text::kRepairNotice); }
 
 std::vector<std::wstring> stepTexts(const Frame& frame) {
-    return {frame.installationExists ? L"Refresh only the changed files (usually a few MB)"
-                                     : L"Download the full client in one pass",
-            L"Verify every file against the server", L"Create a desktop shortcut and play"};
+    return {say(frame, frame.installationExists ? Text::kStepRefresh : Text::kStepDownload),
+            say(frame, Text::kStepVerify), say(frame, Text::kStepShortcut)};
 }
 
 std::wstring percentText(const Frame& frame) {
     if (frame.busy) return L"";
     const int percent = static_cast<int>(std::floor(std::clamp(frame.progress, 0.0f, 1.0f) * 100.0f));
-    return std::to_wstring(percent) + L"%";
+    return lang::formatPercent(frame.language, percent);
 }
 
 std::wstring bytesLineText(const Frame& frame) {
     // A removal deletes files, it moves no bytes: a counter there would only read zero.
     if (frame.busy || frame.removal) return L"";
-    std::wstring line = base::formatBytes(frame.bytesDone);
-    if (frame.bytesTotal > 0) line += L" of " + base::formatBytes(static_cast<uint64_t>(frame.bytesTotal));
-    if (frame.bytesPerSecond >= 0.0) line += formatSpeed(frame.bytesPerSecond);
-    if (frame.secondsLeft >= 0) line += formatTimeLeft(frame.secondsLeft);
+    const lang::Language language = frame.language;
+    std::wstring line = lang::formatSize(language, frame.bytesDone);
+    if (frame.bytesTotal > 0)
+        line = lang::text(language, Text::kBytesOf,
+                          {line, lang::formatSize(language, static_cast<uint64_t>(frame.bytesTotal))});
+    if (frame.bytesPerSecond >= 0.0) line += L"  " + lang::formatSpeed(language, frame.bytesPerSecond);
+    if (frame.secondsLeft >= 0) line += L"  " + lang::formatTimeLeft(language, frame.secondsLeft);
     return line;
 }
 
 std::wstring doneLineText(const Frame& frame) {
-    if (!frame.removal) return L"Orvane Online is ready, and a shortcut to it is on your desktop.";
-    if (frame.keptFiles <= 0) return L"Everything it installed is gone, shortcuts included.";
-    if (frame.keptFiles == 1) return L"1 file made by the game or by you was kept.";
-    return std::to_wstring(frame.keptFiles) + L" files made by the game or by you were kept.";
+    if (!frame.removal) return say(frame, Text::kReadyLine);
+    if (frame.keptFiles <= 0) return say(frame, Text::kRemovedAllLine);
+    return countText(frame.language, frame.keptFiles, Text::kKeptOne);
 }
 
 std::wstring folderCaptionText(const Frame& frame) {
     if (frame.installDir.empty()) return L"";
     // What was kept is still in the folder: say which one, so the player can find it.
-    if (frame.removal) return frame.keptFiles > 0 ? L"KEPT IN" : L"";
-    return L"INSTALLED IN";
+    if (frame.removal) return frame.keptFiles > 0 ? say(frame, Text::kKeptIn) : L"";
+    return say(frame, Text::kInstalledIn);
 }
 
-std::wstring detailsCaptionText() { return L"DETAILS"; }
+std::wstring detailsCaptionText(const Frame& frame) { return say(frame, Text::kDetailsCaption); }
+
+std::wstring countText(lang::Language language, int64_t count, Text one) {
+    // The three forms stand in the table in the order one, few, many.
+    const auto form = static_cast<int32_t>(lang::pluralOf(language, count));
+    return lang::text(language, static_cast<Text>(static_cast<int32_t>(one) + form), {std::to_wstring(count)});
+}
 
 }  // namespace render

@@ -1,10 +1,13 @@
 #pragma once
 // The words each screen shows, in one place: the painter draws them and the accessibility
-// tree reads them out, so what a player sees and what a screen reader says never part.
+// tree reads them out, so what a player sees and what a screen reader says never part. All
+// in the frame's language.
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
+#include "lang/texts.h"
 #include "render/frame.h"
 
 namespace render {
@@ -12,13 +15,14 @@ namespace render {
 // The screen's heading: the splash's name, the choose screen's question, the outcome.
 // Empty on the working screen, where the status line leads.
 std::wstring headingText(const Frame& frame);
+std::wstring subtitleText(const Frame& frame);  // under the splash's name: "Orvane Online Setup"
 
 // Choose screen.
-std::wstring adminNoteText();                  // "No administrator rights needed."
-std::wstring locationCaptionText();            // "INSTALL LOCATION"
+std::wstring adminNoteText(const Frame& frame);        // "No administrator rights needed."
+std::wstring locationCaptionText(const Frame& frame);  // "INSTALL LOCATION"
 std::wstring locationText(const Frame& frame);  // the location, or the prompt for one
 std::wstring folderNoteText(const Frame& frame);
-std::wstring repairNoticeText();               // shown over an existing client only
+std::wstring repairNoticeText(const Frame& frame);     // shown over an existing client only
 std::vector<std::wstring> stepTexts(const Frame& frame);  // the three steps of the job
 
 // Working screen.
@@ -30,6 +34,9 @@ std::wstring doneLineText(const Frame& frame);
 std::wstring folderCaptionText(const Frame& frame);  // "INSTALLED IN" / "KEPT IN"; empty: no box
 
 // Failed screen.
-std::wstring detailsCaptionText();  // "DETAILS"
+std::wstring detailsCaptionText(const Frame& frame);  // "DETAILS"
+
+// "3 files ...": the text of `one`'s group (one, few, many in that order) that `count` takes.
+std::wstring countText(lang::Language language, int64_t count, lang::Text one);
 
 }  // namespace render

@@ -4,7 +4,6 @@
 #include <cmath>
 
 #include "base/byte_size.h"
-#include "render/format.h"
 #include "render/scene.h"
 #include "render/screen_text.h"
 #include "render/shapes.h"
@@ -195,7 +194,7 @@ void paintFailedStatic(Scene& scene, const Frame& frame) {
     fillRoundRect(scene.g, toRect(panel), 12.0f, c.errorPanel);
     strokeRoundRect(scene.g, toRect(panel), 12.0f, c.errorEdge);
 
-    scene.text.draw(detailsCaptionText(), {10.5f, Weight::kSemibold, c.errorCaption, 1.4f},
+    scene.text.draw(detailsCaptionText(frame), {10.5f, Weight::kSemibold, c.errorCaption, 1.4f},
                     panel.left + layout::kErrorPadding, panel.top + 28.0f);
 
     const FittedText fitted = fitErrorText(scene.text, frame.error);

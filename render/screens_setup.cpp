@@ -29,7 +29,7 @@ void paintSplash(Scene& scene, const Frame& frame) {
     }
 
     const TextStyle subtitle{15.0f, Weight::kRegular, c.textMuted, 0.6f};
-    scene.text.draw(L"Orvane Online Setup", subtitle, centre, baseline + 52.0f, Align::kCenter);
+    scene.text.draw(subtitleText(frame), subtitle, centre, baseline + 52.0f, Align::kCenter);
 }
 
 namespace {
@@ -129,7 +129,7 @@ void paintChooseStatic(Scene& scene, const Frame& frame) {
     Gdiplus::SolidBrush badge(argb(c.successSoft));
     scene.g.FillEllipse(&badge, RectF(left, badgeY - 8.0f, 16.0f, 16.0f));
     drawTick(scene.g, left + 8.0f, badgeY, 8.0f, c.success, 1.6f);
-    scene.text.draw(adminNoteText(), {13.0f, Weight::kRegular, c.textMuted}, left + 24.0f,
+    scene.text.draw(adminNoteText(frame), {13.0f, Weight::kRegular, c.textMuted}, left + 24.0f,
                     layout::kChooseBadgeBaseline);
 
     // The repair notice takes a line of its own; without it the panel closes up.
@@ -137,7 +137,7 @@ void paintChooseStatic(Scene& scene, const Frame& frame) {
     layout::Box panel = layout::kChoosePanel;
     panel.bottom += extra;
     paintPanel(scene, panel);
-    scene.text.draw(locationCaptionText(), {10.5f, Weight::kSemibold, c.textDim, 1.4f}, left,
+    scene.text.draw(locationCaptionText(frame), {10.5f, Weight::kSemibold, c.textDim, 1.4f}, left,
                     190.0f);
     paintLocation(scene, frame);
 
@@ -148,7 +148,7 @@ void paintChooseStatic(Scene& scene, const Frame& frame) {
         Gdiplus::SolidBrush soft(argb(c.successSoft));
         scene.g.FillEllipse(&soft, RectF(left, y - 8.0f, 16.0f, 16.0f));
         drawRefresh(scene.g, left + 8.0f, y, 8.0f, c.success, 1.4f);
-        scene.text.draw(repairNoticeText(), {12.5f, Weight::kRegular, c.successText}, left + 24.0f,
+        scene.text.draw(repairNoticeText(frame), {12.5f, Weight::kRegular, c.successText}, left + 24.0f,
                         293.0f);
     }
 

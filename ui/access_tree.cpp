@@ -27,10 +27,11 @@ void addChooseScreen(std::vector<AccessItem>& items, const render::Frame& frame)
     namespace layout = render::layout;
     const float left = layout::kContentLeft, right = layout::kContentRight;
     addText(items, render::headingText(frame), {left, 70, right, 104});
-    addText(items, render::adminNoteText(), {left, 110, right, 130});
-    addText(items, L"Install location: " + render::locationText(frame), layout::kLocationField);
+    addText(items, render::adminNoteText(frame), {left, 110, right, 130});
+    addText(items, lang::text(frame.language, lang::Text::kLocationFieldName, {render::locationText(frame)}),
+            layout::kLocationField);
     addText(items, render::folderNoteText(frame), {left, 256, right, 278});
-    if (frame.installationExists) addText(items, render::repairNoticeText(), {left, 278, right, 300});
+    if (frame.installationExists) addText(items, render::repairNoticeText(frame), {left, 278, right, 300});
     const std::vector<std::wstring> steps = render::stepTexts(frame);
     const float top = frame.installationExists ? 318 : 298;
     for (size_t i = 0; i < steps.size(); ++i) {
@@ -47,7 +48,7 @@ void addWorkingScreen(std::vector<AccessItem>& items, const render::Frame& frame
     AccessItem progress;
     progress.role = ROLE_SYSTEM_PROGRESSBAR;
     progress.state = STATE_SYSTEM_READONLY;
-    progress.name = frame.removal ? L"Removal progress" : L"Progress";
+    progress.name = lang::text(frame.language, frame.removal ? lang::Text::kRemovalProgressName : lang::Text::kProgressName);
     // While nothing is counted yet the bar has no value: a reader should not say "0%".
     progress.value = render::percentText(frame);
     if (frame.busy) progress.state |= STATE_SYSTEM_BUSY;
@@ -76,7 +77,7 @@ void addFailedScreen(std::vector<AccessItem>& items, const render::Frame& frame)
     AccessItem details;
     details.role = ROLE_SYSTEM_TEXT;
     details.state = STATE_SYSTEM_READONLY | STATE_SYSTEM_FOCUSABLE;
-    details.name = L"Details";
+    details.name = lang::text(frame.language, lang::Text::kDetailsName);
     details.value = frame.error;
     details.bounds = layout::kErrorPanel;
     items.push_back(std::move(details));
@@ -85,7 +86,7 @@ void addFailedScreen(std::vector<AccessItem>& items, const render::Frame& frame)
 AccessItem buttonItem(const render::Frame& frame, const render::Button& button) {
     AccessItem item;
     item.role = ROLE_SYSTEM_PUSHBUTTON;
-    item.name = buttonName(button);
+    item.name = buttonName(button, frame.language);
     item.buttonId = button.id;
     item.bounds = {static_cast<float>(button.left), static_cast<float>(button.top),
                    static_cast<float>(button.right), static_cast<float>(button.bottom)};
@@ -97,15 +98,16 @@ AccessItem buttonItem(const render::Frame& frame, const render::Button& button) 
     if (frame.focus == button.id) item.state |= STATE_SYSTEM_FOCUSED;
     if (frame.hover == button.id) item.state |= STATE_SYSTEM_HOTTRACKED;
     if (button.primary) item.state |= STATE_SYSTEM_DEFAULT;
-    item.defaultAction = L"Press";
+    item.defaultAction = lang::text(frame.language, lang::Text::kPressAction);
     if (button.accessKey) item.shortcut = std::wstring(L"Alt+") + button.accessKey;
     return item;
 }
 
 }  // namespace
 
-std::wstring buttonName(const render::Button& button) {
-    return button.label.empty() && button.id == render::kButtonClose ? L"Close" : button.label;
+std::wstring buttonName(const render::Button& button, lang::Language language) {
+    return button.label.empty() && button.id == render::kButtonClose ? lang::text(language, lang::Text::kCloseWindowName)
+                                                                     : button.label;
 }
 
 std::vector<AccessItem> accessTree(const render::Frame& frame) {

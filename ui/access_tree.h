@@ -28,6 +28,6 @@ struct AccessItem {
 std::vector<AccessItem> accessTree(const render::Frame& frame);
 
 // The name a button is read by: its label, or "Close" for the close mark.
-std::wstring buttonName(const render::Button& button);
+std::wstring buttonName(const render::Button& button, lang::Language language);
 
 }  // namespace ui

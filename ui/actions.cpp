@@ -12,10 +12,13 @@
 
 #include "base/long_path.h"
 #include "install/obsolete_files.h"
+#include "lang/texts.h"
+#include "render/screen_text.h"
 #include "ui/animation.h"
 #include "ui/buttons.h"
 #include "ui/jobs.h"
 #include "ui/keyboard.h"
+#include "ui/phase_text.h"
 #include "ui/silent.h"
 
 namespace ui {
@@ -23,7 +26,7 @@ namespace ui {
 namespace {
 
 // The platform's folder picker; false when the player cancels or any step fails.
-bool pickFolder(HWND owner, std::wstring& folder) {
+bool pickFolder(HWND owner, lang::Language language, std::wstring& folder) {
     Microsoft::WRL::ComPtr<IFileOpenDialog> dialog;
     if (FAILED(CoCreateInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER,
                                 IID_PPV_ARGS(&dialog))))
@@ -32,7 +35,7 @@ bool pickFolder(HWND owner, std::wstring& folder) {
     if (FAILED(dialog->GetOptions(&options)) ||
         FAILED(dialog->SetOptions(options | FOS_PICKFOLDERS | FOS_FORCEFILESYSTEM | FOS_PATHMUSTEXIST)))
         return false;
-    dialog->SetTitle(L"Choose where to install Orvane Online");
+    dialog->SetTitle(lang::text(language, lang::Text::kPickerTitle).c_str());
     if (FAILED(dialog->Show(owner))) return false;  // cancelled, too
     Microsoft::WRL::ComPtr<IShellItem> item;
     if (FAILED(dialog->GetResult(&item))) return false;
@@ -45,7 +48,7 @@ bool pickFolder(HWND owner, std::wstring& folder) {
 
 void browse(WindowState& state) {
     std::wstring folder;
-    if (!pickFolder(state.window, folder)) return;
+    if (!pickFolder(state.window, state.language, folder)) return;
     chooseLocation(state, folder);
     layOut(state);
     repaint(state);
@@ -58,8 +61,8 @@ void start(WindowState& state) {
     CreateDirectoryW(state.location.installDir.c_str(), nullptr);
     if (GetFileAttributesW(state.location.installDir.c_str()) == INVALID_FILE_ATTRIBUTES) {
         if (state.window)
-            MessageBoxW(state.window, L"Could not create that folder. Choose another location.",
-                        kWindowTitle, MB_ICONERROR | MB_OK);
+            MessageBoxW(state.window, lang::text(state.language, lang::Text::kCannotCreateFolder).c_str(),
+                        windowTitle(state.language).c_str(), MB_ICONERROR | MB_OK);
         return;
     }
     startInstall(state);
@@ -86,7 +89,7 @@ void retry(WindowState& state) {
 }  // namespace
 
 void layOut(WindowState& state) {
-    state.buttons = layoutButtons(state.screen, state.location, state.removal);
+    state.buttons = layoutButtons(state.screen, state.location, state.removal, state.language);
     state.focus = keptFocus(state.buttons, state.focus);
 }
 
@@ -122,8 +125,10 @@ bool closeRequest(WindowState& state) {
         const bool yes = state.confirmCancel
                              ? state.confirmCancel()
                              : MessageBoxW(state.window,
-                                           state.removal ? L"Cancel the removal?" : L"Cancel the installation?",
-                                           kWindowTitle, MB_YESNO | MB_ICONQUESTION) == IDYES;
+                                           lang::text(state.language, state.removal ? lang::Text::kConfirmCancelRemoval
+                                                                                    : lang::Text::kConfirmCancelInstall)
+                                               .c_str(),
+                                           windowTitle(state.language).c_str(), MB_YESNO | MB_ICONQUESTION) == IDYES;
         if (!yes) return false;
     }
     PostQuitMessage(0);
@@ -194,6 +199,7 @@ void tick(WindowState& state, uint32_t now) {
 render::Frame buildFrame(const WindowState& state) {
     render::Frame frame;
     frame.screen = state.screen;
+    frame.language = state.language;
     frame.buttons = state.buttons;
     frame.hover = state.hover;
     frame.focus = state.focus;
@@ -208,8 +214,9 @@ render::Frame buildFrame(const WindowState& state) {
     frame.removal = state.removal;
     const WorkSnapshot work = workNow(state);
     frame.keptFiles = work.outcome.keptFiles;
-    frame.doneNote = installer::obsoleteFilesLine(work.outcome.obsoleteRemoved);
-    frame.status = work.status;
+    if (work.outcome.obsoleteRemoved > 0)
+        frame.doneNote = render::countText(state.language, work.outcome.obsoleteRemoved, lang::Text::kDroppedOne);
+    frame.status = work.phaseKnown ? phaseText(work.phase, state.language) : std::wstring();
     frame.detail = work.detail;
     frame.bytesDone = work.bytesDone;
     frame.bytesTotal = work.bytesTotal;

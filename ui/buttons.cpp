@@ -2,6 +2,8 @@
 
 #include <cwctype>
 
+#include "lang/texts.h"
+
 namespace ui {
 
 namespace {
@@ -9,8 +11,13 @@ namespace {
 render::Button makeButton(int32_t id, int32_t left, int32_t top, int32_t right, int32_t bottom,
                           std::wstring label, bool primary, bool enabled) {
     render::Button button;
-    // Every label's first letter is its own on its screen.
-    if (!label.empty()) button.accessKey = static_cast<wchar_t>(towupper(label[0]));
+    // Every label's first letter is its own on its screen, in every language.
+    for (wchar_t c : label) {
+        if (iswalpha(c)) {
+            button.accessKey = static_cast<wchar_t>(towupper(c));
+            break;
+        }
+    }
     button.left = left;
     button.top = top;
     button.right = right;
@@ -29,26 +36,28 @@ render::Button primaryButton(int32_t id, std::wstring label, bool enabled) {
 }  // namespace
 
 std::vector<render::Button> layoutButtons(int32_t screen, const InstallLocation& location,
-                                          bool removal) {
+                                          bool removal, lang::Language language) {
+    using lang::Text;
+    const auto say = [language](Text key) { return lang::text(language, key); };
     std::vector<render::Button> buttons;
     if (screen == render::kScreenSplash) return buttons;
     buttons.push_back(makeButton(render::kButtonClose, 716, 14, 746, 44, L"", false, true));
     switch (screen) {
     case render::kScreenChoose:
-        buttons.push_back(makeButton(render::kButtonBrowse, 600, 206, 716, 246, L"Browse...", false, true));
+        buttons.push_back(makeButton(render::kButtonBrowse, 600, 206, 716, 246, say(Text::kButtonBrowse), false, true));
         buttons.push_back(primaryButton(render::kButtonStart,
-                                        location.installationExists ? L"REPAIR" : L"INSTALL",
+                                        say(location.installationExists ? Text::kButtonRepair : Text::kButtonInstall),
                                         !location.chosen.empty()));
         break;
     case render::kScreenDone:
     case render::kScreenFailed:
         // After a removal there is nothing to play, and a second try is the same command.
         if (removal)
-            buttons.push_back(primaryButton(render::kButtonFinish, L"CLOSE", true));
+            buttons.push_back(primaryButton(render::kButtonFinish, say(Text::kButtonClose), true));
         else if (screen == render::kScreenDone)
-            buttons.push_back(primaryButton(render::kButtonPlay, L"PLAY", true));
+            buttons.push_back(primaryButton(render::kButtonPlay, say(Text::kButtonPlay), true));
         else
-            buttons.push_back(primaryButton(render::kButtonRetry, L"TRY AGAIN", true));
+            buttons.push_back(primaryButton(render::kButtonRetry, say(Text::kButtonTryAgain), true));
         break;
     default:
         break;

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "lang/language.h"
 #include "render/frame.h"
 #include "ui/install_location.h"
 
@@ -12,7 +13,8 @@ namespace ui {
 // The buttons of `screen`, Close first. Start reads "REPAIR" over an existing client and is
 // enabled only once a location is chosen.
 std::vector<render::Button> layoutButtons(int32_t screen, const InstallLocation& location,
-                                          bool removal = false);
+                                          bool removal = false,
+                                          lang::Language language = lang::Language::kEnglish);
 
 // The id of the first enabled button under window pixel (x, y) at `scale`, or 0. Disabled
 // buttons are never hit, so a press on one drags the window like empty space.

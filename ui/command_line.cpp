@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include "base/text.h"
+#include "lang/language.h"
 
 namespace ui {
 
@@ -45,6 +46,9 @@ CommandLineOptions parseArguments(const std::vector<std::wstring>& arguments) {
             options.logPath = withoutTrailingQuotes(value);
         } else if (valueOf(argument, L"--handover=", value)) {
             options.handover = value;
+        } else if (valueOf(argument, L"--lang=", value)) {
+            options.languageGiven = true;
+            options.language = value;
         } else if (argument == L"--uninstall") {
             options.uninstall = true;
         } else if (argument == L"--silent") {
@@ -59,6 +63,9 @@ CommandLineOptions parseArguments(const std::vector<std::wstring>& arguments) {
 std::wstring silentUsageError(const CommandLineOptions& options) {
     if (!options.unknown.empty()) return L"Unknown option: " + options.unknown.front();
     if (options.logGiven && options.logPath.empty()) return L"--log= needs a file name";
+    lang::Language ignored;
+    if (options.languageGiven && !lang::languageOfTag(options.language, ignored))
+        return L"Unknown language: --lang=" + options.language + L" (one of " + lang::tagList() + L")";
     if (!options.uninstall && options.installLocation.empty() && options.installDir.empty())
         return L"--silent needs --install=FOLDER: where to install Orvane Online";
     return std::wstring();

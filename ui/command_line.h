@@ -18,6 +18,8 @@ struct CommandLineOptions {
     bool logGiven = false;
     std::wstring logPath;    // --log=
     std::wstring handover;   // --handover=: set by the program for its temporary copy
+    bool languageGiven = false;
+    std::wstring language;   // --lang=: the window's language, by its tag
     std::vector<std::wstring> unknown;  // arguments that are none of the above, as given
 };
 
@@ -28,7 +30,8 @@ struct CommandLineOptions {
 CommandLineOptions parseArguments(const std::vector<std::wstring>& arguments);
 
 // What is wrong with a command line for --silent, which cannot ask: empty when nothing is.
-// Without --uninstall it needs a location; an unknown argument is refused, not skipped.
+// Without --uninstall it needs a location; an unknown argument or language is refused, not
+// skipped.
 std::wstring silentUsageError(const CommandLineOptions& options);
 
 // The arguments of `commandLine` after the program name, split the way the shell does

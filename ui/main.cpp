@@ -14,6 +14,8 @@
 #include "base/system_dlls.h"
 #include "base/unique_handle.h"
 #include "install/removal.h"
+#include "lang/language.h"
+#include "lang/texts.h"
 #include "render/painter.h"
 #include "resources/resource_ids.h"
 #include "ui/actions.h"
@@ -55,15 +57,16 @@ UniqueIcon loadIcon(HINSTANCE instance, int widthMetric, int heightMetric) {
 
 // A removal asks first, and only when there is something this program may remove.
 // Returns the exit code to end with at once, or -1 to go on and show the window.
-int confirmRemoval(const ui::InstallLocation& location) {
+int confirmRemoval(const ui::InstallLocation& location, lang::Language language) {
+    const std::wstring title = ui::windowTitle(language);
     const std::wstring refusal = installer::removalRefusal(location.installDir);
     if (!refusal.empty()) {
         const std::wstring text = refusal + L"\n\n" + location.installDir;
-        MessageBoxW(nullptr, text.c_str(), ui::kWindowTitle, MB_ICONINFORMATION | MB_OK);
+        MessageBoxW(nullptr, text.c_str(), title.c_str(), MB_ICONINFORMATION | MB_OK);
         ui::handover().report(ui::kExitFailure);
         return ui::kExitFailure;
     }
-    if (MessageBoxW(nullptr, L"Remove Orvane Online from this computer?", ui::kWindowTitle,
+    if (MessageBoxW(nullptr, lang::text(language, lang::Text::kConfirmRemoval).c_str(), title.c_str(),
                     MB_YESNO | MB_ICONQUESTION) != IDYES) {
         ui::handover().report(ui::kExitSuccess);
         return ui::kExitSuccess;
@@ -73,9 +76,10 @@ int confirmRemoval(const ui::InstallLocation& location) {
 
 // Says why a removal could not be handed to its temporary copy, where the player or the
 // caller will see it.
-void reportHandoverFailure(const ui::CommandLineOptions& options, const std::wstring& error) {
+void reportHandoverFailure(const ui::CommandLineOptions& options, lang::Language language,
+                           const std::wstring& error) {
     if (!options.silent) {
-        MessageBoxW(nullptr, error.c_str(), ui::kWindowTitle, MB_ICONERROR | MB_OK);
+        MessageBoxW(nullptr, error.c_str(), ui::windowTitle(language).c_str(), MB_ICONERROR | MB_OK);
         return;
     }
     ui::ProgressLog log;
@@ -91,8 +95,8 @@ void keepLog(const ui::CommandLineOptions& options, ui::WindowState& state) {
     auto log = std::make_unique<ui::ProgressLog>();
     std::wstring error = L"--log= needs a file name";
     if (options.logPath.empty() || !log->openFile(options.logPath, error)) {
-        MessageBoxW(nullptr, (error + L"\n\nThe setup goes on without a log.").c_str(), ui::kWindowTitle,
-                    MB_ICONWARNING | MB_OK);
+        MessageBoxW(nullptr, lang::text(state.language, lang::Text::kLogUnusable, {error}).c_str(),
+                    ui::windowTitle(state.language).c_str(), MB_ICONWARNING | MB_OK);
         return;
     }
     state.log = new ui::RunLog(*log.release());
@@ -106,6 +110,9 @@ int prepareRun(ui::WindowState& state) {
     const std::wstring program = ui::currentProgram();
     if (!options.handover.empty() && !ui::handover().take(options.handover)) return ui::kExitUsage;
     state.setupProgram = program;
+    std::wstring languageError;
+    state.language = lang::chooseLanguage(options.languageGiven ? &options.language : nullptr,
+                                          lang::userPreferredLanguages(), languageError);
     if (options.manifestGiven) state.manifestUrl = options.manifestUrl;
     const ui::InstallLocation location = ui::locationFor(options, program);
 
@@ -116,14 +123,20 @@ int prepareRun(ui::WindowState& state) {
             const int code = ui::handOverRemoval(program, arguments, location.installDir, error);
             // A copy that ended without a word had its own window to say why.
             if (!error.empty() && (options.silent || error != ui::kCopyEndedWithoutResult))
-                reportHandoverFailure(options, error);
+                reportHandoverFailure(options, state.language, error);
             return code;
         }
     }
     if (options.silent)
-        return ui::runSilently(options, ui::jobFor(location, options.uninstall, state.manifestUrl, program));
+        return ui::runSilently(options, ui::jobFor(location, options.uninstall, state.manifestUrl, program),
+                               state.language);
+    // Said once, before anything else is asked; the window then speaks the language chosen.
+    if (!languageError.empty())
+        MessageBoxW(nullptr,
+                    lang::text(state.language, lang::Text::kLanguageUnknown, {options.language, lang::tagList()}).c_str(),
+                    ui::windowTitle(state.language).c_str(), MB_ICONWARNING | MB_OK);
     if (options.uninstall) {
-        const int code = confirmRemoval(location);
+        const int code = confirmRemoval(location, state.language);
         if (code >= 0) return code;
         state.removal = true;
     }

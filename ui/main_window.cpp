@@ -52,7 +52,7 @@ HWND createMainWindow(HINSTANCE instance, WindowState& state) {
     state.scale = scaleForDpi(screenDpi());
     const WindowPlacement placement =
         placeWindow(state.scale, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
-    state.window = CreateWindowExW(WS_EX_APPWINDOW, kWindowClass, kWindowTitle, WS_POPUP, placement.x,
+    state.window = CreateWindowExW(WS_EX_APPWINDOW, kWindowClass, windowTitle(state.language).c_str(), WS_POPUP, placement.x,
                                    placement.y, placement.width, placement.height, nullptr, nullptr,
                                    instance, nullptr);
     if (!state.window) return nullptr;

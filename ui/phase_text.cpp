@@ -1,19 +1,22 @@
 #include "ui/phase_text.h"
 
+#include "lang/texts.h"
+
 namespace ui {
 
-std::wstring phaseText(installer::Phase phase) {
+std::wstring phaseText(installer::Phase phase, lang::Language language) {
     using installer::Phase;
+    using lang::Text;
     switch (phase) {
-    case Phase::kContactingServer: return L"Contacting update server...";
-    case Phase::kDownloading: return L"Downloading client...";
-    case Phase::kInstalling: return L"Installing...";
-    case Phase::kVerifying: return L"Verifying files...";
-    case Phase::kRepairing: return L"Repairing files...";
-    case Phase::kInstalled: return L"Installation complete";
-    case Phase::kRepaired: return L"Repair complete";
-    case Phase::kRemoving: return L"Removing Orvane Online...";
-    case Phase::kRemoved: return L"Orvane Online was removed";
+    case Phase::kContactingServer: return lang::text(language, Text::kPhaseContacting);
+    case Phase::kDownloading: return lang::text(language, Text::kPhaseDownloading);
+    case Phase::kInstalling: return lang::text(language, Text::kPhaseInstalling);
+    case Phase::kVerifying: return lang::text(language, Text::kPhaseVerifying);
+    case Phase::kRepairing: return lang::text(language, Text::kPhaseRepairing);
+    case Phase::kInstalled: return lang::text(language, Text::kInstalledHeading);
+    case Phase::kRepaired: return lang::text(language, Text::kRepairedHeading);
+    case Phase::kRemoving: return lang::text(language, Text::kPhaseRemoving);
+    case Phase::kRemoved: return lang::text(language, Text::kRemovedHeading);
     }
     return std::wstring();
 }

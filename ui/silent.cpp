@@ -130,7 +130,7 @@ void RunLog::progress(const WorkSnapshot& now) {
     if (!line.empty()) log_.write(line);
 }
 
-int runSilently(const CommandLineOptions& options, const installer::Job& job) {
+int runSilently(const CommandLineOptions& options, const installer::Job& job, lang::Language language) {
     ProgressLog log;
     log.attachConsole();
     // The log first: a launcher that reads only the log learns what was wrong too.
@@ -143,6 +143,9 @@ int runSilently(const CommandLineOptions& options, const installer::Job& job) {
         return kExitUsage;
     }
 
+    // The log stays English for whoever reads it for the player; it names the language the
+    // window would have spoken, which is the one the player reads.
+    log.write(L"Window language: " + lang::tagOf(language));
     const bool removal = job.kind == installer::JobKind::kRemoval;
     const std::wstring refusal = removal ? installer::removalRefusal(job.installDir) : std::wstring();
     if (!refusal.empty()) {

@@ -11,6 +11,7 @@
 
 #include "base/unique_handle.h"
 #include "install/job.h"
+#include "lang/language.h"
 #include "ui/command_line.h"
 #include "ui/work_progress.h"
 
@@ -75,6 +76,6 @@ private:
 
 // Runs `job` (Install or Repair as the button would choose, or the removal, as jobFor makes
 // it from the command line) and returns the exit code.
-int runSilently(const CommandLineOptions& options, const installer::Job& job);
+int runSilently(const CommandLineOptions& options, const installer::Job& job, lang::Language language);
 
 }  // namespace ui

@@ -1,5 +1,6 @@
 #include "ui/window_state.h"
 
+#include "lang/texts.h"
 #include "render/painter.h"
 #include "ui/taskbar.h"
 
@@ -11,6 +12,8 @@ namespace ui {
 
 WindowState::WindowState() : manifestUrl(ORVANE_MANIFEST_URL), taskbar(std::make_unique<TaskbarButton>()) {}
 WindowState::~WindowState() = default;
+
+std::wstring windowTitle(lang::Language language) { return lang::text(language, lang::Text::kWindowTitle); }
 
 WindowState& windowState() {
     static WindowState state;

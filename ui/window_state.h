@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "install/job.h"
+#include "lang/language.h"
 #include "render/frame.h"
 #include "ui/announcer.h"
 #include "ui/install_location.h"
@@ -31,7 +32,6 @@ namespace ui {
 class RunLog;
 class TaskbarButton;
 
-constexpr const wchar_t* kWindowTitle = L"Orvane Online Setup";
 constexpr const wchar_t* kWindowClass = L"OrvaneSetupWnd";
 
 struct WindowState {
@@ -48,6 +48,7 @@ struct WindowState {
     float displayedProgress = 0.0f;
     bool autoStart = false;
     bool removal = false;  // --uninstall: the work removes the installation in location
+    lang::Language language = lang::Language::kEnglish;  // of everything the window says
     int32_t screen = render::kScreenSplash;
     int32_t hover = render::kButtonNone;
     int32_t focus = render::kButtonNone;  // the button Enter and Space press
@@ -86,6 +87,9 @@ struct WindowState {
     Announcer announcer;
     std::unique_ptr<TaskbarButton> taskbar;
 };
+
+// The window's title in `language`, also the caption of the message boxes it shows.
+std::wstring windowTitle(lang::Language language);
 
 // The program's one window state.
 WindowState& windowState();

@@ -28,6 +28,8 @@ void WorkProgress::phase(installer::Phase phase, const std::wstring& item) {
     {
         std::lock_guard<std::mutex> hold(lock_);
         now_.status = status;
+        now_.phaseKnown = true;
+        now_.phase = phase;
         now_.detail = item;
         if (phase == Phase::kInstalled || phase == Phase::kRepaired || phase == Phase::kRemoved) {
             now_.progress = 1.0;

@@ -20,7 +20,9 @@ constexpr UINT kMsgFinished = WM_APP + 2;  // the worker left its outcome; poste
 
 // One moment of a run, as the window paints it and the log writes it.
 struct WorkSnapshot {
-    std::wstring status, detail;  // the phase's line and its item
+    std::wstring status, detail;  // the phase's line (in English, for the log) and its item
+    bool phaseKnown = false;      // a phase was reported: `phase` is what the status says
+    installer::Phase phase = installer::Phase::kContactingServer;
     double progress = 0.0;        // 0..1
     uint64_t bytesDone = 0;
     int64_t bytesTotal = 0;
