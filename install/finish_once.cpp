@@ -8,6 +8,7 @@ void finishOnce(const wchar_t* failed, ProgressSink& sink, const std::function<O
                 const std::function<void(const Outcome&)>& beforeFinished) noexcept {
     Outcome outcome;
     const wchar_t* failure = nullptr;
+    base::FailureKind kind = base::FailureKind::kInternal;
     try {
         outcome = work();
         outcome.succeeded = outcome.error.empty();
@@ -15,9 +16,12 @@ void finishOnce(const wchar_t* failed, ProgressSink& sink, const std::function<O
         failure = L"out of memory";
     } catch (...) {
         failure = L"unexpected error";
+        kind = base::FailureKind::kNone;
     }
     if (failure) {
         outcome = Outcome();
+        outcome.problem = Problem::kUnexpected;
+        outcome.cause.kind = kind;
         try {
             outcome.error = std::wstring(failed) + failure;
         } catch (...) {  // not even the text fits: the run still ends, as a failure

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "base/failure.h"
 #include "update/update.h"
 
 namespace installer {
@@ -42,10 +43,33 @@ enum class Phase {
     kRemoved,
 };
 
+// What went wrong, in the terms the player is told about: the window words it in the
+// player's language from this and the outcome's details, while `Outcome::error` keeps the
+// English account for the log and for support.
+enum class Problem {
+    kNone,
+    kNoLocation,
+    kProtectedFolder,  // `Outcome::folder` is a system or personal folder
+    kFolderBusy,       // another setup holds the folder
+    kNoSpace,          // `bytesNeeded`, `bytesFree`
+    kManifest,         // the manifest could not be had or was refused (`cause`)
+    kDownload,         // the client could not be downloaded and written (`cause`)
+    kVerify,           // the files could not be checked and repaired (`cause`)
+    kStart,            // no thread for the work
+    kRemovalIncomplete,  // `notDeleted` files stayed (`cause`: the first one's system error)
+    kNothingToRemove,    // no record of an installation in the folder
+    kUnexpected,         // out of memory or an exception: `cause` says which
+};
+
 // How a run ended; reported once, last.
 struct Outcome {
     bool succeeded = false;       // false also when not even the error's text could be made
-    std::wstring error;           // what the player reads; empty on success
+    std::wstring error;           // the English account, for the log; empty on success
+    Problem problem = Problem::kNone;
+    base::Failure cause;          // the failure behind the problem, where one is known
+    std::wstring folder;          // kProtectedFolder
+    uint64_t bytesNeeded = 0, bytesFree = 0;  // kNoSpace
+    int64_t notDeleted = 0;       // kRemovalIncomplete
     int64_t obsoleteRemoved = 0;  // Install or Repair: files an earlier release had, deleted
     int64_t keptFiles = 0;        // Removal: files left that this program did not install
     bool setupCopyLeft = false;   // Removal: Job::leaveForLater was the setup copy, still there

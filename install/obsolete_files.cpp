@@ -33,9 +33,11 @@ ObsoleteFiles removeObsoleteFiles(const std::wstring& installDir, const pcupd::M
         const std::wstring full = base::joinUnder(folder.identity(), path);
         const base::DeleteOutcome deletion = folder.deleteFile(full);
         if (deletion.result == base::Deletion::kFailed) {
-            if (outcome.error.empty())
+            if (outcome.error.empty()) {
+                outcome.systemError = deletion.error;
                 outcome.error = "could not delete " + path + ", a file this release no longer has (" +
                                 base::toUtf8(whyNotDeleted(deletion.error)) + ")";
+            }
             continue;
         }
         // Gone, never there, or really elsewhere (through a link): nothing of ours is left.

@@ -15,6 +15,7 @@ struct ObsoleteFiles {
     // Empty, or the first file that could not be deleted and why, e.g.
     // "could not delete data/old.pak, a file this release no longer has (in use by another program)".
     std::string error;
+    uint32_t systemError = 0;  // why that file stayed, when the system said
 };
 
 // Deletes every file the folder's install record lists that `manifest` does not (its

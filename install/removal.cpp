@@ -120,6 +120,7 @@ std::wstring removeRecorded(const base::OwnedFolder& folder, const std::vector<s
                 ++result.removed;
             } else if (outcome.result == base::Deletion::kFailed && failed++ == 0) {
                 firstFailure = shownPath(path) + L" (" + whyNotDeleted(outcome.error) + L")";
+                result.firstError = outcome.error;
             }
         }
         folder.deleteFile(full + L".part");
@@ -147,6 +148,8 @@ std::wstring removeRecorded(const base::OwnedFolder& folder, const std::vector<s
     folder.removeEmptyFolder(root);
     result.kept = countKept(root, leaveSetupCopy);
     if (failed == 0) return std::wstring();
+    result.problem = Problem::kRemovalIncomplete;
+    result.notDeleted = failed;
     return L"Removal incomplete: " + std::to_wstring(failed) +
            (failed == 1 ? L" file could not be deleted: " : L" files could not be deleted, first ") +
            firstFailure;
@@ -188,12 +191,21 @@ std::wstring removeInstallation(const std::wstring& installDir, const std::wstri
                                 RemovalResult& result, const RemovalProgress& onProgress) {
     result = RemovalResult();
     const std::wstring refusal = removalRefusal(installDir);
-    if (!refusal.empty()) return refusal;
+    if (!refusal.empty()) {
+        result.problem = isProtectedFolder(installDir) ? Problem::kProtectedFolder : Problem::kNothingToRemove;
+        return refusal;
+    }
     FolderLock folderLock;
-    if (!folderLock.acquire(installDir)) return L"Removal failed: a setup is working in this folder";
+    if (!folderLock.acquire(installDir)) {
+        result.problem = Problem::kFolderBusy;
+        return L"Removal failed: a setup is working in this folder";
+    }
     // Another setup may have added to the record before it let the folder go.
     std::vector<std::string> paths;
-    if (!readInstallRecord(installDir, paths)) return kNothingToRemove;
+    if (!readInstallRecord(installDir, paths)) {
+        result.problem = Problem::kNothingToRemove;
+        return kNothingToRemove;
+    }
     const base::OwnedFolder folder(installDir);
     result.setupCopyLeft = !leaveForLater.empty() && listsSetupCopy(paths) &&
                            base::samePath(leaveForLater, folder.identity() + L"\\" + kSetupCopyName);

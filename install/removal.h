@@ -34,6 +34,12 @@ struct RemovalResult {
     // `leaveForLater` was the recorded setup copy in the folder: removeSetupCopy takes it
     // once its program has ended.
     bool setupCopyLeft = false;
+    // What a returned error means, for the window's words: a refusal (kProtectedFolder,
+    // kNothingToRemove), kFolderBusy, or kRemovalIncomplete with the files that stayed and the
+    // first one's system error.
+    Problem problem = Problem::kNone;
+    int64_t notDeleted = 0;
+    uint32_t firstError = 0;
 };
 
 // Progress of a removal: files handled of all the record lists, and the one at hand.

@@ -1,5 +1,6 @@
 #include "install/removal.h"
 
+#include "base/long_path.h"
 #include "install/finish_once.h"
 
 namespace installer {
@@ -17,6 +18,11 @@ Outcome removeAll(const Job& job, ProgressSink& sink) {
                                            sink.items(done, total, item);
                                        });
     outcome.keptFiles = result.kept;
+    outcome.problem = result.problem;
+    outcome.notDeleted = result.notDeleted;
+    if (result.problem == Problem::kProtectedFolder) outcome.folder = base::fullPath(job.installDir);
+    if (result.problem == Problem::kRemovalIncomplete)
+        outcome.cause = base::Failure(base::FailureKind::kDisk, "could not delete", result.firstError);
     outcome.setupCopyLeft = result.setupCopyLeft;
     if (outcome.error.empty()) sink.phase(Phase::kRemoved, job.installDir);
     return outcome;

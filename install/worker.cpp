@@ -105,21 +105,35 @@ void settleIn(const Job& job, const pcupd::Manifest& manifest) {
     registerInstallation(registration, error);
 }
 
-// Why nothing may be installed into `installDir` now, or empty: no folder, a protected one,
-// or one another setup is working in (`lock` holds it otherwise, for the rest of the run).
-std::wstring takeFolder(const std::wstring& installDir, FolderLock& lock) {
-    if (installDir.empty()) return L"No install location was selected.";
+// Gives `outcome` its problem, the English account and the failure behind it; false, for the
+// step that failed to return.
+bool fail(Outcome& outcome, Problem problem, std::wstring account, base::Failure cause = base::Failure()) {
+    outcome.problem = problem;
+    outcome.error = std::move(account);
+    outcome.cause = std::move(cause);
+    return false;
+}
+
+// Whether anything may be installed into `installDir` now: not without a folder, into a
+// protected one, or into one another setup is working in (`lock` holds it otherwise, for
+// the rest of the run).
+bool takeFolder(const std::wstring& installDir, FolderLock& lock, Outcome& outcome) {
+    if (installDir.empty()) return fail(outcome, Problem::kNoLocation, L"No install location was selected.");
     // A location such as Documents is fine: the client goes into a folder of its own there.
-    if (isProtectedFolder(installDir))
-        return L"Install failed: " + base::fullPath(installDir) +
-               L" is a system or personal folder; choose a folder of its own for the game.";
-    if (!lock.acquire(installDir)) return L"Install failed: another setup is working in this folder";
-    return std::wstring();
+    if (isProtectedFolder(installDir)) {
+        outcome.folder = base::fullPath(installDir);
+        return fail(outcome, Problem::kProtectedFolder,
+                    L"Install failed: " + outcome.folder +
+                        L" is a system or personal folder; choose a folder of its own for the game.");
+    }
+    if (!lock.acquire(installDir))
+        return fail(outcome, Problem::kFolderBusy, L"Install failed: another setup is working in this folder");
+    return true;
 }
 
 // An Install's own part: the manifest (kept in `manifest` for the verification), room on the
-// disk, the record, then the archive bound to that manifest. Returns the error, or empty.
-std::wstring installClient(const Job& job, pcupd::Manifest& manifest, ProgressSink& sink) {
+// disk, the record, then the archive bound to that manifest.
+bool installClient(const Job& job, pcupd::Manifest& manifest, ProgressSink& sink, Outcome& outcome) {
     sink.busy();
     sink.phase(Phase::kContactingServer, std::wstring());
     // Read once: its archive entry and its file list come from the same document, so the
@@ -128,23 +142,30 @@ std::wstring installClient(const Job& job, pcupd::Manifest& manifest, ProgressSi
     base::Failure failure;
     if (!pcupd::readManifest(job.manifestUrl, job.engine.manifestKeys, job.installDir, manifest, &archive,
                              failure, job.engine.transfer))
-        return L"Could not read the update manifest: " + base::toWide(failure.text);
+        return fail(outcome, Problem::kManifest, L"Could not read the update manifest: " + base::toWide(failure.text),
+                    failure);
     std::string error;
 
     // Better to say so now than with a write error a gigabyte later.
     uint64_t available = 0;
     if (archive.size > 0 && freeSpace(job.installDir, available) &&
-        available < static_cast<uint64_t>(archive.size))
-        return L"Install failed: not enough disk space (" +
-               base::formatBytes(static_cast<uint64_t>(archive.size)) + L" needed, " +
-               base::formatBytes(available) + L" free)";
+        available < static_cast<uint64_t>(archive.size)) {
+        outcome.bytesNeeded = static_cast<uint64_t>(archive.size);
+        outcome.bytesFree = available;
+        return fail(outcome, Problem::kNoSpace,
+                    L"Install failed: not enough disk space (" + base::formatBytes(outcome.bytesNeeded) +
+                        L" needed, " + base::formatBytes(available) + L" free)",
+                    base::Failure(base::FailureKind::kDisk, "not enough disk space", ERROR_DISK_FULL));
+    }
 
-    if (!recordManifest(job.installDir, manifest, error)) return L"Install failed: " + base::toWide(error);
+    if (!recordManifest(job.installDir, manifest, error))
+        return fail(outcome, Problem::kDownload, L"Install failed: " + base::toWide(error),
+                    base::Failure(base::FailureKind::kDisk, error));
 
     sink.phase(Phase::kDownloading, std::wstring());
     if (!installFullArchive(archive, manifest, job.installDir, sink, failure, job.engine.transfer))
-        return L"Install failed: " + base::toWide(failure.text);
-    return std::wstring();
+        return fail(outcome, Problem::kDownload, L"Install failed: " + base::toWide(failure.text), failure);
+    return true;
 }
 
 // Reads every byte, or trusts the verification cache for the files whose size and time it
@@ -160,8 +181,8 @@ bool readsEveryByte(JobKind kind, const std::string& completedRelease, const std
 }
 
 // Checks every file against the manifest and repairs what differs; a Repair reads the
-// manifest here, into `manifest`. Returns the error, or empty.
-std::wstring verifyAndRepair(const Job& job, pcupd::Manifest& manifest, ProgressSink& sink) {
+// manifest here, into `manifest`.
+bool verifyAndRepair(const Job& job, pcupd::Manifest& manifest, ProgressSink& sink, Outcome& outcome) {
     const bool repair = job.kind == JobKind::kRepair;
     // The update run also clears what an interrupted earlier run left behind, once it knows
     // which names the manifest lists.
@@ -176,7 +197,8 @@ std::wstring verifyAndRepair(const Job& job, pcupd::Manifest& manifest, Progress
         base::Failure failure;
         if (!pcupd::readManifest(job.manifestUrl, job.engine.manifestKeys, job.installDir, manifest,
                                  nullptr, failure, job.engine.transfer))
-            return L"Could not read the update manifest: " + base::toWide(failure.text);
+            return fail(outcome, Problem::kManifest,
+                        L"Could not read the update manifest: " + base::toWide(failure.text), failure);
     }
     sink.phase(Phase::kVerifying, std::wstring());
     pcupd::UpdateOptions options = job.engine;
@@ -195,18 +217,21 @@ std::wstring verifyAndRepair(const Job& job, pcupd::Manifest& manifest, Progress
     std::string recordError;
     if (repair && !manifest.files.empty() && !recordManifest(job.installDir, manifest, recordError) &&
         result.ok)
-        return L"Repair failed: " + base::toWide(recordError);
-    if (!result.ok) return L"Verification failed: " + base::toWide(result.error.text);
-    return std::wstring();
+        return fail(outcome, Problem::kVerify, L"Repair failed: " + base::toWide(recordError),
+                    base::Failure(base::FailureKind::kDisk, recordError));
+    if (!result.ok)
+        return fail(outcome, Problem::kVerify, L"Verification failed: " + base::toWide(result.error.text),
+                    result.error);
+    return true;
 }
 
 // The folder now holds the whole release: what earlier ones had and this one dropped goes.
-std::wstring removeDropped(const std::wstring& installDir, const pcupd::Manifest& manifest,
-                           int64_t& removed) {
+bool removeDropped(const std::wstring& installDir, const pcupd::Manifest& manifest, Outcome& outcome) {
     const ObsoleteFiles obsolete = removeObsoleteFiles(installDir, manifest);
-    removed = obsolete.removed;
-    if (!obsolete.error.empty()) return L"Verification failed: " + base::toWide(obsolete.error);
-    return std::wstring();
+    outcome.obsoleteRemoved = obsolete.removed;
+    if (obsolete.error.empty()) return true;
+    return fail(outcome, Problem::kVerify, L"Verification failed: " + base::toWide(obsolete.error),
+                base::Failure(base::FailureKind::kDisk, obsolete.error, obsolete.systemError));
 }
 
 // Everything between the start and the outcome of a run, step by step; the first step
@@ -214,14 +239,12 @@ std::wstring removeDropped(const std::wstring& installDir, const pcupd::Manifest
 Outcome installOrRepair(const Job& job, ProgressSink& sink) {
     const bool repair = job.kind == JobKind::kRepair;
     Outcome outcome;
-    std::wstring& error = outcome.error;
     FolderLock folderLock;
     pcupd::Manifest manifest;
-    error = takeFolder(job.installDir, folderLock);
-    if (error.empty() && !repair) error = installClient(job, manifest, sink);
-    if (error.empty()) error = verifyAndRepair(job, manifest, sink);
-    if (error.empty()) error = removeDropped(job.installDir, manifest, outcome.obsoleteRemoved);
-    if (!error.empty()) return outcome;
+    if (!takeFolder(job.installDir, folderLock, outcome) ||
+        (!repair && !installClient(job, manifest, sink, outcome)) ||
+        !verifyAndRepair(job, manifest, sink, outcome) || !removeDropped(job.installDir, manifest, outcome))
+        return outcome;
     // Only now does the folder hold the whole release; a failure to note it costs the next
     // update a deep verification, nothing more.
     pcupd::saveCompletedRelease(job.installDir, manifest.sha256);

@@ -89,6 +89,7 @@ const Entry kEntries[] = {
     {T::kFailRemovalIncompleteFew, L"{0} files could not be deleted. Close the game and try again."},
     {T::kFailRemovalIncompleteMany, L"{0} files could not be deleted. Close the game and try again."},
     {T::kFailNothingToRemove, L"No installation of Orvane Online was found here."},
+    {T::kFailProtectedRemoval, L"Nothing was removed: {0} is a system or personal folder, which this setup never removes."},
     {T::kFailUnexpected, L"The setup stopped on an unexpected error."},
     {T::kCauseBadData, L"The update server sent data that is not part of this release."},
     {T::kCauseConnection, L"The connection to the update server failed. Check your internet connection and try again."},

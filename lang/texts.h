@@ -94,6 +94,7 @@ enum class Text : int32_t {
     kFailRemovalIncompleteFew,
     kFailRemovalIncompleteMany,
     kFailNothingToRemove,
+    kFailProtectedRemoval,  // {0}: the folder a removal was asked for
     kFailUnexpected,
     // Why: the second sentence, by the kind of failure.
     kCauseBadData,

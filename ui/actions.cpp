@@ -16,6 +16,7 @@
 #include "render/screen_text.h"
 #include "ui/animation.h"
 #include "ui/buttons.h"
+#include "ui/failure_text.h"
 #include "ui/jobs.h"
 #include "ui/keyboard.h"
 #include "ui/phase_text.h"
@@ -156,15 +157,18 @@ void startInstall(WindowState& state) {
         }
     } catch (const std::exception&) {  // std::system_error, std::bad_alloc
         state.work.reset();  // nothing runs
-        state.error = state.removal ? L"Removal failed: could not start the removal"
-                                    : L"Install failed: could not start the install";
+        installer::Outcome outcome;
+        outcome.problem = installer::Problem::kStart;
+        outcome.error = state.removal ? L"Removal failed: could not start the removal"
+                                      : L"Install failed: could not start the install";
+        state.error = failureText(state.language, outcome, state.removal);
         setScreen(state, render::kScreenFailed);
     }
 }
 
 void workerFinished(WindowState& state) {
     const installer::Outcome outcome = workNow(state).outcome;
-    state.error = outcome.error;
+    state.error = outcome.succeeded ? std::wstring() : failureText(state.language, outcome, state.removal);
     setScreen(state, outcome.succeeded ? render::kScreenDone : render::kScreenFailed);
     // A player who looked elsewhere during a long download learns that it ended.
     if (state.window && GetForegroundWindow() != state.window) {

@@ -61,7 +61,10 @@ int confirmRemoval(const ui::InstallLocation& location, lang::Language language)
     const std::wstring title = ui::windowTitle(language);
     const std::wstring refusal = installer::removalRefusal(location.installDir);
     if (!refusal.empty()) {
-        const std::wstring text = refusal + L"\n\n" + location.installDir;
+        const std::wstring text =
+            installer::isProtectedFolder(location.installDir)
+                ? lang::text(language, lang::Text::kFailProtectedRemoval, {base::fullPath(location.installDir)})
+                : lang::text(language, lang::Text::kFailNothingToRemove) + L"\n\n" + location.installDir;
         MessageBoxW(nullptr, text.c_str(), title.c_str(), MB_ICONINFORMATION | MB_OK);
         ui::handover().report(ui::kExitFailure);
         return ui::kExitFailure;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cwctype>
+#include <set>
 #include <sstream>
 
 #include <oleacc.h>
@@ -12,6 +14,7 @@
 #include "ui/announcer.h"
 #include "ui/buttons.h"
 #include "ui/command_line.h"
+#include "ui/failure_text.h"
 #include "ui/install_location.h"
 #include "ui/jobs.h"
 #include "ui/keyboard.h"
@@ -71,6 +74,13 @@ TEST(CommandLine, SilentRemovalAndWhatSilentRefuses) {
               L"Unknown option: --Silent");
     EXPECT_EQ(silentUsageError(parseArguments({L"--silent", L"--install=C:\\x", L"--log="})),
               L"--log= needs a file name");
+    // A language is taken by its tag; one the setup does not speak is refused, not skipped.
+    options = parseArguments({L"--silent", L"--install=C:\\x", L"--lang=pt-BR"});
+    EXPECT_TRUE(options.languageGiven);
+    EXPECT_EQ(options.language, L"pt-BR");
+    EXPECT_EQ(silentUsageError(options), L"");
+    EXPECT_EQ(silentUsageError(parseArguments({L"--silent", L"--install=C:\\x", L"--lang=klingon"})),
+              L"Unknown language: --lang=klingon (one of en, de, fr, es, pt-BR, pl, ru, tr)");
 }
 
 TEST(SilentLog, ANewStatusAndEachTenthGetALine) {
@@ -249,6 +259,68 @@ TEST(Buttons, EachScreenHasItsButtons) {
     EXPECT_EQ(layoutButtons(render::kScreenWorking, existing).size(), 1u);
     EXPECT_EQ(layoutButtons(render::kScreenDone, existing).back().label, L"PLAY");
     EXPECT_EQ(layoutButtons(render::kScreenFailed, existing).back().label, L"TRY AGAIN");
+
+    // In every language each label's access key is a letter of its own on its screen.
+    for (lang::Language language : lang::allLanguages()) {
+        for (const InstallLocation& location : {none, existing}) {
+            for (int32_t screen : {render::kScreenChoose, render::kScreenDone, render::kScreenFailed}) {
+                std::set<wchar_t> keys;
+                for (const render::Button& button : layoutButtons(screen, location, false, language)) {
+                    if (button.label.empty()) continue;
+                    EXPECT_TRUE(iswalpha(button.accessKey)) << button.label;
+                    EXPECT_TRUE(keys.insert(button.accessKey).second) << lang::tagOf(language) << " " << button.label;
+                }
+            }
+        }
+    }
+    EXPECT_EQ(layoutButtons(render::kScreenChoose, existing, false, lang::Language::kRussian)[2].accessKey, L'\u0412');
+}
+
+TEST(FailureText, ProblemAndCauseInThePlayersLanguageThenTheAccount) {
+    using installer::Problem;
+    installer::Outcome outcome;
+    outcome.error = L"Install failed: disk full";
+    EXPECT_EQ(failureText(lang::Language::kGerman, outcome), outcome.error);  // made by hand: as it is
+
+    outcome.problem = Problem::kDownload;
+    outcome.error = L"Install failed: HTTP status 503 for https://cdn/a.pak";
+    outcome.cause = base::Failure::http(503, "HTTP status 503 for https://cdn/a.pak");
+    EXPECT_EQ(failureText(lang::Language::kEnglish, outcome),
+              L"The game could not be downloaded and installed. The update server is having trouble (HTTP 503). "
+              L"Try again later.\n\nInstall failed: HTTP status 503 for https://cdn/a.pak");
+    EXPECT_EQ(failureText(lang::Language::kGerman, outcome).rfind(
+                  L"Das Spiel konnte nicht heruntergeladen und installiert werden. Der Updateserver hat ein Problem "
+                  L"(HTTP 503).", 0), 0u);
+    outcome.cause = base::Failure::http(404, "");
+    EXPECT_NE(failureText(lang::Language::kFrench, outcome).find(L"Il manque sur le serveur"), std::wstring::npos);
+    outcome.cause = base::Failure::http(403, "");
+    EXPECT_NE(failureText(lang::Language::kEnglish, outcome).find(L"refused the request (HTTP 403)"), std::wstring::npos);
+    // A connection's WinHTTP number has no words of the system's: the number, in the language.
+    outcome.cause = base::Failure(base::FailureKind::kConnection, "", 12029);
+    EXPECT_NE(failureText(lang::Language::kPolish, outcome).find(L"Błąd 12029."), std::wstring::npos);
+
+    // A file in use: the system's own words for why, and a count in the language's plural.
+    installer::Outcome removal;
+    removal.problem = Problem::kRemovalIncomplete;
+    removal.notDeleted = 3;
+    removal.cause = base::Failure(base::FailureKind::kDisk, "", ERROR_SHARING_VIOLATION);
+    const std::wstring russian = failureText(lang::Language::kRussian, removal);
+    EXPECT_EQ(russian.rfind(L"Не удалось удалить 3 файла.", 0), 0u) << russian.size();
+    EXPECT_NE(russian.find(systemMessage(lang::Language::kRussian, ERROR_SHARING_VIOLATION)), std::wstring::npos);
+    EXPECT_FALSE(systemMessage(lang::Language::kRussian, ERROR_SHARING_VIOLATION).empty());
+
+    // Sizes as the language writes them, and no cause where the problem says it all.
+    installer::Outcome space;
+    space.problem = Problem::kNoSpace;
+    space.bytesNeeded = 1536ull << 20;
+    space.bytesFree = 300ull << 20;
+    space.cause = base::Failure(base::FailureKind::kDisk, "", ERROR_DISK_FULL);
+    EXPECT_EQ(failureText(lang::Language::kFrench, space),
+              L"Espace disque insuffisant sur le lecteur\u00A0: 1,50\u00A0Go n\u00E9cessaires, 300\u00A0Mo disponibles.");
+    EXPECT_EQ(failureText(lang::Language::kEnglish, {}, true), L"");
+    installer::Outcome start;
+    start.problem = Problem::kStart;
+    EXPECT_EQ(failureText(lang::Language::kSpanish, start, true), L"No se pudo iniciar la desinstalaci\u00F3n.");
 }
 
 TEST(Buttons, HitTestInUnitsOfTheScale) {

@@ -160,7 +160,7 @@ TEST_F(WindowTest, AThreadThatCannotStartShowsTheFailedScreen) {
     };
     startInstall(s);
     EXPECT_EQ(s.screen, render::kScreenFailed);
-    EXPECT_EQ(s.error, L"Install failed: could not start the install");
+    EXPECT_EQ(s.error, L"The installation could not be started.\n\nInstall failed: could not start the install");
     EXPECT_FALSE(s.work && s.work->running());
     EXPECT_EQ(buildFrame(s).error, s.error);
     // Nothing runs, so closing does not ask.
