@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cwctype>
 
+#include "render/button_fit.h"
 #include "render/scene.h"
 #include "render/shapes.h"
+#include "render/text_fit.h"
 
 namespace render {
 
@@ -90,10 +92,13 @@ RectF buttonRect(const Button& b) {
                     static_cast<float>(b.right), static_cast<float>(b.bottom));
 }
 
-// The label centred on the button; while keyboard cues show, its access key's first
-// occurrence (in either case) is underlined in the label's colour.
-void drawLabel(Scene& scene, const Button& b, const TextStyle& style, bool cues) {
+// The label centred on the button, on one line, smaller should the button not have grown
+// enough for it; while keyboard cues show, its access key's first occurrence (in either
+// case) is underlined in the label's colour.
+void drawLabel(Scene& scene, const Button& b, TextStyle style, bool cues) {
     const RectF rect = buttonRect(b);
+    style = fitLine(scene.text, b.label, style, rect.Width - 2.0f * kLeastLabelInset,
+                    style.size * 0.8f);
     const float x = rect.X + rect.Width / 2.0f;
     const float baseline = scene.text.centredBaseline(style, rect.Y + rect.Height / 2.0f);
     scene.text.draw(b.label, style, x, baseline, Align::kCenter);
@@ -126,7 +131,7 @@ void paintPrimary(Scene& scene, const Button& b, bool hovered, bool cues) {
     const Palette& c = scene.colors;
     const RectF rect = buttonRect(b);
     const float radius = kPrimaryRadius;
-    TextStyle label{16.0f, Weight::kSemibold, c.accentText, 1.6f};
+    TextStyle label = labelStyle(b, c.accentText);
     if (b.enabled) {
         if (!c.flat) {
             drawHalo(scene.g, rect, radius, hovered ? c.accentHoverGlow : c.accentGlow, 14.0f);
@@ -157,7 +162,7 @@ void paintSecondary(Scene& scene, const Button& b, bool hovered, bool cues) {
                     : hovered  ? c.ghostEdgeHover
                                : c.ghostEdge);
     if (hovered) strokeRoundRect(scene.g, rect, radius, c.hoverEdge, kHoverEdgeWidth);
-    const TextStyle label{14.0f, Weight::kSemibold, b.enabled ? c.buttonText : c.disabledText};
+    const TextStyle label = labelStyle(b, b.enabled ? c.buttonText : c.disabledText);
     drawLabel(scene, b, label, cues);
 }
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/unique_handle.h"
+#include "render/button_fit.h"
 #include "render/fonts.h"
 #include "render/scene.h"
 #include "render/text_draw.h"
@@ -107,6 +108,8 @@ namespace {
 // Everything a screen's cached layer depends on besides the screen and the scale.
 struct LayerKey {
     int32_t screen = -1;
+    lang::Language language = lang::Language::kEnglish;
+    float fieldRight = 0.0f;  // the location field gives Browse its room
     float scale = 0.0f;
     int32_t width = 0, height = 0;
     std::wstring location, installDir, error;
@@ -119,7 +122,8 @@ struct LayerKey {
     SystemColors system;
 
     bool operator==(const LayerKey& o) const {
-        return screen == o.screen && scale == o.scale && width == o.width && height == o.height &&
+        return screen == o.screen && language == o.language && fieldRight == o.fieldRight &&
+               scale == o.scale && width == o.width && height == o.height &&
                location == o.location && installDir == o.installDir && error == o.error &&
                installationExists == o.installationExists && removal == o.removal &&
                keptFiles == o.keptFiles && doneNote == o.doneNote &&
@@ -142,6 +146,9 @@ struct Painter::Impl {
     Fonts fonts;
     std::unique_ptr<Canvas> layer;
     LayerKey layerKey;
+    // What did not fit: on the cached layer (kept with it), and on the last paint's top.
+    std::vector<std::wstring> layerOverflows, liveOverflows;
+    Canvas measuring{1, 1};  // a 96-dpi surface to measure labels on
 
     void paintLayer(const Frame& frame, float scale, const LayerKey& key, const Palette& colors);
 };
@@ -152,6 +159,7 @@ void Painter::Impl::paintLayer(const Frame& frame, float scale, const LayerKey& 
         layer = std::make_unique<Canvas>(key.width, key.height);
     }
     layerKey = LayerKey();
+    layerOverflows.clear();
     if (!layer->valid()) return;
     {
         Gdiplus::Graphics g(layer->dc());
@@ -165,6 +173,7 @@ void Painter::Impl::paintLayer(const Frame& frame, float scale, const LayerKey& 
             case kScreenFailed: paintFailedStatic(scene, frame); break;
             default: paintSplash(scene, frame); break;
         }
+        layerOverflows = text.overflows();
     }
     GdiFlush();
     layerKey = key;
@@ -174,10 +183,31 @@ Painter::Painter(Gdiplus::Image* logo) : impl_(std::make_unique<Impl>()) { impl_
 
 Painter::~Painter() = default;
 
-void Painter::paint(const Frame& frame, float scale, Canvas& canvas) {
+std::vector<Button> Painter::fitButtons(std::vector<Button> buttons) {
+    if (!impl_->measuring.valid()) return buttons;
+    Gdiplus::Graphics g(impl_->measuring.dc());
+    prepare(g, 1.0f);
+    Typesetter text(g, impl_->fonts);
+    return render::fitButtons(text, std::move(buttons));
+}
+
+std::vector<std::wstring> Painter::overflows() const {
+    std::vector<std::wstring> all = impl_->layerOverflows;
+    all.insert(all.end(), impl_->liveOverflows.begin(), impl_->liveOverflows.end());
+    return all;
+}
+
+void Painter::paint(const Frame& given, float scale, Canvas& canvas) {
+    impl_->liveOverflows.clear();
     if (!canvas.valid()) return;
+    // The window's buttons come fitted already and fit again as they are; frames made
+    // elsewhere get the same geometry.
+    Frame frame = given;
+    frame.buttons = fitButtons(std::move(frame.buttons));
     LayerKey key;
     key.screen = frame.screen;
+    key.language = frame.language;
+    key.fieldRight = locationFieldBox(frame.buttons).right;
     key.scale = scale;
     key.width = canvas.width();
     key.height = canvas.height();
@@ -203,6 +233,7 @@ void Painter::paint(const Frame& frame, float scale, Canvas& canvas) {
     Scene scene{g, text, impl_->logo, colors};
     if (frame.screen == kScreenWorking) paintWorkingLive(scene, frame);
     paintButtons(scene, frame);
+    impl_->liveOverflows = text.overflows();
 }
 
 }  // namespace render

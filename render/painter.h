@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "render/frame.h"
 
@@ -49,7 +51,16 @@ public:
 
     // Draws the whole window for `frame` at `scale` (dpi / 96) into `canvas`, which must be
     // kWindowWidth x kWindowHeight times `scale`, truncated.
+    // The buttons are drawn as fitButtons() makes them.
     void paint(const Frame& frame, float scale, Canvas& canvas);
+
+    // `buttons` widened to hold their labels in the painter's fonts (button_fit.h). The same
+    // at every scale, so the window lays its buttons out once whatever its dpi.
+    std::vector<Button> fitButtons(std::vector<Button> buttons);
+
+    // Every text of ours that the last paint could not fit into its room, even at its
+    // smallest size or on the lines its screen allows; empty when everything fitted.
+    std::vector<std::wstring> overflows() const;
 
 private:
     struct Impl;

@@ -28,6 +28,8 @@ void paintHeader(Scene& scene);
 void paintLogo(Scene& scene, const layout::Box& box, bool glow);
 void paintPanel(Scene& scene, const layout::Box& box);
 void paintButtons(Scene& scene, const Frame& frame);
+// A button's label at its own size (button_fit.cpp).
+TextStyle labelStyle(const Button& button, uint32_t color);
 
 // Each screen in two layers: what stays while the screen shows (drawn once and cached by the
 // painter), and what may change from one frame to the next, drawn over it.

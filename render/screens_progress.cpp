@@ -7,6 +7,7 @@
 #include "render/scene.h"
 #include "render/screen_text.h"
 #include "render/shapes.h"
+#include "render/text_fit.h"
 
 namespace render {
 
@@ -73,16 +74,20 @@ void paintWorkingLive(Scene& scene, const Frame& frame) {
         scene.text.draw(text, style, bar.right, layout::kStatusBaseline, Align::kRight);
         statusRight -= 72.0f;
     }
-    scene.text.draw(
-        elideEnd(frame.status, statusRight - statusLeft, scene.text.measurer(statusStyle)),
-        statusStyle, statusLeft, layout::kStatusBaseline);
+    // The status is ours and says what is happening: smaller when long, never cut.
+    scene.text.draw(frame.status,
+                    fitLine(scene.text, frame.status, statusStyle, statusRight - statusLeft, 15.0f),
+                    statusLeft, layout::kStatusBaseline);
     // The detail is mostly a file's path: its start and its name tell the most.
     scene.text.draw(
         elideMiddle(frame.detail, bar.right - bar.left, scene.text.measurer(smallStyle)),
         smallStyle, bar.left, layout::kDetailBaseline);
     paintBarFill(scene, frame.progress);
     const std::wstring bytes = bytesLineText(frame);
-    if (!bytes.empty()) scene.text.draw(bytes, smallStyle, bar.left, layout::kBytesBaseline);
+    if (!bytes.empty()) {
+        scene.text.draw(bytes, fitLine(scene.text, bytes, smallStyle, bar.right - bar.left, kReadableFloor),
+                        bar.left, layout::kBytesBaseline);
+    }
 }
 
 namespace {
@@ -110,13 +115,19 @@ void paintOutcomeMark(Scene& scene, float cy, float r, bool success) {
 namespace {
 
 // A captioned box holding the install folder, under the done screen's heading.
-void paintFolderBox(Scene& scene, const std::wstring& caption, const std::wstring& folder) {
+// The box sits `down` units lower than usual when the line over it took more lines.
+void paintFolderBox(Scene& scene, const std::wstring& caption, const std::wstring& folder, float down) {
     const Palette& c = scene.colors;
-    const layout::Box& box = layout::kInstalledIn;
+    layout::Box box = layout::kInstalledIn;
+    box.top += down;
+    box.bottom += down;
     const RectF rect = toRect(box);
     fillRoundRect(scene.g, rect, 10.0f, c.field);
     strokeRoundRect(scene.g, rect, 10.0f, c.fieldEdge);
-    const TextStyle label{10.5f, Weight::kSemibold, c.textDim, 1.2f};
+    // The caption is ours and keeps whole; the folder, the player's, gives way to it.
+    constexpr float kLeastFolderRoom = 120.0f;
+    const TextStyle label = fitLine(scene.text, caption, {10.5f, Weight::kSemibold, c.textDim, 1.2f},
+                                    box.width() - 54.0f - kLeastFolderRoom, 9.5f);
     scene.text.draw(caption, label, box.left + 18.0f,
                     scene.text.centredBaseline(label, box.centreY()));
     const float left = box.left + 18.0f + scene.text.width(caption, label) + 18.0f;
@@ -132,19 +143,26 @@ void paintDoneStatic(Scene& scene, const Frame& frame) {
     paintBackground(scene);
     paintHeader(scene);
     paintOutcomeMark(scene, layout::kDoneMarkY, 36.0f, true);
-    const float centre = kWindowWidth / 2.0f;
-    const TextStyle heading{26.0f, Weight::kSemibold, c.text};
-    const TextStyle line{14.0f, Weight::kRegular, c.textMuted};
-    const float lineBaseline = layout::kDoneHeadingBaseline + 31.0f;
-    scene.text.draw(headingText(frame), heading, centre, layout::kDoneHeadingBaseline, Align::kCenter);
-    scene.text.draw(doneLineText(frame), line, centre, lineBaseline, Align::kCenter);
+    const float centre = kWindowWidth / 2.0f, width = layout::kContentRight - layout::kContentLeft;
+    const std::wstring heading = headingText(frame);
+    scene.text.draw(heading, fitLine(scene.text, heading, {26.0f, Weight::kSemibold, c.text}, width, 19.5f),
+                    centre, layout::kDoneHeadingBaseline, Align::kCenter);
+    // The line under the heading may take two lines; what follows moves down by the second.
+    constexpr float kLineHeight = 20.0f, kNoteLineHeight = 17.0f;
+    const FittedLines line = fitLines(scene.text, doneLineText(frame), {14.0f, Weight::kRegular, c.textMuted},
+                                      width, 12.0f, 2);
+    drawLines(scene.text, line, centre, layout::kDoneHeadingBaseline + 31.0f, kLineHeight, Align::kCenter);
+    const float down = kLineHeight * static_cast<float>(line.lines.size() - 1);
     const std::wstring caption = folderCaptionText(frame);
-    if (!caption.empty()) paintFolderBox(scene, caption, frame.installDir);
-    if (frame.removal) return;
-    if (!frame.doneNote.empty()) {
-        const TextStyle note{12.5f, Weight::kRegular, c.textMuted};
-        scene.text.draw(elideMiddle(frame.doneNote, layout::kInstalledIn.width(), scene.text.measurer(note)),
-                        note, centre, layout::kDoneNoteBaseline, Align::kCenter);
+    if (!caption.empty()) paintFolderBox(scene, caption, frame.installDir, down);
+    if (frame.removal || frame.doneNote.empty()) return;
+    const FittedLines note = fitLines(scene.text, frame.doneNote, {12.5f, Weight::kRegular, c.textMuted},
+                                      layout::kInstalledIn.width(), kReadableFloor, 2);
+    const float baseline = layout::kDoneNoteBaseline + down;
+    drawLines(scene.text, note, centre, baseline, kNoteLineHeight, Align::kCenter);
+    const float bottom = baseline + kNoteLineHeight * static_cast<float>(note.lines.size() - 1) + 4.0f;
+    for (const Button& b : frame.buttons) {
+        if (b.primary && bottom > static_cast<float>(b.top) - 4.0f) scene.text.noteOverflow(frame.doneNote);
     }
 }
 
@@ -186,15 +204,20 @@ void paintFailedStatic(Scene& scene, const Frame& frame) {
     paintBackground(scene);
     paintHeader(scene);
     paintOutcomeMark(scene, layout::kFailedMarkY, 30.0f, false);
-    scene.text.draw(headingText(frame),
-                    {24.0f, Weight::kSemibold, c.text}, kWindowWidth / 2.0f,
-                    layout::kFailedHeadingBaseline, Align::kCenter);
+    const std::wstring heading = headingText(frame);
+    scene.text.draw(heading,
+                    fitLine(scene.text, heading, {24.0f, Weight::kSemibold, c.text},
+                            layout::kContentRight - layout::kContentLeft, 18.0f),
+                    kWindowWidth / 2.0f, layout::kFailedHeadingBaseline, Align::kCenter);
 
     const layout::Box& panel = layout::kErrorPanel;
     fillRoundRect(scene.g, toRect(panel), 12.0f, c.errorPanel);
     strokeRoundRect(scene.g, toRect(panel), 12.0f, c.errorEdge);
 
-    scene.text.draw(detailsCaptionText(frame), {10.5f, Weight::kSemibold, c.errorCaption, 1.4f},
+    const std::wstring caption = detailsCaptionText(frame);
+    scene.text.draw(caption,
+                    fitLine(scene.text, caption, {10.5f, Weight::kSemibold, c.errorCaption, 1.4f},
+                            panel.width() - 2.0f * layout::kErrorPadding, 9.5f),
                     panel.left + layout::kErrorPadding, panel.top + 28.0f);
 
     const FittedText fitted = fitErrorText(scene.text, frame.error);

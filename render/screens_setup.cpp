@@ -1,8 +1,12 @@
 // The splash and the choose-location screen.
 
+#include <algorithm>
+
+#include "render/button_fit.h"
 #include "render/scene.h"
 #include "render/screen_text.h"
 #include "render/shapes.h"
+#include "render/text_fit.h"
 
 namespace render {
 
@@ -28,8 +32,10 @@ void paintSplash(Scene& scene, const Frame& frame) {
         fillRoundRect(scene.g, rule, 1.0f, shade);
     }
 
-    const TextStyle subtitle{15.0f, Weight::kRegular, c.textMuted, 0.6f};
-    scene.text.draw(subtitleText(frame), subtitle, centre, baseline + 52.0f, Align::kCenter);
+    const std::wstring line = subtitleText(frame);
+    const TextStyle subtitle = fitLine(scene.text, line, {15.0f, Weight::kRegular, c.textMuted, 0.6f},
+                                       layout::kContentRight - layout::kContentLeft, 12.0f);
+    scene.text.draw(line, subtitle, centre, baseline + 52.0f, Align::kCenter);
 }
 
 namespace {
@@ -47,16 +53,19 @@ void drawFolder(Gdiplus::Graphics& g, float left, float centreY, uint32_t color)
 
 void paintLocation(Scene& scene, const Frame& frame) {
     const Palette& c = scene.colors;
-    const RectF field = toRect(layout::kLocationField);
+    const layout::Box box = locationFieldBox(frame.buttons);
+    const RectF field = toRect(box);
     fillRoundRect(scene.g, field, 10.0f, c.field);
     strokeRoundRect(scene.g, field, 10.0f, c.fieldEdge);
-    const float centreY = layout::kLocationField.centreY();
+    const float centreY = box.centreY();
     drawFolder(scene.g, field.X + 16.0f, centreY, c.textMuted);
 
     const float left = field.X + 44.0f, right = field.GetRight() - 16.0f;
     TextStyle path{14.0f, Weight::kRegular, c.text};
     std::wstring shown = locationText(frame);
     if (frame.location.empty()) {
+        // The prompt is ours: smaller if need be, never cut. A location is the player's.
+        path = fitLine(scene.text, shown, path, right - left, 11.5f);
         path.color = c.textDim;
     } else {
         shown = elideMiddle(shown, right - left, scene.text.measurer(path));
@@ -81,38 +90,97 @@ std::vector<std::wstring> wrapBalanced(const std::wstring& text, float maxWidth,
     return wrapText(text, high, measure);
 }
 
-// The three steps of the job, side by side, each a numbered disc and up to two lines.
-void paintSteps(Scene& scene, const Frame& frame, float top) {
+// Lines of a step, all three at one size: up to two lines each, a little smaller if that is
+// what two take, else three; never a word broken apart.
+struct StepLines {
+    std::vector<std::wstring> lines;
+    float size = 12.5f;
+};
+
+constexpr float kStepDisc = 24.0f, kStepColumn = 224.0f, kStepGap = 12.0f;
+constexpr float kStepTextWidth = kStepColumn - kStepDisc - kStepGap - 14.0f;
+
+std::vector<StepLines> stepLines(Scene& scene, const std::vector<std::wstring>& texts) {
+    std::vector<StepLines> steps(texts.size());
+    const auto wrapAll = [&](float size, size_t most) {
+        bool fits = true;
+        for (size_t i = 0; i < texts.size(); ++i) {
+            steps[i].size = size;
+            steps[i].lines = wrapBalanced(texts[i], kStepTextWidth, scene.text.measurer({size, Weight::kRegular, 0}));
+            fits = fits && steps[i].lines.size() <= most && !breaksInsideWord(texts[i], steps[i].lines);
+        }
+        return fits;
+    };
+    for (float size = 12.5f; size >= 11.5f; size -= 0.5f) {
+        if (wrapAll(size, 2)) return steps;
+    }
+    for (float size = 12.5f; size >= kReadableFloor; size -= 0.5f) {
+        if (wrapAll(size, 3)) return steps;
+    }
+    for (size_t i = 0; i < texts.size(); ++i) {
+        if (steps[i].lines.size() > 3 || breaksInsideWord(texts[i], steps[i].lines)) scene.text.noteOverflow(texts[i]);
+    }
+    return steps;
+}
+
+
+// Three lines sit a little closer, so that the panel grows no more than it must.
+float stepLineHeight(const StepLines& step) { return step.lines.size() > 2 ? 15.0f : 17.0f; }
+
+// The first line's baseline of a step: one line sits level with the disc; two straddle its
+// centre; a third goes below.
+float firstStepBaseline(Scene& scene, const StepLines& step, float top) {
+    const float baseline = scene.text.centredBaseline({step.size, Weight::kRegular, 0}, top + kStepDisc / 2.0f);
+    return step.lines.size() > 1 ? baseline + 3.0f - 17.0f / 2.0f : baseline;
+}
+
+// Where the lowest of the steps' letters end.
+float stepsBottom(Scene& scene, const std::vector<StepLines>& steps, float top) {
+    float bottom = top + kStepDisc;
+    for (const StepLines& step : steps) {
+        const float last = firstStepBaseline(scene, step, top) +
+                           stepLineHeight(step) * static_cast<float>(step.lines.size() - 1);
+        bottom = std::max(bottom, last + step.size * 0.3f);
+    }
+    return bottom;
+}
+
+// The three steps of the job, side by side, each a numbered disc and its lines.
+void paintSteps(Scene& scene, const std::vector<StepLines>& steps, float top) {
     const Palette& c = scene.colors;
-    const std::vector<std::wstring> steps = stepTexts(frame);
-    const float disc = 24.0f, columnWidth = 224.0f, gap = 12.0f, lineHeight = 17.0f;
-    for (int i = 0; i < 3; ++i) {
-        const float left = layout::kContentLeft + columnWidth * static_cast<float>(i);
-        const RectF circle(left, top, disc, disc);
+    for (size_t i = 0; i < steps.size(); ++i) {
+        const float left = layout::kContentLeft + kStepColumn * static_cast<float>(i);
+        const RectF circle(left, top, kStepDisc, kStepDisc);
         Gdiplus::SolidBrush fill(argb(c.accentSoft));
         scene.g.FillEllipse(&fill, circle);
         Gdiplus::Pen ring(argb(c.accentRing), 1.2f);
-        scene.g.DrawEllipse(&ring, RectF(left + 0.6f, top + 0.6f, disc - 1.2f, disc - 1.2f));
+        scene.g.DrawEllipse(&ring, RectF(left + 0.6f, top + 0.6f, kStepDisc - 1.2f, kStepDisc - 1.2f));
         const TextStyle number{12.0f, Weight::kSemibold, c.text};
-        scene.text.draw(std::to_wstring(i + 1), number, left + disc / 2.0f,
-                        scene.text.centredBaseline(number, top + disc / 2.0f), Align::kCenter);
+        scene.text.draw(std::to_wstring(i + 1), number, left + kStepDisc / 2.0f,
+                        scene.text.centredBaseline(number, top + kStepDisc / 2.0f), Align::kCenter);
 
-        const float width = columnWidth - disc - gap - 14.0f;
-        TextStyle body{12.5f, Weight::kRegular, c.textMuted};
-        std::vector<std::wstring> lines;
-        for (; body.size >= 10.5f; body.size -= 0.5f) {
-            lines = wrapBalanced(steps[i], width, scene.text.measurer(body));
-            if (lines.size() <= 2) break;
-        }
-        // One line sits level with the disc; two lines straddle its centre.
-        float baseline = scene.text.centredBaseline(body, top + disc / 2.0f) -
-                         lineHeight * static_cast<float>(lines.size() - 1) / 2.0f + 3.0f;
-        if (lines.size() == 1) baseline -= 3.0f;
-        for (const std::wstring& line : lines) {
-            scene.text.draw(line, body, left + disc + gap, baseline);
-            baseline += lineHeight;
+        const TextStyle body{steps[i].size, Weight::kRegular, c.textMuted};
+        float baseline = firstStepBaseline(scene, steps[i], top);
+        for (const std::wstring& line : steps[i].lines) {
+            scene.text.draw(line, body, left + kStepDisc + kStepGap, baseline);
+            baseline += stepLineHeight(steps[i]);
         }
     }
+}
+
+constexpr float kNoteLineHeight = 17.0f;
+
+float extraLines(const FittedLines& text, float lineHeight) {
+    return lineHeight * static_cast<float>(text.lines.size() - 1);
+}
+
+// The top of the highest primary button: the panel must close above it.
+float buttonsTop(const Frame& frame) {
+    float top = kWindowHeight;
+    for (const Button& b : frame.buttons) {
+        if (b.primary) top = std::min(top, static_cast<float>(b.top));
+    }
+    return top;
 }
 
 }  // namespace
@@ -122,40 +190,63 @@ void paintChooseStatic(Scene& scene, const Frame& frame) {
     paintBackground(scene);
     paintHeader(scene);
 
-    const float left = layout::kContentLeft;
-    scene.text.draw(headingText(frame), {24.0f, Weight::kSemibold, c.text}, left,
-                    layout::kChooseHeadingBaseline);
+    const float left = layout::kContentLeft, width = layout::kContentRight - left;
+    const std::wstring heading = headingText(frame);
+    scene.text.draw(heading, fitLine(scene.text, heading, {24.0f, Weight::kSemibold, c.text}, width, 18.0f),
+                    left, layout::kChooseHeadingBaseline);
     const float badgeY = layout::kChooseBadgeBaseline - 4.5f;
     Gdiplus::SolidBrush badge(argb(c.successSoft));
     scene.g.FillEllipse(&badge, RectF(left, badgeY - 8.0f, 16.0f, 16.0f));
     drawTick(scene.g, left + 8.0f, badgeY, 8.0f, c.success, 1.6f);
-    scene.text.draw(adminNoteText(frame), {13.0f, Weight::kRegular, c.textMuted}, left + 24.0f,
-                    layout::kChooseBadgeBaseline);
+    const std::wstring admin = adminNoteText(frame);
+    scene.text.draw(admin,
+                    fitLine(scene.text, admin, {13.0f, Weight::kRegular, c.textMuted}, width - 24.0f,
+                            kReadableFloor),
+                    left + 24.0f, layout::kChooseBadgeBaseline);
 
-    // The repair notice takes a line of its own; without it the panel closes up.
-    const float extra = frame.installationExists ? 0.0f : -20.0f;
+    // What the panel holds sets its height, so it is all fitted before the panel is drawn:
+    // a note on two lines moves everything under it down, and the panel's bottom with it.
+    const FittedLines folderNote =
+        fitLines(scene.text, folderNoteText(frame), {12.5f, Weight::kRegular, c.textMuted}, width,
+                 kReadableFloor, 2);
+    const float folderBaseline = 271.0f;
+    float last = folderBaseline + extraLines(folderNote, kNoteLineHeight);
+    FittedLines repair;
+    float repairBaseline = 0.0f;
+    if (frame.installationExists) {
+        // The repair notice takes a line of its own; without it the panel closes up.
+        repair = fitLines(scene.text, repairNoticeText(frame), {12.5f, Weight::kRegular, c.successText},
+                          width - 24.0f, kReadableFloor, 2);
+        repairBaseline = last + 22.0f;
+        last = repairBaseline + extraLines(repair, kNoteLineHeight);
+    }
+    const std::vector<StepLines> steps = stepLines(scene, stepTexts(frame));
+    // A little more air over the rule when the folder note is the panel's last text.
+    const float rule = last + (frame.installationExists ? 17.5f : 19.5f), stepsTop = rule + 13.5f;
     layout::Box panel = layout::kChoosePanel;
-    panel.bottom += extra;
+    panel.bottom = std::max(rule + 63.5f, stepsBottom(scene, steps, stepsTop) + 12.0f);
+    // Room left under the panel before the button's glow.
+    if (panel.bottom > buttonsTop(frame) - 8.0f) scene.text.noteOverflow(L"the choose screen's panel");
+
     paintPanel(scene, panel);
-    scene.text.draw(locationCaptionText(frame), {10.5f, Weight::kSemibold, c.textDim, 1.4f}, left,
-                    190.0f);
+    const std::wstring caption = locationCaptionText(frame);
+    scene.text.draw(caption,
+                    fitLine(scene.text, caption, {10.5f, Weight::kSemibold, c.textDim, 1.4f}, width, 9.5f),
+                    left, 190.0f);
     paintLocation(scene, frame);
 
-    const TextStyle note{12.5f, Weight::kRegular, c.textMuted};
-    scene.text.draw(folderNoteText(frame), note, left, 271.0f);
+    drawLines(scene.text, folderNote, left, folderBaseline, kNoteLineHeight);
     if (frame.installationExists) {
-        const float y = 293.0f - 4.5f;
+        const float y = repairBaseline - 4.5f;
         Gdiplus::SolidBrush soft(argb(c.successSoft));
         scene.g.FillEllipse(&soft, RectF(left, y - 8.0f, 16.0f, 16.0f));
         drawRefresh(scene.g, left + 8.0f, y, 8.0f, c.success, 1.4f);
-        scene.text.draw(repairNoticeText(frame), {12.5f, Weight::kRegular, c.successText}, left + 24.0f,
-                        293.0f);
+        drawLines(scene.text, repair, left + 24.0f, repairBaseline, kNoteLineHeight);
     }
 
-    const float rule = 310.5f + extra;
     Gdiplus::Pen pen(argb(c.headerRule), 1.0f);
     scene.g.DrawLine(&pen, left, rule, layout::kContentRight, rule);
-    paintSteps(scene, frame, rule + 13.5f);
+    paintSteps(scene, steps, stepsTop);
 }
 
 }  // namespace render

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "render/fonts.h"
 #include "render/text_wrap.h"
@@ -46,10 +47,16 @@ public:
     Span characterSpan(const std::wstring& text, size_t index, const TextStyle& style, float x,
                        Align align = Align::kLeft);
 
+    // A text of ours that did not fit its room even at its smallest size (text_fit.h), and
+    // every such text noted since this typesetter was made.
+    void noteOverflow(const std::wstring& text) { overflows_.push_back(text); }
+    const std::vector<std::wstring>& overflows() const { return overflows_; }
+
 private:
     Gdiplus::Graphics& g_;
     Fonts& fonts_;
     Gdiplus::StringFormat* format_;  // owned; a clone of the typographic format
+    std::vector<std::wstring> overflows_;
 };
 
 }  // namespace render

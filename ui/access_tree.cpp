@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "render/button_fit.h"
 #include "render/screen_text.h"
 
 namespace ui {
@@ -29,7 +30,7 @@ void addChooseScreen(std::vector<AccessItem>& items, const render::Frame& frame)
     addText(items, render::headingText(frame), {left, 70, right, 104});
     addText(items, render::adminNoteText(frame), {left, 110, right, 130});
     addText(items, lang::text(frame.language, lang::Text::kLocationFieldName, {render::locationText(frame)}),
-            layout::kLocationField);
+            render::locationFieldBox(frame.buttons));
     addText(items, render::folderNoteText(frame), {left, 256, right, 278});
     if (frame.installationExists) addText(items, render::repairNoticeText(frame), {left, 278, right, 300});
     const std::vector<std::wstring> steps = render::stepTexts(frame);

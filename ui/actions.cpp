@@ -13,6 +13,7 @@
 #include "base/long_path.h"
 #include "install/obsolete_files.h"
 #include "lang/texts.h"
+#include "render/painter.h"
 #include "render/screen_text.h"
 #include "ui/animation.h"
 #include "ui/buttons.h"
@@ -91,6 +92,9 @@ void retry(WindowState& state) {
 
 void layOut(WindowState& state) {
     state.buttons = layoutButtons(state.screen, state.location, state.removal, state.language);
+    // As wide as their labels in the painter's fonts, so that what the mouse hits, the focus
+    // ring and what screen readers are told are the buttons as drawn.
+    if (state.painter) state.buttons = state.painter->fitButtons(std::move(state.buttons));
     state.focus = keptFocus(state.buttons, state.focus);
 }
 

@@ -14,10 +14,13 @@
 #include <vector>
 
 #include "base/text.h"
+#include "lang/texts.h"
+#include "render/button_fit.h"
 #include "render/layout.h"
 #include "render/painter.h"
 #include "render/palette.h"
 #include "render/scene.h"
+#include "render/screen_text.h"
 #include "resources/resource_ids.h"
 
 namespace {
@@ -27,6 +30,8 @@ namespace {
 const wchar_t* const kScreensDir = ORVANE_WIDEN(ORVANE_SCREENS_DIR);
 const wchar_t* const kLogoFile = ORVANE_WIDEN(ORVANE_LOGO_PNG);
 
+using lang::Language;
+using lang::Text;
 using render::Frame;
 
 class GdiplusEnvironment : public ::testing::Environment {
@@ -81,27 +86,38 @@ render::Button button(int32_t l, int32_t t, int32_t r, int32_t b, int32_t id, st
     render::Button result;
     result.left = l, result.top = t, result.right = r, result.bottom = b;
     result.id = id;
-    result.accessKey = label.empty() ? 0 : label[0];
     result.label = std::move(label);
+    result.accessKey = result.label.empty() ? 0 : result.label[0];
     result.primary = primary;
     result.enabled = enabled;
     return result;
 }
 
 render::Button closeButton() { return button(716, 14, 746, 44, render::kButtonClose, L"", false); }
-render::Button mainButton(int32_t id, const wchar_t* label, bool enabled = true) {
-    return button(264, 392, 496, 442, id, label, true, enabled);
+render::Button mainButton(int32_t id, std::wstring label, bool enabled = true) {
+    return button(264, 392, 496, 442, id, std::move(label), true, enabled);
 }
 
-Frame chooseFrame(std::wstring location, bool exists) {
+// The screens' frames in `language`, their buttons as the window lays them out before they
+// are fitted to their labels.
+Frame inLanguage(Language language, int32_t screen) {
     Frame f;
-    f.screen = render::kScreenChoose;
+    f.language = language;
+    f.screen = screen;
+    return f;
+}
+
+std::wstring say(const Frame& f, Text key) { return lang::text(f.language, key); }
+
+Frame chooseFrame(std::wstring location, bool exists, Language language = Language::kEnglish) {
+    Frame f = inLanguage(language, render::kScreenChoose);
     f.location = std::move(location);
     f.installDir = f.location.empty() ? L"" : f.location + L"\\OrvaneOnline";
     f.installationExists = exists;
-    f.buttons = {
-        closeButton(), button(600, 206, 716, 246, render::kButtonBrowse, L"Browse...", false),
-        mainButton(render::kButtonStart, exists ? L"REPAIR" : L"INSTALL", !f.location.empty())};
+    f.buttons = {closeButton(),
+                 button(600, 206, 716, 246, render::kButtonBrowse, say(f, Text::kButtonBrowse), false),
+                 mainButton(render::kButtonStart, say(f, exists ? Text::kButtonRepair : Text::kButtonInstall),
+                            !f.location.empty())};
     return f;
 }
 
@@ -133,11 +149,10 @@ Frame inHighContrast(Frame frame, const render::SystemColors& system = {}) {
     return frame;
 }
 
-Frame workingFrame(float progress, bool busy) {
-    Frame f;
-    f.screen = render::kScreenWorking;
+Frame workingFrame(float progress, bool busy, Language language = Language::kEnglish) {
+    Frame f = inLanguage(language, render::kScreenWorking);
     f.buttons = {closeButton()};
-    f.status = busy ? L"Contacting update server..." : L"Downloading client...";
+    f.status = say(f, busy ? Text::kPhaseContacting : Text::kPhaseDownloading);
     f.detail = L"data\\textures\\environment\\highlands_terrain_diffuse_04.dds";
     f.progress = progress;
     f.busy = busy;
@@ -149,53 +164,55 @@ Frame workingFrame(float progress, bool busy) {
     return f;
 }
 
-Frame doneFrame() {
-    Frame f;
-    f.screen = render::kScreenDone;
+Frame doneFrame(Language language = Language::kEnglish) {
+    Frame f = inLanguage(language, render::kScreenDone);
     f.installDir = L"C:\\Users\\Player\\Games\\OrvaneOnline";
-    f.buttons = {closeButton(), mainButton(render::kButtonPlay, L"PLAY")};
+    f.buttons = {closeButton(), mainButton(render::kButtonPlay, say(f, Text::kButtonPlay))};
     return f;
 }
 
-Frame droppedFrame() {
-    Frame f = doneFrame();
+Frame droppedFrame(Language language = Language::kEnglish) {
+    Frame f = doneFrame(language);
     f.installationExists = true;
-    f.doneNote = L"12 files that this release no longer has were removed.";
+    f.doneNote = render::countText(language, 12, Text::kDroppedOne);
     return f;
 }
 
-Frame failedFrame(std::wstring error) {
-    Frame f;
-    f.screen = render::kScreenFailed;
+Frame failedFrame(std::wstring error, Language language = Language::kEnglish) {
+    Frame f = inLanguage(language, render::kScreenFailed);
     f.error = std::move(error);
-    f.buttons = {closeButton(), mainButton(render::kButtonRetry, L"TRY AGAIN")};
+    f.buttons = {closeButton(), mainButton(render::kButtonRetry, say(f, Text::kButtonTryAgain))};
     return f;
 }
 
-Frame removedFrame(int64_t kept) {
-    Frame f = doneFrame();
+Frame removedFrame(int64_t kept, Language language = Language::kEnglish) {
+    Frame f = doneFrame(language);
     f.removal = true;
     f.keptFiles = kept;
-    f.buttons = {closeButton(), mainButton(render::kButtonFinish, L"CLOSE")};
+    f.buttons = {closeButton(), mainButton(render::kButtonFinish, say(f, Text::kButtonClose))};
     return f;
 }
 
 // The byte counters keep what an install would show, as stale state might: a removal hides them.
-Frame removalWorkingFrame() {
-    Frame f = workingFrame(0.62f, false);
+Frame removalWorkingFrame(Language language = Language::kEnglish) {
+    Frame f = workingFrame(0.62f, false, language);
     f.removal = true;
-    f.status = L"Removing Orvane Online...";
+    f.status = say(f, Text::kPhaseRemoving);
     f.detail = L"data\\sound\\music\\highlands_ambient_night_02.ogg";
     return f;
 }
 
+Frame removalFailedFrame(std::wstring error, Language language = Language::kEnglish) {
+    Frame f = failedFrame(std::move(error), language);
+    f.removal = true;
+    f.buttons = {closeButton(), mainButton(render::kButtonFinish, say(f, Text::kButtonClose))};
+    return f;
+}
+
 Frame removalFailedFrame() {
-    Frame f = failedFrame(
+    return removalFailedFrame(
         L"Removal incomplete: 1 file could not be deleted: data\\maps\\forest.pak (in use by "
         L"another program)");
-    f.removal = true;
-    f.buttons = {closeButton(), mainButton(render::kButtonFinish, L"CLOSE")};
-    return f;
 }
 
 // About 400 characters with an unbroken path, as a disk failure deep in an install reads.
@@ -209,6 +226,7 @@ const std::wstring kLongError =
 struct Rendered {
     std::unique_ptr<render::Canvas> canvas;
     float scale;
+    std::vector<std::wstring> overflows = {};  // texts of ours that did not fit
     uint32_t at(float x, float y) const {  // a point in 96-dpi units
         return canvas->pixel(static_cast<int32_t>(x * scale), static_cast<int32_t>(y * scale));
     }
@@ -222,7 +240,15 @@ Rendered paint(const Frame& frame, float scale, Gdiplus::Image* image = logo()) 
         scale};
     EXPECT_TRUE(r.canvas->valid());
     painter.paint(frame, scale, *r.canvas);
+    r.overflows = painter.overflows();
     return r;
+}
+
+// A readable list of what did not fit, for a failure's message.
+std::string listed(const std::vector<std::wstring>& overflows) {
+    std::string all;
+    for (const std::wstring& text : overflows) all += "\n  " + base::toUtf8(text);
+    return all;
 }
 
 // Device pixels of a box (96-dpi units) where two renders differ.
@@ -376,9 +402,11 @@ TEST(Painter, RendersEveryScreenWithAccentPrimaryButton) {
             const std::wstring hcName = L"hc-" + std::wstring(c.name);
             EXPECT_TRUE(flat.canvas->savePng(pngPath(hcName.c_str(), scale)));
             expectThemeColoursOnly(flat, highContrast, c.image);
+            EXPECT_TRUE(flat.overflows.empty()) << listed(flat.overflows);
 
             const Rendered r = paint(c.frame, scale, c.image);
             EXPECT_TRUE(r.canvas->savePng(pngPath(c.name, scale)));
+            EXPECT_TRUE(r.overflows.empty()) << listed(r.overflows);
             for (const render::Button& b : c.frame.buttons) {
                 if (!b.primary || !b.enabled) continue;
                 // Inside, clear of the rounded corners and of the centred label.
@@ -395,6 +423,46 @@ TEST(Painter, RendersEveryScreenWithAccentPrimaryButton) {
     const Rendered r = paint(white, 1.0f);
     EXPECT_TRUE(r.canvas->savePng(pngPath(L"hc-white-choose", 1.0f)));
     expectThemeColoursOnly(r, white, logo());
+}
+
+// Every screen in every other language, into a folder of its own (de/choose@144.png): our
+// texts all fit, smaller or on more lines where they must, whatever their length.
+TEST(Painter, EveryLanguageFitsEveryScreen) {
+    render::Painter painter(logo());
+    for (Language language : lang::allLanguages()) {
+        if (language == Language::kEnglish) continue;  // the test above renders English
+        const std::wstring folder = std::wstring(kScreensDir) + L"/" + lang::tagOf(language);
+        CreateDirectoryW(folder.c_str(), nullptr);
+        const std::wstring failure = lang::text(language, Text::kFailManifest) + L" " +
+                                     lang::text(language, Text::kCauseConnection);
+        const std::pair<const wchar_t*, Frame> screens[] = {
+            {L"choose-empty", chooseFrame(L"", false, language)},
+            {L"choose", chooseFrame(L"D:\\Games", false, language)},
+            {L"choose-repair", chooseFrame(L"C:\\Users\\Player\\Documents\\My Games\\Northern Realms", true, language)},
+            {L"working", workingFrame(0.46f, false, language)},
+            {L"working-busy", workingFrame(0.0f, true, language)},
+            {L"removal-working", removalWorkingFrame(language)},
+            {L"done", doneFrame(language)},
+            {L"done-dropped", droppedFrame(language)},
+            {L"removed", removedFrame(0, language)},
+            {L"removed-kept", removedFrame(3, language)},
+            {L"failed", failedFrame(failure, language)},
+            {L"removal-failed",
+             removalFailedFrame(render::countText(language, 1, Text::kFailRemovalIncompleteOne), language)},
+        };
+        for (float scale : kScales) {
+            render::Canvas canvas(static_cast<int32_t>(render::kWindowWidth * scale),
+                                  static_cast<int32_t>(render::kWindowHeight * scale));
+            for (const auto& [name, frame] : screens) {
+                const std::wstring path = folder + L"/" + name + L"@" +
+                                          std::to_wstring(static_cast<int>(scale * 96.0f + 0.5f)) + L".png";
+                SCOPED_TRACE(base::toUtf8(path));
+                painter.paint(frame, scale, canvas);
+                EXPECT_TRUE(painter.overflows().empty()) << listed(painter.overflows());
+                EXPECT_TRUE(canvas.savePng(path));
+            }
+        }
+    }
 }
 
 // Where keyboard cues changed a render: in the thin band around `ring` (a button's edge), under
