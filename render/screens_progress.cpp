@@ -72,7 +72,8 @@ void paintWorkingLive(Scene& scene, const Frame& frame) {
         const std::wstring text = percentText(frame);
         const TextStyle style{20.0f, Weight::kSemibold, c.percent};
         scene.text.draw(text, style, bar.right, layout::kStatusBaseline, Align::kRight);
-        statusRight -= 72.0f;
+        // The status keeps clear of the percentage however a language writes it.
+        statusRight -= std::max(72.0f, scene.text.width(text, style) + 16.0f);
     }
     // The status is ours and says what is happening: smaller when long, never cut.
     scene.text.draw(frame.status,

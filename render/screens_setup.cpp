@@ -100,7 +100,12 @@ struct StepLines {
 constexpr float kStepDisc = 24.0f, kStepColumn = 224.0f, kStepGap = 12.0f;
 constexpr float kStepTextWidth = kStepColumn - kStepDisc - kStepGap - 14.0f;
 
-std::vector<StepLines> stepLines(Scene& scene, const std::vector<std::wstring>& texts) {
+// Three lines sit a little closer, so that the panel grows no more than it must.
+float stepLineHeight(const StepLines& step) { return step.lines.size() > 2 ? 15.0f : 17.0f; }
+
+// `compact`: the two-line attempt goes down to the readable floor before a third line, for a
+// screen whose other texts left little room.
+std::vector<StepLines> stepLines(Scene& scene, const std::vector<std::wstring>& texts, bool compact) {
     std::vector<StepLines> steps(texts.size());
     const auto wrapAll = [&](float size, size_t most) {
         bool fits = true;
@@ -111,7 +116,7 @@ std::vector<StepLines> stepLines(Scene& scene, const std::vector<std::wstring>& 
         }
         return fits;
     };
-    for (float size = 12.5f; size >= 11.5f; size -= 0.5f) {
+    for (float size = 12.5f; size >= (compact ? kReadableFloor : 11.5f); size -= 0.5f) {
         if (wrapAll(size, 2)) return steps;
     }
     for (float size = 12.5f; size >= kReadableFloor; size -= 0.5f) {
@@ -122,10 +127,6 @@ std::vector<StepLines> stepLines(Scene& scene, const std::vector<std::wstring>& 
     }
     return steps;
 }
-
-
-// Three lines sit a little closer, so that the panel grows no more than it must.
-float stepLineHeight(const StepLines& step) { return step.lines.size() > 2 ? 15.0f : 17.0f; }
 
 // The first line's baseline of a step: one line sits level with the disc; two straddle its
 // centre; a third goes below.
@@ -183,6 +184,42 @@ float buttonsTop(const Frame& frame) {
     return top;
 }
 
+constexpr float kFolderNoteBaseline = 271.0f, kStepsBelowRule = 13.5f;
+// Between the panel's bottom and the top of the button under it.
+constexpr float kPanelClearance = 8.0f;
+
+// The panel's texts fitted, and where they and the panel go.
+struct ChooseFlow {
+    FittedLines folderNote, repair;
+    float repairBaseline = 0.0f;
+    float rule = 0.0f;  // the line over the steps
+    std::vector<StepLines> steps;
+    layout::Box panel = layout::kChoosePanel;
+};
+
+ChooseFlow chooseFlow(Scene& scene, const Frame& frame, bool compact) {
+    const Palette& c = scene.colors;
+    const float width = layout::kContentRight - layout::kContentLeft;
+    const size_t noteLines = compact ? 1 : 2;
+    ChooseFlow flow;
+    flow.folderNote = fitLines(scene.text, folderNoteText(frame), {12.5f, Weight::kRegular, c.textMuted}, width,
+                               kReadableFloor, noteLines);
+    float last = kFolderNoteBaseline + extraLines(flow.folderNote, kNoteLineHeight);
+    if (frame.installationExists) {
+        // The repair notice takes a line of its own; without it the panel closes up.
+        flow.repair = fitLines(scene.text, repairNoticeText(frame), {12.5f, Weight::kRegular, c.successText},
+                               width - 24.0f, kReadableFloor, noteLines);
+        flow.repairBaseline = last + 22.0f;
+        last = flow.repairBaseline + extraLines(flow.repair, kNoteLineHeight);
+    }
+    // A little more air over the rule when the folder note is the panel's last text.
+    flow.rule = last + (frame.installationExists ? 17.5f : 19.5f);
+    flow.steps = stepLines(scene, stepTexts(frame), compact);
+    flow.panel.bottom =
+        std::max(flow.rule + 63.5f, stepsBottom(scene, flow.steps, flow.rule + kStepsBelowRule) + 12.0f);
+    return flow;
+}
+
 }  // namespace
 
 void paintChooseStatic(Scene& scene, const Frame& frame) {
@@ -206,27 +243,13 @@ void paintChooseStatic(Scene& scene, const Frame& frame) {
 
     // What the panel holds sets its height, so it is all fitted before the panel is drawn:
     // a note on two lines moves everything under it down, and the panel's bottom with it.
-    const FittedLines folderNote =
-        fitLines(scene.text, folderNoteText(frame), {12.5f, Weight::kRegular, c.textMuted}, width,
-                 kReadableFloor, 2);
-    const float folderBaseline = 271.0f;
-    float last = folderBaseline + extraLines(folderNote, kNoteLineHeight);
-    FittedLines repair;
-    float repairBaseline = 0.0f;
-    if (frame.installationExists) {
-        // The repair notice takes a line of its own; without it the panel closes up.
-        repair = fitLines(scene.text, repairNoticeText(frame), {12.5f, Weight::kRegular, c.successText},
-                          width - 24.0f, kReadableFloor, 2);
-        repairBaseline = last + 22.0f;
-        last = repairBaseline + extraLines(repair, kNoteLineHeight);
-    }
-    const std::vector<StepLines> steps = stepLines(scene, stepTexts(frame));
-    // A little more air over the rule when the folder note is the panel's last text.
-    const float rule = last + (frame.installationExists ? 17.5f : 19.5f), stepsTop = rule + 13.5f;
-    layout::Box panel = layout::kChoosePanel;
-    panel.bottom = std::max(rule + 63.5f, stepsBottom(scene, steps, stepsTop) + 12.0f);
+    // Should that leave the panel too little room above the button, the notes keep to one
+    // line and the steps to two, smaller.
+    ChooseFlow flow = chooseFlow(scene, frame, false);
+    if (flow.panel.bottom > buttonsTop(frame) - kPanelClearance) flow = chooseFlow(scene, frame, true);
     // Room left under the panel before the button's glow.
-    if (panel.bottom > buttonsTop(frame) - 8.0f) scene.text.noteOverflow(L"the choose screen's panel");
+    if (flow.panel.bottom > buttonsTop(frame) - kPanelClearance) scene.text.noteOverflow(L"the choose screen's panel");
+    const layout::Box& panel = flow.panel;
 
     paintPanel(scene, panel);
     const std::wstring caption = locationCaptionText(frame);
@@ -235,18 +258,18 @@ void paintChooseStatic(Scene& scene, const Frame& frame) {
                     left, 190.0f);
     paintLocation(scene, frame);
 
-    drawLines(scene.text, folderNote, left, folderBaseline, kNoteLineHeight);
+    drawLines(scene.text, flow.folderNote, left, kFolderNoteBaseline, kNoteLineHeight);
     if (frame.installationExists) {
-        const float y = repairBaseline - 4.5f;
+        const float y = flow.repairBaseline - 4.5f;
         Gdiplus::SolidBrush soft(argb(c.successSoft));
         scene.g.FillEllipse(&soft, RectF(left, y - 8.0f, 16.0f, 16.0f));
         drawRefresh(scene.g, left + 8.0f, y, 8.0f, c.success, 1.4f);
-        drawLines(scene.text, repair, left + 24.0f, repairBaseline, kNoteLineHeight);
+        drawLines(scene.text, flow.repair, left + 24.0f, flow.repairBaseline, kNoteLineHeight);
     }
 
     Gdiplus::Pen pen(argb(c.headerRule), 1.0f);
-    scene.g.DrawLine(&pen, left, rule, layout::kContentRight, rule);
-    paintSteps(scene, steps, stepsTop);
+    scene.g.DrawLine(&pen, left, flow.rule, layout::kContentRight, flow.rule);
+    paintSteps(scene, flow.steps, flow.rule + kStepsBelowRule);
 }
 
 }  // namespace render

@@ -1,10 +1,13 @@
 #include "render/text_fit.h"
 
+#include <algorithm>
+
 namespace render {
 
 namespace {
 
 constexpr float kStep = 0.5f;
+constexpr float kSlightlySmaller = 1.0f;
 
 }  // namespace
 
@@ -21,7 +24,9 @@ TextStyle fitLine(Typesetter& text, const std::wstring& line, TextStyle style, f
 FittedLines fitLines(Typesetter& text, const std::wstring& paragraph, TextStyle style, float room,
                      float floor, size_t maxLines) {
     const float own = style.size;
-    for (TextStyle smaller = style; smaller.size >= floor; smaller.size -= kStep) {
+    // A little smaller on one line reads better than a second line; much smaller does not.
+    const float lineFloor = std::max(floor, own - kSlightlySmaller);
+    for (TextStyle smaller = style; smaller.size >= lineFloor; smaller.size -= kStep) {
         if (paragraph.find(L'\n') == std::wstring::npos && text.width(paragraph, smaller) <= room) {
             return {{paragraph}, smaller};
         }

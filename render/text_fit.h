@@ -25,9 +25,9 @@ struct FittedLines {
     TextStyle style;
 };
 
-// `text` on one line when it fits at a size no smaller than `floor`; else wrapped at its own
-// size onto at most `maxLines` lines, shrinking towards `floor` when those are not enough.
-// Past that, the wrap at `floor`, and `text` is noted.
+// `text` on one line when it fits at its own size or a little smaller; else wrapped onto at
+// most `maxLines` lines at the largest size down to `floor` that they hold it at (with one
+// line, just smaller down to `floor`). Past that, the wrap at `floor`, and `text` is noted.
 FittedLines fitLines(Typesetter& text, const std::wstring& paragraph, TextStyle style, float room,
                      float floor, size_t maxLines);
 

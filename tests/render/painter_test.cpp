@@ -21,6 +21,7 @@
 #include "render/palette.h"
 #include "render/scene.h"
 #include "render/screen_text.h"
+#include "render/text_fit.h"
 #include "resources/resource_ids.h"
 
 namespace {
@@ -436,6 +437,7 @@ TEST(Painter, EveryLanguageFitsEveryScreen) {
         const std::wstring failure = lang::text(language, Text::kFailManifest) + L" " +
                                      lang::text(language, Text::kCauseConnection);
         const std::pair<const wchar_t*, Frame> screens[] = {
+            {L"splash", inLanguage(language, render::kScreenSplash)},
             {L"choose-empty", chooseFrame(L"", false, language)},
             {L"choose", chooseFrame(L"D:\\Games", false, language)},
             {L"choose-repair", chooseFrame(L"C:\\Users\\Player\\Documents\\My Games\\Northern Realms", true, language)},
@@ -553,6 +555,74 @@ TEST(Painter, KeyboardCuesRingTheFocusedButtonAndUnderlineAccessKeys) {
         EXPECT_GT(differing(plain, cued, {662, 228, 716, 246}), 0);
         EXPECT_EQ(differing(plain, cued, {600, 228, 662, 246}), 0);
     }
+}
+
+TEST(Painter, LongerTextsWidenTheButtonsAndGrowThePanel) {
+    render::Painter painter(logo());
+    const Frame english = chooseFrame(L"D:\\Games", true);
+    const Frame pseudo = chooseFrame(L"D:\\Games", true, Language::kPseudo);
+    // English keeps the buttons it always had; fitted buttons fit again as they are.
+    EXPECT_EQ(painter.fitButtons(english.buttons), english.buttons);
+    const std::vector<render::Button> fitted = painter.fitButtons(pseudo.buttons);
+    EXPECT_EQ(painter.fitButtons(fitted), fitted);
+    const render::Button& browse = fitted[1];
+    EXPECT_EQ(browse.right, 716);
+    EXPECT_LT(browse.left, 600);
+    EXPECT_EQ(render::locationFieldBox(fitted).right, browse.left - render::kFieldGap);
+
+    for (float scale : kScales) {
+        const Rendered en = paint(english, scale), ps = paint(pseudo, scale);
+        EXPECT_TRUE(ps.overflows.empty()) << listed(ps.overflows);
+        // The field ends short of the wider Browse, where the English field still runs.
+        const float gap = browse.left - render::kFieldGap / 2.0f, y = render::layout::kLocationField.centreY();
+        EXPECT_NE(ps.at(gap, y), en.at(gap, y));
+        // The steps take a third line and the panel reaches lower.
+        EXPECT_GT(differing(ps, en, {400, 376, 700, 380}), 300 * scale);
+    }
+
+    // The pseudo-language's labels are short; German's TRY AGAIN is the longest.
+    const Frame german = failedFrame(L"", Language::kGerman);
+    const render::Button retry = painter.fitButtons(german.buttons)[1];
+    EXPECT_GT(retry.right - retry.left, 232);
+    EXPECT_EQ(retry.left + retry.right, render::kWindowWidth);  // still centred
+    for (float scale : kScales) {
+        const Rendered r = paint(german, scale);
+        EXPECT_TRUE(r.overflows.empty()) << listed(r.overflows);
+        // The accent fill reaches the wider button's ends.
+        EXPECT_EQ(r.at(retry.left + 6.0f, (retry.top + retry.bottom) / 2.0f), render::palette::kAccent & kRgb);
+        EXPECT_EQ(r.at(retry.right - 6.0f, (retry.top + retry.bottom) / 2.0f), render::palette::kAccent & kRgb);
+    }
+}
+
+TEST(Painter, TextFitShrinksALittleThenWrapsThenNotesWhatDoesNotFit) {
+    render::Canvas canvas(10, 10);
+    Gdiplus::Graphics g(canvas.dc());
+    render::Fonts fonts;
+    render::Typesetter text(g, fonts);
+    const std::wstring note = lang::text(Language::kEnglish, Text::kFolderNote);
+    const render::TextStyle style{12.5f, render::Weight::kRegular, 0};
+    const float width = text.width(note, style);
+
+    render::FittedLines fitted = render::fitLines(text, note, style, width * 0.97f, 10.5f, 2);
+    EXPECT_EQ(fitted.lines.size(), 1u);
+    EXPECT_LT(fitted.style.size, 12.5f);
+    // Rather than much smaller, two lines at its own size, broken between words.
+    fitted = render::fitLines(text, note, style, width * 0.75f, 10.5f, 2);
+    ASSERT_EQ(fitted.lines.size(), 2u);
+    EXPECT_EQ(fitted.style.size, 12.5f);
+    EXPECT_EQ(fitted.lines[0] + L" " + fitted.lines[1], note);
+    // Held to one line: smaller, down to the floor.
+    fitted = render::fitLines(text, note, style, width * 0.9f, 10.5f, 1);
+    EXPECT_EQ(fitted.lines.size(), 1u);
+    EXPECT_GE(fitted.style.size, 10.5f);
+    EXPECT_TRUE(text.overflows().empty());
+
+    // Past the floor, or only by breaking a word: noted, never cut.
+    fitted = render::fitLines(text, note, style, width * 0.7f, 10.5f, 1);
+    EXPECT_EQ(fitted.lines.size(), 2u);
+    render::fitLines(text, L"Verbindungsaufbau", style, text.width(L"Verbindung", style), 10.5f, 3);
+    EXPECT_EQ(render::fitLine(text, note, style, width * 0.7f, 10.5f).size, 10.5f);
+    EXPECT_EQ(text.overflows(), std::vector<std::wstring>({note, L"Verbindungsaufbau", note}));
 }
 
 TEST(Painter, HoverAndDisabledChangeTheButton) {
