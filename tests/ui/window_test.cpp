@@ -1,13 +1,17 @@
 // The window's state machine driven through its procedure and handlers, with no window: the
 // worker is replaced by a launcher the test controls, questions by a stub.
 
+#include "render/gdiplus_headers.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <stdexcept>
 #include <system_error>
 
+#include "render/painter.h"
 #include "tests/support/temp_dir.h"
+#include "ui/access_tree.h"
 #include "ui/actions.h"
 #include "ui/animation.h"
 #include "ui/main_window.h"
@@ -195,6 +199,33 @@ TEST_F(WindowTest, FinishedShowsDoneOrFailedAndRetryGoesBack) {
     EXPECT_EQ(s.screen, render::kScreenChoose);
     EXPECT_EQ(s.location.chosen, temp.str());
     EXPECT_EQ(s.buttons.back().label, L"REPAIR");
+}
+
+// With a painter, the buttons the mouse hits are the ones drawn: as wide as their labels.
+TEST_F(WindowTest, TheMouseHitsButtonsAsWideAsTheirLabels) {
+    WindowState& s = windowState();
+    Gdiplus::GdiplusStartupInput input;
+    ULONG_PTR token = 0;
+    ASSERT_EQ(Gdiplus::GdiplusStartup(&token, &input, nullptr), Gdiplus::Ok);
+    s.painter = std::make_unique<render::Painter>(nullptr);
+    s.language = lang::Language::kGerman;
+    startInstall(s);
+    finish(L"Install failed");
+    const render::Button retry = s.buttons.back();
+    EXPECT_LT(retry.left, 264);  // ERNEUT VERSUCHEN is wider than the usual 232 units
+    // Past the usual edge, on the wider button: TRY AGAIN, back to the choose screen.
+    windowProc(nullptr, WM_LBUTTONUP, 0, at(retry.left + 4, 417));
+    EXPECT_EQ(s.screen, render::kScreenChoose);
+    const render::Button browse = s.buttons[1];
+    EXPECT_EQ(browse.id, render::kButtonBrowse);
+    EXPECT_LT(browse.left, 600);  // Durchsuchen... grows to the left
+    // A screen reader finds the location field where it is drawn, short of Browse.
+    const std::vector<AccessItem> items = accessTree(buildFrame(s));
+    EXPECT_EQ(items[3].bounds.right, static_cast<float>(browse.left) - 12.0f);
+    s.painter.reset();
+    s.language = lang::Language::kEnglish;
+    layOut(s);
+    Gdiplus::GdiplusShutdown(token);
 }
 
 TEST_F(WindowTest, ARemovalEndsWithCloseAndAsksItsOwnQuestion) {
