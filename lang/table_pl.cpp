@@ -12,6 +12,7 @@ using T = Text;
 
 const Entry kEntries[] = {
     {T::kWindowTitle, L"Instalator Orvane Online"},
+    {T::kHeaderSetup, L"Instalator"},
     {T::kPickerTitle, L"Wybierz miejsce instalacji gry Orvane Online"},
     {T::kCannotCreateFolder, L"Nie można utworzyć tego folderu. Wybierz inną lokalizację."},
     {T::kConfirmCancelInstall, L"Anulować instalację?"},

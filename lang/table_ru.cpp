@@ -12,6 +12,7 @@ using T = Text;
 
 const Entry kEntries[] = {
     {T::kWindowTitle, L"Установка Orvane Online"},
+    {T::kHeaderSetup, L"Установка"},
     {T::kPickerTitle, L"Выберите, куда установить Orvane Online"},
     {T::kCannotCreateFolder, L"Не удалось создать эту папку. Выберите другое расположение."},
     {T::kConfirmCancelInstall, L"Отменить установку?"},

@@ -12,6 +12,7 @@ using T = Text;
 
 const Entry kEntries[] = {
     {T::kWindowTitle, L"Orvane Online Kurulumu"},
+    {T::kHeaderSetup, L"Kurulum"},
     {T::kPickerTitle, L"Orvane Online'ın yükleneceği yeri seçin"},
     {T::kCannotCreateFolder, L"Bu klasör oluşturulamadı. Başka bir konum seçin."},
     {T::kConfirmCancelInstall, L"Yükleme iptal edilsin mi?"},

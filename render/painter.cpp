@@ -107,6 +107,7 @@ namespace {
 // Everything a screen's cached layer depends on besides the screen and the scale.
 struct LayerKey {
     int32_t screen = -1;
+    lang::Language language = lang::Language::kEnglish;
     float scale = 0.0f;
     int32_t width = 0, height = 0;
     std::wstring location, installDir, error;
@@ -119,7 +120,7 @@ struct LayerKey {
     SystemColors system;
 
     bool operator==(const LayerKey& o) const {
-        return screen == o.screen && scale == o.scale && width == o.width && height == o.height &&
+        return screen == o.screen && language == o.language && scale == o.scale && width == o.width && height == o.height &&
                location == o.location && installDir == o.installDir && error == o.error &&
                installationExists == o.installationExists && removal == o.removal &&
                keptFiles == o.keptFiles && doneNote == o.doneNote &&
@@ -157,7 +158,7 @@ void Painter::Impl::paintLayer(const Frame& frame, float scale, const LayerKey& 
         Gdiplus::Graphics g(layer->dc());
         prepare(g, scale);
         Typesetter text(g, fonts);
-        Scene scene{g, text, logo, colors};
+        Scene scene{g, text, logo, colors, frame.language};
         switch (frame.screen) {
             case kScreenChoose: paintChooseStatic(scene, frame); break;
             case kScreenWorking: paintWorkingStatic(scene, frame); break;
@@ -178,6 +179,7 @@ void Painter::paint(const Frame& frame, float scale, Canvas& canvas) {
     if (!canvas.valid()) return;
     LayerKey key;
     key.screen = frame.screen;
+    key.language = frame.language;
     key.scale = scale;
     key.width = canvas.width();
     key.height = canvas.height();
@@ -200,7 +202,7 @@ void Painter::paint(const Frame& frame, float scale, Canvas& canvas) {
     Gdiplus::Graphics g(canvas.dc());
     prepare(g, scale);
     Typesetter text(g, impl_->fonts);
-    Scene scene{g, text, impl_->logo, colors};
+    Scene scene{g, text, impl_->logo, colors, frame.language};
     if (frame.screen == kScreenWorking) paintWorkingLive(scene, frame);
     paintButtons(scene, frame);
 }
