@@ -4,9 +4,8 @@
 #   silent.sh ORVANESETUP_EXE FIXTURE_SERVER_EXE BUILD_DIR
 # a. Wrong command lines end with code 2 and say why.
 # b. A silent install in German (code 0, its log lines in English, naming the language), its
-#    Apps & features entry read back from the
-#    registry, both shortcuts and the setup's own copy; a silent repair; a failing install
-#    (code 1, the error in the log).
+#    Apps & features entry read back from the registry, both shortcuts and the setup's own
+#    copy; a silent repair; a failing install (code 1, the error in the log).
 # c. The entry's quiet uninstall command, run from the install folder, with a player's file
 #    in it: only that file and its folder stay; shortcuts and entry are gone.
 # d. Removal aimed at a folder without the record, at a drive root and at the profile folder
