@@ -54,6 +54,10 @@ TEST(Language, CommandLineThenPreferenceListThenEnglish) {
     EXPECT_TRUE(lang::languageOfTag(L"qps-ploc", language));
     EXPECT_EQ(language, Language::kPseudo);
     EXPECT_EQ(lang::matchPreferred({L"qps-ploc"}), Language::kEnglish);
+    // The system's list, read from its null-separated form: at least the user's own.
+    const std::vector<std::wstring> preferred = lang::userPreferredLanguages();
+    ASSERT_FALSE(preferred.empty());
+    for (const std::wstring& name : preferred) EXPECT_FALSE(name.empty());
 }
 
 TEST(Language, EveryTextInEveryLanguageWithTheSamePlaces) {
