@@ -32,7 +32,7 @@ const Entry kEntries[] = {
     {T::kProgressName, L"İlerleme"},
     {T::kRemovalProgressName, L"Kaldırma ilerlemesi"},
     {T::kDetailsName, L"Ayrıntılar"},
-    {T::kChooseHeading, L"Yükleneceği yeri seçin"},
+    {T::kChooseHeading, L"Yükleme konumunu seçin"},
     {T::kAdminNote, L"Yönetici hakları gerekmez."},
     {T::kLocationCaption, L"YÜKLEME KONUMU"},
     {T::kLocationPrompt, L"Bir konum seçin..."},

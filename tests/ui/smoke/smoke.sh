@@ -196,7 +196,7 @@ start_setup "$setup_exe" --lang=ru --manifest=http://127.0.0.1:9/pc/manifest.jso
     --install="$(windows_path "$work/install-d")"
 setup_title='Orvane Online$'  # "Установка Orvane Online"
 find_setup_window 20 "d. failed"
-expect_read failed 30 "^static text${tab}Не удалось установить"
+expect_read failed 30 "^static text${tab}Ошибка установки"
 grep -Eq "^(editable )?text${tab}Подробности${tab}.*Не удалось подключиться к серверу обновлений" \
     "$work/access-failed.txt" || fail "d. failed: the error is not read out in Russian: $(cat "$work/access-failed.txt")"
 grep -Eq "^push button${tab}ПОВТОРИТЬ${tab}${tab}.*focused" "$work/access-failed.txt" ||
