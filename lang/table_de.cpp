@@ -12,6 +12,7 @@ using T = Text;
 
 const Entry kEntries[] = {
     {T::kWindowTitle, L"Orvane Online Setup"},
+    {T::kHeaderSetup, L"Setup"},
     {T::kPickerTitle, L"Installationsort für Orvane Online auswählen"},
     {T::kCannotCreateFolder, L"Der Ordner konnte nicht erstellt werden. Wählen Sie einen anderen Speicherort aus."},
     {T::kConfirmCancelInstall, L"Installation abbrechen?"},

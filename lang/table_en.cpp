@@ -13,6 +13,7 @@ using T = Text;
 
 const Entry kEntries[] = {
     {T::kWindowTitle, L"Orvane Online Setup"},
+    {T::kHeaderSetup, L"Setup"},
     {T::kPickerTitle, L"Choose where to install Orvane Online"},
     {T::kCannotCreateFolder, L"Could not create that folder. Choose another location."},
     {T::kConfirmCancelInstall, L"Cancel the installation?"},

@@ -12,6 +12,7 @@ using T = Text;
 
 const Entry kEntries[] = {
     {T::kWindowTitle, L"Instalación de Orvane Online"},
+    {T::kHeaderSetup, L"Instalación"},
     {T::kPickerTitle, L"Elige dónde instalar Orvane Online"},
     {T::kCannotCreateFolder, L"No se pudo crear esa carpeta. Elige otra ubicación."},
     {T::kConfirmCancelInstall, L"¿Cancelar la instalación?"},

@@ -12,6 +12,7 @@ using T = Text;
 
 const Entry kEntries[] = {
     {T::kWindowTitle, L"Installation d’Orvane Online"},
+    {T::kHeaderSetup, L"Installation"},
     {T::kPickerTitle, L"Choisissez où installer Orvane Online"},
     {T::kCannotCreateFolder, L"Impossible de créer ce dossier. Choisissez un autre emplacement."},
     {T::kConfirmCancelInstall, L"Annuler l’installation\u00A0?"},

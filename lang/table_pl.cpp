@@ -12,6 +12,7 @@ using T = Text;
 
 const Entry kEntries[] = {
     {T::kWindowTitle, L"Instalator Orvane Online"},
+    {T::kHeaderSetup, L"Instalator"},
     {T::kPickerTitle, L"Wybierz miejsce instalacji gry Orvane Online"},
     {T::kCannotCreateFolder, L"Nie można utworzyć tego folderu. Wybierz inną lokalizację."},
     {T::kConfirmCancelInstall, L"Anulować instalację?"},
@@ -36,11 +37,11 @@ const Entry kEntries[] = {
     {T::kLocationCaption, L"LOKALIZACJA INSTALACJI"},
     {T::kLocationPrompt, L"Wybierz lokalizację..."},
     {T::kFolderNote, L"Zostanie tu utworzony folder o nazwie „OrvaneOnline”. Wymaga około 1,5\u00A0GB."},
-    {T::kRepairNotice, L"Znaleziono istniejącą instalację – Napraw odświeża tylko zmienione pliki (szybko)."},
+    {T::kRepairNotice, L"Znaleziono istniejącą instalację – naprawa odświeży tylko zmienione pliki (szybko)."},
     {T::kStepDownload, L"Pobranie pełnego klienta za jednym razem"},
     {T::kStepRefresh, L"Odświeżenie tylko zmienionych plików (zwykle kilka MB)"},
-    {T::kStepVerify, L"Sprawdzenie każdego pliku z serwerem"},
-    {T::kStepShortcut, L"Utworzenie skrótu na pulpicie i gra"},
+    {T::kStepVerify, L"Sprawdzenie każdego pliku z danymi serwera"},
+    {T::kStepShortcut, L"Skrót na pulpicie – i można grać"},
     {T::kPhaseContacting, L"Łączenie z serwerem aktualizacji..."},
     {T::kPhaseDownloading, L"Pobieranie klienta..."},
     {T::kPhaseInstalling, L"Instalowanie..."},

@@ -12,6 +12,7 @@ using T = Text;
 
 const Entry kEntries[] = {
     {T::kWindowTitle, L"Instalação do Orvane Online"},
+    {T::kHeaderSetup, L"Instalação"},
     {T::kPickerTitle, L"Escolha onde instalar o Orvane Online"},
     {T::kCannotCreateFolder, L"Não foi possível criar essa pasta. Escolha outro local."},
     {T::kConfirmCancelInstall, L"Cancelar a instalação?"},

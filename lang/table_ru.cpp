@@ -12,6 +12,7 @@ using T = Text;
 
 const Entry kEntries[] = {
     {T::kWindowTitle, L"Установка Orvane Online"},
+    {T::kHeaderSetup, L"Установка"},
     {T::kPickerTitle, L"Выберите, куда установить Orvane Online"},
     {T::kCannotCreateFolder, L"Не удалось создать эту папку. Выберите другое расположение."},
     {T::kConfirmCancelInstall, L"Отменить установку?"},
@@ -56,10 +57,10 @@ const Entry kEntries[] = {
     {T::kGigabytes, L"{0}\u00A0ГБ"},
     {T::kInstalledHeading, L"Установка завершена"},
     {T::kRepairedHeading, L"Восстановление завершено"},
-    {T::kRemovedHeading, L"Orvane Online удалена"},
-    {T::kInstallFailedHeading, L"Не удалось установить"},
-    {T::kRemovalFailedHeading, L"Не удалось удалить"},
-    {T::kReadyLine, L"Orvane Online готова к игре, ярлык для запуска — на рабочем столе."},
+    {T::kRemovedHeading, L"Игра Orvane Online удалена"},
+    {T::kInstallFailedHeading, L"Ошибка установки"},
+    {T::kRemovalFailedHeading, L"Ошибка удаления"},
+    {T::kReadyLine, L"Игра Orvane Online готова, ярлык для запуска — на рабочем столе."},
     {T::kRemovedAllLine, L"Всё установленное удалено, включая ярлыки."},
     {T::kKeptOne, L"Сохранён {0} файл, созданный игрой или вами."},
     {T::kKeptFew, L"Сохранено {0} файла, созданных игрой или вами."},

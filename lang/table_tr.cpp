@@ -12,6 +12,7 @@ using T = Text;
 
 const Entry kEntries[] = {
     {T::kWindowTitle, L"Orvane Online Kurulumu"},
+    {T::kHeaderSetup, L"Kurulum"},
     {T::kPickerTitle, L"Orvane Online'ın yükleneceği yeri seçin"},
     {T::kCannotCreateFolder, L"Bu klasör oluşturulamadı. Başka bir konum seçin."},
     {T::kConfirmCancelInstall, L"Yükleme iptal edilsin mi?"},
@@ -31,7 +32,7 @@ const Entry kEntries[] = {
     {T::kProgressName, L"İlerleme"},
     {T::kRemovalProgressName, L"Kaldırma ilerlemesi"},
     {T::kDetailsName, L"Ayrıntılar"},
-    {T::kChooseHeading, L"Yükleneceği yeri seçin"},
+    {T::kChooseHeading, L"Yükleme konumunu seçin"},
     {T::kAdminNote, L"Yönetici hakları gerekmez."},
     {T::kLocationCaption, L"YÜKLEME KONUMU"},
     {T::kLocationPrompt, L"Bir konum seçin..."},

@@ -61,7 +61,7 @@ std::wstring fill(const std::wstring& pattern, std::initializer_list<std::wstrin
 }
 
 wchar_t accented(wchar_t c) {
-    static const wchar_t kLower[] = L"\u00E5\u0180\u00E7\u010F\u00E9\u0192\u011D\u0125\u00EE\u0135\u0137\u013C"
+    static const wchar_t kLower[] = L"\u00E5\u00FE\u00E7\u010F\u00E9\u0192\u011D\u0125\u00EE\u0135\u0137\u013C"
                                     L"m\u00F1\u00F6pq\u0155\u0161\u0163\u00FCv\u0175x\u00FD\u017E";
     static const wchar_t kUpper[] = L"\u00C5B\u00C7\u010E\u00C9F\u011C\u0124\u00CE\u0134\u0136\u013B"
                                     L"M\u00D1\u00D6PQ\u0154\u0160\u0162\u00DCV\u0174X\u00DD\u017D";

@@ -13,6 +13,7 @@ namespace lang {
 enum class Text : int32_t {
     // The window and its dialogs.
     kWindowTitle,         // "Orvane Online Setup": title bar, taskbar, message boxes, splash
+    kHeaderSetup,         // "Setup", beside the game's name at the top of every screen
     kPickerTitle,         // the folder picker's title
     kCannotCreateFolder,  // a chosen location where no folder can be made
     kConfirmCancelInstall,

@@ -62,7 +62,7 @@ void paintHeader(Scene& scene) {
     scene.g.DrawLine(&rule, divider, layout::kHeaderCentreY - 8.0f, divider,
                      layout::kHeaderCentreY + 8.0f);
     const TextStyle setup{13.0f, Weight::kRegular, c.textMuted};
-    scene.text.draw(L"Setup", setup, divider + 14.0f, baseline);
+    scene.text.draw(lang::text(scene.language, lang::Text::kHeaderSetup), setup, divider + 14.0f, baseline);
 }
 
 void paintPanel(Scene& scene, const layout::Box& box) {

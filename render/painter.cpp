@@ -165,7 +165,7 @@ void Painter::Impl::paintLayer(const Frame& frame, float scale, const LayerKey& 
         Gdiplus::Graphics g(layer->dc());
         prepare(g, scale);
         Typesetter text(g, fonts);
-        Scene scene{g, text, logo, colors};
+        Scene scene{g, text, logo, colors, frame.language};
         switch (frame.screen) {
             case kScreenChoose: paintChooseStatic(scene, frame); break;
             case kScreenWorking: paintWorkingStatic(scene, frame); break;
@@ -230,7 +230,7 @@ void Painter::paint(const Frame& given, float scale, Canvas& canvas) {
     Gdiplus::Graphics g(canvas.dc());
     prepare(g, scale);
     Typesetter text(g, impl_->fonts);
-    Scene scene{g, text, impl_->logo, colors};
+    Scene scene{g, text, impl_->logo, colors, frame.language};
     if (frame.screen == kScreenWorking) paintWorkingLive(scene, frame);
     paintButtons(scene, frame);
     impl_->liveOverflows = text.overflows();

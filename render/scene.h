@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "lang/texts.h"
 #include "render/frame.h"
 #include "render/layout.h"
 #include "render/palette.h"
@@ -18,6 +19,7 @@ struct Scene {
     Typesetter& text;
     Gdiplus::Image* logo;  // may be null
     const Palette& colors;
+    lang::Language language;  // of the texts every screen shares (the header's)
 };
 
 Gdiplus::RectF toRect(const layout::Box& box);

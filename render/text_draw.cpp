@@ -26,7 +26,7 @@ Typesetter::Typesetter(Gdiplus::Graphics& g, Fonts& fonts)
 Typesetter::~Typesetter() { delete format_; }
 
 float Typesetter::width(const std::wstring& text, const TextStyle& style) {
-    const Gdiplus::Font* font = fonts_.get(style.size, style.weight);
+    const Gdiplus::Font* font = fonts_.get(style.size, style.weight, text);
     if (!font || !format_ || text.empty()) return 0.0f;
     Gdiplus::RectF bounds;
     g_.MeasureString(text.c_str(), static_cast<INT>(text.size()), font, Gdiplus::PointF(0, 0),
@@ -60,10 +60,10 @@ float alignedLeft(float x, float width, Align align) {
 
 void Typesetter::draw(const std::wstring& text, const TextStyle& style, float x, float baseline,
                       Align align) {
-    const Gdiplus::Font* font = fonts_.get(style.size, style.weight);
+    const Gdiplus::Font* font = fonts_.get(style.size, style.weight, text);
     if (!font || !format_ || text.empty()) return;
     if (align != Align::kLeft) x = alignedLeft(x, width(text, style), align);
-    const float top = baseline - style.size * fonts_.ascent(style.weight);
+    const float top = baseline - style.size * fonts_.ascent(style.weight, text);
     Gdiplus::SolidBrush brush(argb(style.color));
     if (style.tracking == 0.0f) {
         g_.DrawString(text.c_str(), static_cast<INT>(text.size()), font, Gdiplus::PointF(x, top),
@@ -72,7 +72,9 @@ void Typesetter::draw(const std::wstring& text, const TextStyle& style, float x,
     }
     for (wchar_t c : text) {
         g_.DrawString(&c, 1, font, Gdiplus::PointF(x, top), format_, &brush);
-        x += width(std::wstring(1, c), style) + style.tracking;
+        Gdiplus::RectF bounds;
+        g_.MeasureString(&c, 1, font, Gdiplus::PointF(0, 0), format_, &bounds);
+        x += bounds.Width + style.tracking;
     }
 }
 

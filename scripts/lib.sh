@@ -91,7 +91,8 @@ start_setup() {
     setup_pid=$!
 }
 setup_ended() { ! kill -0 "$setup_pid" 2>/dev/null; }
-setup_windows() { xdotool search --onlyvisible --name '^Orvane Online Setup$' 2>/dev/null; }
+# The window's title is in its language: a caller that starts it in another sets setup_title.
+setup_windows() { xdotool search --onlyvisible --name "${setup_title:-^Orvane Online Setup\$}" 2>/dev/null; }
 window_count_is() { [ "$(setup_windows | wc -l)" -eq "$1" ]; }
 
 # Waits up to SECONDS for the one setup window; sets wid, wx, wy, ww, wh and checks its size.

@@ -82,7 +82,9 @@ int confirmRemoval(const ui::InstallLocation& location, lang::Language language)
 void reportHandoverFailure(const ui::CommandLineOptions& options, lang::Language language,
                            const std::wstring& error) {
     if (!options.silent) {
-        MessageBoxW(nullptr, error.c_str(), ui::windowTitle(language).c_str(), MB_ICONERROR | MB_OK);
+        // What went wrong in the player's language, then the account the log would keep.
+        const std::wstring text = lang::text(language, lang::Text::kFailRemovalStart) + L"\n\n" + error;
+        MessageBoxW(nullptr, text.c_str(), ui::windowTitle(language).c_str(), MB_ICONERROR | MB_OK);
         return;
     }
     ui::ProgressLog log;

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <iostream>
 #include <regex>
 #include <set>
 #include <string>
@@ -10,6 +11,7 @@
 #include "lang/language.h"
 #include "lang/numbers.h"
 #include "lang/texts.h"
+#include "render/fonts.h"
 
 namespace {
 
@@ -52,6 +54,10 @@ TEST(Language, CommandLineThenPreferenceListThenEnglish) {
     EXPECT_TRUE(lang::languageOfTag(L"qps-ploc", language));
     EXPECT_EQ(language, Language::kPseudo);
     EXPECT_EQ(lang::matchPreferred({L"qps-ploc"}), Language::kEnglish);
+    // The system's list, read from its null-separated form: at least the user's own.
+    const std::vector<std::wstring> preferred = lang::userPreferredLanguages();
+    ASSERT_FALSE(preferred.empty());
+    for (const std::wstring& name : preferred) EXPECT_FALSE(name.empty());
 }
 
 TEST(Language, EveryTextInEveryLanguageWithTheSamePlaces) {
@@ -64,6 +70,29 @@ TEST(Language, EveryTextInEveryLanguageWithTheSamePlaces) {
                 << lang::tagOf(language) << " text " << i;
         }
     }
+}
+
+// The face the window uses (Segoe UI, else the embedded Open Sans) has every character of
+// every text; a character it lacks sends the text to the next face in the chain.
+TEST(Language, TheFontHasEveryCharacterAndFallsBackForOthers) {
+    render::Fonts fonts;  // GDI+ is started for the whole program (painter_test.cpp)
+    for (Language language : lang::allLanguages())
+        for (int32_t i = 0; i < static_cast<int32_t>(Text::kCount); ++i)
+            EXPECT_TRUE(fonts.covers(lang::text(language, static_cast<Text>(i))))
+                << lang::tagOf(language) << " text " << i << " in " << fonts.familyName(render::Weight::kRegular);
+    const std::wstring first = fonts.familyName(render::Weight::kRegular);
+    EXPECT_EQ(fonts.familyName(render::Weight::kRegular, L"D:\\Games"), first);
+    // A player's folder in a script the first face lacks goes to the next face that has it
+    // all: Arabic to Tahoma under Wine, Japanese to a CJK face on Windows.
+    int fellBack = 0;
+    for (const std::wstring folder : {L"D:\\\u0627\u0644\u0639\u0627\u0628", L"D:\\\u30B2\u30FC\u30E0"}) {
+        const std::wstring next = fonts.familyName(render::Weight::kRegular, folder);
+        if (fonts.covers(folder) || next == first) continue;
+        ++fellBack;
+        EXPECT_EQ(fonts.familyName(render::Weight::kSemibold, folder), next);
+        EXPECT_NE(fonts.get(14.0f, render::Weight::kSemibold, folder), fonts.get(14.0f, render::Weight::kSemibold));
+    }
+    EXPECT_GT(fellBack, 0);
 }
 
 TEST(Language, PseudoIsLongerAccentedAndKeepsItsPlaces) {

@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "render/painter.h"
+#include "render/screen_text.h"
 #include "tests/support/temp_dir.h"
 #include "ui/access_tree.h"
 #include "ui/actions.h"
@@ -44,6 +45,7 @@ protected:
         s.keyboardCues = false;
         s.autoStart = false;
         s.removal = false;
+        s.language = lang::Language::kEnglish;
         s.error.clear();
         s.splashStart = 0;
         s.displayedProgress = 0.0f;
@@ -226,6 +228,40 @@ TEST_F(WindowTest, TheMouseHitsButtonsAsWideAsTheirLabels) {
     s.language = lang::Language::kEnglish;
     layOut(s);
     Gdiplus::GdiplusShutdown(token);
+}
+
+TEST_F(WindowTest, EverythingTheWindowSaysIsInItsLanguage) {
+    WindowState& s = windowState();
+    s.language = lang::Language::kGerman;
+    layOut(s);
+    EXPECT_EQ(s.buttons.back().label, L"INSTALLIEREN");
+    startInstall(s);
+    s.work->phase(installer::Phase::kDownloading, L"");
+    s.work->bytes(512ull << 20, 1536ll << 20);
+    const render::Frame working = buildFrame(s);
+    EXPECT_EQ(working.status, L"Client wird heruntergeladen...");
+    EXPECT_EQ(render::bytesLineText(working), L"512\u00A0MB von 1,50\u00A0GB");
+    EXPECT_EQ(render::percentText(working), L"0\u00A0%");  // the bar eases from 0
+
+    installer::Outcome outcome;
+    outcome.error = L"Install failed: HTTP status 503 for https://cdn/a.pak";
+    outcome.problem = installer::Problem::kDownload;
+    outcome.cause = base::Failure::http(503, "");
+    s.work->finished(outcome);
+    windowProc(nullptr, kMsgFinished, 0, 0);
+    EXPECT_EQ(s.screen, render::kScreenFailed);
+    EXPECT_EQ(s.error.rfind(L"Das Spiel konnte nicht heruntergeladen und installiert werden.", 0), 0u);
+    EXPECT_EQ(render::headingText(buildFrame(s)), L"Installation fehlgeschlagen");
+    EXPECT_EQ(s.buttons.back().label, L"ERNEUT VERSUCHEN");
+
+    startInstall(s);
+    outcome = installer::Outcome();
+    outcome.succeeded = true;
+    outcome.obsoleteRemoved = 3;
+    s.work->finished(outcome);
+    windowProc(nullptr, kMsgFinished, 0, 0);
+    EXPECT_EQ(buildFrame(s).doneNote, L"3 Dateien, die diese Version nicht mehr enthält, wurden entfernt.");
+    EXPECT_EQ(s.buttons.back().label, L"SPIELEN");
 }
 
 TEST_F(WindowTest, ARemovalEndsWithCloseAndAsksItsOwnQuestion) {

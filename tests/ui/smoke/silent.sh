@@ -3,9 +3,9 @@
 # OrvaneSetup.exe against a loopback update host:
 #   silent.sh ORVANESETUP_EXE FIXTURE_SERVER_EXE BUILD_DIR
 # a. Wrong command lines end with code 2 and say why.
-# b. A silent install (code 0, its log lines), its Apps & features entry read back from the
-#    registry, both shortcuts and the setup's own copy; a silent repair; a failing install
-#    (code 1, the error in the log).
+# b. A silent install in German (code 0, its log lines in English, naming the language), its
+#    Apps & features entry read back from the registry, both shortcuts and the setup's own
+#    copy; a silent repair; a failing install (code 1, the error in the log).
 # c. The entry's quiet uninstall command, run from the install folder, with a player's file
 #    in it: only that file and its folder stay; shortcuts and entry are gone.
 # d. Removal aimed at a folder without the record, at a drive root and at the profile folder
@@ -82,9 +82,12 @@ say "a. wrong command lines: code 2 and the reason"
 location=$work/games
 install=$location/OrvaneOnline
 log=$work/logs/setup.log
-run "$setup_exe" --silent --manifest="$url" --install="$(windows_path "$location")" --log="$(windows_path "$log")"
+# In German: the log stays English, for whoever helps the player, and names the window's language.
+run "$setup_exe" --silent --lang=de --manifest="$url" --install="$(windows_path "$location")" \
+    --log="$(windows_path "$log")"
 expect_code 0 "b. silent install"
-for line in "Installing Orvane Online to" "Downloading client..." "Verifying files..." "Installation complete"; do
+for line in "Window language: de" "Installing Orvane Online to" "Downloading client..." "Verifying files..." \
+    "Installation complete"; do
     expect_line "$log" "$line" "b. silent install log"
 done
 expect_line "$work/out.txt" "Installation complete" "b. silent install console"

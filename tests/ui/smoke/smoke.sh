@@ -10,7 +10,8 @@
 # b. The setup's copy in the install folder removes the install of a. in its window: the
 #    question, then the done screen with CLOSE; a player's file stays, the rest is gone.
 # c. Escape while the archive is still downloading asks first; Yes ends the program, code 0.
-# d. An update host that cannot be reached: the failed screen reads out its error.
+# d. An update host that cannot be reached, with --lang=ru: the failed screen reads out its
+#    heading, its error and its button in Russian.
 # The program of a. runs from a "Downloads" folder, and the removal of b. from %TEMP%, each
 # beside a planted winhttp.dll, bcrypt.dll, gdiplus.dll and oleacc.dll that leaves a marker
 # when loaded; orvpak.exe makes a key from there too. Between them they call into all four
@@ -189,15 +190,18 @@ box=$(setup_windows | grep -vx "$wid" | head -n1)
 press "$box" Return
 expect_exit_zero 10 "c. Yes in the message box"
 
-# --- d. A host that cannot be reached ------------------------------------------------------
-say "d. failed screen"
-start_setup "$setup_exe" --manifest=http://127.0.0.1:9/pc/manifest.json --install="$(windows_path "$work/install-d")"
+# --- d. A host that cannot be reached, in Russian -----------------------------------------
+say "d. failed screen, with --lang=ru"
+start_setup "$setup_exe" --lang=ru --manifest=http://127.0.0.1:9/pc/manifest.json \
+    --install="$(windows_path "$work/install-d")"
+setup_title='Orvane Online$'  # "Установка Orvane Online"
 find_setup_window 20 "d. failed"
-expect_read failed 30 "^static text${tab}Installation failed"
-grep -Eq "^(editable )?text${tab}Details${tab}.+" "$work/access-failed.txt" ||
-    fail "d. failed: the error is not read out: $(cat "$work/access-failed.txt")"
-grep -Eq "^push button${tab}TRY AGAIN${tab}${tab}.*focused" "$work/access-failed.txt" ||
-    fail "d. failed: TRY AGAIN is not read as focused: $(cat "$work/access-failed.txt")"
+expect_read failed 30 "^static text${tab}Ошибка установки"
+grep -Eq "^(editable )?text${tab}Подробности${tab}.*Не удалось подключиться к серверу обновлений" \
+    "$work/access-failed.txt" || fail "d. failed: the error is not read out in Russian: $(cat "$work/access-failed.txt")"
+grep -Eq "^push button${tab}ПОВТОРИТЬ${tab}${tab}.*focused" "$work/access-failed.txt" ||
+    fail "d. failed: ПОВТОРИТЬ is not read as focused: $(cat "$work/access-failed.txt")"
+setup_title=
 screenshot failed
 press "$wid" Escape
 expect_exit_zero 10 "d. Escape on the failed screen"
