@@ -76,76 +76,6 @@ void paintLocation(Scene& scene, const Frame& frame) {
     scene.g.ResetClip();
 }
 
-// Lines of about equal length, no more of them than a plain wrap gives: a two-line step
-// reads better as two halves than as a full line and an orphan.
-std::vector<std::wstring> wrapBalanced(const std::wstring& text, float maxWidth,
-                                       const MeasureText& measure) {
-    std::vector<std::wstring> lines = wrapText(text, maxWidth, measure);
-    if (lines.size() < 2) return lines;
-    float low = maxWidth / 2.0f, high = maxWidth;
-    for (int i = 0; i < 10; ++i) {
-        const float mid = (low + high) / 2.0f;
-        (wrapText(text, mid, measure).size() <= lines.size() ? high : low) = mid;
-    }
-    return wrapText(text, high, measure);
-}
-
-// Lines of a step, all three at one size: up to two lines each, a little smaller if that is
-// what two take, else three; never a word broken apart.
-struct StepLines {
-    std::vector<std::wstring> lines;
-    float size = 12.5f;
-};
-
-constexpr float kStepDisc = 24.0f, kStepColumn = 224.0f, kStepGap = 12.0f;
-constexpr float kStepTextWidth = kStepColumn - kStepDisc - kStepGap - 14.0f;
-
-// Three lines sit a little closer, so that the panel grows no more than it must.
-float stepLineHeight(const StepLines& step) { return step.lines.size() > 2 ? 15.0f : 17.0f; }
-
-// `compact`: the two-line attempt goes down to the readable floor before a third line, for a
-// screen whose other texts left little room.
-std::vector<StepLines> stepLines(Scene& scene, const std::vector<std::wstring>& texts, bool compact) {
-    std::vector<StepLines> steps(texts.size());
-    const auto wrapAll = [&](float size, size_t most) {
-        bool fits = true;
-        for (size_t i = 0; i < texts.size(); ++i) {
-            steps[i].size = size;
-            steps[i].lines = wrapBalanced(texts[i], kStepTextWidth, scene.text.measurer({size, Weight::kRegular, 0}));
-            fits = fits && steps[i].lines.size() <= most && !breaksInsideWord(texts[i], steps[i].lines);
-        }
-        return fits;
-    };
-    for (float size = 12.5f; size >= (compact ? kReadableFloor : 11.5f); size -= 0.5f) {
-        if (wrapAll(size, 2)) return steps;
-    }
-    for (float size = 12.5f; size >= kReadableFloor; size -= 0.5f) {
-        if (wrapAll(size, 3)) return steps;
-    }
-    for (size_t i = 0; i < texts.size(); ++i) {
-        if (steps[i].lines.size() > 3 || breaksInsideWord(texts[i], steps[i].lines)) scene.text.noteOverflow(texts[i]);
-    }
-    return steps;
-}
-
-// The first line's baseline of a step: one line sits level with the disc; two straddle its
-// centre; a third goes below.
-float firstStepBaseline(Scene& scene, const StepLines& step, float top) {
-    const float baseline = scene.text.centredBaseline({step.size, Weight::kRegular, 0}, top + kStepDisc / 2.0f);
-    return step.lines.size() > 1 ? baseline + 3.0f - 17.0f / 2.0f : baseline;
-}
-
-// Where the lowest of the steps' letters end.
-float stepsBottom(Scene& scene, const std::vector<StepLines>& steps, float top) {
-    float bottom = top + kStepDisc;
-    for (const StepLines& step : steps) {
-        const float last = firstStepBaseline(scene, step, top) +
-                           stepLineHeight(step) * static_cast<float>(step.lines.size() - 1);
-        bottom = std::max(bottom, last + step.size * 0.3f);
-    }
-    return bottom;
-}
-
 // The three steps of the job, side by side, each a numbered disc and its lines.
 void paintSteps(Scene& scene, const std::vector<StepLines>& steps, float top) {
     const Palette& c = scene.colors;
@@ -161,18 +91,12 @@ void paintSteps(Scene& scene, const std::vector<StepLines>& steps, float top) {
                         scene.text.centredBaseline(number, top + kStepDisc / 2.0f), Align::kCenter);
 
         const TextStyle body{steps[i].size, Weight::kRegular, c.textMuted};
-        float baseline = firstStepBaseline(scene, steps[i], top);
+        float baseline = firstStepBaseline(scene.text, steps[i], top);
         for (const std::wstring& line : steps[i].lines) {
             scene.text.draw(line, body, left + kStepDisc + kStepGap, baseline);
             baseline += stepLineHeight(steps[i]);
         }
     }
-}
-
-constexpr float kNoteLineHeight = 17.0f;
-
-float extraLines(const FittedLines& text, float lineHeight) {
-    return lineHeight * static_cast<float>(text.lines.size() - 1);
 }
 
 // The top of the highest primary button: the panel must close above it.
@@ -182,42 +106,6 @@ float buttonsTop(const Frame& frame) {
         if (b.primary) top = std::min(top, static_cast<float>(b.top));
     }
     return top;
-}
-
-constexpr float kFolderNoteBaseline = 271.0f, kStepsBelowRule = 13.5f;
-// Between the panel's bottom and the top of the button under it.
-constexpr float kPanelClearance = 8.0f;
-
-// The panel's texts fitted, and where they and the panel go.
-struct ChooseFlow {
-    FittedLines folderNote, repair;
-    float repairBaseline = 0.0f;
-    float rule = 0.0f;  // the line over the steps
-    std::vector<StepLines> steps;
-    layout::Box panel = layout::kChoosePanel;
-};
-
-ChooseFlow chooseFlow(Scene& scene, const Frame& frame, bool compact) {
-    const Palette& c = scene.colors;
-    const float width = layout::kContentRight - layout::kContentLeft;
-    const size_t noteLines = compact ? 1 : 2;
-    ChooseFlow flow;
-    flow.folderNote = fitLines(scene.text, folderNoteText(frame), {12.5f, Weight::kRegular, c.textMuted}, width,
-                               kReadableFloor, noteLines);
-    float last = kFolderNoteBaseline + extraLines(flow.folderNote, kNoteLineHeight);
-    if (frame.installationExists) {
-        // The repair notice takes a line of its own; without it the panel closes up.
-        flow.repair = fitLines(scene.text, repairNoticeText(frame), {12.5f, Weight::kRegular, c.successText},
-                               width - 24.0f, kReadableFloor, noteLines);
-        flow.repairBaseline = last + 22.0f;
-        last = flow.repairBaseline + extraLines(flow.repair, kNoteLineHeight);
-    }
-    // A little more air over the rule when the folder note is the panel's last text.
-    flow.rule = last + (frame.installationExists ? 17.5f : 19.5f);
-    flow.steps = stepLines(scene, stepTexts(frame), compact);
-    flow.panel.bottom =
-        std::max(flow.rule + 63.5f, stepsBottom(scene, flow.steps, flow.rule + kStepsBelowRule) + 12.0f);
-    return flow;
 }
 
 }  // namespace
@@ -241,17 +129,14 @@ void paintChooseStatic(Scene& scene, const Frame& frame) {
                             kReadableFloor),
                     left + 24.0f, layout::kChooseBadgeBaseline);
 
-    // What the panel holds sets its height, so it is all fitted before the panel is drawn:
-    // a note on two lines moves everything under it down, and the panel's bottom with it.
-    // Should that leave the panel too little room above the button, the notes keep to one
-    // line and the steps to two, smaller.
-    ChooseFlow flow = chooseFlow(scene, frame, false);
-    if (flow.panel.bottom > buttonsTop(frame) - kPanelClearance) flow = chooseFlow(scene, frame, true);
-    // Room left under the panel before the button's glow.
-    if (flow.panel.bottom > buttonsTop(frame) - kPanelClearance) scene.text.noteOverflow(L"the choose screen's panel");
-    const layout::Box& panel = flow.panel;
+    // The repair notice shows over an existing client only; without it the panel closes up.
+    const ChooseTexts texts{folderNoteText(frame),
+                            frame.installationExists ? repairNoticeText(frame) : std::wstring(), stepTexts(frame)};
+    ChooseFlow flow = chooseFlow(scene.text, texts, buttonsTop(frame));
+    flow.folderNote.style.color = c.textMuted;
+    flow.repair.style.color = c.successText;
 
-    paintPanel(scene, panel);
+    paintPanel(scene, flow.panel);
     const std::wstring caption = locationCaptionText(frame);
     scene.text.draw(caption,
                     fitLine(scene.text, caption, {10.5f, Weight::kSemibold, c.textDim, 1.4f}, width, 9.5f),
@@ -259,7 +144,7 @@ void paintChooseStatic(Scene& scene, const Frame& frame) {
     paintLocation(scene, frame);
 
     drawLines(scene.text, flow.folderNote, left, kFolderNoteBaseline, kNoteLineHeight);
-    if (frame.installationExists) {
+    if (!flow.repair.lines.empty()) {
         const float y = flow.repairBaseline - 4.5f;
         Gdiplus::SolidBrush soft(argb(c.successSoft));
         scene.g.FillEllipse(&soft, RectF(left, y - 8.0f, 16.0f, 16.0f));
@@ -269,7 +154,7 @@ void paintChooseStatic(Scene& scene, const Frame& frame) {
 
     Gdiplus::Pen pen(argb(c.headerRule), 1.0f);
     scene.g.DrawLine(&pen, left, flow.rule, layout::kContentRight, flow.rule);
-    paintSteps(scene, flow.steps, flow.rule + kStepsBelowRule);
+    paintSteps(scene, flow.steps, flow.stepsTop);
 }
 
 }  // namespace render

@@ -27,7 +27,8 @@ struct FittedLines {
 
 // `text` on one line when it fits at its own size or a little smaller; else wrapped onto at
 // most `maxLines` lines at the largest size down to `floor` that they hold it at (with one
-// line, just smaller down to `floor`). Past that, the wrap at `floor`, and `text` is noted.
+// line, just smaller down to `floor`). Past that, the wrap at `floor`, on more lines if it
+// takes them (never cut), and `text` is noted.
 FittedLines fitLines(Typesetter& text, const std::wstring& paragraph, TextStyle style, float room,
                      float floor, size_t maxLines);
 

@@ -625,6 +625,38 @@ TEST(Painter, TextFitShrinksALittleThenWrapsThenNotesWhatDoesNotFit) {
     EXPECT_EQ(text.overflows(), std::vector<std::wstring>({note, L"Verbindungsaufbau", note}));
 }
 
+TEST(Painter, ANoteOnTwoLinesMovesTheStepsAndThePanelDown) {
+    render::Canvas canvas(10, 10);
+    Gdiplus::Graphics g(canvas.dc());
+    render::Fonts fonts;
+    render::Typesetter text(g, fonts);
+    Frame frame = chooseFrame(L"D:\\Games", false);
+    const render::ChooseTexts usual{render::folderNoteText(frame), L"", render::stepTexts(frame)};
+    // A note just too long for a line a little smaller: two lines at its own size, and
+    // still one at the readable floor.
+    render::ChooseTexts longer = usual;
+    const float room = render::layout::kContentRight - render::layout::kContentLeft;
+    while (text.width(longer.folderNote, {11.5f, render::Weight::kRegular, 0}) <= room) longer.folderNote += L" more";
+    ASSERT_LE(text.width(longer.folderNote, {10.5f, render::Weight::kRegular, 0}), room);
+    const float buttonsTop = 392.0f;
+    const render::ChooseFlow a = render::chooseFlow(text, usual, buttonsTop);
+    const render::ChooseFlow b = render::chooseFlow(text, longer, buttonsTop);
+    ASSERT_EQ(a.folderNote.lines.size(), 1u);
+    ASSERT_EQ(b.folderNote.lines.size(), 2u);
+    EXPECT_EQ(b.folderNote.style.size, 12.5f);
+    EXPECT_EQ(b.rule - a.rule, render::kNoteLineHeight);
+    EXPECT_EQ(b.stepsTop - a.stepsTop, render::kNoteLineHeight);
+    EXPECT_EQ(b.panel.bottom - a.panel.bottom, render::kNoteLineHeight);
+
+    // No room for the second line above the button: the note keeps to one line, smaller, and
+    // the panel keeps clear of the button.
+    const render::ChooseFlow tight = render::chooseFlow(text, longer, a.panel.bottom + 12.0f);
+    EXPECT_EQ(tight.folderNote.lines.size(), 1u);
+    EXPECT_LT(tight.folderNote.style.size, 12.5f);
+    EXPECT_EQ(tight.panel.bottom, a.panel.bottom);
+    EXPECT_TRUE(text.overflows().empty()) << listed(text.overflows());
+}
+
 TEST(Painter, HoverAndDisabledChangeTheButton) {
     for (float scale : kScales) {
         Frame plain = chooseFrame(L"D:\\Games", false);
