@@ -13,6 +13,9 @@ bool isHighSurrogate(wchar_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 
 bool isSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
+// An en or em dash set between words, as several languages do for a pause.
+bool isDash(wchar_t c) { return c == L'\x2013' || c == L'\x2014'; }
+
 bool isPunctuation(wchar_t c) {
     return std::wstring_view(L".,;:!?-_)]}>|&=+").find(c) != std::wstring_view::npos;
 }
@@ -66,6 +69,9 @@ void wrapParagraph(const std::wstring& paragraph, float maxWidth, const MeasureT
     bool first = true;
     while (true) {
         size_t end = paragraph.find(L' ', start);
+        // A dash stays with the word before it: no line starts with one.
+        while (end != std::wstring::npos && end + 1 < paragraph.size() && isDash(paragraph[end + 1]))
+            end = paragraph.find(L' ', end + 1);
         if (end == std::wstring::npos) end = paragraph.size();
         std::wstring word = paragraph.substr(start, end - start);
 

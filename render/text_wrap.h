@@ -11,7 +11,7 @@ namespace render {
 using MeasureText = std::function<float(const std::wstring&)>;
 
 // Breaks `text` into lines no wider than `maxWidth`: at spaces (the space at a break is
-// dropped; further spaces stay at the end of the earlier line), at each '\n' (a "\r\n" counts
+// dropped; further spaces stay at the end of the earlier line; never before a dash), at each '\n' (a "\r\n" counts
 // as one break), and inside a word too wide for a line: after its last path separator or
 // other punctuation that fits, else between characters (never inside a surrogate pair). Every
 // line holds at least one character of such a word, so a very narrow width still ends.

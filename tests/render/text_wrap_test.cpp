@@ -58,6 +58,9 @@ TEST(WrapText, OverlongRunBreaksBetweenCharactersAsLastResort) {
 TEST(WrapText, LineBreaksStartNewLines) {
     EXPECT_EQ(render::wrapText(L"one\ntwo three\r\n\nfour", 20, monospace),
               (Lines{L"one", L"two three", L"", L"four"}));
+    // No line starts with a dash: it goes down with the word before it.
+    EXPECT_EQ(render::wrapText(L"on the desk \x2014 and play", 12, monospace),
+              (Lines{L"on the", L"desk \x2014 and", L"play"}));
 }
 
 TEST(WrapText, KeepsEveryCharacterInOrder) {
