@@ -3,7 +3,7 @@ WIN_BUILD    := build/win
 NATIVE_BUILD := build/native
 JOBS         := $(shell nproc)
 
-.PHONY: all deps build test bench demo clean
+.PHONY: all deps build test release release-check bench demo clean
 
 all: build
 
@@ -24,6 +24,18 @@ build: deps $(WIN_BUILD)/CMakeCache.txt $(NATIVE_BUILD)/CMakeCache.txt
 test: build
 	cd $(WIN_BUILD) && ctest --output-on-failure -j $(JOBS)
 	cd $(NATIVE_BUILD) && ctest --output-on-failure -j $(JOBS)
+	$(MAKE) --no-print-directory release-check
+
+# The programs players and operators get, from a clean copy of the checked-out commit, into
+# dist/ with SHA256SUMS; signed when ORVANE_SIGN_PFX and ORVANE_SIGN_PASSWORD_FILE name a
+# certificate (scripts/release lists every setting).
+release: deps
+	scripts/release
+
+# Two release builds of this tree in two folders, compared byte for byte; the first signed
+# with a throwaway certificate, verified, and run once to install a client (a few minutes).
+release-check: build
+	tests/release/release_check.sh $(WIN_BUILD)
 
 # Throughput and memory of the fresh-install path against a loopback server (a few minutes),
 # the time to paint one frame of the working screen, parallel repair and verification against
