@@ -8,7 +8,9 @@
 # b. The signed programs pass `osslsigncode verify` against the throwaway root, with the
 #    program's name, the publisher's URL and the time stamp; with the signature removed they
 #    are the unsigned programs again. Both SHA256SUMS files check.
-# c. The signed OrvaneSetup.exe passes the PE checks, names the release's version in its
+# c. The same release signed again with the key on a SoftHSM token through PKCS#11
+#    (scripts/sign-release on its own, as on a machine that holds the key).
+# d. The signed OrvaneSetup.exe passes the PE checks, names the release's version in its
 #    version block, and installs a client silently under Wine from a loopback update host.
 set -uo pipefail
 
@@ -123,9 +125,34 @@ osslsigncode verify -CAfile "$keys/other.pem" -in "$first/dist/OrvaneSetup.exe" 
 grep -q " unsigned/OrvaneSetup.exe$" "$first/dist/SHA256SUMS" || fail "b. SHA256SUMS does not list the unsigned programs"
 pass "b. both programs signed and time-stamped; without their signature, the unsigned bytes"
 
-# --- c. The signed program, as a player runs it ------------------------------------------
+# --- c. The same release signed again, by a key that stays on a token (SoftHSM) -----------
+export SOFTHSM2_CONF=$keys/softhsm2.conf
+mkdir "$keys/tokens"
+printf 'directories.tokendir = %s\nobjectstore.backend = file\nlog.level = ERROR\n' "$keys/tokens" >"$SOFTHSM2_CONF"
+echo 2468 >"$keys/pin"
+{ softhsm2-util --init-token --free --label orvane-check --pin 2468 --so-pin 97531 &&
+    openssl pkcs8 -topk8 -nocrypt -in "$keys/signing.key" -out "$keys/signing.p8" &&
+    softhsm2-util --import "$keys/signing.p8" --token orvane-check --label release --id 01 --pin 2468
+} >"$work/softhsm.log" 2>&1 || fail "c. cannot put the key on a SoftHSM token: $(cat "$work/softhsm.log")"
+rm "$keys/signing.p8"
+cat "$keys/signing.pem" "$keys/root.pem" >"$keys/chain.pem"
+cp -r "$first/dist" "$work/token-dist"
+ORVANE_SIGN_PKCS11_MODULE=/usr/lib/softhsm/libsofthsm2.so ORVANE_SIGN_CERTS=$keys/chain.pem \
+    ORVANE_SIGN_KEY="pkcs11:token=orvane-check;object=release;type=private" ORVANE_SIGN_PASSWORD_FILE=$keys/pin \
+    "$root/scripts/sign-release" "$work/token-dist" >"$work/token.log" 2>&1 ||
+    fail "c. signing with the token failed: $(cat "$work/token.log")"
+for file in OrvaneSetup.exe orvpak.exe; do
+    cmp -s "$work/token-dist/$file" "$first/dist/$file" && fail "c. $file was not signed again"
+    osslsigncode verify -CAfile "$keys/root.pem" -in "$work/token-dist/$file" >"$work/verify.txt" 2>&1 ||
+        fail "c. osslsigncode does not accept $file signed by the token: $(cat "$work/verify.txt")"
+    cmp -s "$work/token-dist/unsigned/$file" "$first/dist/unsigned/$file" || fail "c. the unsigned $file changed"
+done
+(cd "$work/token-dist" && sha256sum --quiet -c SHA256SUMS) || fail "c. SHA256SUMS after signing again does not check"
+pass "c. signed again through PKCS#11, the key never in a file the signer reads"
+
+# --- d. The signed program, as a player runs it ------------------------------------------
 setup_exe=$first/dist/OrvaneSetup.exe
-"$root/scripts/check-pe" "$setup_exe" >"$work/pe.txt" || fail "c. $(cat "$work/pe.txt")"
+"$root/scripts/check-pe" "$setup_exe" >"$work/pe.txt" || fail "d. $(cat "$work/pe.txt")"
 version=$(sed -n 's/^release: version \([^,]*\),.*/\1/p' "$work/first.log")
 product_version=$(/usr/bin/python3 -c '
 import sys, pefile
@@ -134,7 +161,7 @@ for info in pe.FileInfo[0]:
     for table in getattr(info, "StringTable", []):
         print(table.entries[b"ProductVersion"].decode())' "$setup_exe")
 [ -n "$version" ] && [ "$product_version" = "$version" ] ||
-    fail "c. the version block says '$product_version', the release '$version'"
+    fail "d. the version block says '$product_version', the release '$version'"
 
 export WINEPREFIX=$build/wineprefix-release
 unset DISPLAY
@@ -145,11 +172,11 @@ location=$work/games
 "$wine_run" "$setup_exe" --silent --manifest="$url" --install="$(windows_path "$location")" \
     >"$work/setup.log" 2>&1
 code=$?
-[ "$code" -eq 0 ] || fail "c. the signed program's silent install: exit code $code"
-client_installed "$work/fixture-main/client" "$location/OrvaneOnline" || fail "c. the installed client differs: $seen"
+[ "$code" -eq 0 ] || fail "d. the signed program's silent install: exit code $code"
+client_installed "$work/fixture-main/client" "$location/OrvaneOnline" || fail "d. the installed client differs: $seen"
 cmp -s "$setup_exe" "$location/OrvaneOnline/OrvaneSetup.exe" ||
-    fail "c. the setup's copy in the install folder is not the signed program"
+    fail "d. the setup's copy in the install folder is not the signed program"
 "$wine_run" "$location/OrvaneOnline/OrvaneSetup.exe" --uninstall --silent >/dev/null 2>&1
-pass "c. the signed OrvaneSetup.exe ($version): PE checks pass; it installs a client silently"
+pass "d. the signed OrvaneSetup.exe ($version): PE checks pass; it installs a client silently"
 
 echo "release_check: $passed passed, 0 failed"
