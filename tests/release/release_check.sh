@@ -10,8 +10,9 @@
 #    are the unsigned programs again. Both SHA256SUMS files check.
 # c. The same release signed again with the key on a SoftHSM token through PKCS#11
 #    (scripts/sign-release on its own, as on a machine that holds the key).
-# d. The signed OrvaneSetup.exe passes the PE checks, names the release's version in its
-#    version block, and installs a client silently under Wine from a loopback update host.
+# d. The signed OrvaneSetup.exe passes the PE checks; both programs name the release's version
+#    in their version blocks; the setup installs a client silently under Wine from a loopback
+#    update host.
 set -uo pipefail
 
 if [ $# -ne 1 ]; then
@@ -154,14 +155,16 @@ pass "c. signed again through PKCS#11, the key never in a file the signer reads"
 setup_exe=$first/dist/OrvaneSetup.exe
 "$root/scripts/check-pe" "$setup_exe" >"$work/pe.txt" || fail "d. $(cat "$work/pe.txt")"
 version=$(sed -n 's/^release: version \([^,]*\),.*/\1/p' "$work/first.log")
-product_version=$(/usr/bin/python3 -c '
+for exe in "$setup_exe" "$first/dist/orvpak.exe"; do
+    product_version=$(/usr/bin/python3 -c '
 import sys, pefile
 pe = pefile.PE(sys.argv[1])
 for info in pe.FileInfo[0]:
     for table in getattr(info, "StringTable", []):
-        print(table.entries[b"ProductVersion"].decode())' "$setup_exe")
-[ -n "$version" ] && [ "$product_version" = "$version" ] ||
-    fail "d. the version block says '$product_version', the release '$version'"
+        print(table.entries[b"ProductVersion"].decode())' "$exe")
+    [ -n "$version" ] && [ "$product_version" = "$version" ] ||
+        fail "d. the version block of $exe says '$product_version', the release '$version'"
+done
 
 export WINEPREFIX=$build/wineprefix-release
 unset DISPLAY
