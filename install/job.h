@@ -4,9 +4,11 @@
 // player reads are made from its phases by the program's face (ui/phase_text.h).
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "base/failure.h"
+#include "update/manifest_prefetch.h"
 #include "update/update.h"
 
 namespace installer {
@@ -28,6 +30,9 @@ struct Job {
     // force): the program's defaults unless a test or benchmark passes others. The worker
     // sets the cache use and the running program itself.
     pcupd::UpdateOptions engine;
+    // Install and Repair: the manifest as the window fetched it while it showed its splash,
+    // taken instead of a fetch of the run's own when it is still fresh (may be null).
+    std::shared_ptr<pcupd::ManifestPrefetch> prefetch;
 };
 
 // The steps a worker goes through, in the order they can come.

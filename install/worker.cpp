@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/byte_size.h"
+#include "base/disk_space.h"
 #include "base/long_path.h"
 #include "base/path_identity.h"
 #include "base/text.h"
@@ -23,22 +24,6 @@
 namespace installer {
 
 namespace {
-
-// Free bytes for the caller on the volume that will hold `folder`, which may not exist yet:
-// the nearest existing folder above it answers. False when none does.
-bool freeSpace(const std::wstring& folder, uint64_t& bytes) {
-    std::wstring path = base::fullPath(folder);
-    for (;;) {
-        ULARGE_INTEGER available{};
-        if (GetDiskFreeSpaceExW(path.c_str(), &available, nullptr, nullptr)) {
-            bytes = available.QuadPart;
-            return true;
-        }
-        const size_t slash = path.find_last_of(L'\\');
-        if (slash == std::wstring::npos || slash + 1 >= path.size()) return false;
-        path = path.substr(0, slash == 2 && path[1] == L':' ? 3 : slash);
-    }
-}
 
 // Shows the update run's progress: its stage as the phase, the file as the item, and, while
 // files download, their bytes on the bar.
@@ -100,8 +85,7 @@ void settleIn(const Job& job, const pcupd::Manifest& manifest) {
     registration.installDir = job.installDir;
     registration.clientVersion = manifest.clientVersion;
     registration.manifestUrl = job.manifestUrl;
-    for (const pcupd::ManifestFile& file : manifest.files)
-        registration.clientBytes += static_cast<uint64_t>(std::max<int64_t>(file.size, 0));
+    registration.clientBytes = pcupd::clientBytes(manifest);
     registerInstallation(registration, error);
 }
 
@@ -131,6 +115,20 @@ bool takeFolder(const std::wstring& installDir, FolderLock& lock, Outcome& outco
     return true;
 }
 
+// The manifest this run works from: the one fetched ahead of it where there is one, else
+// its own fetch. Parsed (with the full archive, when `archive` is given) and accepted for
+// the install folder.
+bool readJobManifest(const Job& job, pcupd::Manifest& manifest, pcupd::FullArchive* archive,
+                     base::Failure& failure) {
+    const std::vector<std::string>& keys = job.engine.manifestKeys;
+    pcupd::FetchedManifest fetched;
+    if (job.prefetch && job.prefetch->take(job.manifestUrl, keys, fetched))
+        return pcupd::useFetchedManifest(job.manifestUrl, keys, job.installDir, std::move(fetched), manifest,
+                                         archive, failure);
+    return pcupd::readManifest(job.manifestUrl, keys, job.installDir, manifest, archive, failure,
+                               job.engine.transfer);
+}
+
 // An Install's own part: the manifest (kept in `manifest` for the verification), room on the
 // disk, the record, then the archive bound to that manifest.
 bool installClient(const Job& job, pcupd::Manifest& manifest, ProgressSink& sink, Outcome& outcome) {
@@ -140,21 +138,21 @@ bool installClient(const Job& job, pcupd::Manifest& manifest, ProgressSink& sink
     // archive is checked against exactly the files the verification then expects.
     pcupd::FullArchive archive;
     base::Failure failure;
-    if (!pcupd::readManifest(job.manifestUrl, job.engine.manifestKeys, job.installDir, manifest, &archive,
-                             failure, job.engine.transfer))
+    if (!readJobManifest(job, manifest, &archive, failure))
         return fail(outcome, Problem::kManifest, L"Could not read the update manifest: " + base::toWide(failure.text),
                     failure);
     std::string error;
 
-    // Better to say so now than with a write error a gigabyte later.
-    uint64_t available = 0;
-    if (archive.size > 0 && freeSpace(job.installDir, available) &&
-        available < static_cast<uint64_t>(archive.size)) {
-        outcome.bytesNeeded = static_cast<uint64_t>(archive.size);
-        outcome.bytesFree = available;
+    // Better to say so now than with a write error a gigabyte later. The window asked the
+    // same question before the player could press INSTALL; the disk may have filled since.
+    base::Volume volume;
+    const uint64_t client = pcupd::clientBytes(manifest);
+    if (base::volumeOf(job.installDir, volume) && base::roomFor(client, volume.freeBytes) == base::Room::kShort) {
+        outcome.bytesNeeded = base::spaceNeeded(client);
+        outcome.bytesFree = volume.freeBytes;
         return fail(outcome, Problem::kNoSpace,
                     L"Install failed: not enough disk space (" + base::formatBytes(outcome.bytesNeeded) +
-                        L" needed, " + base::formatBytes(available) + L" free)",
+                        L" needed, " + base::formatBytes(volume.freeBytes) + L" free)",
                     base::Failure(base::FailureKind::kDisk, "not enough disk space", ERROR_DISK_FULL));
     }
 
@@ -195,8 +193,7 @@ bool verifyAndRepair(const Job& job, pcupd::Manifest& manifest, ProgressSink& si
         if (!pcupd::loadKeptManifest(job.installDir, job.manifestUrl, kept)) kept = pcupd::KeptManifest();
         sink.phase(Phase::kContactingServer, std::wstring());
         base::Failure failure;
-        if (!pcupd::readManifest(job.manifestUrl, job.engine.manifestKeys, job.installDir, manifest,
-                                 nullptr, failure, job.engine.transfer))
+        if (!readJobManifest(job, manifest, nullptr, failure))
             return fail(outcome, Problem::kManifest,
                         L"Could not read the update manifest: " + base::toWide(failure.text), failure);
     }

@@ -41,7 +41,11 @@ enum class Text : int32_t {
     kAdminNote,
     kLocationCaption,
     kLocationPrompt,
-    kFolderNote,
+    kFolderNote,             // before the client's size is known
+    kFolderNoteSize,         // {0}: the client's size
+    kFolderNoteRoom,         // {0}: the client's size, {1}: the drive ("D:"), {2}: its free space
+    kFolderNoteShort,        // {0}: the space an install needs, {1}: the drive, {2}: its free space
+    kFolderNoteShortRepair,  // the same, over an existing client: a repair may still fit
     kRepairNotice,
     kStepDownload,
     kStepRefresh,

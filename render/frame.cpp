@@ -19,7 +19,8 @@ bool operator==(const Frame& a, const Frame& b) {
            a.focus == b.focus && a.keyboardCues == b.keyboardCues &&
            a.highContrast == b.highContrast && a.system == b.system &&
            a.location == b.location && a.installDir == b.installDir &&
-           a.installationExists == b.installationExists && a.status == b.status &&
+           a.installationExists == b.installationExists && a.clientBytes == b.clientBytes &&
+           a.freeBytes == b.freeBytes && a.volume == b.volume && a.status == b.status &&
            a.detail == b.detail && a.progress == b.progress && a.busy == b.busy &&
            a.spinnerStep == b.spinnerStep && a.bytesDone == b.bytesDone &&
            a.bytesTotal == b.bytesTotal && a.bytesPerSecond == b.bytesPerSecond &&

@@ -4,6 +4,7 @@
 // The painter draws from this alone, so tests can render any screen without a window.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -72,6 +73,10 @@ struct Frame {
     std::wstring location;          // the chosen location; empty: none yet
     std::wstring installDir;        // location + "\OrvaneOnline"
     bool installationExists = false;  // Engine.exe is already there: the job is a repair
+    // Room for the client, each once known: its size on disk, from the manifest; the free
+    // space of the volume that would hold installDir, and that volume's name ("D:").
+    std::optional<uint64_t> clientBytes, freeBytes;
+    std::wstring volume;
 
     // Working.
     std::wstring status, detail;

@@ -7,6 +7,7 @@
 #include "base/unique_handle.h"
 #include "render/button_fit.h"
 #include "render/fonts.h"
+#include "render/screen_text.h"
 #include "render/scene.h"
 #include "render/text_draw.h"
 
@@ -113,6 +114,7 @@ struct LayerKey {
     float scale = 0.0f;
     int32_t width = 0, height = 0;
     std::wstring location, installDir, error;
+    std::wstring folderNote;  // it says how much room there is, in its colour
     bool installationExists = false;
     bool removal = false;
     int64_t keptFiles = 0;
@@ -125,6 +127,7 @@ struct LayerKey {
         return screen == o.screen && language == o.language && fieldRight == o.fieldRight &&
                scale == o.scale && width == o.width && height == o.height &&
                location == o.location && installDir == o.installDir && error == o.error &&
+               folderNote == o.folderNote &&
                installationExists == o.installationExists && removal == o.removal &&
                keptFiles == o.keptFiles && doneNote == o.doneNote &&
                highContrast == o.highContrast && system == o.system;
@@ -214,6 +217,7 @@ void Painter::paint(const Frame& given, float scale, Canvas& canvas) {
     key.location = frame.location;
     key.installDir = frame.installDir;
     key.error = frame.error;
+    if (frame.screen == kScreenChoose) key.folderNote = folderNoteText(frame);
     key.installationExists = frame.installationExists;
     key.removal = frame.removal;
     key.keptFiles = frame.keptFiles;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "base/disk_space.h"
 #include "lang/numbers.h"
 #include "lang/texts.h"
 
@@ -38,7 +39,21 @@ std::wstring locationText(const Frame& frame) {
     return frame.location.empty() ? say(frame, Text::kLocationPrompt) : frame.location;
 }
 
-std::wstring folderNoteText(const Frame& frame) { return say(frame, Text::kFolderNote); }
+std::wstring folderNoteText(const Frame& frame) {
+    if (!frame.clientBytes) return say(frame, Text::kFolderNote);
+    const lang::Language language = frame.language;
+    const std::wstring size = lang::formatSize(language, *frame.clientBytes);
+    if (!frame.freeBytes) return lang::text(language, Text::kFolderNoteSize, {size});
+    const std::wstring free = lang::formatSize(language, *frame.freeBytes);
+    if (!noteWarns(frame)) return lang::text(language, Text::kFolderNoteRoom, {size, frame.volume, free});
+    // Short by the margin, too: the number named is the one the free space is measured by.
+    return lang::text(language, frame.installationExists ? Text::kFolderNoteShortRepair : Text::kFolderNoteShort,
+                      {lang::formatSize(language, base::spaceNeeded(*frame.clientBytes)), frame.volume, free});
+}
+
+bool noteWarns(const Frame& frame) {
+    return base::roomFor(frame.clientBytes, frame.freeBytes) == base::Room::kShort;
+}
 std::wstring repairNoticeText(const Frame& frame) { return say(frame, Text::kRepairNotice); }
 
 std::vector<std::wstring> stepTexts(const Frame& frame) {

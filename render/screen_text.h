@@ -21,7 +21,10 @@ std::wstring subtitleText(const Frame& frame);  // under the splash's name: "Orv
 std::wstring adminNoteText(const Frame& frame);        // "No administrator rights needed."
 std::wstring locationCaptionText(const Frame& frame);  // "INSTALL LOCATION"
 std::wstring locationText(const Frame& frame);  // the location, or the prompt for one
+// Where the client goes and the room it needs: the size and the drive's free space once
+// known; when the client does not fit, what is short (noteWarns).
 std::wstring folderNoteText(const Frame& frame);
+bool noteWarns(const Frame& frame);  // the folder note says the client does not fit
 std::wstring repairNoticeText(const Frame& frame);     // shown over an existing client only
 std::vector<std::wstring> stepTexts(const Frame& frame);  // the three steps of the job
 

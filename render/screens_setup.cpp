@@ -133,7 +133,7 @@ void paintChooseStatic(Scene& scene, const Frame& frame) {
     const ChooseTexts texts{folderNoteText(frame),
                             frame.installationExists ? repairNoticeText(frame) : std::wstring(), stepTexts(frame)};
     ChooseFlow flow = chooseFlow(scene.text, texts, buttonsTop(frame));
-    flow.folderNote.style.color = c.textMuted;
+    flow.folderNote.style.color = noteWarns(frame) ? c.danger : c.textMuted;
     flow.repair.style.color = c.successText;
 
     paintPanel(scene, flow.panel);

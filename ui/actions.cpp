@@ -22,6 +22,7 @@
 #include "ui/keyboard.h"
 #include "ui/phase_text.h"
 #include "ui/silent.h"
+#include "ui/window_proc.h"
 
 namespace ui {
 
@@ -91,7 +92,7 @@ void retry(WindowState& state) {
 }  // namespace
 
 void layOut(WindowState& state) {
-    state.buttons = layoutButtons(state.screen, state.location, state.removal, state.language);
+    state.buttons = layoutButtons(state.screen, state.location, state.removal, state.language, state.clientBytes);
     // As wide as their labels in the painter's fonts, so that what the mouse hits, the focus
     // ring and what screen readers are told are the buttons as drawn.
     if (state.painter) state.buttons = state.painter->fitButtons(std::move(state.buttons));
@@ -111,6 +112,38 @@ void setScreen(WindowState& state, int32_t screen) {
 
 void chooseLocation(WindowState& state, const std::wstring& folder) {
     state.location = makeInstallLocation(folder);
+}
+
+void prefetchManifest(WindowState& state) {
+    if (state.removal || state.manifestUrl.empty()) return;
+    // The keys and transfer settings a run of this program uses, so the run can take it.
+    const installer::Job defaults;
+    const HWND window = state.window;
+    try {
+        state.prefetch = pcupd::ManifestPrefetch::start(state.manifestUrl, defaults.engine.manifestKeys,
+                                                        defaults.engine.transfer, [window] {
+                                                            if (window) PostMessageW(window, kMsgManifest, 0, 0);
+                                                        });
+    } catch (const std::exception&) {  // no thread: the run fetches for itself, as it always could
+        state.prefetch.reset();
+    }
+}
+
+void manifestArrived(WindowState& state) {
+    if (!state.prefetch) return;
+    state.clientBytes = state.prefetch->clientBytes();
+    measureRoom(state.location);
+    layOut(state);
+    repaint(state);
+}
+
+void windowActivated(WindowState& state) {
+    if (state.screen != render::kScreenChoose || state.location.chosen.empty()) return;
+    const std::optional<uint64_t> before = state.location.freeBytes;
+    measureRoom(state.location);
+    if (state.location.freeBytes == before) return;
+    layOut(state);
+    repaint(state);
 }
 
 void runButtonAction(WindowState& state, int32_t id) {
@@ -141,7 +174,8 @@ bool closeRequest(WindowState& state) {
 }
 
 void startInstall(WindowState& state) {
-    const installer::Job job = jobFor(state.location, state.removal, state.manifestUrl, state.setupProgram);
+    installer::Job job = jobFor(state.location, state.removal, state.manifestUrl, state.setupProgram);
+    if (!state.removal) job.prefetch = state.prefetch;
     RunLog* const log = state.log;
     WorkProgress::Listener listener;
     if (log) listener = [log, job](const WorkSnapshot& now) { log->report(job, now); };
@@ -217,6 +251,9 @@ render::Frame buildFrame(const WindowState& state) {
     frame.location = state.location.chosen;
     frame.installDir = state.location.installDir;
     frame.installationExists = state.location.installationExists;
+    frame.clientBytes = state.clientBytes;
+    frame.freeBytes = state.location.freeBytes;
+    frame.volume = state.location.volume;
     frame.progress = state.displayedProgress;
     frame.error = state.error;
     frame.removal = state.removal;

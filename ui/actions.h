@@ -19,6 +19,17 @@ void setScreen(WindowState& state, int32_t screen);
 // Takes `folder` as the chosen location (the Browse result or --install=).
 void chooseLocation(WindowState& state, const std::wstring& folder);
 
+// Fetches the manifest in the background while the splash shows, so that the choose screen
+// can tell the client's size and the first run need not fetch it again. Not for a removal.
+void prefetchManifest(WindowState& state);
+
+// The prefetched manifest has come (or failed to): its size, the drive's free space now, and
+// the Start button that follows from them.
+void manifestArrived(WindowState& state);
+
+// The window is active again: the player may have freed room on the drive meanwhile.
+void windowActivated(WindowState& state);
+
 // Runs the action of button `id`.
 void runButtonAction(WindowState& state, int32_t id);
 

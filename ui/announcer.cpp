@@ -2,6 +2,8 @@
 
 #include <oleacc.h>
 
+#include <algorithm>
+
 #include "render/screen_text.h"
 #include "ui/access_tree.h"
 #include "ui/accessible.h"
@@ -27,6 +29,11 @@ std::vector<AccessEvent> Announcer::next(const render::Frame& frame, uint32_t no
         return item.buttonId != render::kButtonNone && item.buttonId == frame.focus;
     });
     const std::wstring percent = frame.screen == render::kScreenWorking ? render::percentText(frame) : L"";
+    const bool choosing = frame.screen == render::kScreenChoose;
+    const std::wstring note = choosing ? render::folderNoteText(frame) : L"";
+    const auto start = std::find_if(frame.buttons.begin(), frame.buttons.end(),
+                                    [](const render::Button& b) { return b.id == render::kButtonStart; });
+    const bool startEnabled = start != frame.buttons.end() && start->enabled;
     if (!told_ || frame.screen != screen_) {
         events.push_back({EVENT_OBJECT_REORDER, CHILDID_SELF});
         // The outcome is said at once, before the button that now has the focus.
@@ -42,12 +49,26 @@ std::vector<AccessEvent> Announcer::next(const render::Frame& frame, uint32_t no
         focus_ = frame.focus;
         status_ = frame.status;
         percent_ = percent;
+        note_ = note;
+        startEnabled_ = startEnabled;
         valueAt_ = now;
         return events;
     }
     if (frame.focus != focus_) {
         focus_ = frame.focus;
         if (frame.focus != render::kButtonNone) events.push_back({EVENT_OBJECT_FOCUS, focusChild});
+    }
+    if (choosing && note != note_) {
+        note_ = note;
+        const long child = childWhere(items, [&](const AccessItem& item) { return item.name == note; });
+        events.push_back({EVENT_OBJECT_NAMECHANGE, child});
+        if (render::noteWarns(frame)) events.push_back({EVENT_SYSTEM_ALERT, child});
+    }
+    if (choosing && startEnabled != startEnabled_) {
+        startEnabled_ = startEnabled;
+        events.push_back({EVENT_OBJECT_STATECHANGE, childWhere(items, [](const AccessItem& item) {
+                              return item.buttonId == render::kButtonStart;
+                          })});
     }
     if (frame.screen != render::kScreenWorking) return events;
     if (frame.status != status_) {

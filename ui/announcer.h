@@ -27,14 +27,16 @@ public:
     // The events that bring a reader from what it was last told to `frame`, at tick `now`.
     // A new screen: the client reorders, an outcome is an alert, and the focus lands. On the
     // same screen: focus moves, status renames, percent changes (throttled; a change held
-    // back is told on a later call).
+    // back is told on a later call); the choose screen's folder note renames when the room
+    // for the client becomes known, an alert when it does not fit, and Start changes state.
     std::vector<AccessEvent> next(const render::Frame& frame, uint32_t now);
 
 private:
     bool told_ = false;
     int32_t screen_ = -1;
     int32_t focus_ = render::kButtonNone;
-    std::wstring status_, percent_;
+    std::wstring status_, percent_, note_;
+    bool startEnabled_ = false;
     uint32_t valueAt_ = 0;
 };
 

@@ -2,6 +2,7 @@
 
 #include <cwctype>
 
+#include "base/disk_space.h"
 #include "lang/texts.h"
 
 namespace ui {
@@ -36,19 +37,23 @@ render::Button primaryButton(int32_t id, std::wstring label, bool enabled) {
 }  // namespace
 
 std::vector<render::Button> layoutButtons(int32_t screen, const InstallLocation& location,
-                                          bool removal, lang::Language language) {
+                                          bool removal, lang::Language language,
+                                          std::optional<uint64_t> clientBytes) {
     using lang::Text;
     const auto say = [language](Text key) { return lang::text(language, key); };
     std::vector<render::Button> buttons;
     if (screen == render::kScreenSplash) return buttons;
     buttons.push_back(makeButton(render::kButtonClose, 716, 14, 746, 44, L"", false, true));
     switch (screen) {
-    case render::kScreenChoose:
+    case render::kScreenChoose: {
         buttons.push_back(makeButton(render::kButtonBrowse, 600, 206, 716, 246, say(Text::kButtonBrowse), false, true));
+        const bool fits = location.installationExists ||
+                          base::roomFor(clientBytes, location.freeBytes) != base::Room::kShort;
         buttons.push_back(primaryButton(render::kButtonStart,
                                         say(location.installationExists ? Text::kButtonRepair : Text::kButtonInstall),
-                                        !location.chosen.empty()));
+                                        !location.chosen.empty() && fits));
         break;
+    }
     case render::kScreenDone:
     case render::kScreenFailed:
         // After a removal there is nothing to play, and a second try is the same command.

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "base/disk_space.h"
 #include "base/long_path.h"
 #include "install/install_record.h"
 
@@ -29,7 +30,19 @@ InstallLocation makeInstallLocation(const std::wstring& folder) {
     while (!base.empty() && (base.back() == L'\\' || base.back() == L'/')) base.pop_back();
     location.installDir = base + L"\\" + kInstallFolderName;
     location.installationExists = clientIn(location.installDir);
+    measureRoom(location);
     return location;
+}
+
+void measureRoom(InstallLocation& location) {
+    base::Volume volume;
+    if (!location.installDir.empty() && base::volumeOf(location.installDir, volume)) {
+        location.volume = volume.name;
+        location.freeBytes = volume.freeBytes;
+    } else {
+        location.volume.clear();
+        location.freeBytes.reset();
+    }
 }
 
 InstallLocation locationOfInstallDir(const std::wstring& installDir) {

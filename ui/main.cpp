@@ -186,7 +186,10 @@ int runWindow(HINSTANCE instance, ui::WindowState& state) {
     state.look = ui::readSystemLook();
     state.painter = std::make_unique<render::Painter>(state.logo);
     const bool created = ui::createMainWindow(instance, state) != nullptr;
-    if (created) runMessageLoop(state);
+    if (created) {
+        ui::prefetchManifest(state);
+        runMessageLoop(state);
+    }
     state.taskbar->release();
     state.painter.reset();
     state.canvas.reset();

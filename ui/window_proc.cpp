@@ -180,6 +180,7 @@ LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         break;
     case WM_ACTIVATE:
         windowState().active = LOWORD(wParam) != WA_INACTIVE;
+        if (windowState().active) windowActivated(windowState());
         repaint(windowState());
         break;
     case WM_SETTINGCHANGE:
@@ -203,6 +204,7 @@ LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     case kMsgProgress: repaint(windowState()); return 0;
     case kMsgFinished: workerFinished(windowState()); return 0;
     case kMsgPress: runButtonAction(windowState(), static_cast<int32_t>(wParam)); return 0;
+    case kMsgManifest: manifestArrived(windowState()); return 0;
     default: break;
     }
     return DefWindowProcW(window, message, wParam, lParam);

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,10 @@ struct WindowState {
     SystemLook look;            // high contrast, reduced motion; read when the window starts
     std::vector<render::Button> buttons;
     InstallLocation location;
+    // The manifest fetched while the splash shows, which the first run then takes; null in
+    // a removal and in tests that start none. clientBytes: the size it gives, once it came.
+    std::shared_ptr<pcupd::ManifestPrefetch> prefetch;
+    std::optional<uint64_t> clientBytes;
     std::wstring error;  // the final error the failed screen shows
     int32_t spinnerStep = 0;
     SpeedMeter speed;

@@ -2,6 +2,7 @@
 
 #include <rapidjson/document.h>
 
+#include <limits>
 
 namespace pcupd {
 namespace {
@@ -41,6 +42,16 @@ int64_t sizeOf(const JsonValue& object, const char* key) {
 }
 
 }  // namespace
+
+uint64_t clientBytes(const Manifest& manifest) {
+    uint64_t total = 0;
+    for (const ManifestFile& file : manifest.files) {
+        const uint64_t size = file.size > 0 ? static_cast<uint64_t>(file.size) : 0;
+        total = total > std::numeric_limits<uint64_t>::max() - size ? std::numeric_limits<uint64_t>::max()
+                                                                     : total + size;
+    }
+    return total;
+}
 
 bool parseManifest(const std::string& body, Manifest& manifest, std::string& error) {
     rapidjson::Document document;

@@ -48,6 +48,9 @@ struct FullArchive {
     bool valid = false;  // true only after a successful parseFullArchive
 };
 
+// What the client's files take on disk, by the manifest's sizes; saturates.
+uint64_t clientBytes(const Manifest& manifest);
+
 // Reads the files list / the fullArchive entry of a manifest's body (as downloaded; fetched
 // and checked by readManifest, update/manifest_signature.h). On failure `error` gets the
 // parser's message; on success it is untouched.

@@ -211,8 +211,14 @@ bool readManifest(const std::string& url, const std::vector<std::string>& keys,
                   const std::wstring& installDir, Manifest& manifest, FullArchive* archive,
                   base::Failure& failure, const TransferOptions& options) {
     FetchedManifest fetched;
+    return fetchSignedManifest(url, keys, installDir, fetched, failure, options) &&
+           useFetchedManifest(url, keys, installDir, std::move(fetched), manifest, archive, failure);
+}
+
+bool useFetchedManifest(const std::string& url, const std::vector<std::string>& keys,
+                        const std::wstring& installDir, FetchedManifest fetched, Manifest& manifest,
+                        FullArchive* archive, base::Failure& failure) {
     std::string error;
-    if (!fetchSignedManifest(url, keys, installDir, fetched, failure, options)) return false;
     if ((archive && !parseFullArchive(fetched.body, *archive, error)) ||
         !parseManifest(fetched.body, manifest, error)) {
         failure = base::Failure(base::FailureKind::kBadInput, error);

@@ -70,4 +70,10 @@ bool readManifest(const std::string& url, const std::vector<std::string>& keys,
                   const std::wstring& installDir, Manifest& manifest, FullArchive* archive,
                   base::Failure& failure, const TransferOptions& options = TransferOptions{});
 
+// readManifest for a manifest fetched already, by fetchSignedManifest with the same `url` and
+// `keys` (update/manifest_prefetch.h): parsed, accepted for `installDir` and kept there.
+bool useFetchedManifest(const std::string& url, const std::vector<std::string>& keys,
+                        const std::wstring& installDir, FetchedManifest fetched, Manifest& manifest,
+                        FullArchive* archive, base::Failure& failure);
+
 }  // namespace pcupd

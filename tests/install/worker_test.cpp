@@ -21,6 +21,7 @@
 #include "tests/support/recording_sink.h"
 #include "tests/update/manifest_signer.h"
 #include "update/manifest.h"
+#include "update/manifest_prefetch.h"
 #include "update/manifest_signature.h"
 #include "update/sha256.h"
 
@@ -290,11 +291,12 @@ TEST_F(WorkerTest, OneSetupPerFolder) {
 TEST_F(WorkerTest, NotEnoughDiskSpaceFailsBeforeDownloading) {
     testsupport::Response manifest;
     manifest.body = "{\"fullArchive\":{\"url\":\"" + server.url("/huge.orvpak") +
-                    "\",\"size\":4000000000000000000},\"files\":[{\"path\":\"a\",\"sha256\":\"00\","
-                    "\"url\":\"" + server.url("/a") + "\"}]}";
+                    "\",\"size\":4000000000},\"files\":[{\"path\":\"a\",\"sha256\":\"00\",\"size\":"
+                    "4000000000000000000,\"url\":\"" + server.url("/a") + "\"}]}";
     server.route("/huge.json", manifest);
     const std::wstring error = work("/huge.json");
-    EXPECT_EQ(error.rfind(L"Install failed: not enough disk space (3725290298.46 GB needed, ", 0), 0u) << error;
+    // The files' size on disk, with the margin the window's check uses too.
+    EXPECT_EQ(error.rfind(L"Install failed: not enough disk space (3799796104.46 GB needed, ", 0), 0u) << error;
     EXPECT_EQ(server.requestCount("/huge.orvpak"), 0);
 }
 
@@ -437,4 +439,37 @@ TEST_F(WorkerTest, SignedManifestInstallsAndBothPathsRefuse) {
         EXPECT_TRUE(target.rfind("/pc/manifest.json", 0) == 0 || target.rfind("/pc/patches/", 0) == 0)
             << target;
     EXPECT_EQ(requests.size(), 3u + 2u + 2u);
+
+    // Fetched ahead, while the window showed its splash, it is judged all the same.
+    publishSigned(1);
+    prepare((dir / "Third").wstring(), false);
+    job.prefetch = pcupd::ManifestPrefetch::start(server.url("/pc/manifest.json"), job.engine.manifestKeys, {}, {});
+    EXPECT_EQ(work(), L"Could not read the update manifest: manifest is older than a release "
+                      L"already installed on this computer");
+}
+
+// The manifest the window fetched during its splash serves the first run, so the server
+// sees one request for it; the next run fetches afresh. A fetch ahead that failed leaves the
+// run to fetch and report for itself.
+TEST_F(WorkerTest, AManifestFetchedAheadServesOneRunAndIsNeverFetchedTwice) {
+    bool arrived = false;
+    job.prefetch = pcupd::ManifestPrefetch::start(server.url("/pc/manifest.json"), job.engine.manifestKeys, {},
+                                                  [&] { arrived = true; });
+    EXPECT_EQ(work(), L"");
+    EXPECT_TRUE(arrived);
+    expectInstalled();
+    EXPECT_EQ(server.requests(), (std::vector<std::string>{"/pc/manifest.json", archiveTarget()}));
+    EXPECT_EQ(job.prefetch->clientBytes(), 400000u + 900000 + 5);
+    prepare(installDir.wstring(), true);
+    EXPECT_EQ(work(), L"");
+    EXPECT_EQ(server.requestCount("/pc/manifest.json"), 2);
+
+    testsupport::Response gone;
+    gone.status = 404;
+    server.route("/gone.json", gone);
+    job.prefetch = pcupd::ManifestPrefetch::start(server.url("/gone.json"), job.engine.manifestKeys, {}, {});
+    prepare((dir / "Other").wstring(), false);
+    EXPECT_EQ(work("/gone.json").rfind(L"Could not read the update manifest: ", 0), 0u);
+    EXPECT_EQ(job.prefetch->clientBytes(), std::nullopt);
+    EXPECT_EQ(server.requestCount("/gone.json"), 2);
 }

@@ -122,6 +122,17 @@ Frame chooseFrame(std::wstring location, bool exists, Language language = Langua
     return f;
 }
 
+// The manifest has come: a client of `client` bytes for a drive D: with `free` bytes free.
+// INSTALL is grey where the client does not fit, as the window lays it out.
+Frame sized(Frame frame, uint64_t client, uint64_t free) {
+    frame.clientBytes = client;
+    frame.freeBytes = free;
+    frame.volume = L"D:";
+    if (!frame.installationExists && render::noteWarns(frame)) frame.buttons.back().enabled = false;
+    return frame;
+}
+constexpr uint64_t kClientSize = 723ull << 20, kRoomyDrive = 44237ull << 20, kFullDrive = 512ull << 20;
+
 Frame hovering(Frame frame, int32_t id) {
     frame.hover = id;
     return frame;
@@ -380,6 +391,9 @@ TEST(Painter, RendersEveryScreenWithAccentPrimaryButton) {
                      L"Northern Realms Collection\\Library",
                      true),
          logo()},
+        {L"choose-room", sized(chooseFrame(L"D:\\Games", false), kClientSize, kRoomyDrive), logo()},
+        {L"choose-short", sized(chooseFrame(L"D:\\Games", false), kClientSize, kFullDrive), logo()},
+        {L"choose-repair-short", sized(chooseFrame(L"D:\\Games", true), kClientSize, kFullDrive), logo()},
         {L"working", workingFrame(0.46f, false), logo()},
         {L"working-busy", workingFrame(0.0f, true), nullptr},
         {L"working-hover-close", hovering(workingFrame(0.003f, false), render::kButtonClose),
@@ -441,6 +455,9 @@ TEST(Painter, EveryLanguageFitsEveryScreen) {
             {L"choose-empty", chooseFrame(L"", false, language)},
             {L"choose", chooseFrame(L"D:\\Games", false, language)},
             {L"choose-repair", chooseFrame(L"C:\\Users\\Player\\Documents\\My Games\\Northern Realms", true, language)},
+            {L"choose-room", sized(chooseFrame(L"D:\\Games", false, language), kClientSize, kRoomyDrive)},
+            {L"choose-short", sized(chooseFrame(L"D:\\Games", false, language), kClientSize, kFullDrive)},
+            {L"choose-repair-short", sized(chooseFrame(L"D:\\Games", true, language), kClientSize, kFullDrive)},
             {L"working", workingFrame(0.46f, false, language)},
             {L"working-busy", workingFrame(0.0f, true, language)},
             {L"removal-working", removalWorkingFrame(language)},
@@ -675,6 +692,24 @@ TEST(Painter, HoverAndDisabledChangeTheButton) {
         Frame closeHovered = plain;
         closeHovered.hover = render::kButtonClose;
         EXPECT_GT(differing(a, paint(closeHovered, scale), {716, 14, 746, 44}), 0);
+    }
+}
+
+// A drive too small for the client: the note says so in the error colour, at every scale.
+TEST(Painter, TheFolderNoteWarnsInTheErrorColour) {
+    const auto reddish = [](const Rendered& r) {  // pixels of the note's line leaning to red
+        int count = 0;
+        for (int32_t y = static_cast<int32_t>(258 * r.scale); y < static_cast<int32_t>(276 * r.scale); ++y)
+            for (int32_t x = static_cast<int32_t>(44 * r.scale); x < static_cast<int32_t>(716 * r.scale); ++x) {
+                const uint32_t p = r.canvas->pixel(x, y);
+                const int red = (p >> 16) & 0xFF, green = (p >> 8) & 0xFF, blue = p & 0xFF;
+                count += red > green + 80 && red > blue + 40;
+            }
+        return count;
+    };
+    for (float scale : kScales) {
+        EXPECT_EQ(reddish(paint(sized(chooseFrame(L"D:\\Games", false), kClientSize, kRoomyDrive), scale)), 0);
+        EXPECT_GT(reddish(paint(sized(chooseFrame(L"D:\\Games", false), kClientSize, kFullDrive), scale)), 100);
     }
 }
 

@@ -8,8 +8,11 @@
 
 #include <oleacc.h>
 
+#include "base/disk_space.h"
+#include "render/screen_text.h"
 #include "tests/support/temp_dir.h"
 #include "ui/access_tree.h"
+#include "ui/accessible.h"
 #include "ui/animation.h"
 #include "ui/announcer.h"
 #include "ui/buttons.h"
@@ -251,7 +254,10 @@ TEST(Buttons, EachScreenHasItsButtons) {
     EXPECT_EQ(choose[2].label, L"INSTALL");
     EXPECT_FALSE(choose[2].enabled);
 
-    InstallLocation existing{L"D:\\", L"D:\\OrvaneOnline", true};
+    InstallLocation existing;
+    existing.chosen = L"D:\\";
+    existing.installDir = L"D:\\OrvaneOnline";
+    existing.installationExists = true;
     choose = layoutButtons(render::kScreenChoose, existing);
     EXPECT_EQ(choose[2].label, L"REPAIR");
     EXPECT_TRUE(choose[2].enabled && choose[2].primary);
@@ -274,6 +280,20 @@ TEST(Buttons, EachScreenHasItsButtons) {
         }
     }
     EXPECT_EQ(layoutButtons(render::kScreenChoose, existing, false, lang::Language::kRussian)[2].accessKey, L'\u0412');
+
+    // INSTALL waits for a drive the client fits on; REPAIR works with what is there already.
+    const uint64_t client = 700ull << 20;
+    InstallLocation small = existing;
+    small.installationExists = false;
+    small.freeBytes = base::spaceNeeded(client) - 1;
+    EXPECT_FALSE(layoutButtons(render::kScreenChoose, small, false, lang::Language::kEnglish, client)[2].enabled);
+    EXPECT_TRUE(layoutButtons(render::kScreenChoose, small, false, lang::Language::kEnglish)[2].enabled);  // size unknown
+    small.freeBytes = base::spaceNeeded(client);
+    EXPECT_TRUE(layoutButtons(render::kScreenChoose, small, false, lang::Language::kEnglish, client)[2].enabled);
+    small.freeBytes.reset();  // a drive that will not say
+    EXPECT_TRUE(layoutButtons(render::kScreenChoose, small, false, lang::Language::kEnglish, client)[2].enabled);
+    existing.freeBytes = 0;
+    EXPECT_TRUE(layoutButtons(render::kScreenChoose, existing, false, lang::Language::kEnglish, client)[2].enabled);
 }
 
 TEST(FailureText, ProblemAndCauseInThePlayersLanguageThenTheAccount) {
@@ -437,6 +457,31 @@ std::vector<std::wstring> names(const std::vector<AccessItem>& items) {
 
 }  // namespace
 
+// The choose screen's note as the room becomes known: the size alone, then the drive, then
+// what is short, in the window's units, with the need the decision used.
+TEST(Buttons, TheFolderNoteTellsTheRoomAndWarnsWhenTheClientDoesNotFit) {
+    render::Frame frame = frameOf(render::kScreenChoose, chosen(L"D:\\Games"));
+    EXPECT_EQ(render::folderNoteText(frame), L"A folder named 'OrvaneOnline' will be created here. Needs about 1.5 GB.");
+    frame.freeBytes = 44ull << 30;
+    frame.volume = L"D:";
+    EXPECT_EQ(render::folderNoteText(frame), L"A folder named 'OrvaneOnline' will be created here. Needs about 1.5 GB.");
+    frame.clientBytes = 723ull << 20;
+    EXPECT_EQ(render::folderNoteText(frame),
+              L"A folder named 'OrvaneOnline' will be created here. Needs about 723 MB; D: has 44.00 GB free.");
+    EXPECT_FALSE(render::noteWarns(frame));
+    frame.freeBytes.reset();
+    EXPECT_EQ(render::folderNoteText(frame), L"A folder named 'OrvaneOnline' will be created here. Needs about 723 MB.");
+    frame.freeBytes = 740ull << 20;  // more than the client, less than it needs
+    EXPECT_EQ(render::folderNoteText(frame),
+              L"Not enough free space: the game needs 769 MB and D: has only 740 MB free. Choose another drive.");
+    EXPECT_TRUE(render::noteWarns(frame));
+    frame.installationExists = true;
+    EXPECT_EQ(render::folderNoteText(frame),
+              L"Little free space: a repair may need up to 769 MB, and D: has 740 MB free.");
+    frame.language = lang::Language::kGerman;
+    EXPECT_NE(render::folderNoteText(frame).find(L"769\u00A0MB"), std::wstring::npos) << render::folderNoteText(frame);
+}
+
 TEST(Keyboard, FocusOrderStartAndKeysOnEachScreen) {
     using render::kButtonBrowse, render::kButtonClose, render::kButtonStart;
     // Before a location: INSTALL cannot be pressed, so the focus starts on Browse and Tab skips it.
@@ -580,6 +625,32 @@ TEST(Announcer, NewScreensFocusStatusAndAThrottledPercent) {
     EXPECT_EQ(announcer.next(frame, 2200),
               (std::vector<AccessEvent>{{EVENT_OBJECT_REORDER, CHILDID_SELF}, {EVENT_SYSTEM_ALERT, 2},
                                         {EVENT_OBJECT_FOCUS, 4}}));
+
+    // The room for the client, once known, renames the note; a drive too small is an alert,
+    // and INSTALL going grey is a new state.
+    InstallLocation small = chosen(L"D:\\Games");
+    small.volume = L"D:";
+    small.freeBytes = 1ull << 30;
+    frame = frameOf(render::kScreenChoose, small);
+    frame.freeBytes = small.freeBytes;
+    frame.volume = small.volume;
+    announcer.next(frame, 3000);
+    const auto childOf = [](const render::Frame& f, const std::wstring& name) {
+        const std::vector<AccessItem> items = accessTree(f);
+        for (size_t i = 0; i < items.size(); ++i)
+            if (items[i].name == name) return childIdOf(i);
+        return long{CHILDID_SELF};
+    };
+    frame.clientBytes = 100ull << 20;
+    const long note = childOf(frame, render::folderNoteText(frame));
+    ASSERT_NE(note, CHILDID_SELF);
+    EXPECT_EQ(announcer.next(frame, 3016), (std::vector<AccessEvent>{{EVENT_OBJECT_NAMECHANGE, note}}));
+    frame.clientBytes = 2ull << 30;
+    frame.buttons = layoutButtons(render::kScreenChoose, small, false, lang::Language::kEnglish, frame.clientBytes);
+    EXPECT_EQ(announcer.next(frame, 3032),
+              (std::vector<AccessEvent>{{EVENT_OBJECT_NAMECHANGE, note}, {EVENT_SYSTEM_ALERT, note},
+                                        {EVENT_OBJECT_STATECHANGE, childOf(frame, L"INSTALL")}}));
+    EXPECT_TRUE(announcer.next(frame, 3048).empty());
 }
 
 TEST(Taskbar, ProgressWhileWorkingRedOnFailureNothingOtherwise) {

@@ -9,8 +9,11 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "lang/numbers.h"
 #include "render/painter.h"
 #include "render/screen_text.h"
+#include "base/disk_space.h"
+#include "tests/support/loopback_server.h"
 #include "tests/support/temp_dir.h"
 #include "ui/access_tree.h"
 #include "ui/actions.h"
@@ -50,6 +53,8 @@ protected:
         s.splashStart = 0;
         s.displayedProgress = 0.0f;
         s.work.reset();
+        s.prefetch.reset();
+        s.clientBytes.reset();
         s.launchWorker = [this](const installer::Job& job, const std::shared_ptr<WorkProgress>& work) {
             ++launches;
             launched = job;
@@ -65,6 +70,8 @@ protected:
         windowState().launchWorker = nullptr;
         windowState().confirmCancel = nullptr;
         windowState().work.reset();
+        windowState().prefetch.reset();
+        windowState().clientBytes.reset();
     }
     // The worker's end, as the real one reports it.
     void finish(const std::wstring& error = std::wstring(), int64_t kept = 0) {
@@ -157,6 +164,67 @@ TEST_F(WindowTest, TheKeyboardAloneInstallsAndPlays) {
     EXPECT_EQ(s.screen, render::kScreenChoose);
     windowProc(nullptr, WM_KEYDOWN, VK_SPACE, 0);
     EXPECT_EQ(launches, 3);
+}
+
+// The manifest is fetched while the splash shows. Until it comes the choose screen says what
+// it always said; then the client's size and the drive's free space, and INSTALL only where
+// the client fits. The run takes the same manifest: the server is asked for it once.
+TEST_F(WindowTest, TheManifestFetchedDuringTheSplashSizesTheChooseScreen) {
+    testsupport::LoopbackServer server;
+    const auto manifestOf = [&](uint64_t size) {
+        testsupport::Response response;
+        response.body = "{\"files\":[{\"path\":\"Engine.exe\",\"sha256\":\"00\",\"size\":" +
+                        std::to_string(size - 1000) + ",\"url\":\"" + server.url("/e") +
+                        "\"},{\"path\":\"data/a.pak\",\"sha256\":\"00\",\"size\":1000,\"url\":\"" +
+                        server.url("/a") + "\"}]}";
+        response.delayMs = 300;
+        return response;
+    };
+    const uint64_t client = 723ull << 20;
+    server.route("/pc/manifest.json", manifestOf(client));
+    WindowState& s = windowState();
+    s.manifestUrl = server.url("/pc/manifest.json");
+    const auto arrive = [&] {
+        for (int i = 0; i < 500 && !s.prefetch->clientBytes(); ++i) Sleep(10);
+        windowProc(nullptr, kMsgManifest, 0, 0);  // what the fetch's thread posts
+    };
+    prefetchManifest(s);
+    ASSERT_TRUE(s.prefetch);
+    const std::wstring before = render::folderNoteText(buildFrame(s));
+    EXPECT_NE(before.find(L"Needs about 1.5 GB."), std::wstring::npos) << before;
+    arrive();
+    const render::Frame frame = buildFrame(s);
+    ASSERT_TRUE(s.location.freeBytes);
+    EXPECT_EQ(render::folderNoteText(frame),
+              L"A folder named 'OrvaneOnline' will be created here. Needs about 723 MB; " + s.location.volume +
+                  L" has " + lang::formatSize(lang::Language::kEnglish, *s.location.freeBytes) + L" free.");
+    EXPECT_EQ(s.location.volume, temp.str().substr(0, 2));
+    windowProc(nullptr, WM_LBUTTONUP, 0, at(380, 410));
+    ASSERT_EQ(launches, 1);
+    ASSERT_EQ(launched.prefetch, s.prefetch);
+    pcupd::FetchedManifest fetched;
+    EXPECT_TRUE(launched.prefetch->take(launched.manifestUrl, launched.engine.manifestKeys, fetched));
+    EXPECT_EQ(fetched.body, manifestOf(client).body);
+    EXPECT_EQ(server.requestCount("/pc/manifest.json"), 1);
+
+    // A client larger than the drive: the note warns and INSTALL waits; over an existing
+    // client, REPAIR still works.
+    server.route("/pc/manifest.json", manifestOf(*s.location.freeBytes));
+    s.screen = render::kScreenSplash;
+    prefetchManifest(s);
+    arrive();
+    s.screen = render::kScreenChoose;
+    layOut(s);
+    EXPECT_TRUE(render::noteWarns(buildFrame(s)));
+    EXPECT_EQ(render::folderNoteText(buildFrame(s)).rfind(L"Not enough free space: the game needs ", 0), 0u);
+    EXPECT_FALSE(s.buttons.back().enabled);
+    windowProc(nullptr, WM_LBUTTONUP, 0, at(380, 410));
+    EXPECT_EQ(launches, 1);
+    testsupport::writeFile(temp / L"OrvaneOnline" / L"Engine.exe", "MZ");
+    chooseLocation(s, temp.str());
+    layOut(s);
+    EXPECT_EQ(s.buttons.back().label, L"REPAIR");
+    EXPECT_TRUE(s.buttons.back().enabled);
 }
 
 TEST_F(WindowTest, AThreadThatCannotStartShowsTheFailedScreen) {
