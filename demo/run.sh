@@ -8,9 +8,13 @@
 #    under build/demo/keys, and nginx serves it over HTTPS on 127.0.0.1 with a certificate
 #    authority that only the demo's Wine prefix trusts. The program is built with that key's
 #    public half in build/demo/win-signed (ORVANE_MANIFEST_KEYS), so it checks the signature.
-# 2. OrvaneSetup.exe installs it into build/demo/player/OrvaneOnline; PLAY then starts the
+# 2. OrvaneSetup.exe starts without a location: its choose screen shows the client's size
+#    from the manifest it fetched during the splash; a folder is picked with Browse..., and
+#    the screen adds that drive's free space. Where the demo may mount a 100 MB drive (as
+#    root; DEMO_SMALL_DRIVE=0 skips it), it picks that one too, which the client does not fit.
+# 3. OrvaneSetup.exe installs it into build/demo/player/OrvaneOnline; PLAY then starts the
 #    client's Engine.exe (a stand-in window), which is closed again.
-# 3. Two installed files are damaged (size and time kept) and one is deleted; a second run
+# 4. Two installed files are damaged (size and time kept) and one is deleted; a second run
 #    of the program repairs exactly those.
 # Every screen it passes through is saved under build/demo/screens/, and a summary printed.
 #
@@ -37,7 +41,11 @@ done
 script_name=demo
 # shellcheck source=../scripts/nginx_fixture.sh
 source "$root/scripts/nginx_fixture.sh"
-gui_on_exit() { nginx_fixture_stop; }
+small_drive=$demo/small-drive
+gui_on_exit() {
+    nginx_fixture_stop
+    if mountpoint -q "$small_drive" 2>/dev/null; then umount "$small_drive"; fi
+}
 # shellcheck source=../scripts/gui_session.sh
 source "$root/scripts/gui_session.sh"
 
@@ -220,8 +228,59 @@ fi
 player=$demo/player
 install_args=(--manifest="$manifest_url" --install="$(windows_path "$player")")
 
-# === 3. Fresh install =======================================================================
-step "3. fresh install into $player/OrvaneOnline"
+# === 3. The choose screen ===================================================================
+step "3. the choose screen: the client's size, then the chosen drive's free space"
+run=choose
+picker_windows() { xdotool search --onlyvisible --name '^Choose where to install Orvane Online$' 2>/dev/null; }
+picker_shown() { [ -n "$(picker_windows)" ]; }
+picker_gone() { ! picker_shown; }
+# Browse..., and the folder picker given PATH as a player types it, then Enter (once more
+# when the picker went into the folder instead of choosing it).
+choose_folder() {
+    xdotool mousemove --sync $(( wx + $(scaled 658) )) $(( wy + $(scaled 226) )) click 1
+    wait_until 20 "$run: the folder picker opens" picker_shown
+    local picker
+    picker=$(picker_windows | head -n1)
+    timeout 5 xdotool windowfocus --sync "$picker" || fail "cannot focus the folder picker"
+    sleep 0.5
+    xdotool type --delay 15 "$1"
+    xdotool key Return
+    sleep 1
+    if picker_shown; then xdotool key Return; fi
+    wait_until 10 "$run: the folder picker closes on $1" picker_gone
+    sleep 0.5
+}
+manifest_logged() { grep -q ' "GET /pc/manifest.json ' "$NGINX_ACCESS_LOG"; }
+: >"$NGINX_ACCESS_LOG"
+mkdir -p "$player"
+start_setup "$setup_exe" --manifest="$manifest_url"
+find_setup_window 30 "$run"
+wait_until 20 "$run: the manifest is fetched during the splash" manifest_logged
+sleep 2.5  # the splash ends after 1.5 s
+grab
+save_screen 00-choose
+choose_folder "$(windows_path "$player")"
+grab
+save_screen 00-choose-folder
+if [ "${DEMO_SMALL_DRIVE:-1}" = 1 ]; then
+    mkdir -p "$small_drive"
+    if mountpoint -q "$small_drive" || mount -t tmpfs -o size=100m tmpfs "$small_drive" 2>/dev/null; then
+        ln -sfn "$small_drive" "$WINEPREFIX/dosdevices/s:"
+        choose_folder 'S:\'
+        grab
+        save_screen 00-choose-small-drive
+    else
+        say "$run: cannot mount a small drive here (not root?): no screenshot of a drive too small"
+    fi
+fi
+press "$wid" Escape
+expect_exit_zero 15 "Escape on the choose screen"
+manifests=$(grep -c ' "GET /pc/manifest.json ' "$NGINX_ACCESS_LOG")
+[ "$manifests" -eq 1 ] || fail "$run: the manifest was fetched $manifests times, expected once"
+say "$run: the manifest was fetched once, during the splash"
+
+# === 4. Fresh install =======================================================================
+step "4. fresh install into $player/OrvaneOnline"
 run=install
 rm -rf "$player"
 mkdir -p "$player"
@@ -249,8 +308,8 @@ read -r archive_sent archive_seconds < <(grep " \"GET $archive_path " "$NGINX_AC
     fail "$run: nginx sent $archive_sent bytes of the $archive_bytes-byte archive"
 say "installed and identical to the published client: $file_count files"
 
-# === 4. PLAY ================================================================================
-step "4. PLAY starts the game"
+# === 5. PLAY ================================================================================
+step "5. PLAY starts the game"
 pointer=$(xdotool getmouselocation --shell | grep -E '^[XY]=' | cut -d= -f2 | tr '\n' ' ')
 xdotool mousemove --sync $(( wx + $(scaled $(( (kButtonLeft + kButtonRight) / 2 ))) )) \
     $(( wy + $(scaled $(( (kButtonTop + kButtonBottom) / 2 ))) )) click 1
@@ -276,8 +335,8 @@ game_gone() { ! game_shown; }
 wait_until 10 "the game's window closes on Escape" game_gone
 say "Engine.exe started from PLAY, and closed"
 
-# === 5. Repair ==============================================================================
-step "5. repair: two files damaged (size and time kept), one deleted"
+# === 6. Repair ==============================================================================
+step "6. repair: two files damaged (size and time kept), one deleted"
 damaged=("data/Größe Karten/übersicht.dat" "data/textures/terrain/terrain_007.tex")
 deleted="sound/music/theme_03.ogg"
 for name in "${damaged[@]}"; do
