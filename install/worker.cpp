@@ -122,7 +122,7 @@ bool readJobManifest(const Job& job, pcupd::Manifest& manifest, pcupd::FullArchi
                      base::Failure& failure) {
     const std::vector<std::string>& keys = job.engine.manifestKeys;
     pcupd::FetchedManifest fetched;
-    if (job.prefetch && job.prefetch->take(job.manifestUrl, keys, fetched))
+    if (job.prefetch && job.prefetch->take(job.manifestUrl, keys, job.installDir, fetched))
         return pcupd::useFetchedManifest(job.manifestUrl, keys, job.installDir, std::move(fetched), manifest,
                                          archive, failure);
     return pcupd::readManifest(job.manifestUrl, keys, job.installDir, manifest, archive, failure,

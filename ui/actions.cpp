@@ -120,7 +120,10 @@ void prefetchManifest(WindowState& state) {
     const installer::Job defaults;
     const HWND window = state.window;
     try {
-        state.prefetch = pcupd::ManifestPrefetch::start(state.manifestUrl, defaults.engine.manifestKeys,
+        // A client already there (--install= over it, or Apps & features asking for a repair)
+        // keeps the manifest it last took: from that, an unchanged release costs a signature.
+        const std::wstring kept = state.location.installationExists ? state.location.installDir : std::wstring();
+        state.prefetch = pcupd::ManifestPrefetch::start(state.manifestUrl, defaults.engine.manifestKeys, kept,
                                                         defaults.engine.transfer, [window] {
                                                             if (window) PostMessageW(window, kMsgManifest, 0, 0);
                                                         });

@@ -6,12 +6,13 @@
 
 namespace pcupd {
 
-ManifestPrefetch::ManifestPrefetch(std::string url, std::vector<std::string> keys)
-    : url_(std::move(url)), keys_(std::move(keys)) {}
+ManifestPrefetch::ManifestPrefetch(std::string url, std::vector<std::string> keys, std::wstring installDir)
+    : url_(std::move(url)), keys_(std::move(keys)), installDir_(std::move(installDir)) {}
 
 std::shared_ptr<ManifestPrefetch> ManifestPrefetch::start(std::string url, std::vector<std::string> keys,
-                                                          TransferOptions options, std::function<void()> arrived) {
-    auto prefetch = std::make_shared<ManifestPrefetch>(std::move(url), std::move(keys));
+                                                          std::wstring installDir, TransferOptions options,
+                                                          std::function<void()> arrived) {
+    auto prefetch = std::make_shared<ManifestPrefetch>(std::move(url), std::move(keys), std::move(installDir));
     std::thread([self = prefetch, options = std::move(options), arrived = std::move(arrived)] {
         self->run(options, arrived);
     }).detach();
@@ -24,7 +25,7 @@ void ManifestPrefetch::run(const TransferOptions& options, const std::function<v
     try {
         FetchedManifest got;
         base::Failure failure;
-        if (fetchSignedManifest(url_, keys_, std::wstring(), got, failure, options)) {
+        if (fetchSignedManifest(url_, keys_, installDir_, got, failure, options)) {
             Manifest manifest;
             std::string error;
             if (parseManifest(got.body, manifest, error)) bytes = pcupd::clientBytes(manifest);
@@ -57,7 +58,8 @@ std::optional<uint64_t> ManifestPrefetch::clientBytes() const {
     return clientBytes_;
 }
 
-bool ManifestPrefetch::take(const std::string& url, const std::vector<std::string>& keys, FetchedManifest& fetched) {
+bool ManifestPrefetch::take(const std::string& url, const std::vector<std::string>& keys,
+                            const std::wstring& installDir, FetchedManifest& fetched) {
     std::unique_lock<std::mutex> lock(mutex_);
     ended_.wait(lock, [this] { return done_; });
     if (taken_ || !fetched_ || url != url_ || keys != keys_ ||
@@ -66,6 +68,8 @@ bool ManifestPrefetch::take(const std::string& url, const std::vector<std::strin
     taken_ = true;
     fetched = std::move(*fetched_);
     fetched_.reset();
+    // Another folder keeps a copy of its own: this one is to be written there.
+    if (installDir != installDir_) fetched.unchanged = false;
     return true;
 }
 

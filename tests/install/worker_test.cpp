@@ -443,17 +443,22 @@ TEST_F(WorkerTest, SignedManifestInstallsAndBothPathsRefuse) {
     // Fetched ahead, while the window showed its splash, it is judged all the same.
     publishSigned(1);
     prepare((dir / "Third").wstring(), false);
-    job.prefetch = pcupd::ManifestPrefetch::start(server.url("/pc/manifest.json"), job.engine.manifestKeys, {}, {});
+    job.prefetch = pcupd::ManifestPrefetch::start(server.url("/pc/manifest.json"), job.engine.manifestKeys, {}, {}, {});
     EXPECT_EQ(work(), L"Could not read the update manifest: manifest is older than a release "
                       L"already installed on this computer");
 }
 
 // The manifest the window fetched during its splash serves the first run, so the server
-// sees one request for it; the next run fetches afresh. A fetch ahead that failed leaves the
-// run to fetch and report for itself.
+// sees one request for it. Over an installed client the fetch ahead starts from the copy the
+// folder kept, so an unchanged release costs a 304. A fetch ahead that failed leaves the run
+// to fetch and report for itself.
 TEST_F(WorkerTest, AManifestFetchedAheadServesOneRunAndIsNeverFetchedTwice) {
+    testsupport::Response manifest;
+    manifest.body = readFile(dir / "out" / "pc" / "manifest.json");
+    manifest.etag = "\"r1\"";
+    server.route("/pc/manifest.json", manifest);
     bool arrived = false;
-    job.prefetch = pcupd::ManifestPrefetch::start(server.url("/pc/manifest.json"), job.engine.manifestKeys, {},
+    job.prefetch = pcupd::ManifestPrefetch::start(server.url("/pc/manifest.json"), job.engine.manifestKeys, {}, {},
                                                   [&] { arrived = true; });
     EXPECT_EQ(work(), L"");
     EXPECT_TRUE(arrived);
@@ -461,13 +466,19 @@ TEST_F(WorkerTest, AManifestFetchedAheadServesOneRunAndIsNeverFetchedTwice) {
     EXPECT_EQ(server.requests(), (std::vector<std::string>{"/pc/manifest.json", archiveTarget()}));
     EXPECT_EQ(job.prefetch->clientBytes(), 400000u + 900000 + 5);
     prepare(installDir.wstring(), true);
-    EXPECT_EQ(work(), L"");
+    EXPECT_EQ(work(), L"");  // the fetch ahead was taken: this one is the run's own
     EXPECT_EQ(server.requestCount("/pc/manifest.json"), 2);
+    job.prefetch = pcupd::ManifestPrefetch::start(server.url("/pc/manifest.json"), job.engine.manifestKeys,
+                                                  installDir.wstring(), {}, {});
+    EXPECT_EQ(work(), L"");
+    EXPECT_EQ(server.requestCount("/pc/manifest.json"), 3);
+    EXPECT_NE(server.requestHeads().back().find("If-None-Match: \"r1\""), std::string::npos);
+    EXPECT_EQ(job.prefetch->clientBytes(), 400000u + 900000 + 5);
 
     testsupport::Response gone;
     gone.status = 404;
     server.route("/gone.json", gone);
-    job.prefetch = pcupd::ManifestPrefetch::start(server.url("/gone.json"), job.engine.manifestKeys, {}, {});
+    job.prefetch = pcupd::ManifestPrefetch::start(server.url("/gone.json"), job.engine.manifestKeys, {}, {}, {});
     prepare((dir / "Other").wstring(), false);
     EXPECT_EQ(work("/gone.json").rfind(L"Could not read the update manifest: ", 0), 0u);
     EXPECT_EQ(job.prefetch->clientBytes(), std::nullopt);

@@ -203,7 +203,8 @@ TEST_F(WindowTest, TheManifestFetchedDuringTheSplashSizesTheChooseScreen) {
     ASSERT_EQ(launches, 1);
     ASSERT_EQ(launched.prefetch, s.prefetch);
     pcupd::FetchedManifest fetched;
-    EXPECT_TRUE(launched.prefetch->take(launched.manifestUrl, launched.engine.manifestKeys, fetched));
+    EXPECT_TRUE(launched.prefetch->take(launched.manifestUrl, launched.engine.manifestKeys, launched.installDir,
+                                        fetched));
     EXPECT_EQ(fetched.body, manifestOf(client).body);
     EXPECT_EQ(server.requestCount("/pc/manifest.json"), 1);
 
