@@ -6,12 +6,13 @@
 namespace {
 
 // The delay-load helper asks here first: a delay-imported DLL comes from System32 even if
-// something calls into it before loadSystemDllsOnly has run.
-// WinHTTP loads crypt32, whose own import of bcrypt Wine looks for beside the program, past
-// the process's DLL directories. bcrypt.dll taken from System32 first is the one it finds.
+// something calls into it before loadSystemDllsOnly has run. WinHTTP loads crypt32, whose
+// own import of bcrypt Wine looks for beside the program, past the process's DLL
+// directories: bcrypt.dll loaded from System32 first is the one it then finds.
 FARPROC WINAPI loadFromSystem32(unsigned note, PDelayLoadInfo info) {
     if (note != dliNotePreLoadLibrary) return nullptr;
-    if (lstrcmpiA(info->szDll, "winhttp.dll") == 0) LoadLibraryExA("bcrypt.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (lstrcmpiA(info->szDll, "winhttp.dll") == 0)
+        LoadLibraryExA("bcrypt.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     return reinterpret_cast<FARPROC>(LoadLibraryExA(info->szDll, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
 }
 

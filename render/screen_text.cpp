@@ -54,6 +54,7 @@ std::wstring folderNoteText(const Frame& frame) {
 bool noteWarns(const Frame& frame) {
     return base::roomFor(frame.clientBytes, frame.freeBytes) == base::Room::kShort;
 }
+
 std::wstring repairNoticeText(const Frame& frame) { return say(frame, Text::kRepairNotice); }
 
 std::vector<std::wstring> stepTexts(const Frame& frame) {

@@ -52,6 +52,7 @@ InstallLocation locationOfInstallDir(const std::wstring& installDir) {
         location.installDir.pop_back();
     location.chosen = location.installDir.substr(0, location.installDir.find_last_of(L'\\'));
     location.installationExists = clientIn(location.installDir);
+    measureRoom(location);
     return location;
 }
 
