@@ -220,7 +220,11 @@ TEST_F(WindowTest, TheManifestFetchedDuringTheSplashSizesTheChooseScreen) {
     EXPECT_EQ(render::folderNoteText(buildFrame(s)).rfind(L"Not enough free space: the game needs ", 0), 0u);
     EXPECT_FALSE(s.buttons.back().enabled);
     windowProc(nullptr, WM_LBUTTONUP, 0, at(380, 410));
+    // Nor from the keyboard: the focus leaves the grey button, its letter does nothing.
+    EXPECT_NE(s.focus, render::kButtonStart);
+    windowProc(nullptr, WM_KEYDOWN, 'I', 0);
     EXPECT_EQ(launches, 1);
+    EXPECT_EQ(s.screen, render::kScreenChoose);
     testsupport::writeFile(temp / L"OrvaneOnline" / L"Engine.exe", "MZ");
     chooseLocation(s, temp.str());
     layOut(s);
