@@ -9,6 +9,7 @@
 #include "base/safe_path.h"
 #include "base/text.h"
 #include "install/entry_writer.h"
+#include "update/download_hosts.h"
 #include "update/parallel_stream.h"
 #include "update/sha256.h"
 #include "update/verify_cache.h"
@@ -270,7 +271,9 @@ bool installFullArchive(const pcupd::FullArchive& archive, const pcupd::Manifest
     binding.sha256 = archive.sha256;
     binding.headsSha256 = archive.headsSha256;
     binding.size = archive.size > 0 ? static_cast<uint64_t>(archive.size) : 0;
-    return installArchive(archive.url, installDir, binding, writer, transfer, progress, error);
+    pcupd::TransferOptions from = transfer;
+    if (!from.hosts) from.hosts = pcupd::DownloadHosts::of(manifest);
+    return installArchive(archive.url, installDir, binding, writer, from, progress, error);
 }
 
 }  // namespace installer

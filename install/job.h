@@ -96,6 +96,10 @@ public:
     // Byte-counted progress: `done` of `total` bytes. A total of 0 or less is unknown: the
     // bar stays where it is. A total that undercounts never shows more than full.
     virtual void bytes(uint64_t done, int64_t total) = 0;
+    // The client's bytes now come from `origin` (a download host: "https://cdn.example.com"),
+    // which the run moved to because `left` ("ORIGIN: why") failed it; `left` is empty for
+    // the first host. A line for the log; the window does not show it.
+    virtual void host(const std::wstring& origin, const std::wstring& left) = 0;
     // Progress counted in files (a removal's): `done` of `total`, none at all being complete;
     // `item` is the file at hand (empty: the same as before). A line worth showing, too.
     virtual void items(int64_t done, int64_t total, const std::wstring& item) = 0;

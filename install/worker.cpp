@@ -15,6 +15,7 @@
 #include "install/registration.h"
 #include "install/removal.h"
 #include "install/shortcut.h"
+#include "update/download_hosts.h"
 #include "update/manifest.h"
 #include "update/manifest_signature.h"
 #include "update/kept_manifest.h"
@@ -129,9 +130,18 @@ bool readJobManifest(const Job& job, pcupd::Manifest& manifest, pcupd::FullArchi
                                job.engine.transfer);
 }
 
+// Where this run's downloads come from: the manifest's base URL and mirrors, each move from
+// one to another told to the sink.
+std::shared_ptr<pcupd::DownloadHosts> downloadHosts(const pcupd::Manifest& manifest, ProgressSink& sink) {
+    return pcupd::DownloadHosts::of(manifest, [&sink](const std::string& origin, const std::string& left) {
+        sink.host(base::toWide(origin), base::toWide(left));
+    });
+}
+
 // An Install's own part: the manifest (kept in `manifest` for the verification), room on the
-// disk, the record, then the archive bound to that manifest.
-bool installClient(const Job& job, pcupd::Manifest& manifest, ProgressSink& sink, Outcome& outcome) {
+// disk, the record, then the archive bound to that manifest, from `hosts`.
+bool installClient(const Job& job, pcupd::Manifest& manifest, std::shared_ptr<pcupd::DownloadHosts>& hosts,
+                   ProgressSink& sink, Outcome& outcome) {
     sink.busy();
     sink.phase(Phase::kContactingServer, std::wstring());
     // Read once: its archive entry and its file list come from the same document, so the
@@ -161,7 +171,10 @@ bool installClient(const Job& job, pcupd::Manifest& manifest, ProgressSink& sink
                     base::Failure(base::FailureKind::kDisk, error));
 
     sink.phase(Phase::kDownloading, std::wstring());
-    if (!installFullArchive(archive, manifest, job.installDir, sink, failure, job.engine.transfer))
+    hosts = downloadHosts(manifest, sink);
+    pcupd::TransferOptions transfer = job.engine.transfer;
+    transfer.hosts = hosts;
+    if (!installFullArchive(archive, manifest, job.installDir, sink, failure, transfer))
         return fail(outcome, Problem::kDownload, L"Install failed: " + base::toWide(failure.text), failure);
     return true;
 }
@@ -178,9 +191,10 @@ bool readsEveryByte(JobKind kind, const std::string& completedRelease, const std
     return completedRelease.empty() || completedRelease == release;
 }
 
-// Checks every file against the manifest and repairs what differs; a Repair reads the
-// manifest here, into `manifest`.
-bool verifyAndRepair(const Job& job, pcupd::Manifest& manifest, ProgressSink& sink, Outcome& outcome) {
+// Checks every file against the manifest and repairs what differs, from `hosts` (an
+// Install's, or set up here); a Repair reads the manifest here, into `manifest`.
+bool verifyAndRepair(const Job& job, pcupd::Manifest& manifest, std::shared_ptr<pcupd::DownloadHosts>& hosts,
+                     ProgressSink& sink, Outcome& outcome) {
     const bool repair = job.kind == JobKind::kRepair;
     // The update run also clears what an interrupted earlier run left behind, once it knows
     // which names the manifest lists.
@@ -200,6 +214,8 @@ bool verifyAndRepair(const Job& job, pcupd::Manifest& manifest, ProgressSink& si
     sink.phase(Phase::kVerifying, std::wstring());
     pcupd::UpdateOptions options = job.engine;
     options.useCache = !readsEveryByte(job.kind, pcupd::readCompletedRelease(job.installDir), manifest.sha256);
+    if (!hosts) hosts = downloadHosts(manifest, sink);
+    options.transfer.hosts = hosts;
     auto previous = std::make_shared<pcupd::Manifest>();
     std::string error;
     if (!kept.body.empty() && kept.sha256 != manifest.sha256 && pcupd::parseManifest(kept.body, *previous, error))
@@ -238,9 +254,11 @@ Outcome installOrRepair(const Job& job, ProgressSink& sink) {
     Outcome outcome;
     FolderLock folderLock;
     pcupd::Manifest manifest;
+    // Shared by the archive and the repair after it: the run stays on the host that works.
+    std::shared_ptr<pcupd::DownloadHosts> hosts;
     if (!takeFolder(job.installDir, folderLock, outcome) ||
-        (!repair && !installClient(job, manifest, sink, outcome)) ||
-        !verifyAndRepair(job, manifest, sink, outcome) || !removeDropped(job.installDir, manifest, outcome))
+        (!repair && !installClient(job, manifest, hosts, sink, outcome)) ||
+        !verifyAndRepair(job, manifest, hosts, sink, outcome) || !removeDropped(job.installDir, manifest, outcome))
         return outcome;
     // Only now does the folder hold the whole release; a failure to note it costs the next
     // update a deep verification, nothing more.

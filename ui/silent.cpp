@@ -120,12 +120,18 @@ void RunLog::begin(const installer::Job& job) {
     using installer::JobKind;
     started_ = true;
     lines_ = ProgressLines();
+    host_.clear();
     log_.write(job.kind == JobKind::kRemoval ? L"Removing Orvane Online from " + job.installDir
                : job.kind == JobKind::kRepair ? L"Repairing Orvane Online in " + job.installDir
                                               : L"Installing Orvane Online to " + job.installDir);
 }
 
 void RunLog::progress(const WorkSnapshot& now) {
+    if (now.host != host_ && !now.host.empty()) {
+        host_ = now.host;
+        log_.write(now.hostLeft.empty() ? L"Downloading from " + host_
+                                        : L"Downloading from " + host_ + L" (" + now.hostLeft + L")");
+    }
     const std::wstring line = lines_.next(now.status, !now.busy, now.progress);
     if (!line.empty()) log_.write(line);
 }

@@ -70,6 +70,7 @@ private:
 
     ProgressLog& log_;
     ProgressLines lines_;
+    std::wstring host_;  // the download host last written
     std::mutex lock_;
     bool started_ = false;
 };

@@ -54,6 +54,17 @@ void WorkProgress::bytes(uint64_t done, int64_t total) {
         now_.progress = std::min(1.0, static_cast<double>(done) / static_cast<double>(total));
 }
 
+void WorkProgress::host(const std::wstring& origin, const std::wstring& left) {
+    WorkSnapshot now;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        now_.host = origin;
+        now_.hostLeft = left;
+        if (listener_) now = now_;
+    }
+    if (listener_) listener_(now);  // the window shows nothing of it
+}
+
 void WorkProgress::items(int64_t done, int64_t total, const std::wstring& item) {
     WorkSnapshot now;
     {

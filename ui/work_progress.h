@@ -27,6 +27,9 @@ struct WorkSnapshot {
     uint64_t bytesDone = 0;
     int64_t bytesTotal = 0;
     bool busy = false;  // no count yet: show activity, not a bar
+    // The download host the bytes come from, and why the run left the one before (empty
+    // for the first): for the log.
+    std::wstring host, hostLeft;
     bool running = false, finished = false;
     installer::Outcome outcome;  // once finished
 };
@@ -51,6 +54,7 @@ public:
     void phase(installer::Phase phase, const std::wstring& item) override;
     void busy() override;
     void bytes(uint64_t done, int64_t total) override;
+    void host(const std::wstring& origin, const std::wstring& left) override;
     void items(int64_t done, int64_t total, const std::wstring& item) override;
     void finished(const installer::Outcome& outcome) noexcept override;
 

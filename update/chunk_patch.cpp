@@ -9,6 +9,7 @@
 #include "base/chunker.h"
 #include "base/unique_handle.h"
 #include "update/download.h"
+#include "update/resuming_stream.h"
 #include "update/sha256.h"
 #include "update/stall_watch.h"
 
@@ -127,25 +128,19 @@ private:
     // Bytes [from, from + length) of `url`, whose body has `total` bytes.
     bool readRange(const std::string& url, uint64_t from, uint64_t length, uint64_t total,
                    std::string& bytes, std::string& why) {
-        HttpStream stream;
-        base::Failure failure;
-        if (stream.openRange(url, static_cast<int64_t>(from), static_cast<int64_t>(from + length) - 1,
-                             static_cast<int64_t>(total), L"", failure, transfer_) != HttpStream::Range::Opened) {
-            why = "range refused: " + failure.text;
+        ResumingStream stream(transfer_);
+        if (!stream.openRange(url, static_cast<int64_t>(from), static_cast<int64_t>(from + length) - 1,
+                              static_cast<int64_t>(total), L"")) {
+            why = "range refused: " + stream.failure().text;
             return false;
         }
         bytes.resize(length);
-        StallWatch watch(transfer_.stall);
         for (uint64_t done = 0; done < length;) {
             if (cancelled(cancel_)) return false;
             const int32_t want = static_cast<int32_t>(std::min<uint64_t>(kReadSize, length - done));
             const int32_t got = stream.read(bytes.data() + done, want);
             if (got <= 0) {
-                why = "range read failed";
-                return false;
-            }
-            if (watch.stalled(static_cast<uint32_t>(got))) {
-                why = stalledText(url, watch.limit());
+                why = stream.readFailure("range read failed").text;
                 return false;
             }
             done += static_cast<uint64_t>(got);
@@ -156,16 +151,13 @@ private:
     // One Range request; each chunk is checked against its digest before it is written over
     // the old bytes.
     bool fetch(const base::PatchRun& download, HANDLE out, bool& written, std::string& why) {
-        HttpStream stream;
-        base::Failure failure;
-        if (stream.openRange(file_.url, static_cast<int64_t>(download.from),
-                             static_cast<int64_t>(download.from + download.length) - 1, file_.size, L"",
-                             failure, transfer_) != HttpStream::Range::Opened) {
-            why = "range refused: " + failure.text;
+        ResumingStream stream(transfer_);
+        if (!stream.openRange(file_.url, static_cast<int64_t>(download.from),
+                              static_cast<int64_t>(download.from + download.length) - 1, file_.size, L"")) {
+            why = "range refused: " + stream.failure().text;
             return false;
         }
         std::vector<char> chunk(base::kChunkMax);
-        StallWatch watch(transfer_.stall);
         uint64_t offset = download.from;
         for (const base::ChunkRecord& record : download.chunks) {
             for (uint32_t done = 0; done < record.length;) {
@@ -173,11 +165,7 @@ private:
                 const int32_t want = static_cast<int32_t>(std::min<uint32_t>(kReadSize, record.length - done));
                 const int32_t got = stream.read(chunk.data() + done, want);
                 if (got <= 0) {
-                    why = "range read failed";
-                    return false;
-                }
-                if (watch.stalled(static_cast<uint32_t>(got))) {
-                    why = stalledText(file_.url, watch.limit());
+                    why = stream.readFailure("range read failed").text;
                     return false;
                 }
                 done += static_cast<uint32_t>(got);

@@ -6,7 +6,9 @@
 #include "base/chunk_index.h"
 #include "base/chunk_plan.h"
 #include "base/unique_handle.h"
+#include "update/download_hosts.h"
 #include "update/http.h"
+#include "update/resuming_stream.h"
 
 namespace pcupd {
 
@@ -138,31 +140,24 @@ private:
     bool download(const base::ChunkStep& step, HANDLE target, std::string& why) {
         const int64_t from = static_cast<int64_t>(step.from);
         const int64_t last = from + static_cast<int64_t>(step.length) - 1;
-        HttpStream stream;
-        base::Failure failure;
-        if (stream.openRange(file_.url, from, last, file_.size, L"", failure, transfer_) !=
-            HttpStream::Range::Opened) {
-            why = "range refused: " + failure.text;
+        ResumingStream stream(transfer_);
+        if (!stream.openRange(file_.url, from, last, file_.size, L"")) {
+            why = "range refused: " + stream.failure().text;
             return false;
         }
         buffer_.resize(kRangeReadSize);
         size_t chunk = step.firstChunk;
         uint32_t chunkDone = 0;
         std::unique_ptr<Sha256> chunkSha = std::make_unique<Sha256>();
-        StallWatch watch(transfer_.stall);
         for (uint64_t done = 0; done < step.length;) {
             if (cancelled(cancel_)) return false;
             const int32_t want = static_cast<int32_t>(std::min<uint64_t>(kRangeReadSize, step.length - done));
             const int32_t got = stream.read(buffer_.data(), want);
             if (got <= 0) {
-                why = "range read failed";
+                why = stream.readFailure("range read failed").text;
                 return false;
             }
             const DWORD read = static_cast<DWORD>(got);
-            if (watch.stalled(read)) {
-                why = stalledText(file_.url, watch.limit());
-                return false;
-            }
             if (!write(target, buffer_.data(), read, why)) return false;
             done += read;
             countReceived(read);
@@ -210,10 +205,23 @@ private:
 
 bool fetchChunkObject(const std::string& url, const std::string& sha256, const std::string& what,
                       std::string& body, std::string& why, const TransferOptions& transfer) {
+    // From the host the run is on, then each other one that serves it, as a download goes.
+    const size_t hosts = transfer.hosts ? transfer.hosts->countFor(url) : 1;
+    const size_t start = transfer.hosts ? transfer.hosts->current(url) : 0;
     base::Failure failure;
-    if (!httpGet(url, body, failure, transfer)) {
-        why = what + ": " + failure.text;
-        return false;
+    std::string at, left;
+    for (size_t step = 0;; ++step) {
+        const size_t host = (start + step) % hosts;
+        at = transfer.hosts ? transfer.hosts->urlOn(url, host) : url;
+        if (httpGet(at, body, failure, transfer)) {
+            if (transfer.hosts) transfer.hosts->brought(url, host, at, left);
+            break;
+        }
+        if (step + 1 == hosts || !worthAnotherHost(failure)) {
+            why = what + ": " + (step + 1 == hosts ? everyHostFailed(failure, at, hosts) : failure).text;
+            return false;
+        }
+        left = originOf(at) + ": " + failure.text;
     }
     Sha256 sha;
     sha.update(body.data(), body.size());

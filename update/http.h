@@ -17,6 +17,8 @@
 
 namespace pcupd {
 
+class DownloadHosts;
+
 using UniqueInternet = base::UniqueOf<HINTERNET, &::WinHttpCloseHandle>;
 
 // The largest body httpGet accepts ("response too large" beyond it): far above any real
@@ -40,6 +42,9 @@ struct TransferOptions {
     // server takes byte ranges. 1: one connection, as any other download.
     unsigned connections = 4;
     uint32_t windowBytes = 8u << 20;
+    // Where the manifest's files may be fetched besides the URLs as written: set by the run
+    // once it has read the manifest, shared by its transfers. Null: as written only.
+    std::shared_ptr<DownloadHosts> hosts;
 };
 
 // Splits "scheme://host[:port][/path]" (http or https). False when the scheme is missing or
@@ -119,11 +124,13 @@ public:
     // that a changed file is not spliced onto the old one. Opened only for a 206 whose
     // Content-Range is exactly that range of `total`; contentLength() is then what it holds.
     // NoResponse: the request got no answer (as sendSharedRequest). Refused: any other
-    // answer, kHttpStatus for another status, kBadInput for another range.
-    enum class Range { Opened, NoResponse, Refused };
+    // answer, kHttpStatus for another status, kBadInput for another range. With
+    // `wholeWillDo`, a 200 with the whole body of `total` bytes (a server that takes no
+    // ranges) is opened as Whole, from its first byte.
+    enum class Range { Opened, Whole, NoResponse, Refused };
     Range openRange(const std::string& url, int64_t from, int64_t last, int64_t total,
                     const std::wstring& validator, base::Failure& failure,
-                    const TransferOptions& options = TransferOptions{});
+                    const TransferOptions& options = TransferOptions{}, bool wholeWillDo = false);
 
     // One read of at most `length` bytes: the count read, 0 at the end of the body, -1 when
     // closed, when length < 1 or when the read fails.

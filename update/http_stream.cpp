@@ -44,7 +44,8 @@ bool HttpStream::open(const std::string& url, base::Failure& failure, const Tran
 
 HttpStream::Range HttpStream::openRange(const std::string& url, int64_t from, int64_t last,
                                         int64_t total, const std::wstring& validator,
-                                        base::Failure& failure, const TransferOptions& options) {
+                                        base::Failure& failure, const TransferOptions& options,
+                                        bool wholeWillDo) {
     close();
     std::wstring headers = L"Range: bytes=" + std::to_wstring(from) + L"-";
     if (last >= 0) headers += std::to_wstring(last);
@@ -53,6 +54,10 @@ HttpStream::Range HttpStream::openRange(const std::string& url, int64_t from, in
     if (!sendSharedRequest(url, headers, shared_, status, failure, options)) {
         close();
         return Range::NoResponse;
+    }
+    if (wholeWillDo && status == HTTP_STATUS_OK && pcupd::contentLength(shared_.request.get()) == total) {
+        contentLength_ = total;
+        return Range::Whole;
     }
     // Anything but exactly the bytes asked for would be spliced in at the wrong place.
     if (status != HTTP_STATUS_PARTIAL_CONTENT) {

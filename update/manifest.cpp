@@ -66,6 +66,11 @@ bool parseManifest(const std::string& body, Manifest& manifest, std::string& err
         manifest.sequence = sequence->GetUint64();
     if (const JsonValue* required = member(document, "required"); required && required->IsBool())
         manifest.required = required->GetBool();
+    manifest.baseUrl = stringOf(document, "baseUrl");
+    manifest.mirrors.clear();
+    if (const JsonValue* mirrors = member(document, "mirrors"); mirrors && mirrors->IsArray())
+        for (const JsonValue& mirror : mirrors->GetArray())
+            if (mirror.IsString()) manifest.mirrors.emplace_back(mirror.GetString());
 
     const JsonValue* files = member(document, "files");
     if (!files || !files->IsArray()) {

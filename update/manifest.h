@@ -34,6 +34,11 @@ struct Manifest {
     std::string expires;
     // The public key whose signature the manifest carried; empty when it was read unsigned.
     std::string signedBy;
+    // Where the files are served from besides their URLs' own host: the base URL every file
+    // URL starts with ("baseUrl") and the bases of mirrors that serve the same paths below
+    // theirs ("mirrors"), as written (update/download_hosts.h decides what is usable).
+    std::string baseUrl;
+    std::vector<std::string> mirrors;
     // SHA-256 (lowercase hex) of the document's bytes as read: which release this is. Set by
     // readManifest; empty for a manifest parsed from elsewhere.
     std::string sha256;

@@ -24,6 +24,7 @@ bool ParallelStream::open(const std::string& url, base::Failure& failure) {
     if (!sequential_.open(url, failure)) return false;
     url_ = url;
     validator_ = sequential_.validator();
+    validatorHost_ = sequential_.host();
     total_ = sequential_.contentLength();
     windowBytes_ = std::max<int64_t>(options_.windowBytes, 1);
     if (options_.connections < 2 || !sequential_.resumable() || validator_.empty() ||
@@ -60,12 +61,15 @@ void ParallelStream::close() {
     validator_.clear();
     total_ = -1;
     position_ = windowBytes_ = windowCount_ = 0;
+    validatorHost_ = 0;
     nextWindow_ = 1;
     head_ = 0;
     stopping_ = stalled_ = false;
+    hostsFailure_ = base::Failure();
 }
 
 base::Failure ParallelStream::readFailure(const std::string& otherwise) const {
+    if (hostsFailure_.failed()) return hostsFailure_;
     if (stalled_) return base::Failure(base::FailureKind::kStalled, stalledText(url_, options_.stall));
     return base::Failure(base::FailureKind::kConnection, otherwise);
 }
@@ -78,7 +82,10 @@ int32_t ParallelStream::read(void* buffer, int32_t length) {
         length = static_cast<int32_t>(std::min<int64_t>(length, windowBytes_ - position_));
     const int32_t got = sequential_.read(out, length);
     stalled_ = sequential_.stalled();
-    if (got <= 0) return got;
+    if (got <= 0) {
+        noteHostsFailure(sequential_);
+        return got;
+    }
     position_ += got;
     if (windowCount_ > 0 && position_ == windowBytes_) {
         sequential_.close();  // the rest of this response is what the threads fetch
@@ -102,6 +109,7 @@ int32_t ParallelStream::readWindow(char* buffer, int32_t length) {
         filled = slot.filled;
         if (filled == offset) {  // ended short: the window could not be fetched
             stalled_ = slot.stalled;
+            hostsFailure_ = slot.failure;
             if (!slot.refused) return -1;
         }
     }
@@ -130,7 +138,9 @@ int32_t ParallelStream::fallBack(char* buffer, int32_t length) {
     windowCount_ = 0;
     base::Failure ignored;
     if (!sequential_.open(url_, ignored)) return -1;
-    if (sequential_.contentLength() != total_ || sequential_.validator() != validator_) {
+    // Another host's validator says nothing of this one's: there the digest-named bytes do.
+    if (sequential_.contentLength() != total_ ||
+        (sequential_.host() == validatorHost_ && sequential_.validator() != validator_)) {
         sequential_.close();  // another file now: nothing of it goes after the old bytes
         return -1;
     }
@@ -139,6 +149,7 @@ int32_t ParallelStream::fallBack(char* buffer, int32_t length) {
         const int32_t got = sequential_.read(skipped.data(), static_cast<int32_t>(std::min<int64_t>(left, kFetchSlice)));
         if (got <= 0) {
             stalled_ = sequential_.stalled();
+            noteHostsFailure(sequential_);
             return -1;
         }
         left -= got;
@@ -163,6 +174,7 @@ void ParallelStream::fetchWindows() noexcept {
             slot->window = window;
             slot->filled = 0;
             slot->ended = slot->stalled = slot->refused = false;
+            slot->failure = base::Failure();
         }
         try {
             fetch(window, *slot);
@@ -177,7 +189,7 @@ void ParallelStream::fetchWindows() noexcept {
 void ParallelStream::fetch(int64_t window, Slot& slot) {
     ResumingStream stream(options_);
     const int64_t first = window * windowBytes_, length = windowLength(window);
-    bool open = stream.openRange(url_, first, first + length - 1, total_, validator_);
+    bool open = stream.openRange(url_, first, first + length - 1, total_, validator_, validatorHost_);
     for (int64_t filled = 0; open && filled < length;) {
         const int32_t got = stream.read(slot.bytes.get() + filled,
                                         static_cast<int32_t>(std::min<int64_t>(length - filled, kFetchSlice)));
@@ -197,6 +209,12 @@ void ParallelStream::fetch(int64_t window, Slot& slot) {
     slot.ended = true;
     slot.stalled = stream.stalled();
     slot.refused = stream.refused();
+    if (stream.hosts() > 1 && stream.received() < length) slot.failure = stream.readFailure(std::string());
+}
+
+void ParallelStream::noteHostsFailure(const ResumingStream& stream) {
+    if (stream.hosts() > 1 && stream.failure().failed() && position_ < total_)
+        hostsFailure_ = stream.readFailure(std::string());
 }
 
 }  // namespace pcupd

@@ -24,6 +24,11 @@
 // from there: a plain GET whose Content-Length and ETag must match the first response's,
 // read past the bytes already handed on. With another ETag the body ends there instead.
 //
+// Where mirrors serve the body too (update/download_hosts.h), the first response and each
+// window move from a host that fails them to the next one as a single download does; a
+// window asks its If-Range only of the host whose response gave the validator, the bytes
+// being named by their digest everywhere.
+//
 // Anything else (a server that takes no ranges, no validator, connections = 1, a body of one
 // window) is read on the first response alone, exactly as ResumingStream reads it.
 
@@ -70,10 +75,12 @@ private:
         int64_t filled = 0;   // bytes of it received
         bool ended = false;   // its thread is done with it: whole, or failed
         bool stalled = false, refused = false;  // why it failed
+        base::Failure failure;  // after more than one host: the last one's
     };
 
     int32_t readWindow(char* buffer, int32_t length);
     int32_t fallBack(char* buffer, int32_t length);
+    void noteHostsFailure(const ResumingStream& stream);
     void fetchWindows() noexcept;
     void fetch(int64_t window, Slot& slot);
     void stopThreads();
@@ -83,9 +90,11 @@ private:
     ResumingStream sequential_;  // the first response, or the one a fallback opened
     std::string url_;
     std::wstring validator_;
+    size_t validatorHost_ = 0;  // the host whose first response gave validator_
     int64_t total_ = -1, position_ = 0;
     int64_t windowBytes_ = 0, windowCount_ = 0;  // windowCount_ 0: one connection only
     bool stalled_ = false;
+    base::Failure hostsFailure_;  // the body broke off after more than one host failed it
 
     std::mutex lock_;
     std::condition_variable filledSignal_;  // to the reader: a slot got bytes or ended

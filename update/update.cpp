@@ -1,5 +1,6 @@
 #include "update/update.h"
 
+#include "update/download_hosts.h"
 #include "update/file_scan.h"
 #include "update/leftovers.h"
 #include "update/repair.h"
@@ -10,8 +11,12 @@ namespace {
 
 // Checking, and repair when needed, of a manifest already read: everything after the fetch.
 UpdateResult checkAndRepair(const Manifest& manifest, const std::wstring& installDir,
-                            const UpdateOptions& options, Progress& progress,
+                            const UpdateOptions& given, Progress& progress,
                             const ProgressCallback& callback) {
+    // The files may come from the manifest's mirrors too, unless the caller has already set
+    // up where from (the install worker does, to log the hosts).
+    UpdateOptions options = given;
+    if (!options.transfer.hosts) options.transfer.hosts = DownloadHosts::of(manifest);
     UpdateResult result;
     const auto report = [&] {
         if (callback) callback(progress);

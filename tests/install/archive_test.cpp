@@ -1,6 +1,8 @@
 #include "install/archive.h"
 
 #include <atomic>
+#include <memory>
+#include <mutex>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -10,6 +12,7 @@
 #include "tests/support/loopback_server.h"
 #include "tests/support/recording_sink.h"
 #include "tests/support/temp_dir.h"
+#include "update/download_hosts.h"
 #include "update/resuming_stream.h"
 #include "update/verify_cache.h"
 
@@ -619,4 +622,42 @@ TEST_F(WindowTest, AServerThatChangesItsAnswerMidRun) {
     pcupd::VerifyCache cache;
     cache.load(installDir.wstring());
     EXPECT_EQ(cache.size(), 1u);
+}
+
+TEST_F(WindowTest, AHostThatStopsMidArchiveLeavesTheRestToTheMirror) {
+    // The base's host sends the first window, then answers nothing more: every window moves
+    // to the mirror, which has the same bytes under another ETag.
+    LoopbackServer mirror;
+    Response stopped;
+    stopped.noResponse = true;
+    server.route("/game/client", std::vector<Response>{versioned(bytes, -1, "\"a\""), stopped});
+    mirror.route("/game/client", versioned(bytes, -1, "\"m\""));
+    std::vector<std::string> heard;
+    std::mutex told;
+    transfer.hosts = std::make_shared<pcupd::DownloadHosts>(
+        server.url("/game"), std::vector<std::string>{mirror.url("/game")},
+        [&](const std::string& origin, const std::string& left) {
+            std::lock_guard<std::mutex> hold(told);
+            heard.push_back(left.empty() ? origin : origin + " after " + left);
+        });
+    pcupd::FullArchive full;
+    full.url = server.url("/game/client");
+    full.sha256 = testsupport::sha256Hex(bytes);
+    full.size = static_cast<int64_t>(bytes.size());
+    ASSERT_TRUE(run(full, archive.manifest())) << error;
+    EXPECT_TRUE(installedWhole());
+    EXPECT_EQ(sink.state().bytesDone, 2800000u);
+    // Each of the ten windows after the first comes off the mirror in one request, without
+    // the base's validator. Once the mirror has brought bytes, the windows start there: the
+    // base's host is asked for those already under way, at most one a connection.
+    EXPECT_EQ(mirror.requestCount("/game/client"), 10);
+    EXPECT_LE(server.requestCount("/game/client"), 1 + 4);
+    for (const std::string& head : mirror.requestHeads()) {
+        EXPECT_NE(head.find("\r\nRange: bytes="), std::string::npos) << head;
+        EXPECT_EQ(head.find("If-Range"), std::string::npos) << head;
+    }
+    ASSERT_EQ(heard.size(), 2u);
+    EXPECT_EQ(heard[0], pcupd::originOf(server.url("/")));
+    EXPECT_EQ(heard[1].rfind(pcupd::originOf(mirror.url("/")) + " after " + pcupd::originOf(server.url("/")) + ": ", 0), 0u)
+        << heard[1];
 }

@@ -27,6 +27,7 @@ public:
         int finished = 0;               // finished() calls
         bool reportAfterFinished = false;
         installer::Outcome outcome;     // the last finished()
+        std::vector<std::wstring> hosts;  // every host(): "ORIGIN" or "ORIGIN after LEFT"
     };
 
     void phase(installer::Phase phase, const std::wstring& item) override {
@@ -53,6 +54,11 @@ public:
         state_.itemsDone = done;
         state_.itemsTotal = total;
         state_.phases.push_back({installer::Phase::kRemoving, item});
+    }
+    void host(const std::wstring& origin, const std::wstring& left) override {
+        std::lock_guard<std::mutex> hold(lock_);
+        note();
+        state_.hosts.push_back(left.empty() ? origin : origin + L" after " + left);
     }
     void finished(const installer::Outcome& outcome) noexcept override {
         std::lock_guard<std::mutex> hold(lock_);

@@ -201,6 +201,7 @@ public:
     void phase(installer::Phase, const std::wstring&) override { look(); }
     void busy() override { look(); }
     void bytes(uint64_t, int64_t) override {}
+    void host(const std::wstring&, const std::wstring&) override {}
     void items(int64_t, int64_t, const std::wstring&) override { look(); }
     void finished(const installer::Outcome&) noexcept override { look(); }
     int reports = 0, awake = 0;

@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <memory>
+#include <mutex>
 
 #include "tests/support/archive_builder.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/temp_dir.h"
 #include "update/download.h"
+#include "update/download_hosts.h"
 #include "update/sha256.h"
 
 using pcupd::ResumingStream;
@@ -237,4 +240,162 @@ TEST_F(Resume, CutDownloadGoesOnIntoTheSamePartFile) {
     const std::string resumed = server.requestHeads().at(1);
     EXPECT_NE(resumed.find("\r\nRange: bytes=400000-\r\n"), std::string::npos) << resumed;
     EXPECT_NE(resumed.find("\r\nIf-Range: \"v7\"\r\n"), std::string::npos) << resumed;
+}
+
+namespace {
+
+// A body served by two hosts under /game: the manifest's base URL and one mirror.
+class Failover : public Resume {
+protected:
+    Failover() {
+        hosts = std::make_shared<pcupd::DownloadHosts>(
+            server.url("/game"), std::vector<std::string>{mirror.url("/game/")},
+            [this](const std::string& origin, const std::string& left) {
+                std::lock_guard<std::mutex> hold(told);
+                heard.push_back(left.empty() ? origin : origin + " after " + left);
+            });
+    }
+    pcupd::TransferOptions twoHosts() {
+        pcupd::TransferOptions options = quick();
+        options.hosts = hosts;
+        return options;
+    }
+    static std::vector<std::string> rangesOf(const LoopbackServer& host) {
+        std::vector<std::string> ranges;
+        for (const std::string& head : host.requestHeads()) {
+            const size_t at = head.find("\r\nRange: ");
+            ranges.push_back(at == std::string::npos ? "" : head.substr(at + 9, head.find("\r\n", at + 2) - at - 9));
+            if (head.find("\r\nIf-Range: ") != std::string::npos) ranges.back() += " if-range";
+        }
+        return ranges;
+    }
+    std::string origin(const LoopbackServer& host) const { return pcupd::originOf(host.url("/")); }
+
+    LoopbackServer mirror;
+    std::shared_ptr<pcupd::DownloadHosts> hosts;
+    std::mutex told;
+    std::vector<std::string> heard;  // what the run was told of the hosts, in order
+};
+
+Response withEtag(Response response, const char* etag) {
+    response.headers = {{"ETag", etag}};
+    return response;
+}
+
+}  // namespace
+
+TEST(DownloadHosts, MirrorsServeThePathsBelowTheBase) {
+    const pcupd::DownloadHosts hosts("https://a.example/game/", {"https://b.example/copy", "ftp://c.example/game",
+                                                               "https://a.example/game", "http://d.example:8080/g/",
+                                                               "https://b.example/copy/"});
+    EXPECT_EQ(hosts.count(), 3u);  // the ftp mirror, and both repeats, are left out
+    const std::string object = "https://a.example/game/pc/objects/ab/abcd";
+    EXPECT_EQ(hosts.countFor(object), 3u);
+    EXPECT_EQ(hosts.urlOn(object, 0), object);
+    EXPECT_EQ(hosts.urlOn(object, 1), "https://b.example/copy/pc/objects/ab/abcd");
+    EXPECT_EQ(hosts.urlOn(object, 2), "http://d.example:8080/g/pc/objects/ab/abcd");
+    // Only what lies below the base has mirrors.
+    for (const char* elsewhere : {"https://a.example/gameplay/x", "https://other.example/game/x", "https://a.example/game"}) {
+        EXPECT_EQ(hosts.countFor(elsewhere), 1u) << elsewhere;
+        EXPECT_EQ(hosts.urlOn(elsewhere, 1), elsewhere) << elsewhere;
+    }
+    EXPECT_EQ(pcupd::DownloadHosts("", {"https://b.example/copy"}).countFor("https://b.example/copy/x"), 1u);
+    EXPECT_EQ(pcupd::originOf(object), "https://a.example");
+}
+
+TEST_F(Failover, ACutHostHandsTheRestToTheNextOneFromTheSameByte) {
+    // The base's host cuts after 300000 bytes and then answers 503; the mirror has the file,
+    // under another ETag.
+    Response unavailable;
+    unavailable.status = 503;
+    server.route("/game/file", std::vector<Response>{withEtag(ranged(body, 300000), "\"a1\""), unavailable});
+    mirror.route("/game/file", withEtag(ranged(body), "\"b1\""));
+    ResumingStream stream(twoHosts());
+    base::Failure error;
+    ASSERT_TRUE(stream.open(server.url("/game/file"), error)) << error.text;
+    const Outcome outcome = readAll(stream);
+    EXPECT_EQ(outcome.last, 0);
+    EXPECT_TRUE(outcome.data == body);
+    EXPECT_EQ(stream.received(), static_cast<int64_t>(body.size()));
+    EXPECT_EQ(stream.resumes(), 1);
+    EXPECT_EQ(rangesOf(server), std::vector<std::string>{""});
+    // No If-Range: the base's ETag means nothing to the mirror.
+    EXPECT_EQ(rangesOf(mirror), std::vector<std::string>{"bytes=300000-"});
+    EXPECT_EQ(heard, (std::vector<std::string>{origin(server),
+                                                origin(mirror) + " after " + origin(server) +
+                                                    ": connection lost at byte 300000"}));
+
+    // The run stays on the mirror: the next transfer starts there, and a cut there resumes
+    // there with its own ETag once the base's host has nothing to give.
+    mirror.route("/game/next", std::vector<Response>{withEtag(ranged(body, 500000), "\"b2\""), withEtag(ranged(body), "\"b2\"")});
+    server.route("/game/next", unavailable);
+    ASSERT_TRUE(stream.open(server.url("/game/next"), error)) << error.text;
+    EXPECT_TRUE(readAll(stream).data == body);
+    EXPECT_EQ(rangesOf(mirror), (std::vector<std::string>{"bytes=300000-", "", "bytes=500000- if-range"}));
+    EXPECT_EQ(rangesOf(server), (std::vector<std::string>{"", "bytes=500000-"}));
+}
+
+TEST_F(Failover, EachHostGetsItsOwnTriesAndTheLastOneIsNamed) {
+    // Both hosts cut every answer 50000 bytes in: the base's first answer and five resumes
+    // there, five on the mirror, alternating, and the eleventh cut ends it.
+    server.route("/game/file", ranged(body, 50000));
+    mirror.route("/game/file", ranged(body, 50000));
+    ResumingStream stream(twoHosts());
+    base::Failure error;
+    ASSERT_TRUE(stream.open(server.url("/game/file"), error)) << error.text;
+    const Outcome outcome = readAll(stream);
+    EXPECT_LE(outcome.last, 0);
+    EXPECT_TRUE(outcome.data == body.substr(0, 550000));
+    EXPECT_EQ(server.requestCount("/game/file"), 1 + ResumingStream::kMaxResumes);
+    EXPECT_EQ(mirror.requestCount("/game/file"), ResumingStream::kMaxResumes);
+    EXPECT_EQ(rangesOf(mirror).front(), "bytes=50000-");
+    const base::Failure failure = stream.readFailure("cut");
+    EXPECT_EQ(failure.kind, base::FailureKind::kConnection);
+    EXPECT_EQ(failure.text, "every download host failed; the last, " + origin(server) + ": connection lost at byte 550000");
+}
+
+TEST_F(Failover, OpeningMovesOnFromAHostThatCannotServeIt) {
+    Response missing, unavailable, forbidden;
+    missing.status = 404;
+    unavailable.status = 503;
+    forbidden.status = 403;
+    // The base's host does not have it: the mirror serves it.
+    server.route("/game/missing", missing);
+    mirror.route("/game/missing", ranged(body.substr(0, 1000)));
+    ResumingStream stream(twoHosts());
+    base::Failure error;
+    ASSERT_TRUE(stream.open(server.url("/game/missing"), error)) << error.text;
+    EXPECT_TRUE(readAll(stream).data == body.substr(0, 1000));
+    EXPECT_EQ(heard.back(), origin(mirror) + " after " + origin(server) + ": HTTP status 404 for " +
+                                server.url("/game/missing"));
+
+    // Neither has it: the last host asked, now the mirror first, is named.
+    mirror.route("/game/gone", unavailable);
+    server.route("/game/gone", unavailable);
+    EXPECT_FALSE(stream.open(server.url("/game/gone"), error));
+    EXPECT_EQ(error.kind, base::FailureKind::kHttpStatus);
+    EXPECT_EQ(error.httpStatus, 503u);
+    EXPECT_EQ(error.text, "every download host failed; the last, " + origin(server) + ": HTTP status 503 for " +
+                              server.url("/game/gone"));
+
+    // A refusal that would be the same anywhere is not taken elsewhere.
+    mirror.route("/game/forbidden", forbidden);
+    EXPECT_FALSE(stream.open(server.url("/game/forbidden"), error));
+    EXPECT_EQ(error.text, "HTTP status 403 for " + mirror.url("/game/forbidden"));
+    EXPECT_EQ(server.requestCount("/game/forbidden"), 0);
+}
+
+TEST_F(Failover, AMirrorThatTakesNoRangesSendsTheWholeBodyAndTheReadBytesAreSkipped) {
+    server.route("/game/file", std::vector<Response>{ranged(body, 400000), ranged(body, 0)});
+    Response plain = ranged(body);
+    plain.ranges = false;
+    mirror.route("/game/file", plain);
+    ResumingStream stream(twoHosts());
+    base::Failure error;
+    ASSERT_TRUE(stream.open(server.url("/game/file"), error)) << error.text;
+    const Outcome outcome = readAll(stream);
+    EXPECT_EQ(outcome.last, 0);
+    EXPECT_TRUE(outcome.data == body);
+    EXPECT_EQ(stream.received(), static_cast<int64_t>(body.size()));  // nothing counted twice
+    EXPECT_EQ(rangesOf(mirror), std::vector<std::string>{"bytes=400000-"});
 }
