@@ -127,10 +127,12 @@ void RunLog::begin(const installer::Job& job) {
 }
 
 void RunLog::progress(const WorkSnapshot& now) {
+    // A new host is a report of its own: the bytes it shows are the next phase line's news.
     if (now.host != host_ && !now.host.empty()) {
         host_ = now.host;
         log_.write(now.hostLeft.empty() ? L"Downloading from " + host_
                                         : L"Downloading from " + host_ + L" (" + now.hostLeft + L")");
+        return;
     }
     const std::wstring line = lines_.next(now.status, !now.busy, now.progress);
     if (!line.empty()) log_.write(line);

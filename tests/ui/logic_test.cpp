@@ -166,7 +166,10 @@ TEST(SilentLog, ARunFromItsFirstLineToItsOutcome) {
     work.busy();
     work.phase(installer::Phase::kContactingServer, L"");
     work.bytes(0, 100);
+    work.host(L"https://cdn-a.example", L"");
     work.phase(installer::Phase::kInstalling, L"a.pak");
+    work.host(L"https://cdn-b.example", L"https://cdn-a.example: HTTP status 503 for https://cdn-a.example/x");
+    work.host(L"https://cdn-b.example", L"https://cdn-a.example: connection lost at byte 7");  // no news
     work.bytes(100, 100);
     work.phase(installer::Phase::kInstalled, job.installDir);
     installer::Outcome outcome;
@@ -179,7 +182,10 @@ TEST(SilentLog, ARunFromItsFirstLineToItsOutcome) {
     std::istringstream text(testsupport::readFile(dir / "logs" / "setup.log"));
     for (std::string line; std::getline(text, line);) lines.push_back(line.substr(line.find("  ") + 2));
     EXPECT_EQ(lines, (std::vector<std::string>{"Installing Orvane Online to D:\\Games\\OrvaneOnline\r",
-                                               "Contacting update server...\r", "Installing... 0%\r",
+                                               "Contacting update server...\r",
+                                               "Downloading from https://cdn-a.example\r", "Installing... 0%\r",
+                                               "Downloading from https://cdn-b.example (https://cdn-a.example: "
+                                               "HTTP status 503 for https://cdn-a.example/x)\r",
                                                "Installation complete 100%\r",
                                                "2 files that this release no longer has were removed.\r"}));
 }

@@ -10,6 +10,7 @@
 #include "tests/support/loopback_server.h"
 #include "tests/support/temp_dir.h"
 #include "update/chunk_repair.h"
+#include "update/download_hosts.h"
 #include "update/repair.h"
 #include "update/sha256.h"
 
@@ -225,6 +226,32 @@ TEST_F(ChunkRepair, AnythingUnexpectedEndsInTheWholeFileOnce) {
     EXPECT_EQ(failed.result.error.text, "hash mismatch for pack.bin");
     EXPECT_TRUE(testsupport::readFile(installDir / "pack.bin") == kOld);
     EXPECT_FALSE(fs::exists(installDir / "pack.bin.part"));
+}
+
+// The base's host answers 503 for the index and the file: both come from the mirror, the
+// file's changed chunks still as ranges.
+TEST_F(ChunkRepair, TheIndexAndTheChunksComeFromAMirrorWhenTheBaseFails) {
+    testsupport::LoopbackServer mirror;
+    std::string content = kOld;
+    content[1500000] ^= 1;
+    publish(content, kOld);
+    mirror.route(filePath, serving(content));
+    mirror.route(indexPath, serving(indexOf(content)));
+    testsupport::Response unavailable;
+    unavailable.status = 503;
+    server.route(filePath, unavailable);
+    server.route(indexPath, unavailable);
+    pcupd::UpdateOptions options;
+    options.transfer.hosts = std::make_shared<pcupd::DownloadHosts>(server.url(""), std::vector<std::string>{mirror.url("")});
+    const Run run = repair(options);
+    expectRepaired(run, content);
+    EXPECT_LE(run.bytesDone, 2 * base::kChunkMax);
+    EXPECT_EQ(mirror.requestCount(indexPath), 1);
+    EXPECT_EQ(mirror.requestCount(filePath), 1);
+    EXPECT_NE(mirror.requestHeads().back().find("Range: bytes="), std::string::npos);
+    // Asked once each; the file's range then went straight to the mirror the run was on.
+    EXPECT_EQ(server.requestCount(indexPath), 1);
+    EXPECT_EQ(server.requestCount(filePath), 0);
 }
 
 // A release of a very large file changes a little of it: with the previous release's copy in

@@ -54,6 +54,15 @@ TEST(Manifest, ReadsEveryField) {
     EXPECT_EQ(p.manifest.files[0].url, "http://h/Engine.exe");
     EXPECT_EQ(p.manifest.files[1].path, "data/a.pak");
     EXPECT_EQ(p.manifest.files[1].size, 0);
+    EXPECT_EQ(p.manifest.baseUrl, "");
+    EXPECT_TRUE(p.manifest.mirrors.empty());
+
+    // Where else the files are served: the strings of the list, in order.
+    const Parsed mirrored = parseManifest("{\"baseUrl\":\"http://h\",\"mirrors\":[\"https://m1/g\",7,\"http://m2\"],"
+                                          "\"files\":[" + file("Engine.exe") + "]}");
+    ASSERT_TRUE(mirrored.ok) << mirrored.error;
+    EXPECT_EQ(mirrored.manifest.baseUrl, "http://h");
+    EXPECT_EQ(mirrored.manifest.mirrors, (std::vector<std::string>{"https://m1/g", "http://m2"}));
 }
 
 TEST(Manifest, ChunkIndexFieldsComeAsAPairOrNotAtAll) {
