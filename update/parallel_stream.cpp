@@ -209,7 +209,8 @@ void ParallelStream::fetch(int64_t window, Slot& slot) {
     slot.ended = true;
     slot.stalled = stream.stalled();
     slot.refused = stream.refused();
-    if (stream.hosts() > 1 && stream.received() < length) slot.failure = stream.readFailure(std::string());
+    if (stream.hosts() > 1 && stream.failure().failed() && stream.received() < length)
+        slot.failure = stream.readFailure(std::string());
 }
 
 void ParallelStream::noteHostsFailure(const ResumingStream& stream) {

@@ -89,6 +89,7 @@ bool ResumingStream::open(const std::string& url, base::Failure& failure) {
             // A server that does not say it takes ranges gets no Range request: it would most
             // likely answer with the whole body again. Another host may still be asked.
             if (!resumable_) tries_[host].left = 0;
+            lastFailure_ = base::Failure();  // what hosts before it did is left_'s to tell
             watch_.restart();
             return true;
         }
@@ -207,6 +208,7 @@ bool ResumingStream::reopen(size_t from, bool stay) {
             if (tries.validator.empty() && skip_ == 0) tries.validator = strongEtag(stream_.request());
             refused_ = false;
             awaitingByte_ = true;
+            lastFailure_ = base::Failure();
             watch_.restart();
             return true;
         case HttpStream::Range::Refused:

@@ -70,7 +70,8 @@ public:
     // last host's failure, naming it (everyHostFailed).
     bool stalled() const { return stalled_; }
     base::Failure readFailure(const std::string& otherwise) const;
-    const base::Failure& failure() const { return lastFailure_; }  // the last one met, if any
+    // What the last failed try met; none once a try has opened the body.
+    const base::Failure& failure() const { return lastFailure_; }
 
 private:
     struct HostTries {
