@@ -9,6 +9,7 @@
 #include "tests/tools/orvpak_fixture.h"
 #include "tools/orvpak/archive_reader.h"
 #include "tools/orvpak/cli.h"
+#include "tools/orvpak/release_history.h"
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -162,6 +163,44 @@ TEST(Publish, OptionalUpdateWithoutVersionAndTrimmedBaseUrl) {
     EXPECT_STREQ(manifest["files"][0]["path"].GetString(), "a b+c&d~e_f.g-h");
     EXPECT_EQ(manifest["files"][0]["url"].GetString(),
               "HTTP://127.0.0.1:8080/x/pc/objects/2d/" + sha256Hex("x"));
+}
+
+TEST(Publish, MirrorsFollowTheBaseUrlInTheManifestOnlyWhenGiven) {
+    TempFolder temp;
+    writeSampleClient(temp / "client");
+    orvpak::PublishOptions options;
+    options.clientDir = temp / "client";
+    options.outDir = temp / "out";
+    options.baseUrl = "https://cdn.test/game/";
+    options.mirrors = {"https://b.test/game/", "HTTP://c.test", "https://B.test/game"};
+    orvpak::PublishSummary summary;
+    std::string error;
+    // A library caller gets the command line's refusals, before anything is written.
+    EXPECT_FALSE(orvpak::publish(options, summary, error));
+    EXPECT_NE(error.find("--mirror \"https://B.test/game\" is given twice"), std::string::npos)
+        << error;
+    EXPECT_FALSE(fs::exists(temp / "out"));
+
+    options.mirrors.pop_back();
+    ASSERT_TRUE(orvpak::publish(options, summary, error)) << error;
+    const std::string mirrored = readBytes(temp / "out/pc/manifest.json");
+    const std::string lines = "  \"baseUrl\": \"https://cdn.test/game\",\n"
+                              "  \"mirrors\": [\"https://b.test/game\", \"HTTP://c.test\"],\n";
+    EXPECT_NE(mirrored.find("  \"required\": true,\n" + lines + "  \"fullArchive\": {\n"),
+              std::string::npos)
+        << mirrored;
+    // The release history reads them back: rendered again, the very same bytes.
+    orvpak::Release release;
+    ASSERT_TRUE(orvpak::parseRelease(mirrored, release, error)) << error;
+    EXPECT_EQ(orvpak::renderManifest(release.content), mirrored);
+
+    // Without mirrors, neither field, and otherwise the same bytes: another release.
+    options.mirrors.clear();
+    ASSERT_TRUE(orvpak::publish(options, summary, error)) << error;
+    EXPECT_EQ(summary.release, 2u);
+    std::string expected = mirrored;
+    expected.erase(expected.find(lines), lines.size());
+    EXPECT_EQ(readBytes(temp / "out/pc/manifest.json"), expected);
 }
 
 TEST(Publish, SameFolderGivesIdenticalBytes) {

@@ -109,6 +109,28 @@ TEST(Signing, TamperedManifestSignatureOrKeyIsRefused) {
     refused(key, "manifest signature missing");
 }
 
+// The mirrors are part of the signed bytes: no host can put itself first in the list.
+TEST(Signing, MirrorsListIsCoveredByTheSignature) {
+    TempFolder temp;
+    writeBytes(temp / "client/a.dat", "a");
+    const std::string key = makeKey(temp / "k.pem");
+    ASSERT_EQ(runCli({"publish", (temp / "client").u8string(), (temp / "out").u8string(),
+                      "--base-url=https://h/", "--mirror=https://m1", "--mirror=https://m2",
+                      "--sign-key", (temp / "k.pem").u8string()})
+                  .code,
+              orvpak::kExitOk);
+    EXPECT_EQ(verifyWith(temp / "out", key).code, orvpak::kExitOk);
+    const fs::path manifest = temp / "out/pc/manifest.json";
+    std::string edited = readBytes(manifest);
+    const size_t list = edited.find("[\"https://m1\", \"https://m2\"]");
+    ASSERT_NE(list, std::string::npos) << edited;
+    EXPECT_GT(list, edited.find("\"expires\""));
+    writeBytes(manifest, edited.insert(list + 1, "\"https://x\", "));
+    const CliResult verdict = verifyWith(temp / "out", key);
+    EXPECT_NE(verdict.err.find("manifest signature is not valid"), std::string::npos)
+        << verdict.err;
+}
+
 TEST(Signing, SequenceCountsUpAcrossReleasesAndExpiryFollowsTheDays) {
     TempFolder temp;
     writeSampleClient(temp / "client");

@@ -22,22 +22,30 @@ struct CommandLine {
     std::string command;
     std::vector<std::string> positional;
     std::map<std::string, std::string> options;  // "--optional" maps to ""
+    std::map<std::string, std::vector<std::string>> lists;  // each value, in the order given
 };
 
-// Options each command takes; true when the option carries a value.
-const std::map<std::string, std::map<std::string, bool>>& commands() {
-    static const std::map<std::string, std::map<std::string, bool>> kCommands = {
+enum class Takes {
+    kNothing,
+    kValue,
+    kValues,  // may be given again; every value is kept
+};
+
+// Options each command takes.
+const std::map<std::string, std::map<std::string, Takes>>& commands() {
+    static const std::map<std::string, std::map<std::string, Takes>> kCommands = {
         {"publish",
-         {{"--base-url", true},
-          {"--client-version", true},
-          {"--optional", false},
-          {"--keep-releases", true},
-          {"--sign-key", true},
-          {"--expires-days", true}}},
+         {{"--base-url", Takes::kValue},
+          {"--mirror", Takes::kValues},
+          {"--client-version", Takes::kValue},
+          {"--optional", Takes::kNothing},
+          {"--keep-releases", Takes::kValue},
+          {"--sign-key", Takes::kValue},
+          {"--expires-days", Takes::kValue}}},
         {"list", {}},
         {"verify", {}},
         {"keygen", {}},
-        {"verify-manifest", {{"--key", true}}},
+        {"verify-manifest", {{"--key", Takes::kValue}}},
     };
     return kCommands;
 }
@@ -94,20 +102,24 @@ bool parse(const std::vector<std::string>& args, CommandLine& line, std::string&
             problem = name + " is given twice";
             return false;
         }
-        if (!option->second) {
+        std::string value;
+        if (option->second == Takes::kNothing) {
             if (equals != std::string::npos) {
                 problem = name + " takes no value";
                 return false;
             }
-            line.options[name] = "";
         } else if (equals != std::string::npos) {
-            line.options[name] = arg.substr(equals + 1);
+            value = arg.substr(equals + 1);
         } else if (i + 1 < args.size()) {
-            line.options[name] = args[++i];
+            value = args[++i];
         } else {
             problem = name + " needs a value";
             return false;
         }
+        if (option->second == Takes::kValues)
+            line.lists[name].push_back(value);
+        else
+            line.options[name] = value;
     }
     const size_t wanted = line.command == "publish" ? 2 : 1;
     if (line.positional.size() != wanted) {
@@ -164,6 +176,13 @@ int readPublishOptions(const CommandLine& line, PublishOptions& options, std::os
     std::string normalized, problem;
     if (!normalizeBaseUrl(baseUrl->second, normalized, problem)) return usageError(problem, err);
     options.baseUrl = baseUrl->second;
+    const auto mirrors = line.lists.find("--mirror");
+    if (mirrors != line.lists.end()) {
+        std::vector<std::string> checked;
+        if (!normalizeMirrors(normalized, mirrors->second, checked, problem))
+            return usageError(problem, err);
+        options.mirrors = mirrors->second;
+    }
     const auto version = line.options.find("--client-version");
     if (version != line.options.end()) options.clientVersion = version->second;
     if (!isValidUtf8(options.clientVersion))
@@ -190,6 +209,12 @@ void printPublished(const PublishSummary& summary, const fs::path& platformDir, 
         << "  " << kManifestName << "  " << grouped(summary.manifestBytes) << " bytes, "
         << (summary.newRelease ? "written last" : "in place") << "; clients read it at "
         << summary.manifestUrl << "\n";
+    if (!summary.mirrors.empty()) {
+        out << "  mirrors        ";
+        for (size_t i = 0; i < summary.mirrors.size(); ++i)
+            out << (i > 0 ? ", " : "") << summary.mirrors[i];
+        out << "\n";
+    }
     if (summary.sequence > 0)
         out << "  " << kManifestName << kSignatureSuffix << "  signed: sequence "
             << summary.sequence << ", expires " << summary.expires << "\n";
@@ -309,8 +334,9 @@ int runVerifyManifest(const CommandLine& line, std::ostream& out, std::ostream& 
 
 std::string usageText() {
     return "Usage:\n"
-           "  orvpak publish CLIENT_DIR OUT_DIR --base-url URL [--client-version V] [--optional]\n"
-           "                 [--keep-releases N] [--sign-key KEYFILE [--expires-days N]]\n"
+           "  orvpak publish CLIENT_DIR OUT_DIR --base-url URL [--mirror URL]...\n"
+           "                 [--client-version V] [--optional] [--keep-releases N]\n"
+           "                 [--sign-key KEYFILE [--expires-days N]]\n"
            "  orvpak keygen KEYFILE\n"
            "  orvpak verify-manifest OUT_DIR --key HEX\n"
            "  orvpak list ARCHIVE\n"
@@ -326,6 +352,9 @@ std::string usageText() {
            "         publish before anything is written; folders without a file are not\n"
            "         published and are named in a warning. Then prints what players\n"
            "         download: a fresh install, and an update from each kept release.\n"
+           "         --mirror URL        another host serving a copy of OUT_DIR, named in the\n"
+           "                             manifest; the setup moves to it when the hosts before\n"
+           "                             it fail. One --mirror per host, in that order\n"
            "         --client-version V  recorded in the manifest (default: empty)\n"
            "         --optional          the manifest marks the update as not required\n"
            "         --keep-releases N   earlier releases whose objects stay, so players holding\n"

@@ -31,6 +31,17 @@ std::string renderManifest(const ManifestContent& content) {
         writer.Key("expires");
         writeString(writer, content.expires);
     }
+    if (!content.mirrors.empty()) {
+        writer.Key("baseUrl");
+        writeString(writer, content.baseUrl);
+        writer.Key("mirrors");
+        // A few short URLs: one line reads better, and one line is what a patch changes.
+        writer.SetFormatOptions(rapidjson::kFormatSingleLineArray);
+        writer.StartArray();
+        for (const std::string& mirror : content.mirrors) writeString(writer, mirror);
+        writer.EndArray();
+        writer.SetFormatOptions(rapidjson::kFormatDefault);
+    }
 
     writer.Key("fullArchive");
     writer.StartObject();

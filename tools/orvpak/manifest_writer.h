@@ -34,6 +34,11 @@ struct ManifestContent {
     // that someone keeps serving after the operator has moved on.
     uint64_t sequence = 0;
     std::string expires;
+    // Other hosts serving the same tree: the program fetches any URL here from a mirror by
+    // putting the mirror in place of `baseUrl`, which every URL starts with (then a '/').
+    // Both only with mirrors, so that a manifest without any stays as it was before them.
+    std::string baseUrl;
+    std::vector<std::string> mirrors;
 };
 
 // Indented UTF-8 JSON ending in a newline; the same content always gives the same bytes.

@@ -331,9 +331,11 @@ bool writeObjects(const fs::path& platformDir, const std::vector<HashedFile>& fi
 }
 
 // What publish() can refuse before it reads a file; loads the signing key, if one is given.
-bool checkOptions(const PublishOptions& options, std::string& baseUrl, SigningKey& key,
-                  std::string& error) {
-    if (!normalizeBaseUrl(options.baseUrl, baseUrl, error)) return false;
+bool checkOptions(const PublishOptions& options, std::string& baseUrl,
+                  std::vector<std::string>& mirrors, SigningKey& key, std::string& error) {
+    if (!normalizeBaseUrl(options.baseUrl, baseUrl, error) ||
+        !normalizeMirrors(baseUrl, options.mirrors, mirrors, error))
+        return false;
     if (!isValidUtf8(options.clientVersion)) {
         error = "the client version " + quotedPath(options.clientVersion) + " is not valid UTF-8";
         return false;
@@ -371,10 +373,12 @@ bool hashClient(const fs::path& clientDir, std::vector<HashedFile>& files,
 }
 
 // The release these files make once writeObjects has filled in the archive's digest and size
-// in `written`: its manifest, with a sequence and an expiry when it is to be signed.
-Release describeRelease(const PublishOptions& options, const std::string& platformUrl,
+// in `written`, beside the mirrors checkOptions put there: its manifest, with a sequence and
+// an expiry when it is to be signed.
+Release describeRelease(const PublishOptions& options, const std::string& baseUrl,
                         const base::ArchiveHeader& header, const std::vector<HashedFile>& files,
                         const PublishSummary& written, const ReleaseHistory& history) {
+    const std::string platformUrl = baseUrl + "/" + kPlatformFolder;
     Release current;
     ManifestContent& manifest = current.content;
     manifest.clientVersion = options.clientVersion;
@@ -393,6 +397,10 @@ Release describeRelease(const PublishOptions& options, const std::string& platfo
             manifest.files.back().groupsUrl = platformUrl + "/" + objectPath(file.groupsSha256);
             manifest.files.back().groupsSha256 = file.groupsSha256;
         }
+    }
+    if (!written.mirrors.empty()) {
+        manifest.baseUrl = baseUrl;
+        manifest.mirrors = written.mirrors;
     }
     if (!options.signKey.empty()) {
         const int64_t now = options.now != 0 ? options.now : currentTime();
@@ -465,7 +473,7 @@ bool publishUnguarded(const PublishOptions& options, PublishSummary& summary,
                       std::string& error) {
     std::string baseUrl;
     SigningKey key;
-    if (!checkOptions(options, baseUrl, key, error)) return false;
+    if (!checkOptions(options, baseUrl, summary.mirrors, key, error)) return false;
     const fs::path platformDir = options.outDir / kPlatformFolder;
     if (!checkFoldersApart(options.clientDir, platformDir, error)) return false;
     std::vector<HashedFile> files;
@@ -477,8 +485,7 @@ bool publishUnguarded(const PublishOptions& options, PublishSummary& summary,
     if (!loadHistory(platformDir, options.keepReleases + 1, history, error)) return false;
     if (!writeObjects(platformDir, files, header, history, summary, error)) return false;
 
-    const std::string platformUrl = baseUrl + "/" + kPlatformFolder;
-    Release current = describeRelease(options, platformUrl, header, files, summary, history);
+    Release current = describeRelease(options, baseUrl, header, files, summary, history);
     std::string signature;
     if (!options.signKey.empty() && !key.sign(current.manifest, signature, error)) return false;
     std::vector<Release> kept;
@@ -487,7 +494,7 @@ bool publishUnguarded(const PublishOptions& options, PublishSummary& summary,
         return false;
     summary.files = files.size();
     summary.dataBytes = header.totalBytes;
-    summary.manifestUrl = platformUrl + "/" + kManifestName;
+    summary.manifestUrl = baseUrl + "/" + kPlatformFolder + "/" + kManifestName;
     if (!pruneUnkept(platformDir, kept, options.keepReleases, summary, error)) return false;
     // Counted from what is now served: every object a kept release names is in place.
     const Release& live = kept.back();

@@ -26,6 +26,9 @@ constexpr size_t kDefaultKeptReleases = 2;
 struct PublishOptions {
     std::filesystem::path clientDir, outDir;
     std::string baseUrl;        // where OUT_DIR is served: http:// or https://
+    // Other hosts serving a copy of OUT_DIR, as base URLs, in the order the program tries them
+    // after `baseUrl`; none repeats another or `baseUrl`.
+    std::vector<std::string> mirrors;
     std::string clientVersion;  // UTF-8; empty when unknown
     bool optional = false;      // the manifest then says "required": false
     size_t keepReleases = kDefaultKeptReleases;  // earlier releases whose objects stay; >= 1
@@ -42,6 +45,7 @@ struct PublishSummary {
     uint64_t archiveBytes = 0;
     std::string archiveSha256;   // lowercase hex of the whole archive file
     std::string manifestUrl;
+    std::vector<std::string> mirrors;  // as the manifest names them
     uint64_t release = 0;        // the number of the release manifest.json now holds
     bool newRelease = false;     // false: the same manifest as the latest release, kept as it was
     uint64_t oldestKept = 0;     // the earliest release whose objects are still served

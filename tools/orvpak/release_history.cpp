@@ -105,6 +105,14 @@ bool parseRelease(const std::string& manifest, Release& release, std::string& pr
     content.required = !(required && required->IsBool() && !required->GetBool());
     content.sequence = sizeMember(document, "sequence");
     content.expires = stringMember(document, "expires");
+    // Mirrors decide no object a release needs: one that is not a string is left out rather
+    // than making the record unreadable.
+    content.baseUrl = stringMember(document, "baseUrl");
+    const rapidjson::Value* mirrors = member(document, "mirrors");
+    if (mirrors && mirrors->IsArray())
+        for (const rapidjson::Value& mirror : mirrors->GetArray())
+            if (mirror.IsString())
+                content.mirrors.emplace_back(mirror.GetString(), mirror.GetStringLength());
     const rapidjson::Value* archive = member(document, "fullArchive");
     const rapidjson::Value* files = member(document, "files");
     if (!archive || !archive->IsObject() || !files || !files->IsArray()) {
