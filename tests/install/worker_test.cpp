@@ -20,6 +20,7 @@
 #include "tests/support/archive_builder.h"
 #include "tests/support/recording_sink.h"
 #include "tests/update/manifest_signer.h"
+#include "update/download_hosts.h"
 #include "update/manifest.h"
 #include "update/manifest_prefetch.h"
 #include "update/manifest_signature.h"
@@ -166,6 +167,34 @@ TEST_F(WorkerTest, RepairFixesOnlyWhatDiffers) {
     EXPECT_EQ(requests, expected);
     EXPECT_EQ(lastPhase(), (testsupport::RecordingSink::Phase{Phase::kRepaired, installDir.wstring()}));
     EXPECT_EQ(sink.state().phases.front().phase, Phase::kContactingServer);
+}
+
+// The same tree on a mirror: the base's host stops answering for the archive, then answers
+// 503 for the files a repair needs. Both runs complete from the mirror, and say so.
+TEST_F(WorkerTest, WhatTheBaseCannotServeComesFromTheMirror) {
+    testsupport::LoopbackServer mirror;
+    testsupport::publishClient(server, dir / "client", dir / "out", kClient, {mirror.url("/")});
+    mirror.serveFolder(dir / "out");
+    testsupport::Response stopped, unavailable;
+    stopped.noResponse = true;
+    unavailable.status = 503;
+    server.route(archiveTarget(), stopped);
+    const std::wstring base = base::toWide(pcupd::originOf(server.url(""))),
+                       copy = base::toWide(pcupd::originOf(mirror.url("")));
+    EXPECT_EQ(work(), L"");
+    expectInstalled();
+    EXPECT_EQ(mirror.requests(), std::vector<std::string>{archiveTarget()});
+    ASSERT_EQ(sink.state().hosts.size(), 1u);
+    EXPECT_EQ(sink.state().hosts[0].rfind(copy + L" after " + base + L": ", 0), 0u) << sink.state().hosts[0];
+
+    testsupport::writeFile(installDir / "data" / "readme.txt", "HELLO");
+    server.route(fileTarget("data/readme.txt"), unavailable);
+    prepare(installDir.wstring(), true);
+    EXPECT_EQ(work(), L"");
+    expectInstalled();
+    EXPECT_EQ(mirror.requests().back(), fileTarget("data/readme.txt"));
+    EXPECT_EQ(sink.state().hosts, std::vector<std::wstring>{copy + L" after " + base + L": HTTP status 503 for " +
+                                                            base::toWide(server.url(fileTarget("data/readme.txt")))});
 }
 
 TEST_F(WorkerTest, EachFailureReachesTheWindowAsOneFinalError) {
