@@ -399,3 +399,21 @@ TEST_F(Failover, AMirrorThatTakesNoRangesSendsTheWholeBodyAndTheReadBytesAreSkip
     EXPECT_EQ(stream.received(), static_cast<int64_t>(body.size()));  // nothing counted twice
     EXPECT_EQ(rangesOf(mirror), std::vector<std::string>{"bytes=400000-"});
 }
+
+TEST_F(Failover, AStalledHostIsLeftForTheNextAtOnce) {
+    const std::string data = body.substr(0, 100000);
+    server.route("/game/slow", trickling(ranged(data)));
+    mirror.route("/game/slow", ranged(data));
+    pcupd::TransferOptions options = twoHosts();
+    options.stall = kQuickLimit;
+    ResumingStream stream(options);
+    base::Failure error;
+    ASSERT_TRUE(stream.open(server.url("/game/slow"), error)) << error.text;
+    const Outcome outcome = readAll(stream);
+    EXPECT_EQ(outcome.last, 0);
+    EXPECT_TRUE(outcome.data == data);
+    EXPECT_EQ(server.requestCount("/game/slow"), 1);
+    ASSERT_EQ(heard.size(), 2u);
+    EXPECT_EQ(heard[1].rfind(origin(mirror) + " after " + origin(server) + ": download stalled for " +
+                                 server.url("/game/slow"), 0), 0u) << heard[1];
+}
