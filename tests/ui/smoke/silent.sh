@@ -86,8 +86,8 @@ log=$work/logs/setup.log
 run "$setup_exe" --silent --lang=de --manifest="$url" --install="$(windows_path "$location")" \
     --log="$(windows_path "$log")"
 expect_code 0 "b. silent install"
-for line in "Window language: de" "Installing Orvane Online to" "Downloading client..." "Verifying files..." \
-    "Installation complete"; do
+for line in "Window language: de" "Installing Orvane Online to" "Downloading client..." \
+    "Downloading from ${url%%/pc/*}" "Verifying files..." "Installation complete"; do
     expect_line "$log" "$line" "b. silent install log"
 done
 expect_line "$work/out.txt" "Installation complete" "b. silent install console"
