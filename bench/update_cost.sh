@@ -49,14 +49,14 @@ echo "update_cost: release 2 update:    $(update)"
 client_installed "$work/client" "$work/player" ||
     { echo "update_cost: FAILED: the player's folder is not the second release: $seen" >&2; exit 1; }
 
-# nginx's lines: port "request" status body-bytes seconds. Chunk indexes are told from the
-# files' objects by the digests the manifest lists.
+# nginx's lines: port "request" status body-bytes seconds "range". Chunk indexes are told
+# from the files' objects by the digests the manifest lists.
 python3 - "$NGINX_ACCESS_LOG" "$work/www/pc/manifest.json" >"$work/ours" <<'PY'
 import json, sys
 indexes = {f.get("chunksSha256") for f in json.load(open(sys.argv[2]))["files"]} - {None}
 kinds = {}
 for line in open(sys.argv[1]):
-    _, request, rest = line.split('"')
+    _, request, rest = line.split('"')[:3]
     status, sent = rest.split()[:2]
     target = request.split()[1].split("?")[0]
     name = target.rsplit("/", 1)[-1]

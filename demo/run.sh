@@ -18,6 +18,13 @@
 #    of the program repairs exactly those.
 # Every screen it passes through is saved under build/demo/screens/, and a summary printed.
 #
+# DEMO_MIRROR=1: a second nginx serves the same tree on other ports and the manifest names it
+# as a mirror (orvpak publish --mirror). The first, at 10 MiB/s per connection, is stopped at
+# once, as a host that goes down, when its log shows half the archive sent: the install
+# finishes from the mirror, and the repair, with only the mirror left, reads the manifest
+# there too. Both access logs are copied to build/demo/nginx-primary.log and
+# nginx-mirror.log, and the summary shows what each origin sent during the install.
+#
 # The window shows on $DISPLAY when there is one (watch it; the script clicks for you), else
 # on an X server of the demo's own. DEMO_XVFB=1 always uses its own; DEMO_DPI sets the dpi
 # of the demo's Wine prefix (default 144). Everything it starts ends with it, also on Ctrl-C.
@@ -33,6 +40,7 @@ orvpak=$root/build/native/tools/orvpak/orvpak
 screens=$demo/screens
 probe=$root/demo/screen_probe.py
 dpi=${DEMO_DPI:-144}
+mirrored=${DEMO_MIRROR:-0}
 
 for built in "$engine_exe" "$orvpak"; do
     [ -x "$built" ] || [ -f "$built" ] || { echo "demo: $built is missing: run make build first" >&2; exit 1; }
@@ -153,18 +161,32 @@ installed_at_least() {
     seen="$(( ${have:-0} / 1000000 )) MB of $(( client_bytes / 1000000 )) MB written"
     [ "${have:-0}" -ge "$1" ]
 }
-# Requests nginx logged after line `$1`, as: bytes path.
-requests_since() {
-    tail -n +"$(( $1 + 1 ))" "$NGINX_ACCESS_LOG" |
-        awk '{ print $6, $3 }'
+# Every origin's access log: the primary's, then the mirror's (DEMO_MIRROR=1).
+access_logs=()
+# Where each log is now, in lines, in the order of access_logs: a mark for the calls below.
+log_lines() {
+    local log
+    for log in "${access_logs[@]}"; do wc -l <"$log"; done | tr '\n' ' '
 }
-log_lines() { wc -l <"$NGINX_ACCESS_LOG"; }
-archive_logged() { grep -q " \"GET $archive_path " "$NGINX_ACCESS_LOG"; }
+# The lines log number `$2` (0: the primary's) gained after mark `$1` (log_lines).
+log_since() {
+    local marks
+    read -r -a marks <<<"$1"
+    tail -n +"$(( ${marks[$2]:-0} + 1 ))" "${access_logs[$2]}"
+}
+# The lines every log gained after mark `$1`.
+lines_since() {
+    local i
+    for i in "${!access_logs[@]}"; do log_since "$1" "$i"; done
+}
+# Requests logged after mark `$1`, as: bytes path.
+requests_since() { lines_since "$1" | awk '{ print $6, $3 }'; }
+archive_logged() { grep -q " \"GET $archive_path " "${access_logs[@]}"; }
 
 # === 1. The update host =====================================================================
 step "1. the update host"
 mkdir -p "$demo/www" "$screens"
-rm -f "$screens"/*.png
+rm -f "$screens"/*.png "$demo/nginx-primary.log" "$demo/nginx-mirror.log"
 # The demo's signing key, made once and kept owner-only, as an operator keeps theirs; the
 # program is built with its public key, so it accepts only what this key signed.
 mkdir -p "$keys" && chmod 700 "$keys"
@@ -180,14 +202,27 @@ say "  building the program with the demo's public key into $demo/win-signed"
   cmake --build "$demo/win-signed" -j"$(nproc)" --target OrvaneSetup; } >"$demo/win-signed.log" 2>&1 ||
     fail "building the signed program failed (see $demo/win-signed.log)"
 python3 "$root/demo/make_client.py" "$demo/client" "$engine_exe" || fail "making the sample client"
-nginx_fixture_start "$demo/nginx" "$demo/www" || fail "nginx did not start"
+primary_args=()
+# With a mirror, the primary sends at most 10 MiB/s per connection, as a CDN may: its stop then
+# comes while ranges are under way, and the mirror is asked for the rest of each.
+if [ "$mirrored" = 1 ]; then primary_args=(--rate 10m); fi
+nginx_fixture_start "${primary_args[@]}" "$demo/nginx" "$demo/www" || fail "nginx did not start"
 base_url=https://127.0.0.1:$NGINX_HTTPS_PORT
 manifest_url=$base_url/pc/manifest.json
+access_logs=("$NGINX_ACCESS_LOG")
+mirror_args=()
+if [ "$mirrored" = 1 ]; then
+    # The same folder on other ports: a copy kept in step, as an operator's mirror is.
+    nginx_fixture_start --name MIRROR "$demo/nginx-mirror" "$demo/www" || fail "the mirror's nginx did not start"
+    mirror_url=https://127.0.0.1:$NGINX_MIRROR_HTTPS_PORT
+    mirror_args=(--mirror "$mirror_url")
+    access_logs+=("$NGINX_MIRROR_ACCESS_LOG")
+fi
 # One release per run: the port, and so every URL in the manifest, differs from run to run;
 # the objects, named by their bytes, stay and are not written again.
 rm -rf "$demo/www/pc/releases" "$demo/www/pc/manifest.json" "$demo/www/pc/manifest.json.sig"
-"$orvpak" publish "$demo/client" "$demo/www" --base-url "$base_url" --client-version 1.0-demo \
-    --sign-key "$keys/demo.pem" | sed 's/^/  orvpak: /'
+"$orvpak" publish "$demo/client" "$demo/www" --base-url "$base_url" "${mirror_args[@]}" \
+    --client-version 1.0-demo --sign-key "$keys/demo.pem" | sed 's/^/  orvpak: /'
 [ "${PIPESTATUS[0]}" -eq 0 ] || fail "orvpak publish failed"
 "$orvpak" verify-manifest "$demo/www" --key "$public_key" | sed 's/^/  orvpak: /'
 [ "${PIPESTATUS[0]}" -eq 0 ] || fail "the published manifest does not verify with the demo key"
@@ -201,11 +236,14 @@ PY
 )
 [ -n "${archive_bytes:-}" ] || fail "cannot read $demo/www/pc/manifest.json"
 # nginx answers over TLS with the demo's own authority before Wine is asked to.
-python3 - "$manifest_url" "$NGINX_CA_PEM" <<'PY' || fail "nginx does not serve $manifest_url"
+for served_url in "$manifest_url" ${mirror_url:+"$mirror_url/pc/manifest.json"}; do
+    python3 - "$served_url" "$NGINX_CA_PEM" <<'PY' || fail "nginx does not serve $served_url"
 import ssl, sys, urllib.request
 urllib.request.urlopen(sys.argv[1], context=ssl.create_default_context(cafile=sys.argv[2]), timeout=10).read()
 PY
+done
 say "nginx serves $manifest_url ($file_count files, archive $(( archive_bytes / 1000000 )) MB)"
+if [ "$mirrored" = 1 ]; then say "and, as the manifest's mirror, $mirror_url"; fi
 
 # === 2. Display and Wine prefix =============================================================
 step "2. display and Wine prefix"
@@ -291,6 +329,23 @@ install_started=$(now_ms)
 find_setup_window 30 "$run"
 wait_until 10 "$run: the splash is painted" shows other
 save_screen 01-splash
+if [ "$mirrored" = 1 ]; then
+    # nginx logs a request once it has sent it: each range the program finished on the
+    # primary. Requests its stop cuts are never logged.
+    primary_archive_sent() {
+        log_since "$log_mark" 0 | grep " \"GET $archive_path " | awk '{ s += $6 } END { print s + 0 }'
+    }
+    primary_half_sent() {
+        local sent
+        sent=$(primary_archive_sent)
+        seen="the primary's log shows $(( sent / 1000000 )) MB of the archive sent"
+        [ "$sent" -ge $(( archive_bytes / 2 )) ] || { not_failed; return 1; }
+    }
+    wait_until 120 "$run: the primary sends half the archive" primary_half_sent
+    nginx_fixture_kill || fail "$run: the primary's nginx did not stop"
+    primary_sent=$(primary_archive_sent)
+    say "$run: the primary's nginx stopped (TERM) after its log showed $(( primary_sent / 1000000 )) MB of the archive sent"
+fi
 # Half way, the speed and the time left are on the screen too.
 half_written() { installed_at_least $(( client_bytes / 2 )) || { not_failed; return 1; }; }
 wait_until 120 "$run: half the client is written" half_written
@@ -302,11 +357,24 @@ save_screen 03-done
 wait_until 10 "$run: the desktop shortcut is there" desktop_shortcut_placed
 wait_until 10 "$run: nginx logged the archive" archive_logged
 client_installed "$demo/client" "$(client_dir)" || fail "$run: the install folder does not hold the published client ($seen)"
+archive_counts() { grep " \"GET $archive_path " | awk '{ s += $6; n++ } END { print s + 0, n + 0 }'; }
+if [ "$mirrored" = 1 ]; then
+    mirror_archive_logged() {
+        read -r mirror_sent mirror_requests < <(log_since "$log_mark" 1 | archive_counts)
+        [ "$mirror_requests" -gt 0 ]
+    }
+    for _ in $(seq 50); do mirror_archive_logged && break; sleep 0.1; done
+    mirror_archive_logged || fail "$run: the mirror's nginx logged no request for the archive:" \
+        "the install did not move to the mirror when the primary stopped ($NGINX_MIRROR_ACCESS_LOG)"
+    # What each origin logged during the install, for the summary.
+    log_since "$log_mark" 0 >"$work/install-primary.log"
+    log_since "$log_mark" 1 >"$work/install-mirror.log"
+fi
+read -r archive_sent archive_requests < <(lines_since "$log_mark" | archive_counts)
 # Over several connections, by byte ranges: every byte at least once (the first request, for
-# the whole archive, is cut short once the ranges take over).
-read -r archive_sent archive_requests < <(tail -n +"$(( log_mark + 1 ))" "$NGINX_ACCESS_LOG" |
-    grep " \"GET $archive_path " | awk '{ s += $6; n++ } END { print s + 0, n + 0 }')
-[ "$archive_sent" -ge "$archive_bytes" ] ||
+# the whole archive, is cut short once the ranges take over). What a stopped origin was
+# sending when it stopped is in no log.
+[ "$mirrored" = 1 ] || [ "$archive_sent" -ge "$archive_bytes" ] ||
     fail "$run: nginx sent $archive_sent bytes of the $archive_bytes-byte archive"
 say "installed and identical to the published client: $file_count files"
 
@@ -351,9 +419,14 @@ for name in "${damaged[@]}"; do
 done
 rm -f "$(client_dir)/$deleted" && say "deleted $deleted"
 run=repair
+repair_args=("${install_args[@]}")
+if [ "$mirrored" = 1 ]; then
+    # The primary is down: the manifest, like every file, comes from the mirror.
+    repair_args=(--manifest="$mirror_url/pc/manifest.json" --install="$(windows_path "$player")")
+fi
 remove_desktop_shortcut
 log_mark=$(log_lines)
-start_setup "$setup_exe" "${install_args[@]}"
+start_setup "$setup_exe" "${repair_args[@]}"
 repair_started=$(now_ms)
 find_setup_window 30 "$run"
 wait_until 30 "$run: the working screen" shows_working_or_done
@@ -383,6 +456,10 @@ for line in open(sys.argv[2], encoding="utf-8").read().splitlines():
 PY
 )
 say "repaired: the install folder is identical to the published client again"
+if [ "$mirrored" = 1 ]; then
+    cp "$NGINX_ACCESS_LOG" "$demo/nginx-primary.log"
+    cp "$NGINX_MIRROR_ACCESS_LOG" "$demo/nginx-mirror.log"
+fi
 
 # === Summary ================================================================================
 mb() { awk -v b="$1" 'BEGIN { printf "%.1f MB", b / 1e6 }'; }
@@ -395,13 +472,27 @@ if [ "$(nproc)" -lt "$(nproc --all)" ]; then
 else
     placement="not pinned (CPUs $cpus, the scheduler's choice)"
 fi
+# The install's lines of one origin's log, the archive's object named as such.
+install_lines() { sed "s|$archive_path|(the archive)|; s/^/                   /" "$1"; }
+origins=
+if [ "$mirrored" = 1 ]; then
+    origins="  origins        the primary $base_url (10 MiB/s per connection), stopped (TERM) once
+                 its log showed $(mb "$primary_sent") of the archive sent, and the mirror $mirror_url,
+                 which sent $(mb "$mirror_sent") in $mirror_requests requests; both logs whole: $demo/nginx-primary.log,
+                 $demo/nginx-mirror.log (port \"request\" status bytes seconds \"Range\")
+                 the primary's during the install (requests its stop cut are never logged):
+$(install_lines "$work/install-primary.log")
+                 the mirror's during the install:
+$(install_lines "$work/install-mirror.log")
+"
+fi
 echo
 say "== summary"
 cat <<SUMMARY
   install        $(seconds $install_ms) s from the program's start to the done screen (1.5 s splash included):
                  $(mb "$client_bytes") of client, $(rate "$client_bytes" "$(seconds $install_ms)") overall
   archive        $(mb "$archive_bytes") in $archive_requests requests, $(mb "$archive_sent") sent by nginx's log
-  verified       $file_count files (the manifest's count), identical to the published client
+${origins}  verified       $file_count files (the manifest's count), identical to the published client
   repair         $(seconds $repair_ms) s from the program's start to the done screen; it downloaded
                  $(mb "$repair_bytes") ($repair_bytes bytes) in $repair_count requests:
 $(sed 's/^/               /' <<<"$repair_list")

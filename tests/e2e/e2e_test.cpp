@@ -2,7 +2,9 @@
 // only this Wine prefix trusts. tests/e2e/run.sh starts the server and passes, in the
 // environment, its ports (NGINX_*_PORT), the folder it serves (E2E_WWW) and its access log
 // (E2E_ACCESS_LOG), both as Windows paths. Every case publishes its own client into its own
-// folder of the served tree and reads back only its own requests from the log.
+// folder of the served tree and reads back only its own requests from the log. A second,
+// slow nginx serves the same tree (NGINX_STOPPING_*) until a case asks run.sh to stop it
+// (E2E_STOP_ORIGIN).
 
 #include <windows.h>
 
@@ -13,13 +15,17 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
+#include "base/text.h"
 #include "install/worker.h"
 #include "tests/support/archive_builder.h"
+#include "tests/support/loopback_server.h"
 #include "tests/support/recording_sink.h"
 #include "tests/support/temp_dir.h"
 #include "tools/orvpak/manifest_signer.h"
@@ -55,11 +61,12 @@ std::string env(const char* name) {
     return value ? value : "";
 }
 
-// One request as nginx logged it: port "METHOD target HTTP/1.1" status bytes seconds.
+// One request as nginx logged it: port "METHOD target HTTP/1.1" status bytes seconds "range".
 struct Served {
     std::string port, method, target;
     int status = 0;
     uint64_t bytes = 0;  // of the body as sent (compressed, when it was); not compared
+    std::string range;   // the request's Range header, "-" when it had none; not compared
     bool operator==(const Served& other) const {
         return port == other.port && method == other.method && target == other.target &&
                status == other.status;
@@ -90,14 +97,17 @@ protected:
     }
 
     // Publishes the client (kClient, unless the case has written its own) into this case's
-    // folder of the served tree, for `filesOrigin`; signed when a key is given.
-    void publish(const std::string& filesOrigin, const fs::path& signKey = {}) {
+    // folder of the served tree, for `filesOrigin` and the mirrors at `mirrorOrigins`; signed
+    // when a key is given.
+    void publish(const std::string& filesOrigin, const fs::path& signKey = {},
+                 const std::vector<std::string>& mirrorOrigins = {}) {
         if (!fs::exists(dir / "client"))
             for (const auto& [path, content] : kClient) writeFile(dir / "client" / fs::u8path(path), content);
         orvpak::PublishOptions options;
         options.clientDir = dir / "client";
         options.outDir = fs::u8path(env("E2E_WWW")) / folder;
         options.baseUrl = filesOrigin + "/" + folder;
+        for (const std::string& mirror : mirrorOrigins) options.mirrors.push_back(mirror + "/" + folder);
         options.signKey = signKey;
         orvpak::PublishSummary summary;
         std::string error;
@@ -107,17 +117,25 @@ protected:
         ASSERT_TRUE(pcupd::parseFullArchive(body, archive, error)) << error;
     }
 
-    // One Install or Repair; its final error (empty on success).
-    std::wstring work(const std::string& url, bool repair) {
+    // One Install or Repair; its final error (empty on success). What the worker reported is
+    // left in `reported`. `during`, when given, runs on a thread of its own beside the worker
+    // and is waited for.
+    std::wstring work(const std::string& url, bool repair,
+                      const std::function<void(const testsupport::RecordingSink&)>& during = {}) {
         Job job;
         job.kind = repair ? JobKind::kRepair : JobKind::kInstall;
         job.installDir = installDir.wstring();
         job.manifestUrl = url;
         job.engine.manifestKeys = keys;
+        job.engine.transfer = transfer;
         testsupport::RecordingSink sink;
+        std::thread beside;
+        if (during) beside = std::thread([&] { during(sink); });
         runInstallWorker(job, sink);
+        if (beside.joinable()) beside.join();
         EXPECT_TRUE(sink.finishedOnceLast());
-        return sink.state().outcome.error;
+        reported = sink.state();
+        return reported.outcome.error;
     }
 
     void expectInstalled() const { expectInstalledExcept(""); }
@@ -142,8 +160,10 @@ protected:
                 std::string version;
                 std::istringstream fields(line);
                 char quote;
+                std::string seconds;
                 fields >> one.port >> quote >> one.method >> one.target >> version >> one.status >>
-                    one.bytes;
+                    one.bytes >> seconds >> one.range;
+                if (one.range.size() >= 2) one.range = one.range.substr(1, one.range.size() - 2);
                 if (one.target.rfind("/" + folder + "/", 0) == 0) lines.push_back(one);
             }
             if (lines.size() >= skip + expected) break;
@@ -158,7 +178,7 @@ protected:
         if (url.find("://") == std::string::npos) return {};
         const size_t authority = url.find("://") + 3, path = url.find('/', authority);
         const std::string hostPort = url.substr(authority, path - authority);
-        return {hostPort.substr(hostPort.rfind(':') + 1), "GET", url.substr(path), status};
+        return {hostPort.substr(hostPort.rfind(':') + 1), "GET", url.substr(path), status, 0, "-"};
     }
     std::string fileUrl(const std::string& path) const {
         for (const pcupd::ManifestFile& file : manifest.files)
@@ -171,6 +191,8 @@ protected:
     fs::path installDir = dir / "Orvane Online";
     std::string folder;
     std::vector<std::string> keys;  // the manifest keys the worker runs with
+    pcupd::TransferOptions transfer;  // and how it downloads
+    testsupport::RecordingSink::State reported;  // by the last work()
     pcupd::Manifest manifest;
     pcupd::FullArchive archive;
 };
@@ -273,6 +295,139 @@ TEST_F(NginxTest, RefusesAnUntrustedAuthorityAndACertificateForAnotherHost) {
         EXPECT_TRUE(!fs::exists(installDir) || fs::is_empty(installDir)) << port;
     }
     EXPECT_EQ(served(), std::vector<Served>{request(manifestUrl(trusted))});
+}
+
+// The base's host goes down a third of the way into the archive, as a server does when it
+// stops (its connections cut, then refused): the install goes on from the mirror, asking it
+// for the rest from the byte the player had reached. One connection: one cut, one range.
+TEST_F(NginxTest, AnOriginStoppedMidArchiveLeavesTheRestToTheMirror) {
+    const std::string primary = origin("https", "127.0.0.1", "NGINX_STOPPING_HTTPS_PORT");
+    const std::string mirror = origin("https", "127.0.0.1", "NGINX_HTTPS_PORT");
+    // Seconds of the slow origin's rate, so that the stop comes while the archive does.
+    const std::string big = noise(4u << 20, 3);
+    for (const auto& [path, content] : kClient) writeFile(dir / "client" / fs::u8path(path), content);
+    writeFile(dir / "client" / "data" / "big.pak", big);
+    publish(primary, {}, {mirror});
+    transfer.connections = 1;
+    const fs::path stop = fs::u8path(env("E2E_STOP_ORIGIN")), stopped = stop.string() + ".done";
+    bool stoppedMidway = false;
+    const std::wstring error = work(manifestUrl(primary), false, [&](const testsupport::RecordingSink& sink) {
+        for (;;) {
+            const testsupport::RecordingSink::State state = sink.state();
+            if (state.finished) return;
+            if (state.bytesTotal > 0 && state.bytesDone * 3 > static_cast<uint64_t>(state.bytesTotal)) break;
+            Sleep(20);
+        }
+        writeFile(stop, "");
+        for (int wait = 0; wait < 200 && !fs::exists(stopped); ++wait) Sleep(50);
+        stoppedMidway = fs::exists(stopped) && !sink.state().finished;
+    });
+    ASSERT_TRUE(stoppedMidway) << "run.sh did not stop the slow nginx while the archive came";
+    ASSERT_EQ(error, L"");
+    expectInstalled();
+    EXPECT_TRUE(readFile(installDir / "data" / "big.pak") == big);
+
+    // The mirror was asked for the archive only, from where the cut left it, and sent the rest.
+    const std::vector<Served> resumed = served(0, 1);
+    ASSERT_EQ(resumed, std::vector<Served>{request(mirror + request(archive.url).target, 206)});
+    const Served& rest = resumed[0];
+    ASSERT_EQ(rest.range.rfind("bytes=", 0), 0u) << rest.range;
+    const int64_t from = std::stoll(rest.range.substr(6));
+    EXPECT_GT(from, archive.size / 3) << rest.range;
+    EXPECT_LT(from, archive.size) << rest.range;
+    EXPECT_EQ(rest.bytes, static_cast<uint64_t>(archive.size - from)) << rest.range;
+    EXPECT_EQ(reported.hosts, (std::vector<std::wstring>{
+                                  base::toWide(primary),
+                                  base::toWide(mirror + " after " + primary + ": connection lost at byte " +
+                                               std::to_string(from))}));
+}
+
+// The base's host serves the manifest but answers 503 for every object, as when its store is
+// down: the archive, and a repair's files after it, come from the mirror.
+TEST_F(NginxTest, ObjectsTheBaseCannotServeComeFromTheMirror) {
+    const std::string primary = origin("http", "127.0.0.1", "NGINX_NO_OBJECTS_PORT");
+    const std::string mirror = origin("https", "127.0.0.1", "NGINX_HTTPS_PORT");
+    publish(primary, {}, {mirror});
+    const std::string url = manifestUrl(primary);
+    ASSERT_EQ(work(url, false), L"");
+    expectInstalled();
+    EXPECT_EQ(served(0, 3), (std::vector<Served>{request(url), request(archive.url, 503),
+                                                 request(mirror + request(archive.url).target)}));
+
+    std::string engine = kClient[0].second;
+    engine[4321] ^= 0x01;
+    writeFile(installDir / "Engine.exe", engine);
+    writeFile(installDir / "data" / "lang" / "en.txt", "Welcome");
+    fs::remove(installDir / "data" / "maps" / "forest.pak");
+    ASSERT_EQ(work(url, true), L"");
+    expectInstalled();
+    // Repairs run side by side: those that start before the first one has moved meet the 503
+    // too; each file comes from the mirror once.
+    std::vector<Served> onPrimary, onMirror;
+    for (const Served& line : served(3, 5))
+        (line.port == env("NGINX_HTTPS_PORT") ? onMirror : onPrimary).push_back(line);
+    ASSERT_FALSE(onPrimary.empty());
+    EXPECT_EQ(onPrimary[0], request(url, 304));
+    EXPECT_GE(onPrimary.size(), 2u) << "no object was asked of the base's host";
+    std::vector<std::string> damaged;
+    std::vector<Served> repaired;
+    for (const char* path : {"Engine.exe", "data/lang/en.txt", "data/maps/forest.pak"}) {
+        damaged.push_back(request(fileUrl(path)).target);
+        repaired.push_back(request(mirror + damaged.back()));
+    }
+    for (size_t i = 1; i < onPrimary.size(); ++i) {
+        EXPECT_EQ(onPrimary[i].status, 503) << onPrimary[i];
+        EXPECT_NE(std::find(damaged.begin(), damaged.end(), onPrimary[i].target), damaged.end()) << onPrimary[i];
+    }
+    std::sort(onMirror.begin(), onMirror.end());
+    std::sort(repaired.begin(), repaired.end());
+    EXPECT_EQ(onMirror, repaired);
+    // The log names the move once, with the first 503 that caused it.
+    ASSERT_EQ(reported.hosts.size(), 1u);
+    const std::string moved = mirror + " after " + primary + ": HTTP status 503 for " + primary + "/" + folder;
+    EXPECT_EQ(reported.hosts[0].rfind(base::toWide(moved), 0), 0u) << base::toUtf8(reported.hosts[0]);
+}
+
+// Neither host answers (ports that nothing listens on) while the manifest is served: the
+// install fails naming the last host tried and why, with no file of the client written.
+TEST_F(NginxTest, EveryHostDownFailsNamingTheLastOne) {
+    std::string gone[2];
+    for (std::string& origin : gone) {
+        testsupport::LoopbackServer server;
+        origin = "http://127.0.0.1:" + std::to_string(server.port());
+        server.stop();
+    }
+    publish(gone[0], {}, {gone[1]});
+    const std::string server = origin("https", "127.0.0.1", "NGINX_HTTPS_PORT");
+    EXPECT_EQ(work(manifestUrl(server), false),
+              base::toWide("Install failed: every download host failed; the last, " + gone[1] +
+                           ": WinHttpSendRequest failed (no network?)"));
+    for (const auto& [path, content] : kClient) EXPECT_FALSE(fs::exists(installDir / fs::u8path(path))) << path;
+}
+
+// The mirrors are part of what the operator signed: a manifest whose mirror was swapped for
+// another host after signing is refused, and nothing is downloaded.
+TEST_F(NginxTest, ASignedManifestWithItsMirrorsEditedIsRefused) {
+    const std::string server = origin("https", "127.0.0.1", "NGINX_HTTPS_PORT");
+    const std::string mirror = origin("https", "127.0.0.1", "NGINX_HTTPS2_PORT");
+    const fs::path key = dir / "operator.pem";
+    std::string publicKey, error;
+    ASSERT_TRUE(orvpak::generateKey(key, publicKey, error)) << error;
+    keys = {publicKey};
+    publish(server, key, {mirror});
+    const fs::path live = fs::u8path(env("E2E_WWW")) / folder / "pc" / "manifest.json";
+    std::string body = readFile(live);
+    const std::string listed = mirror + "/" + folder, other = origin("https", "localhost", "NGINX_HTTPS2_PORT");
+    ASSERT_NE(body.find(listed), std::string::npos);
+    body.replace(body.find(listed), listed.size(), other + "/" + folder);
+    writeFile(live, body);
+
+    const std::string url = manifestUrl(server);
+    EXPECT_EQ(work(url, false), L"Could not read the update manifest: manifest signature is not valid");
+    EXPECT_TRUE(!fs::exists(installDir) || fs::is_empty(installDir));
+    // A publish may land between the two requests: the pair is fetched once more, no more.
+    EXPECT_EQ(served(0, 4), (std::vector<Served>{request(url + ".sig"), request(url),
+                                                 request(url + ".sig"), request(url)}));
 }
 
 }  // namespace
