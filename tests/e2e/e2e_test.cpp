@@ -388,6 +388,20 @@ TEST_F(NginxTest, ObjectsTheBaseCannotServeComeFromTheMirror) {
     EXPECT_EQ(reported.hosts[0].rfind(base::toWide(moved), 0), 0u) << base::toUtf8(reported.hosts[0]);
 }
 
+// The base's host presents a certificate nobody trusts: the archive comes from the mirror.
+TEST_F(NginxTest, AnUntrustedBaseLeavesTheArchiveToTheMirror) {
+    const std::string untrusted = origin("https", "127.0.0.1", "NGINX_UNTRUSTED_PORT");
+    const std::string mirror = origin("https", "127.0.0.1", "NGINX_HTTPS_PORT");
+    publish(untrusted, {}, {mirror});
+    ASSERT_EQ(work(manifestUrl(mirror), false), L"");
+    expectInstalled();
+    EXPECT_EQ(served(0, 2), (std::vector<Served>{request(manifestUrl(mirror)), request(mirror + request(archive.url).target)}));
+    ASSERT_EQ(reported.hosts.size(), 1u);
+    EXPECT_EQ(reported.hosts[0], base::toWide(mirror + " after " + untrusted +
+                                              ": WinHttpSendRequest failed (secure connection refused: "
+                                              "certificate not trusted or not for this host)"));
+}
+
 // Neither host answers (ports that nothing listens on) while the manifest is served: the
 // install fails naming the last host tried and why, with no file of the client written.
 TEST_F(NginxTest, EveryHostDownFailsNamingTheLastOne) {
