@@ -270,6 +270,12 @@ protected:
         return ranges;
     }
     std::string origin(const LoopbackServer& host) const { return pcupd::originOf(host.url("/")); }
+    // Opens `path` of the base's host on `stream` and reads all it gives.
+    Outcome readAllOf(ResumingStream& stream, const std::string& path) {
+        base::Failure error;
+        EXPECT_TRUE(stream.open(server.url(path), error)) << error.text;
+        return readAll(stream);
+    }
 
     LoopbackServer mirror;
     std::shared_ptr<pcupd::DownloadHosts> hosts;
@@ -311,9 +317,7 @@ TEST_F(Failover, ACutHostHandsTheRestToTheNextOneFromTheSameByte) {
     server.route("/game/file", std::vector<Response>{withEtag(ranged(body, 300000), "\"a1\""), unavailable});
     mirror.route("/game/file", withEtag(ranged(body), "\"b1\""));
     ResumingStream stream(twoHosts());
-    base::Failure error;
-    ASSERT_TRUE(stream.open(server.url("/game/file"), error)) << error.text;
-    const Outcome outcome = readAll(stream);
+    const Outcome outcome = readAllOf(stream, "/game/file");
     EXPECT_EQ(outcome.last, 0);
     EXPECT_TRUE(outcome.data == body);
     EXPECT_EQ(stream.received(), static_cast<int64_t>(body.size()));
@@ -329,8 +333,7 @@ TEST_F(Failover, ACutHostHandsTheRestToTheNextOneFromTheSameByte) {
     // there with its own ETag once the base's host has nothing to give.
     mirror.route("/game/next", std::vector<Response>{withEtag(ranged(body, 500000), "\"b2\""), withEtag(ranged(body), "\"b2\"")});
     server.route("/game/next", unavailable);
-    ASSERT_TRUE(stream.open(server.url("/game/next"), error)) << error.text;
-    EXPECT_TRUE(readAll(stream).data == body);
+    EXPECT_TRUE(readAllOf(stream, "/game/next").data == body);
     EXPECT_EQ(rangesOf(mirror), (std::vector<std::string>{"bytes=300000-", "", "bytes=500000- if-range"}));
     EXPECT_EQ(rangesOf(server), (std::vector<std::string>{"", "bytes=500000-"}));
 }
@@ -341,9 +344,7 @@ TEST_F(Failover, EachHostGetsItsOwnTriesAndTheLastOneIsNamed) {
     server.route("/game/file", ranged(body, 50000));
     mirror.route("/game/file", ranged(body, 50000));
     ResumingStream stream(twoHosts());
-    base::Failure error;
-    ASSERT_TRUE(stream.open(server.url("/game/file"), error)) << error.text;
-    const Outcome outcome = readAll(stream);
+    const Outcome outcome = readAllOf(stream, "/game/file");
     EXPECT_LE(outcome.last, 0);
     EXPECT_TRUE(outcome.data == body.substr(0, 550000));
     EXPECT_EQ(server.requestCount("/game/file"), 1 + ResumingStream::kMaxResumes);
@@ -391,9 +392,7 @@ TEST_F(Failover, AMirrorThatTakesNoRangesSendsTheWholeBodyAndTheReadBytesAreSkip
     plain.ranges = false;
     mirror.route("/game/file", plain);
     ResumingStream stream(twoHosts());
-    base::Failure error;
-    ASSERT_TRUE(stream.open(server.url("/game/file"), error)) << error.text;
-    const Outcome outcome = readAll(stream);
+    const Outcome outcome = readAllOf(stream, "/game/file");
     EXPECT_EQ(outcome.last, 0);
     EXPECT_TRUE(outcome.data == body);
     EXPECT_EQ(stream.received(), static_cast<int64_t>(body.size()));  // nothing counted twice
@@ -407,9 +406,7 @@ TEST_F(Failover, AStalledHostIsLeftForTheNextAtOnce) {
     pcupd::TransferOptions options = twoHosts();
     options.stall = kQuickLimit;
     ResumingStream stream(options);
-    base::Failure error;
-    ASSERT_TRUE(stream.open(server.url("/game/slow"), error)) << error.text;
-    const Outcome outcome = readAll(stream);
+    const Outcome outcome = readAllOf(stream, "/game/slow");
     EXPECT_EQ(outcome.last, 0);
     EXPECT_TRUE(outcome.data == data);
     EXPECT_EQ(server.requestCount("/game/slow"), 1);
